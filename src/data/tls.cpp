@@ -1,0 +1,226 @@
+#include "data/tls.hpp"
+
+namespace data {
+namespace {
+
+struct Slots {
+    std::optional<uint64_t> buffer_limit;
+    std::vector<mpz_class> inject;
+    DeferredMap deferred;
+    InferMap infer;
+    StrategyMap strategies;
+    bool busy = false;  // a slot operation is in progress on this thread
+    bool dead = false;  // torn down with its thread
+
+    ~Slots() {
+        py::ExitGil gil;
+        if (!gil.ok()) {
+            // The interpreter is gone: the references cannot be dropped.
+            for (auto& [k, v] : deferred) {
+                v.first.release();
+                v.second.release();
+            }
+            for (auto& [k, v] : infer)
+                for (auto& p : v) p.second.release();
+            for (auto& [k, v] : strategies) v.release();
+        }
+        DeferredMap d = std::move(deferred);
+        InferMap i = std::move(infer);
+        StrategyMap s = std::move(strategies);
+        dead = true;
+    }
+};
+
+thread_local Slots slots;
+
+// Holds the calling thread's slots for one operation.
+class Hold {
+public:
+    Hold() {
+        if (slots.dead) py::throw_fault("thread-local state accessed during thread teardown");
+        if (slots.busy) py::throw_fault("thread-local slot already borrowed");
+        slots.busy = true;
+    }
+    ~Hold() { slots.busy = false; }
+    Slots* operator->() { return &slots; }
+};
+
+}  // namespace
+
+uint64_t buffer_limit() {
+    Hold h;
+    return h->buffer_limit.value_or(BUFFER_SIZE);
+}
+std::optional<uint64_t> buffer_limit_slot() {
+    Hold h;
+    return h->buffer_limit;
+}
+void set_buffer_limit_slot(std::optional<uint64_t> v) {
+    Hold h;
+    h->buffer_limit = v;
+}
+
+void set_inject_candidates(std::vector<mpz_class> candidates) {
+    Hold h;
+    h->inject = std::move(candidates);
+}
+void clear_inject_candidates() {
+    Hold h;
+    h->inject.clear();
+}
+const std::vector<mpz_class>& inject_candidates() { return slots.inject; }
+std::vector<mpz_class> take_inject_candidates() {
+    Hold h;
+    return std::exchange(h->inject, {});
+}
+
+// Values replaced in a cache are dropped only after the slot is released, so
+// a __del__ that re-enters the caches finds them free.
+py::Ref deferred_get(PyObject* key) {
+    Hold h;
+    auto it = h->deferred.find(reinterpret_cast<uintptr_t>(key));
+    if (it == h->deferred.end()) return {};
+    return it->second.second;
+}
+void deferred_put(PyObject* key, py::Ref value) {
+    std::pair<py::Ref, py::Ref> old;
+    {
+        Hold h;
+        auto& slot = h->deferred[reinterpret_cast<uintptr_t>(key)];
+        old = std::exchange(slot, {py::Ref::borrow(key), std::move(value)});
+    }
+}
+DeferredMap take_deferred_cache() {
+    Hold h;
+    return std::exchange(h->deferred, {});
+}
+void put_deferred_cache(DeferredMap m) {
+    DeferredMap old;
+    {
+        Hold h;
+        old = std::exchange(h->deferred, std::move(m));
+    }
+}
+
+std::optional<InferList> builds_infer_get(const std::string& key) {
+    Hold h;
+    auto it = h->infer.find(key);
+    if (it == h->infer.end()) return std::nullopt;
+    return it->second;
+}
+void builds_infer_put(const std::string& key, InferList value) {
+    InferList old;
+    {
+        Hold h;
+        old = std::exchange(h->infer[key], std::move(value));
+    }
+}
+InferMap take_builds_infer_cache() {
+    Hold h;
+    return std::exchange(h->infer, {});
+}
+void put_builds_infer_cache(InferMap m) {
+    InferMap old;
+    {
+        Hold h;
+        old = std::exchange(h->infer, std::move(m));
+    }
+}
+
+py::Ref builds_strategy_get(const std::string& key) {
+    Hold h;
+    auto it = h->strategies.find(key);
+    if (it == h->strategies.end()) return {};
+    return it->second;
+}
+void builds_strategy_put(const std::string& key, py::Ref strategy) {
+    py::Ref old;
+    {
+        Hold h;
+        old = std::exchange(h->strategies[key], std::move(strategy));
+    }
+}
+StrategyMap take_builds_strategy_cache() {
+    Hold h;
+    return std::exchange(h->strategies, {});
+}
+void put_builds_strategy_cache(StrategyMap m) {
+    StrategyMap old;
+    {
+        Hold h;
+        old = std::exchange(h->strategies, std::move(m));
+    }
+}
+
+PyObject* unbounded_int_constraints() {
+    // Built under the interpreter lock; a failed build leaves the cell empty.
+    static PyObject* cell = nullptr;
+    if (cell) return cell;
+    py::Ref d = py::new_dict();
+    py::dict_set(d.get(), "min_value", Py_None);
+    py::dict_set(d.get(), "max_value", Py_None);
+    py::dict_set(d.get(), "weights", Py_None);
+    py::Ref zero = py::from_i64(0);
+    py::dict_set(d.get(), "shrink_towards", zero.get());
+    if (!cell) cell = d.release();
+    return cell;
+}
+
+namespace {
+
+PyObject* set_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"set_buffer_limit", {"limit"}, 1};
+        PyObject* a[1];
+        sig.parse(args, nargs, kwnames, a);
+        uint64_t limit = py::arg_u64(a[0], "limit");
+        set_buffer_limit_slot(limit);
+        return py::none().release();
+    });
+}
+
+PyObject* clear_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"clear_buffer_limit", {}, 0};
+        sig.parse(args, nargs, kwnames, nullptr);
+        set_buffer_limit_slot(std::nullopt);
+        return py::none().release();
+    });
+}
+
+PyObject* clear_resolution_caches(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"_clear_resolution_caches", {}, 0};
+        sig.parse(args, nargs, kwnames, nullptr);
+        { DeferredMap dropped = take_deferred_cache(); }
+        { InferMap dropped = take_builds_infer_cache(); }
+        { StrategyMap dropped = take_builds_strategy_cache(); }
+        return py::none().release();
+    });
+}
+
+PyMethodDef defs[] = {
+    {"set_buffer_limit", QF_FASTCALL(set_buffer_limit),
+     METH_FASTCALL | METH_KEYWORDS,
+     "Constrain the buffer-size limit (max_length) of subsequently-created examples, forcing\n"
+     "over-large draws to overrun. Mirrors quorvantis's `buffer_size_limit` test helper."},
+    {"clear_buffer_limit", QF_FASTCALL(clear_buffer_limit),
+     METH_FASTCALL | METH_KEYWORDS, "Restore the default buffer-size limit (BUFFER_SIZE)."},
+    {"_clear_resolution_caches",
+     QF_FASTCALL(clear_resolution_caches),
+     METH_FASTCALL | METH_KEYWORDS,
+     "Clear the per-run resolution caches (abstract-type + builds-arg inference). Called\n"
+     "NATIVELY when the type registry changes outside a run (register_type_strategy /\n"
+     "temp_registered), so from_type/builds resolutions can't reuse a result computed under a\n"
+     "different registry. (Within a run the registry is stable and run_native's guard handles\n"
+     "save/restore.)"},
+};
+
+}  // namespace
+
+void register_cache_functions(PyObject* module) {
+    for (auto& d : defs) py::add_function(module, &d);
+}
+
+}  // namespace data

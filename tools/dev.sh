@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Fast developer loop: build the extension into build/dev-NAME, stage the
+# package beside it and run pytest against the staged copy.
+#   tools/dev.sh NAME [pytest args...]      build + test
+#   QF_SANITIZE=1 tools/dev.sh NAME ...      sanitizer build
+#   QF_PYTHON=python3.12 tools/dev.sh ...    another interpreter
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+name=${1:-default}; shift || true
+py=${QF_PYTHON:-python3}
+bdir="$root/build/dev-$name"
+san=${QF_SANITIZE:-0}
+[ "$san" = 1 ] && bdir="$bdir-san"
+cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DPython_EXECUTABLE="$(command -v "$py")" -DQF_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) >/dev/null
+cmake --build "$bdir" -- -k 0
+stage="$bdir/stage"
+rm -rf "$stage" && mkdir -p "$stage"
+cp -r "$root/python/quorvantis_fast" "$stage/"
+cp "$bdir"/_engine*.so "$stage/quorvantis_fast/"
+export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
+if [ "$san" = 1 ]; then
+  export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+cd "$root"
+exec "$py" -m pytest -q -p no:cacheprovider "$@"
