@@ -63,28 +63,27 @@ PyObject* db_repr(PyObject*) {
     QF_ENTRY(nullptr, { return py::str("InMemoryExampleDatabase()").release(); });
 }
 
-PyObject* db_save(QF_FASTCALL_ARGS) {
+// save and delete: parse (key, value) and apply `op` to the store.
+template <void (*op)(Store&, std::string_view, std::string_view)>
+PyObject* key_value_method(const py::Sig& sig, QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
-        static const py::Sig sig{"save", {"key", "value"}, 2};
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
         auto key = bytes_arg(a[0], "key");
         auto value = bytes_arg(a[1], "value");
-        save_value(store_of(self), key, value);
+        op(store_of(self), key, value);
         return py::none().release();
     });
 }
 
+PyObject* db_save(QF_FASTCALL_ARGS) {
+    static const py::Sig sig{"save", {"key", "value"}, 2};
+    return key_value_method<save_value>(sig, self, args, nargs, kwnames);
+}
+
 PyObject* db_delete(QF_FASTCALL_ARGS) {
-    QF_ENTRY(nullptr, {
-        static const py::Sig sig{"delete", {"key", "value"}, 2};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
-        auto key = bytes_arg(a[0], "key");
-        auto value = bytes_arg(a[1], "value");
-        delete_value(store_of(self), key, value);
-        return py::none().release();
-    });
+    static const py::Sig sig{"delete", {"key", "value"}, 2};
+    return key_value_method<delete_value>(sig, self, args, nargs, kwnames);
 }
 
 PyObject* db_fetch(QF_FASTCALL_ARGS) {
