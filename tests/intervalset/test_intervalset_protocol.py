@@ -5,16 +5,9 @@ import sys
 import pytest
 from conftest import run_python
 
-from quorvantis_fast import _engine
 from quorvantis_fast._engine import IntervalSet, IntervalSetIter
 
 MIN, MAX = -(2**63), 2**63 - 1
-
-
-def test_registered_in_order():
-    names = list(_engine.__all__)
-    assert names.index("IntervalSet") + 1 == names.index("IntervalSetIter")
-    assert IntervalSet.__module__ == IntervalSetIter.__module__ == "quorvantis_fast._engine"
 
 
 def test_constructor_takes_any_iterable_of_pairs():
