@@ -5,7 +5,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tools/lib.sh"
 
-ensure_gmp
+ensure_system_packages
 read -r py version < <(discover_pythons | head -n1)
 [ -n "${py:-}" ] || die "no CPython 3.11 or later found"
 vpy=$(venv_for "$py" "$version" scikit-build-core cmake ninja) || exit 1

@@ -8,16 +8,18 @@ mkdir -p "$ci"
 say() { printf '\n== %s\n' "$*"; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
-# GMP's C++ interface, from the distribution when its header is missing.
-ensure_gmp() {
-  if echo '#include <gmpxx.h>' | g++ -x c++ -fsyntax-only - 2>/dev/null; then
-    return 0
-  fi
-  say "installing libgmp-dev"
+# A C++ compiler and GMP's C++ interface, from the distribution when missing.
+ensure_system_packages() {
+  local wanted=()
+  command -v g++ >/dev/null 2>&1 || wanted+=(g++)
+  echo '#include <gmpxx.h>' | g++ -x c++ -fsyntax-only - 2>/dev/null || wanted+=(libgmp-dev)
+  [ ${#wanted[@]} -gt 0 ] || return 0
+  say "installing ${wanted[*]}"
   local sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
   $sudo apt-get update -qq || die "apt-get update failed"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libgmp-dev || die "cannot install libgmp-dev"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${wanted[@]}" \
+    || die "cannot install ${wanted[*]}"
 }
 
 # Prints one line per usable CPython >= 3.11 on this machine: "PATH VERSION".

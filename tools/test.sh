@@ -26,7 +26,7 @@ run_suite() {
 
 pytest_args=(-q -p no:cacheprovider "$root/tests")
 
-ensure_gmp
+ensure_system_packages
 mapfile -t pythons < <(discover_pythons)
 [ ${#pythons[@]} -gt 0 ] || die "no CPython 3.11 or later found"
 say "interpreters: ${pythons[*]}"
