@@ -8,48 +8,50 @@ namespace statistics {
 
 namespace {
 
-PyObject* py_stdtr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// f(df, v) with df converted like a C long and v like a float.
+PyObject* call_with_df(double (*f)(int64_t, double), const py::Sig& sig, const char* vname,
+                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        static const py::Sig sig{"stdtr", {"df", "t"}, 2};
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
         const int64_t df = py::arg_i64(a[0], "df");
-        const double t = py::arg_f64(a[1], "t");
-        return py::from_double(stdtr(df, t)).release();
+        const double v = py::arg_f64(a[1], vname);
+        return py::from_double(f(df, v)).release();
     });
 }
 
-PyObject* py_stdtrit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// f(v) on the integer size distribution.
+PyObject* call_on_distribution(double (Piecewise::*f)(double) const, const py::Sig& sig,
+                               const char* vname, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        static const py::Sig sig{"stdtrit", {"df", "p"}, 2};
-        PyObject* a[2];
+        PyObject* a[1];
         sig.parse(args, nargs, kwnames, a);
-        const int64_t df = py::arg_i64(a[0], "df");
-        const double p = py::arg_f64(a[1], "p");
-        return py::from_double(stdtrit(df, p)).release();
+        const double v = py::arg_f64(a[0], vname);
+        return py::from_double((integers_distribution().*f)(v)).release();
     });
+}
+
+PyObject* py_stdtr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const py::Sig sig{"stdtr", {"df", "t"}, 2};
+    return call_with_df(stdtr, sig, "t", args, nargs, kwnames);
+}
+
+PyObject* py_stdtrit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const py::Sig sig{"stdtrit", {"df", "p"}, 2};
+    return call_with_df(stdtrit, sig, "p", args, nargs, kwnames);
 }
 
 PyObject* py_integers_dist_cdf(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-    QF_ENTRY(nullptr, {
-        static const py::Sig sig{"integers_dist_cdf", {"x"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
-        const double x = py::arg_f64(a[0], "x");
-        return py::from_double(integers_distribution().cdf(x)).release();
-    });
+    static const py::Sig sig{"integers_dist_cdf", {"x"}, 1};
+    return call_on_distribution(&Piecewise::cdf, sig, "x", args, nargs, kwnames);
 }
 
 PyObject* py_integers_dist_inverse_cdf(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
-    QF_ENTRY(nullptr, {
-        static const py::Sig sig{"integers_dist_inverse_cdf", {"u"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
-        const double u = py::arg_f64(a[0], "u");
-        return py::from_double(integers_distribution().inverse_cdf(u)).release();
-    });
+    static const py::Sig sig{"integers_dist_inverse_cdf", {"u"}, 1};
+    return call_on_distribution(&Piecewise::inverse_cdf, sig, "u", args, nargs, kwnames);
 }
 
 PyMethodDef defs[] = {
