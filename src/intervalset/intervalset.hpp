@@ -33,6 +33,10 @@ struct Interval {
 };
 using Intervals = std::vector<Interval>;
 
+// Sort pairs by (start, end) and merge each pair into the previous one when
+// it overlaps or touches it: the merge step of a union.
+Intervals sort_and_merge(Intervals pairs);
+
 class IntervalSet {
 public:
     // Fields, computed once by `build`; treat them as read-only.
