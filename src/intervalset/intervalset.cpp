@@ -14,12 +14,7 @@ using i128 = __int128;
 constexpr int64_t kZero = '0';
 constexpr int64_t kUpperZ = 'Z';
 
-uint64_t saturate(i128 v) { return v > static_cast<i128>(UINT64_MAX) ? UINT64_MAX : static_cast<uint64_t>(v); }
-
-uint64_t count_of(const Interval& iv) {
-    if (iv.end < iv.start) return 0;
-    return saturate(static_cast<i128>(iv.end) - iv.start + 1);
-}
+i128 count_of(const Interval& iv) { return iv.end < iv.start ? 0 : static_cast<i128>(iv.end) - iv.start + 1; }
 
 int64_t clamp_i64(uint64_t v) { return v > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(v); }
 
@@ -131,14 +126,17 @@ IntervalSet IntervalSet::build(Intervals ivs) {
     IntervalSet s;
     s.intervals = std::move(ivs);
     s.offsets.reserve(s.intervals.size());
-    uint64_t total = 0;
+    i128 total = 0;
     for (size_t k = 0; k < s.intervals.size(); ++k) {
         const Interval& iv = s.intervals[k];
-        s.offsets.push_back(total);
-        total = saturate(static_cast<i128>(total) + count_of(iv));
+        s.offsets.push_back(static_cast<uint64_t>(total));
+        total += count_of(iv);
+        if (total > static_cast<i128>(UINT64_MAX)) {
+            py::raise_overflow_error("an IntervalSet holds at most 2**64 - 1 code points");
+        }
         if (iv.end < iv.start || (k > 0 && iv.start <= s.intervals[k - 1].end)) s.ordered = false;
     }
-    s.size = total;
+    s.size = static_cast<uint64_t>(total);
     s.idx_of_zero = clamp_i64(s.index_above(kZero));
     uint64_t last = s.size == 0 ? 0 : s.size - 1;
     s.idx_of_Z = clamp_i64(std::min(last, s.index_above(kUpperZ)));
@@ -233,7 +231,7 @@ uint64_t IntervalSet::ordinal_of(int64_t c) const {
     for (size_t k = first_not_below(*this, c); k < intervals.size(); ++k) {
         const Interval& iv = intervals[k];
         if (c < iv.start) break;
-        if (c <= iv.end) return saturate(static_cast<i128>(offsets[k]) + (static_cast<i128>(c) - iv.start));
+        if (c <= iv.end) return offsets[k] + static_cast<uint64_t>(static_cast<i128>(c) - iv.start);
         // An empty pair (start > end) starting at c: the walk goes on.
     }
     not_in_list(c);
@@ -244,7 +242,7 @@ uint64_t IntervalSet::index_above(int64_t v) const {
     if (k == intervals.size()) return size;
     const Interval& iv = intervals[k];
     if (v <= iv.start) return offsets[k];
-    return saturate(static_cast<i128>(offsets[k]) + (static_cast<i128>(v) - iv.start));
+    return offsets[k] + static_cast<uint64_t>(static_cast<i128>(v) - iv.start);
 }
 
 bool IntervalSet::contains(int64_t c) const {
