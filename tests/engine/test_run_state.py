@@ -2,7 +2,6 @@ import threading
 
 import pytest
 
-from quorvantis_fast import _engine
 from quorvantis_fast._engine import draw_secs, run_native, set_use_py_clock
 
 from engine_helpers import booleans, integers
@@ -134,12 +133,6 @@ class TestGuard:
         t.join()
         assert out == [0.0]
 
-    def test_draw_secs_inside_a_test_is_this_examples_draw_time(self):
-        seen = []
-        run_native(lambda x: seen.append(draw_secs()), [integers(0, 10**9)], max_examples=5)
-        assert len(seen) == 5 and all(s >= 0.0 for s in seen)
-
-
 class TestArguments:
     @pytest.mark.parametrize(
         "kwargs, exc, match",
@@ -177,18 +170,7 @@ class TestArguments:
         assert run_native(lambda b: log.append(b), [booleans()], **kwargs) is None
         assert sorted(log) == [False, True]
 
-    def test_tuple_strategies_and_keywords(self):
-        seen = []
-        run_native(test=lambda a, b: seen.append((a, b)), strategies=(integers(1, 1), booleans()), max_examples=10)
-        assert (1, False) in seen and (1, True) in seen
-
     def test_set_use_py_clock_wants_a_bool(self):
         with pytest.raises(TypeError, match="on"):
             set_use_py_clock(1)
 
-
-def test_engine_names_are_registered_in_order():
-    names = list(_engine.__all__)
-    engine = [n for n in ("run_native", "reproduce_native", "draw_secs", "set_use_py_clock") if n in names]
-    assert engine == ["run_native", "reproduce_native", "draw_secs", "set_use_py_clock"]
-    assert names.index("set_use_py_clock") < names.index("choices_to_bytes") < names.index("choices_from_bytes")
