@@ -2,7 +2,7 @@ import threading
 
 import pytest
 
-from quorvantis_fast._engine import draw_secs, run_native, set_use_py_clock
+from quorvantis_fast._engine import InMemoryExampleDatabase, draw_secs, reproduce_native, run_native, set_use_py_clock
 
 from engine_helpers import booleans, integers
 
@@ -174,3 +174,23 @@ class TestArguments:
         with pytest.raises(TypeError, match="on"):
             set_use_py_clock(1)
 
+
+
+class TestReferences:
+    def test_runs_release_what_they_hold(self):
+        import sys
+
+        strategy = integers(0, 10**9)
+        marker = object()
+
+        def test(x):
+            if x % 3 == 0:
+                raise ValueError(marker)
+
+        db = InMemoryExampleDatabase()
+        before = (sys.getrefcount(strategy), sys.getrefcount(test), sys.getrefcount(marker))
+        for _ in range(30):
+            result = run_native(test, [strategy], database=db, db_key=b"k", report_multiple_bugs=True)
+            reproduce_native(test, [strategy], [3])
+            del result
+        assert (sys.getrefcount(strategy), sys.getrefcount(test), sys.getrefcount(marker)) == before
