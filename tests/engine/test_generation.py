@@ -37,10 +37,17 @@ class TestStopRules:
         assert sorted(t.seen) == [(False,), (True,)]
         assert t.seen[0] == (False,)  # the simplest example comes first
 
-    def test_small_integer_range_is_exhausted(self):
+    @pytest.mark.parametrize("lo", [0, -(2**127), 2**100, 2**127 - 4])
+    def test_small_integer_range_is_exhausted(self, lo):
         t = Calls()
-        run_native(t, [integers(0, 3)], max_examples=1000)
-        assert sorted(t.seen) == [(0,), (1,), (2,), (3,)]
+        run_native(t, [integers(lo, lo + 3)], max_examples=1000)
+        assert sorted(t.seen) == [(lo + k,) for k in range(4)]
+
+    @pytest.mark.parametrize("lo", [2**127 - 3, -(2**127) - 1, 2**200])
+    def test_bounds_beyond_128_bits_are_not_counted(self, lo):
+        t = Calls()
+        run_native(t, [integers(lo, lo + 3)], max_examples=30)
+        assert len(t.seen) == 30
 
     def test_uncountable_choice_turns_tracking_off(self):
         for strategy in (integers(0, 256), integers(0, None), floats()):

@@ -126,6 +126,23 @@ class TestGuard:
         run_native(lambda x: None, [integers(0, 5)], max_examples=3)
         assert readings == []
 
+    def test_python_clock_times_the_draws(self, monkeypatch):
+        readings = iter(range(0, 1000, 2))
+        monkeypatch.setattr("time.perf_counter", lambda: float(next(readings)))
+        seen = []
+        set_use_py_clock(True)
+        try:
+            run_native(lambda x: seen.append(draw_secs()), [integers(0, 10**9)], max_examples=3)
+
+            def broken():
+                raise OSError
+
+            monkeypatch.setattr("time.perf_counter", broken)
+            run_native(lambda x: seen.append(draw_secs()), [integers(0, 10**9)], max_examples=2)
+        finally:
+            set_use_py_clock(False)
+        assert seen == [2.0, 2.0, 2.0, 0.0, 0.0]
+
     def test_draw_secs_on_a_new_thread(self):
         out = []
         t = threading.Thread(target=lambda: out.append(draw_secs()))
