@@ -6,7 +6,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
 
-from helpers import FixedSeed, seeded
+from record_helpers import FixedSeed, seeded
 
 
 @pytest.fixture(autouse=True)
