@@ -6,28 +6,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from record_helpers import rng, seeded
-
-
-@pytest.fixture(autouse=True)
-def _no_limit():
-    _engine.clear_buffer_limit()
-    yield
-    _engine.clear_buffer_limit()
-
-
-class Simplest:
-    type = "simplest"
-
-    def __init__(self, count=None):
-        if count is not None:
-            self.count = count
-
-
-class Unlimited(Simplest):
-    """A template whose count attribute is unusable: serves every draw."""
-
-    count = None
+from record_helpers import Simplest, Unlimited, rng, seeded
 
 
 def stop_test(errors, fn, *args, **kwargs):

@@ -4,10 +4,7 @@ import sys
 
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-
-class Simplest:
-    type = "simplest"
-    count = None
+from record_helpers import Unlimited
 
 
 def flat(obj, fn, n=300):
@@ -35,7 +32,7 @@ def test_records_and_their_contents_are_released():
     alphabet = IntervalSet([(97, 122)])
 
     def one_record():
-        d = BrindlemarData(prefix=[forced, Simplest()])
+        d = BrindlemarData(prefix=[forced, Unlimited()])
         d.draw_integer(forced=forced)
         d.draw_integer(0, 9, weights=weights)
         d.draw_string(alphabet, max_size=3)
