@@ -166,3 +166,32 @@ def test_span_closes_when_the_subclass_draw_raises(errors):
         d.draw(Boom())
     d.start_span(1)  # still open for business, depth back at the root
     assert d.max_depth == 1
+
+needs_constructors = pytest.mark.skipif(
+    not hasattr(_engine, "integers"), reason="needs the strategy constructors"
+)
+
+
+@needs_constructors
+def test_native_strategy_is_drawn_in_a_span(errors):
+    d = BrindlemarData()
+    v = d.draw(_engine.integers(0, 5))
+    assert v in range(6) and d.max_depth == 1
+    assert d.choices == (v,)
+    # a draw that overruns ends the record with every span closed
+    tight = BrindlemarData(max_choices=0)
+    with pytest.raises(errors.StopTest):
+        tight.draw(_engine.integers(0, 5))
+    assert tight.frozen and tight.status == 0
+
+
+@needs_constructors
+def test_native_strategy_error_closes_its_span():
+    def boom(x):
+        raise ValueError(x)
+
+    d = BrindlemarData()
+    with pytest.raises(ValueError):
+        d.draw(_engine.integers(0, 5).map(boom))
+    assert not d.frozen
+    d.freeze()
