@@ -195,3 +195,13 @@ def test_native_strategy_error_closes_its_span():
         d.draw(_engine.integers(0, 5).map(boom))
     assert not d.frozen
     d.freeze()
+
+
+@needs_constructors
+def test_unbounded_integers_share_one_constraints_dict():
+    d = BrindlemarData()
+    d.draw(_engine.integers())
+    d.draw(_engine.integers())
+    first, second = d.nodes
+    assert first.constraints is second.constraints
+    assert first.constraints == {"min_value": None, "max_value": None, "weights": None, "shrink_towards": 0}
