@@ -177,17 +177,12 @@ bool fits_i128(const mpz_class& v) {
     return v >= -top && v < top;
 }
 
-PyObject* interned(PyObject*& cell, const char* text) {
-    if (!cell) cell = py::check(PyUnicode_InternFromString(text)).release();
-    return cell;
-}
-
 }  // namespace
 
 std::optional<uint64_t> integer_branch_count(PyObject* constraints) {
-    static PyObject *k_min = nullptr, *k_max = nullptr;
-    PyObject* lo = py::dict_get(constraints, interned(k_min, "min_value"));
-    PyObject* hi = py::dict_get(constraints, interned(k_max, "max_value"));
+    static py::Name k_min{"min_value"}, k_max{"max_value"};
+    PyObject* lo = py::dict_get(constraints, k_min.get());
+    PyObject* hi = py::dict_get(constraints, k_max.get());
     if (!lo || !hi || lo == Py_None || hi == Py_None) return std::nullopt;
     int64_t a, b;
     if (py::as_i64(lo, a) && py::as_i64(hi, b)) {
