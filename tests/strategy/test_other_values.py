@@ -3,6 +3,7 @@
 import ipaddress
 import random
 import re
+import sys
 import uuid
 
 import pytest
@@ -177,3 +178,29 @@ def test_an_exhausted_record_stops_every_draw():
     for s in (st.uuids(), st.ip_addresses(), st.emails(), st.builds(lambda u: u, st.uuids()), st.complex_numbers()):
         with pytest.raises(StopTest):
             replaying([]).draw(s)
+
+
+def test_draws_release_what_they_take():
+    args, kwargs = (1, 2), {"k": 3}
+
+    def function(draw, *a, **k):
+        return None
+
+    def failing(*a, **k):
+        raise TypeError("always")
+
+    strategies = [
+        st._composite_strategy(function, args, kwargs),
+        st.builds(function, st.uuids(), x=st.ip_addresses()),
+        st.builds(failing, st.uuids()),
+        st.recursive(st.uuids(), lambda s: st.builds(function, s)),
+    ]
+    watched = [args, kwargs, function, failing]
+    before = [sys.getrefcount(o) for o in watched]
+    for s in strategies:
+        for seed in range(100):
+            try:
+                record(seed).draw(s)
+            except TypeError:
+                pass
+    assert [sys.getrefcount(o) for o in watched] == before
