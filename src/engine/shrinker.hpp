@@ -1,0 +1,71 @@
+// The shrinker: turns one failing choice sequence into a simpler one that
+// fails with the same origin. It knows nothing of strategies or records: it
+// hands candidate sequences to a Replayer and builds them with the choice
+// orders of a ChoiceOps.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/failure.hpp"
+#include "py/py.hpp"
+
+namespace engine {
+
+// The outcome of replaying one choice sequence through a fresh record.
+struct Replay {
+    bool interesting = false;
+    py::Ref args;    // the argument tuple, when interesting
+    py::Ref exc;     // the exception instance, when interesting
+    py::Ref record;  // the record that ran (read for `choices` and `nodes`)
+};
+
+// Runs the test once on a fresh record that replays exactly the given choice
+// sequence (a Python list), without argument names, novelty trie or
+// executor. Throws py::Err for an error that must end the run.
+class Replayer {
+public:
+    virtual Replay replay(PyObject* choices) = 0;
+
+protected:
+    ~Replayer() = default;
+};
+
+// The choice-model operations candidates are built with.
+class ChoiceOps {
+public:
+    virtual mpz_class to_index(PyObject* value, PyObject* constraints) = 0;
+    virtual py::Ref from_index(const mpz_class& index, PyObject* type_name,
+                               PyObject* constraints) = 0;
+    virtual bool permitted(PyObject* value, PyObject* constraints) = 0;
+    virtual bool equal(PyObject* a, PyObject* b) = 0;
+    // The sort key of a whole choice sequence (a list).
+    virtual py::Ref choices_key(PyObject* choices) = 0;
+
+protected:
+    ~ChoiceOps() = default;
+};
+
+struct ShrinkResult {
+    py::Ref args;
+    py::Ref exc;
+    py::Ref choices;  // a list
+};
+
+// Shrinks `choices` (a list, taken over) that failed with `exc` when called
+// with `args`. At most `max_shrinks` rounds make progress and at most 300
+// rounds run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED
+// and SLIPPED slots.
+ShrinkResult shrink(Replayer& replayer, ChoiceOps& ops, py::Ref choices, py::Ref args,
+                    py::Ref exc, uint64_t max_shrinks);
+
+// A choice sequence as a Python list and back (new references).
+py::Ref list_of(const std::vector<py::Ref>& items);
+std::vector<py::Ref> refs_of(PyObject* list);
+
+inline constexpr const char* PASS_DELETION = "adaptive_example_deletion";
+inline constexpr const char* PASS_INDIVIDUAL = "minimize_individual_choices";
+inline constexpr const char* PASS_DUPLICATED = "minimize_duplicated_choices";
+inline constexpr const char* PASS_PAIRS = "redistribute_numeric_pairs";
+
+}  // namespace engine
