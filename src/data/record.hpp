@@ -95,9 +95,6 @@ using Prefix = std::vector<PrefixEntry>;
 // `count`.
 Prefix parse_prefix(PyObject* iterable);
 
-// The next output of the calling thread's generator seeded from the OS.
-uint64_t fresh_seed();
-
 // Serialized size of a recorded value (header + payload of the
 // choice-sequence byte format); 1 when it cannot be computed. Never fails.
 uint64_t serialized_size(PyObject* value);
@@ -141,6 +138,7 @@ public:
     // Replays exactly `values` (a sequence): one Value entry each,
     // max_choices = their number, fresh seed. Throws on a bad sequence.
     static BrindlemarData new_for_choices(PyObject* values);
+    static BrindlemarData new_for_choices(const std::vector<py::Ref>& values);
 
     // ---- draws (each may throw StopTest on overrun)
     // Draw one choice of type `t` under `constraints` (a dict). `forced`
@@ -169,18 +167,23 @@ public:
     // freeze; then set StopTest(testcounter) as the Python error and throw.
     [[noreturn]] void mark(uint8_t status, py::Ref interesting_origin);
 
+    BrindlemarData(BrindlemarData&&) noexcept = default;
+    BrindlemarData& operator=(BrindlemarData&&) noexcept = default;
+
 private:
+    explicit BrindlemarData(uint64_t seed) : rng(seed) {}
     py::Ref draw_random(uint8_t t, PyObject* constraints);
     py::Ref simplest_value(uint8_t t, PyObject* constraints);
     [[noreturn]] void overrun();
+
+    uint64_t known_size_ = 0;  // serialized size of the value just sampled, 0 unknown
 };
 
 // ---------------------------------------------------------------------------
 // The Python object.
 
 struct RecordObject {
-    PyObject_HEAD
-    PyObject* dict;  // instance __dict__
+    py::DictObject base;  // object header and instance __dict__
     // 0 free, UINTPTR_MAX exclusively held, otherwise the number of readers.
     std::atomic<uintptr_t> borrow;
     BrindlemarData rec;

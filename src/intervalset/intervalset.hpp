@@ -9,9 +9,10 @@
 //
 // Positions (the place of a code point in the set, counted from 0) and sizes
 // are unsigned: a raw set spanning most of the 64-bit range can hold more
-// than 2**63 members. Arithmetic never overflows: counts saturate at
-// UINT64_MAX (only reachable with the whole 64-bit range), and a pair with
-// start > end holds nothing and counts 0.
+// than 2**63 members; a set of 2**64 or more members (only the whole 64-bit
+// range or overlapping raw pairs reach that) cannot be built: OverflowError.
+// Arithmetic never overflows, and a pair with start > end holds nothing and
+// counts 0.
 #pragma once
 
 #include <compare>
@@ -33,6 +34,10 @@ struct Interval {
 };
 using Intervals = std::vector<Interval>;
 
+// Sort pairs by (start, end) and merge each pair into the previous one when
+// it overlaps or touches it: the merge step of a union.
+Intervals sort_and_merge(Intervals pairs);
+
 class IntervalSet {
 public:
     // Fields, computed once by `build`; treat them as read-only.
@@ -45,7 +50,8 @@ public:
 
     IntervalSet() = default;
 
-    // Takes the pairs unchanged and computes the derived fields.
+    // Takes the pairs unchanged and computes the derived fields. Throws
+    // py::Err (OverflowError) only for 2**64 or more members.
     static IntervalSet build(Intervals intervals);
     // The distinct code points of UTF-8 text, normalised. A malformed byte
     // sequence is a fault (the text comes from Python strings).

@@ -281,6 +281,8 @@ std::string arg_str(PyObject* o, const char* name) {
     return utf8(o);
 }
 
+[[noreturn]] void rethrow_argument_error(const char* name) { rethrow_conversion(name); }
+
 [[noreturn]] void raise_cannot_convert(PyObject* o, const char* target) {
     raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + target + "'");
 }

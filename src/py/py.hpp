@@ -170,6 +170,9 @@ bool arg_bool(PyObject* o, const char* name);
 std::string arg_str(PyObject* o, const char* name);
 // "'{}' object cannot be converted to '{}'"
 [[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+// Inside a failed conversion of argument `name` (a Python error set): a
+// TypeError becomes "argument '{name}': {message}"; other errors pass. Throws.
+[[noreturn]] void rethrow_argument_error(const char* name);
 
 // ---------------------------------------------------------------------------
 // Argument parsing, worded like CPython's own errors.

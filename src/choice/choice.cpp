@@ -1,0 +1,193 @@
+// The choice functions on Python values and constraints dicts. Each reads
+// only the keys it needs, in its own fixed order, so that the first failing
+// read decides the error and a check that already failed answers before a
+// later key is read.
+#include <bit>
+#include <cstring>
+
+#include "choice/choice.hpp"
+#include "intervalset/intervalset.hpp"
+
+namespace choice {
+
+namespace {
+
+std::string_view utf8_of(PyObject* s) {
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!p) throw py::Err{};
+    return {p, static_cast<size_t>(n)};
+}
+
+std::span<const uint8_t> bytes_of(PyObject* b) {
+    char* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(b, &p, &n) < 0) throw py::Err{};
+    return {reinterpret_cast<const uint8_t*>(p), static_cast<size_t>(n)};
+}
+
+PyObject* str_constant(const char* text) {
+    // Interned once per process; never released.
+    PyObject* s = PyUnicode_InternFromString(text);
+    if (!s) throw py::Err{};
+    return s;
+}
+
+PyObject* bool_tag() {
+    static PyObject* s = nullptr;
+    if (!s) s = str_constant("bool");
+    return s;
+}
+
+PyObject* float_tag() {
+    static PyObject* s = nullptr;
+    if (!s) s = str_constant("float");
+    return s;
+}
+
+uint64_t float_bits(PyObject* f) { return std::bit_cast<uint64_t>(PyFloat_AsDouble(f)); }
+
+}  // namespace
+
+Int choice_to_index(PyObject* choice, PyObject* constraints) {
+    if (PyBool_Check(choice)) return bool_to_index(choice == Py_True, req_f64(constraints, Key::P));
+    if (PyLong_Check(choice)) {
+        IntegerConstraints c = parse_integer(constraints);
+        return int_to_index(Int::from_py(choice), c);
+    }
+    if (PyBytes_Check(choice)) {
+        uint64_t min_size = req_u64(constraints, Key::MinSize);
+        return bytes_to_index(bytes_of(choice), min_size);
+    }
+    if (PyUnicode_Check(choice)) {
+        std::string_view text = utf8_of(choice);
+        uint64_t min_size = req_u64(constraints, Key::MinSize);
+        py::Ref intervals = req_intervals(constraints);
+        return string_to_index(text, min_size, intervalset::value(intervals.get()));
+    }
+    if (PyFloat_Check(choice)) return float_to_index(PyFloat_AsDouble(choice));
+    py::raise(PyExc_NotImplementedError, "unhandled choice type");
+}
+
+py::Ref choice_from_index(const Int& index, ChoiceType t, PyObject* constraints) {
+    switch (t) {
+        case ChoiceType::String: {
+            uint64_t min_size = req_u64(constraints, Key::MinSize);
+            py::Ref intervals = req_intervals(constraints);
+            return string_from_index(index, min_size, intervalset::value(intervals.get()));
+        }
+        case ChoiceType::Integer:
+            return int_from_index(index, parse_integer(constraints)).to_py();
+        case ChoiceType::Boolean:
+            return py::boolean(bool_from_index(index, req_f64(constraints, Key::P)));
+        case ChoiceType::Bytes:
+            return bytes_from_index(index, req_u64(constraints, Key::MinSize));
+        case ChoiceType::Float:
+            return py::from_double(float_from_index(index, parse_float(constraints)));
+    }
+    py::throw_fault("bad choice type tag");
+}
+
+py::Ref choice_from_index(const Int& index, std::string_view type_name, PyObject* constraints) {
+    std::optional<ChoiceType> t = type_from_name(type_name);
+    if (!t) py::raise(PyExc_NotImplementedError, "unhandled choice_type " + std::string(type_name));
+    return choice_from_index(index, *t, constraints);
+}
+
+bool choice_permitted(PyObject* choice, PyObject* constraints) {
+    if (PyBool_Check(choice)) return bool_permitted(choice == Py_True, req_f64(constraints, Key::P));
+    if (PyLong_Check(choice)) {
+        Int v = Int::from_py(choice);
+        std::optional<Int> min_value = opt_int(constraints, Key::MinValue);
+        if (min_value && v < *min_value) return false;
+        std::optional<Int> max_value = opt_int(constraints, Key::MaxValue);
+        return !(max_value && v > *max_value);
+    }
+    if (!PyFloat_Check(choice)) {
+        if (PyUnicode_Check(choice)) {
+            std::string_view text = utf8_of(choice);
+            StringConstraints c;
+            c.min_size = req_u64(constraints, Key::MinSize);
+            uint64_t n = 0;
+            for (char ch : text) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+            if (n < c.min_size) return false;
+            c.max_size = req_u64(constraints, Key::MaxSize);
+            if (n > c.max_size) return false;
+            c.intervals = req_intervals(constraints);
+            return string_permitted(text, c);
+        }
+        if (PyBytes_Check(choice)) {
+            BytesConstraints c;
+            auto n = static_cast<uint64_t>(PyBytes_Size(choice));
+            c.min_size = req_u64(constraints, Key::MinSize);
+            if (n < c.min_size) return false;
+            c.max_size = req_u64(constraints, Key::MaxSize);
+            return bytes_permitted(n, c);
+        }
+        py::raise(PyExc_NotImplementedError, "unhandled choice type");
+    }
+    double f = PyFloat_AsDouble(choice);
+    return float_permitted(f, parse_float(constraints));
+}
+
+py::Ref choice_key(PyObject* choice) {
+    if (PyBool_Check(choice)) return py::tuple_of({bool_tag(), choice});
+    if (PyFloat_Check(choice)) {
+        py::Ref bits = py::from_u64(float_bits(choice));
+        return py::tuple_of({float_tag(), bits.get()});
+    }
+    return py::Ref::borrow(choice);
+}
+
+py::Ref choices_key(PyObject* choices) {
+    if (PyList_CheckExact(choices) || PyTuple_CheckExact(choices)) {
+        // Keys of a list are taken one at a time: nothing here runs Python
+        // code that could change its length under us, but the length is
+        // read again at each step all the same.
+        py::Ref keys = py::new_list();
+        bool is_list = PyList_CheckExact(choices);
+        for (Py_ssize_t i = 0;; ++i) {
+            Py_ssize_t n = is_list ? PyList_Size(choices) : PyTuple_Size(choices);
+            if (i >= n) break;
+            py::Ref item = py::Ref::borrow(is_list ? PyList_GetItem(choices, i)
+                                                   : PyTuple_GetItem(choices, i));
+            py::Ref k = choice_key(item.get());
+            py::list_append(keys.get(), k.get());
+        }
+        return py::check(PyList_AsTuple(keys.get()));
+    }
+    py::Ref it = py::check(PyObject_GetIter(choices));
+    py::Ref keys = py::new_list();
+    for (;;) {
+        py::Ref item = py::Ref::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_no_error();
+            break;
+        }
+        py::Ref k = choice_key(item.get());
+        py::list_append(keys.get(), k.get());
+    }
+    return py::check(PyList_AsTuple(keys.get()));
+}
+
+bool choice_equal(PyObject* a, PyObject* b) {
+    // Keys of bools and floats are tuples of a tag and a payload; compared
+    // with each other they reduce to the payloads, and compared with the
+    // exact builtin choice types they are never equal.
+    bool a_tagged = PyBool_Check(a) || PyFloat_Check(a);
+    bool b_tagged = PyBool_Check(b) || PyFloat_Check(b);
+    if (a_tagged && b_tagged) {
+        if (PyBool_Check(a) != PyBool_Check(b)) return false;
+        return PyBool_Check(a) ? a == b : float_bits(a) == float_bits(b);
+    }
+    auto plain = [](PyObject* o) {
+        return PyLong_CheckExact(o) || PyUnicode_CheckExact(o) || PyBytes_CheckExact(o);
+    };
+    if ((a_tagged && plain(b)) || (b_tagged && plain(a))) return false;
+    py::Ref ka = choice_key(a);
+    py::Ref kb = choice_key(b);
+    py::Ref r = py::check(PyObject_RichCompare(ka.get(), kb.get(), Py_EQ));
+    return py::truthy(r.get());
+}
+
+}  // namespace choice

@@ -1,0 +1,96 @@
+// The choice model: each choice type's total order (simplest first) with the
+// index functions in both directions, keys and equality of choices, and the
+// permission test of a value against its constraints.
+//
+// Two layers:
+// - functions on Python values and constraints dicts (`choice_to_index`,
+//   `choice_from_index`, `choice_permitted`, `choice_key`, `choices_key`,
+//   `choice_equal`), which read the dict lazily in the fixed order of each
+//   function, exactly like the Python functions of the same names;
+// - native functions on parsed constraints (constraints.hpp) and native
+//   values, for the record's and the shrinker's hot paths.
+// Indices are `Int`: 128-bit native while they fit, GMP beyond.
+// All functions throw py::Err with the Python error set on failure.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "choice/constraints.hpp"
+#include "choice/int.hpp"
+#include "py/py.hpp"
+
+namespace choice {
+
+// Collections longer than this cannot be built from an index.
+inline constexpr uint64_t MAX_COLLECTION_SIZE = 8191;
+
+// ---------------------------------------------------------------------------
+// On Python values and constraints dicts.
+
+// NotImplementedError "unhandled choice type" for a value of no choice type.
+Int choice_to_index(PyObject* choice, PyObject* constraints);
+// The value at `index` in the order of type t. ChoiceTooLarge for a
+// collection index beyond MAX_COLLECTION_SIZE elements.
+py::Ref choice_from_index(const Int& index, ChoiceType t, PyObject* constraints);
+// The same, by type name (NotImplementedError "unhandled choice_type {}").
+py::Ref choice_from_index(const Int& index, std::string_view type_name, PyObject* constraints);
+bool choice_permitted(PyObject* choice, PyObject* constraints);
+
+// ("bool", v) for a bool, ("float", bits) for a float, else the object.
+py::Ref choice_key(PyObject* choice);
+// Tuple of the keys of an iterable's items.
+py::Ref choices_key(PyObject* choices);
+// Keys compared with Python ==.
+bool choice_equal(PyObject* a, PyObject* b);
+
+// ---------------------------------------------------------------------------
+// Native, on parsed constraints.
+
+// Integers: zigzag around the clamped shrink_towards until one bound is
+// reached, then the rest of the other side by distance.
+Int zigzag_index_bi(const Int& value, const Int& shrink_towards);
+Int zigzag_value_bi(const Int& index, const Int& shrink_towards);
+Int clamp_shrink_towards(const Int& shrink_towards, const std::optional<Int>& min_value,
+                         const std::optional<Int>& max_value);
+Int int_to_index(const Int& value, const IntegerConstraints& c);
+Int int_from_index(const Int& index, const IntegerConstraints& c);
+bool int_permitted(const Int& value, const IntegerConstraints& c);
+
+// Floats: lex position of the magnitude, plus 2^64 when the sign bit is set.
+Int float_to_index(double f);
+double float_from_index(const Int& index, const FloatConstraints& c);
+bool float_permitted(double f, const FloatConstraints& c);
+
+// Booleans.
+Int bool_to_index(bool v, double p);
+bool bool_from_index(const Int& index, double p);
+bool bool_permitted(bool v, double p);
+
+// Collections over an alphabet of size a: shorter first, then the element
+// orders read as a number in base a.
+Int size_to_index(uint64_t n, uint64_t a);
+Int collection_index_from_orders(std::span<const uint64_t> orders, uint64_t min_size, uint64_t a);
+std::vector<uint64_t> collection_value_to_orders(const Int& index, uint64_t min_size, uint64_t a);
+
+Int bytes_to_index(std::span<const uint8_t> value, uint64_t min_size);
+py::Ref bytes_from_index(const Int& index, uint64_t min_size);
+bool bytes_permitted(uint64_t length, const BytesConstraints& c);
+
+// Strings, given as UTF-8; element order = the character's shrink index in
+// the alphabet.
+Int string_to_index(std::string_view utf8, uint64_t min_size, const intervalset::IntervalSet& s);
+py::Ref string_from_index(const Int& index, uint64_t min_size, const intervalset::IntervalSet& s);
+bool string_permitted(std::string_view utf8, const StringConstraints& c);
+
+// A str from code points; lone surrogates are kept, code points above
+// U+10FFFF raise the ValueError of chr.
+py::Ref cps_to_pystr(std::span<const int64_t> cps);
+
+// Raise ChoiceTooLarge (quorvantis_fast.errors), made without arguments.
+[[noreturn]] void raise_choice_too_large();
+
+}  // namespace choice

@@ -1,0 +1,152 @@
+// BrindlemarData.draw: one value of any strategy object. Native strategies
+// go to the strategy core inside a span, Python subclasses of SearchStrategy
+// through their do_draw inside a span, any other object through its do_draw
+// inside a build context of the upstream library.
+#include <optional>
+
+#include "data/record.hpp"
+#include "data/record_py.hpp"
+
+namespace strategy {
+// Defaults used while the strategy core is not linked in.
+__attribute__((weak)) PyTypeObject* search_strategy_type_or_null() { return nullptr; }
+__attribute__((weak)) py::Ref draw_native(PyObject*, PyObject*) {
+    py::throw_fault("native strategies cannot be drawn: the strategy core is not built in");
+}
+}  // namespace strategy
+
+namespace data::py_record {
+namespace {
+
+enum class Kind { Native, Subclass, Foreign };
+
+Kind classify(PyObject* strategy) {
+    PyTypeObject* base = strategy::search_strategy_type_or_null();
+    if (!base || !PyObject_TypeCheck(strategy, base)) return Kind::Foreign;
+    if (Py_IS_TYPE(strategy, base)) return Kind::Native;
+    PyObject* mod = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(strategy)), "__module__");
+    if (!mod) {
+        PyErr_Clear();
+        return Kind::Native;
+    }
+    py::Ref hold = py::Ref::steal(mod);
+    py::Ref ours = py::str("quorvantis_fast._engine");
+    int eq = PyObject_RichCompareBool(mod, ours.get(), Py_EQ);
+    if (eq < 0) PyErr_Clear();
+    return eq == 1 ? Kind::Native : Kind::Subclass;
+}
+
+// A span step of the draw: a record held by someone else here is a fault.
+template <class F>
+void span_step(PyObject* self, F f) {
+    std::optional<RecordMut> r;
+    try {
+        r.emplace(self);
+    } catch (const py::Err&) {
+        PyErr_Clear();
+        py::throw_fault("Already borrowed: the record is in use during draw");
+    }
+    f(**r);
+}
+
+py::Ref call_do_draw(PyObject* strategy, PyObject* self) {
+    return py::check(PyObject_CallMethod(strategy, "do_draw", "O", self));
+}
+
+py::Ref draw_in_span(PyObject* self, PyObject* strategy, Kind kind, uint64_t label) {
+    span_step(self, [&](BrindlemarData& r) { r.start_span_rs(label); });
+    auto close = [&] {
+        span_step(self, [](BrindlemarData& r) {
+            if (r.frozen) return;
+            r.depth -= 1;
+            r.span_events.push_back(SPAN_STOP);
+        });
+    };
+    py::Ref value;
+    try {
+        value = kind == Kind::Native ? strategy::draw_native(strategy, self) : call_do_draw(strategy, self);
+    } catch (const py::Err&) {
+        py::Ref err = py::fetch_error();
+        close();
+        py::restore_error(err.get());
+        throw;
+    }
+    close();
+    return value;
+}
+
+py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
+    PyObject* shared = PyObject_GetAttrString(self, "_shared_strategy_draws");
+    if (shared) {
+        Py_DECREF(shared);
+    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyObject* d = PyDict_New();
+        if (!d || PyObject_SetAttrString(self, "_shared_strategy_draws", d) < 0) PyErr_Clear();
+        Py_XDECREF(d);
+    } else {
+        PyErr_Clear();
+    }
+    py::Ref control = py::import("quorvantis.control");
+    PyObject* ctx_now = PyObject_CallMethod(control.get(), "current_build_context", nullptr);
+    if (ctx_now) {
+        Py_DECREF(ctx_now);
+        return call_do_draw(strategy, self);
+    }
+    // Only an ordinary exception means "no context"; an interrupt or an
+    // exit request goes on up.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::Err{};
+    PyErr_Clear();
+    py::Ref main_dict;
+    {
+        py::Ref main = py::import("__main__");
+        main_dict = py::Ref::borrow(PyModule_GetDict(main.get()));
+    }
+    py::Ref eval = py::import_attr("builtins", "eval");
+    py::Ref source = py::str("(lambda *a, **k: None)");
+    py::Ref wrapped = py::check(
+        PyObject_CallFunctionObjArgs(eval.get(), source.get(), main_dict.get(), main_dict.get(), nullptr));
+    py::Ref kw = py::new_dict();
+    py::dict_set(kw.get(), "wrapped_test", wrapped.get());
+    py::Ref build_context = py::getattr(control.get(), "BuildContext");
+    py::Ref args = py::tuple_of({self});
+    py::Ref ctx = py::call_args(build_context.get(), args.get(), kw.get());
+    py::call_method(ctx.get(), "__enter__");
+    py::Ref value = py::Ref::steal(PyObject_CallMethod(strategy, "do_draw", "O", self));
+    py::Ref err = value ? py::Ref() : py::fetch_error();
+    PyObject* exit_result = PyObject_CallMethod(ctx.get(), "__exit__", "OOO", Py_None, Py_None, Py_None);
+    if (exit_result) Py_DECREF(exit_result);
+    else PyErr_Clear();
+    if (err) {
+        py::restore_error(err.get());
+        throw py::Err{};
+    }
+    return value;
+}
+
+}  // namespace
+
+PyObject* draw(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw", {"strategy", "label", "observe_as"}, 1};
+        PyObject* a[3];
+        sig.parse(args, nargs, kwnames, a);
+        if (a[2] && a[2] != Py_None) {
+            if (!PyUnicode_Check(a[2])) py::arg_str(a[2], "observe_as");
+            Py_ssize_t n;
+            if (!PyUnicode_AsUTF8AndSize(a[2], &n)) throw py::Err{};
+        }
+        uint64_t label = 1;
+        if (a[1] && PyLong_Check(a[1])) {
+            unsigned long long v = PyLong_AsUnsignedLongLong(a[1]);
+            if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) PyErr_Clear();
+            else label = v;
+        }
+        PyObject* strategy = a[0];
+        Kind kind = classify(strategy);
+        if (kind == Kind::Foreign) return draw_foreign(self, strategy).release();
+        return draw_in_span(self, strategy, kind, label).release();
+    });
+}
+
+}  // namespace data::py_record

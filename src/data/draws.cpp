@@ -1,0 +1,633 @@
+// Record draws: draw_inner, the random sampling of each choice type, the
+// native entry points of the strategies and the Python draw methods.
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "choice/constraints.hpp"
+#include "choice/choice.hpp"
+#include "data/record.hpp"
+#include "data/record_py.hpp"
+#include "data/tls.hpp"
+#include "floats/floats.hpp"
+#include "intervalset/intervalset.hpp"
+#include "provider.hpp"
+
+namespace data {
+
+using choice::Key;
+using choice::key_object;
+
+// ---------------------------------------------------------------------------
+// Serialized sizes
+
+namespace {
+
+uint64_t with_header(uint64_t payload) {
+    uint64_t header = 1;
+    if (payload >= 31) {
+        for (uint64_t x = payload; x; x >>= 7) ++header;
+    }
+    return payload > UINT64_MAX - header ? UINT64_MAX : header + payload;
+}
+
+// Payload of an int: floor(bits(|v|) / 8) + 1.
+bool int_payload(PyObject* v, uint64_t& out) {
+    int overflow = 0;
+    long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (!overflow) {
+        if (x == -1 && PyErr_Occurred()) return false;
+        uint64_t mag = x < 0 ? 0 - static_cast<uint64_t>(x) : static_cast<uint64_t>(x);
+        out = static_cast<uint64_t>(std::bit_width(mag)) / 8 + 1;
+        return true;
+    }
+    mpz_class m;
+    try {
+        py::to_mpz(v, m);
+    } catch (const py::Err&) {
+        return false;
+    }
+    out = mpz_sizeinbase(m.get_mpz_t(), 2) / 8 + 1;
+    return true;
+}
+
+bool str_payload(PyObject* v, uint64_t& out) {
+    if (PyUnicode_CheckExact(v)) {
+        Py_ssize_t n;
+        if (PyUnicode_AsUTF8AndSize(v, &n)) {
+            out = static_cast<uint64_t>(n);
+            return true;
+        }
+        PyErr_Clear();
+        PyObject* b = PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass");
+        if (!b) return false;
+        out = static_cast<uint64_t>(PyBytes_Size(b));
+        Py_DECREF(b);
+        return true;
+    }
+    // A subclass encodes through its own method.
+    PyObject* encode = PyObject_GetAttrString(v, "encode");
+    if (!encode) return false;
+    py::Ref owner = py::Ref::steal(encode);
+    PyObject* args = Py_BuildValue("(s)", "utf-8");
+    if (!args) return false;
+    py::Ref a = py::Ref::steal(args);
+    PyObject* kw = Py_BuildValue("{s:s}", "errors", "surrogatepass");
+    if (!kw) return false;
+    py::Ref k = py::Ref::steal(kw);
+    PyObject* b = PyObject_Call(encode, args, kw);
+    if (!b) return false;
+    Py_ssize_t n = PyObject_Size(b);
+    Py_DECREF(b);
+    if (n < 0) return false;
+    out = static_cast<uint64_t>(n);
+    return true;
+}
+
+}  // namespace
+
+uint64_t serialized_size(PyObject* v) {
+    uint64_t payload = 0;
+    bool ok = true;
+    if (PyBool_Check(v)) {
+        payload = 0;
+    } else if (PyLong_Check(v)) {
+        ok = int_payload(v, payload);
+    } else if (PyFloat_Check(v)) {
+        payload = 8;
+    } else if (PyUnicode_Check(v)) {
+        ok = str_payload(v, payload);
+    } else if (PyBytes_Check(v)) {
+        payload = static_cast<uint64_t>(PyBytes_Size(v));
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        PyErr_Clear();
+        return 1;
+    }
+    return with_header(payload);
+}
+
+// ---------------------------------------------------------------------------
+// Random sampling
+
+namespace {
+
+py::Ref integer_to_py(const provider::Integer& v) {
+    switch (v.kind) {
+        case provider::Integer::Kind::small: return py::from_i64(v.small);
+        case provider::Integer::Kind::wide: return py::check(PyLong_FromDouble(v.wide));
+        case provider::Integer::Kind::big: break;
+    }
+    return py::from_mpz(v.big);
+}
+
+// An integer bound of a constraints dict: absent (missing or None) or the value.
+bool read_bound(PyObject* c, Key k, provider::Integer& out) {
+    PyObject* o = PyDict_GetItemWithError(c, key_object(k));
+    if (!o) {
+        py::check_no_error();
+        return false;
+    }
+    if (o == Py_None) return false;
+    int64_t small;
+    if (py::as_i64(o, small)) {
+        out = provider::Integer::of(small);
+        return true;
+    }
+    py::Ref hold = py::Ref::borrow(o);  // __index__ may run Python code
+    out = provider::Integer::of(py::to_mpz(hold.get()));
+    return true;
+}
+
+// The candidates of INJECT_CANDIDATES that lie within the bounds: one u
+// decides whether to use them, gen_range picks one of those kept.
+py::Ref pick_injected(Rng& rng, const provider::Integer* lo, const provider::Integer* hi) {
+    const std::vector<mpz_class>& cands = inject_candidates();
+    if (cands.empty()) return {};
+    if (rng.next_f64() >= 0.15) return {};
+    std::optional<mpz_class> lo_m, hi_m;
+    if (lo) lo_m = lo->to_mpz();
+    if (hi) hi_m = hi->to_mpz();
+    auto keep = [&](const mpz_class& v) { return (!lo_m || v >= *lo_m) && (!hi_m || v <= *hi_m); };
+    uint64_t kept = 0;
+    for (const mpz_class& v : cands) kept += keep(v);
+    if (kept == 0) return {};
+    uint64_t k = rng.gen_range(kept);
+    for (const mpz_class& v : cands) {
+        if (keep(v) && k-- == 0) return py::from_mpz(v);
+    }
+    py::throw_fault("inject candidate vanished");
+}
+
+// The weighted pick of an integer draw, or an empty Ref when the draw falls
+// through to the distribution.
+py::Ref pick_weighted(Rng& rng, PyObject* weights) {
+    if (!PyDict_Check(weights)) py::raise_cannot_convert(weights, "PyDict");
+    Py_ssize_t pos = 0;
+    PyObject *key, *w;
+    bool plain = true;
+    while (PyDict_Next(weights, &pos, &key, &w)) {
+        if (!PyLong_CheckExact(key) || !PyFloat_CheckExact(w)) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        // Exact ints and floats: no Python code runs, the dict cannot change.
+        double total = 0.0;
+        pos = 0;
+        while (PyDict_Next(weights, &pos, &key, &w)) total += PyFloat_AsDouble(w);
+        double u = rng.next_f64();
+        double acc = 1.0 - total;
+        if (u < acc) return {};
+        PyObject* last = nullptr;
+        pos = 0;
+        while (PyDict_Next(weights, &pos, &key, &w)) {
+            acc += PyFloat_AsDouble(w);
+            last = key;
+            if (u < acc) return py::Ref::borrow(key);
+        }
+        return py::Ref::borrow(last);  // an empty dict never gets here: u < 1 - 0
+    }
+    // Conversions may run Python code: work on a snapshot of the items.
+    py::Ref items = py::check(PyDict_Items(weights));
+    Py_ssize_t n = PyList_Size(items.get());
+    std::vector<std::pair<py::Ref, double>> pairs;
+    pairs.reserve(static_cast<size_t>(n));
+    double total = 0.0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GetItem(items.get(), i);
+        py::Ref k = py::check(PyNumber_Index(PyTuple_GetItem(item, 0)));
+        double x = PyFloat_AsDouble(PyTuple_GetItem(item, 1));
+        if (x == -1.0 && PyErr_Occurred()) throw py::Err{};
+        total += x;
+        pairs.emplace_back(std::move(k), x);
+    }
+    double u = rng.next_f64();
+    double acc = 1.0 - total;
+    if (u < acc) return {};
+    for (auto& [k, x] : pairs) {
+        acc += x;
+        if (u < acc) return k;
+    }
+    return pairs.back().first;
+}
+
+py::Ref random_integer(Rng& rng, PyObject* c) {
+    provider::Integer lo, hi;
+    bool has_lo = read_bound(c, Key::MinValue, lo);
+    bool has_hi = read_bound(c, Key::MaxValue, hi);
+    const provider::Integer* lo_p = has_lo ? &lo : nullptr;
+    const provider::Integer* hi_p = has_hi ? &hi : nullptr;
+    PyObject* weights = PyDict_GetItemWithError(c, key_object(Key::Weights));
+    if (!weights) py::check_no_error();
+    py::Ref hold_weights = py::Ref::borrow(weights);
+    if (py::Ref v = pick_injected(rng, lo_p, hi_p)) return v;
+    if (weights && weights != Py_None) {
+        if (py::Ref v = pick_weighted(rng, weights)) return v;
+    }
+    provider::Integer out;
+    provider::draw_integer_from_distribution(rng, lo_p, hi_p, out);
+    return integer_to_py(out);
+}
+
+double next_down(double x) { return -floats::next_up(-x); }
+
+py::Ref random_float(Rng& rng, PyObject* c) {
+    choice::FloatConstraints k = choice::parse_float(c);
+    const double lo = k.min_value, hi = k.max_value;
+    const double candidates[18] = {
+        0.0,
+        -0.0,
+        std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(),
+        std::bit_cast<double>(uint64_t{0x7ff8000000000000}),
+        std::bit_cast<double>(uint64_t{0xfff8000000000000}),
+        std::bit_cast<double>(uint64_t{0x7ff8000000000001}),
+        std::bit_cast<double>(uint64_t{0xfff8000000000001}),
+        lo,
+        floats::next_up(lo),
+        lo + 1.0,
+        hi - 1.0,
+        next_down(hi),
+        hi,
+        std::bit_cast<double>(uint64_t{0x0000000000000001}),
+        std::bit_cast<double>(uint64_t{0x8000000000000001}),
+        std::bit_cast<double>(uint64_t{0x0008000000000000}),
+        std::bit_cast<double>(uint64_t{0x8008000000000000}),
+    };
+    double kept[18];
+    uint64_t n = 0;
+    for (double f : candidates) {
+        if (floats::permitted_float(k.allow_nan, f, lo, hi, k.smallest_nonzero_magnitude)) kept[n++] = f;
+    }
+    if (n > 0 && rng.next_f64() < 0.15) return py::from_double(kept[rng.gen_range(n)]);
+    double v = floats::lex_to_float_rs(rng.next_u64());
+    if (!rng.next_bool()) v = -v;
+    if (!(std::isnan(v) && k.allow_nan)) {
+        v = floats::float_clamp(k.allow_nan, v, lo, hi, k.smallest_nonzero_magnitude);
+    }
+    return py::from_double(v);
+}
+
+// UTF-8 length of code points (surrogates passed through take 3 bytes).
+uint64_t utf8_length(const std::vector<int64_t>& cps) {
+    uint64_t n = 0;
+    for (int64_t cp : cps) n += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// draw_inner
+
+void BrindlemarData::overrun() { mark(Status::Overrun, {}); }
+
+namespace {
+
+// A string or bytes value of min_size units cannot fit a record whose limit
+// is below min_size: overrun before building it.
+bool too_large_for(uint8_t t, PyObject* c, uint64_t max_length) {
+    if (t != TAG_STRING && t != TAG_BYTES) return false;
+    PyObject* o = PyDict_GetItemWithError(c, key_object(Key::MinSize));
+    if (!o) {
+        PyErr_Clear();
+        return false;
+    }
+    int overflow = 0;
+    long long v = PyLong_Check(o) ? PyLong_AsLongLongAndOverflow(o, &overflow) : 0;
+    if (v == -1 && PyErr_Occurred()) PyErr_Clear();
+    return overflow > 0 || (v > 0 && static_cast<uint64_t>(v) > max_length);
+}
+
+bool permitted(PyObject* v, uint8_t t, PyObject* c) {
+    auto kind = choice::kind_of(v);
+    if (!kind || static_cast<uint8_t>(*kind) != t) return false;
+    try {
+        return choice::choice_permitted(v, c);
+    } catch (const py::Err&) {
+        PyErr_Clear();
+        return false;
+    }
+}
+
+}  // namespace
+
+py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
+    if (too_large_for(t, c, max_length)) overrun();
+    try {
+        return choice::choice_from_index(choice::Int(0), static_cast<choice::ChoiceType>(t), c);
+    } catch (const py::Err&) {
+        PyErr_Clear();
+    }
+    overrun();
+}
+
+py::Ref BrindlemarData::draw_random(uint8_t t, PyObject* c) {
+    switch (t) {
+        case TAG_INTEGER: return random_integer(rng, c);
+        case TAG_FLOAT: return random_float(rng, c);
+        case TAG_STRING: {
+            choice::StringConstraints k = choice::parse_string(c);
+            const IntervalSet& set = k.set();
+            const uint64_t n_chars = set.size;
+            if (n_chars == 0) return py::str("");
+            if (k.min_size > max_length) overrun();
+            uint64_t n = provider::draw_collection_size(rng, k.min_size, k.max_size);
+            thread_local std::vector<int64_t> cps;
+            cps.clear();
+            cps.reserve(n);
+            for (uint64_t j = 0; j < n; ++j) {
+                uint64_t i;
+                if (n_chars <= 256) {
+                    i = rng.gen_range(n_chars);
+                } else if (rng.next_f64() < 0.2) {
+                    i = 256 + rng.gen_range(n_chars - 256);
+                } else {
+                    i = rng.gen_range(256);
+                }
+                cps.push_back(set.char_in_shrink_order(static_cast<int64_t>(i)));
+            }
+            py::Ref s = choice::cps_to_pystr(cps);
+            known_size_ = with_header(utf8_length(cps));
+            return s;
+        }
+        case TAG_BYTES: {
+            choice::BytesConstraints k = choice::parse_bytes(c);
+            if (k.min_size > max_length) overrun();
+            uint64_t n = provider::draw_collection_size(rng, k.min_size, k.max_size);
+            if (n > static_cast<uint64_t>(PY_SSIZE_T_MAX)) PyErr_NoMemory(), throw py::Err{};
+            py::Ref b = py::check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
+            rng.fill_bytes(reinterpret_cast<uint8_t*>(PyBytes_AsString(b.get())), n);
+            known_size_ = with_header(n);
+            return b;
+        }
+        case TAG_BOOLEAN: {
+            double p = choice::parse_boolean(c).p;
+            if (p <= 0.0) return py::boolean(false);
+            if (p >= 1.0) return py::boolean(true);
+            return py::boolean(rng.next_f64() < p);
+        }
+        default: break;
+    }
+    py::throw_fault("unknown choice type tag " + std::to_string(t));
+}
+
+py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObject* forced) {
+    if (!PyDict_Check(c)) py::throw_fault("constraints must be a dict");
+    // 1. Overrun checks.
+    if (length >= max_length || (max_choices && *max_choices == nodes.size())) overrun();
+    known_size_ = 0;
+    py::Ref value;
+    // 2. Prefix replay.
+    if (observe && prefix && prefix_cursor < prefix->size()) {
+        PrefixEntry& e = (*prefix)[prefix_cursor];
+        if (e.kind == PrefixEntry::Kind::Value) {
+            prefix_cursor += 1;
+            py::Ref v = e.value;  // the entry stays alive even if Python code runs
+            if (permitted(v.get(), t, c)) {
+                value = std::move(v);
+            } else {
+                misaligned = true;
+                value = simplest_value(t, c);
+            }
+        } else {
+            if (e.has_count) {
+                // A count of k serves k draws; at zero or below, overrun at once
+                // (lowering a spent count saturates rather than wraps).
+                if (e.count <= 0) {
+                    if (e.count > std::numeric_limits<int64_t>::min()) e.count -= 1;
+                    overrun();
+                }
+            }
+            value = forced ? py::Ref::borrow(forced) : simplest_value(t, c);
+            if (e.has_count) e.count -= 1;
+        }
+    } else if (forced) {
+        value = py::Ref::borrow(forced);
+    } else {
+        value = draw_random(t, c);
+    }
+    if (forced) {
+        value = py::Ref::borrow(forced);
+        known_size_ = 0;
+    }
+    if (!observe) return value;
+    // 7. Record.
+    uint64_t size = known_size_ ? known_size_ : serialized_size(value.get());
+    span_events.push_back(SPAN_CHOICE);
+    length = size > UINT64_MAX - length ? UINT64_MAX : length + size;
+    nodes.push_back(NodeData{value, py::Ref::borrow(c), t, forced != nullptr});
+    // 8. Past the limit: the node stays, the test case ends.
+    if (length > max_length) overrun();
+    return value;
+}
+
+// ---------------------------------------------------------------------------
+// Native entry points
+
+py::Ref BrindlemarData::draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights,
+                                         int64_t shrink_towards) {
+    if (!min && !max && !weights && shrink_towards == 0) {
+        return draw_inner(TAG_INTEGER, unbounded_int_constraints(), true, nullptr);
+    }
+    py::Ref st = py::from_i64(shrink_towards);
+    py::Ref c = py_record::make_dict({{key_object(Key::MinValue), min ? min : Py_None},
+                                      {key_object(Key::MaxValue), max ? max : Py_None},
+                                      {key_object(Key::Weights), weights ? weights : Py_None},
+                                      {key_object(Key::ShrinkTowards), st.get()}});
+    return draw_inner(TAG_INTEGER, c.get(), true, nullptr);
+}
+
+py::Ref BrindlemarData::draw_integer_rs(const std::optional<mpz_class>& min,
+                                        const std::optional<mpz_class>& max, PyObject* weights,
+                                        int64_t shrink_towards) {
+    py::Ref lo, hi;
+    if (min) lo = py::from_mpz(*min);
+    if (max) hi = py::from_mpz(*max);
+    return draw_integer_obj(lo.get(), hi.get(), weights, shrink_towards);
+}
+
+py::Ref BrindlemarData::draw_float_rs(bool allow_nan, double min, double max,
+                                      double smallest_nonzero_magnitude) {
+    py::Ref lo = py::from_double(min), hi = py::from_double(max);
+    py::Ref smallest = py::from_double(smallest_nonzero_magnitude);
+    py::Ref c = py_record::make_dict({{key_object(Key::MinValue), lo.get()},
+                                      {key_object(Key::MaxValue), hi.get()},
+                                      {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
+                                      {key_object(Key::SmallestNonzeroMagnitude), smallest.get()}});
+    return draw_inner(TAG_FLOAT, c.get(), true, nullptr);
+}
+
+py::Ref BrindlemarData::draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
+    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
+    py::Ref c = py_record::make_dict({{key_object(Key::Intervals), intervals},
+                                      {key_object(Key::MinSize), lo.get()},
+                                      {key_object(Key::MaxSize), hi.get()}});
+    return draw_inner(TAG_STRING, c.get(), true, nullptr);
+}
+
+bool BrindlemarData::draw_boolean_rs(double p, std::optional<bool> forced) {
+    py::Ref pp = py::from_double(p);
+    py::Ref c = py_record::make_dict({{key_object(Key::P), pp.get()}});
+    PyObject* f = forced ? (*forced ? Py_True : Py_False) : nullptr;
+    py::Ref v = draw_inner(TAG_BOOLEAN, c.get(), true, f);
+    return py::truthy(v.get());
+}
+
+// ---------------------------------------------------------------------------
+// Python draw methods
+
+namespace py_record {
+namespace {
+
+constexpr double DEFAULT_SMALLEST = 5e-324;
+constexpr uint64_t DEFAULT_MAX_SIZE = 10000000000ULL;
+
+bool observe_arg(PyObject* o) { return o ? py::arg_bool(o, "observe") : true; }
+PyObject* forced_arg(PyObject* o) { return o == Py_None ? nullptr : o; }
+
+uint64_t size_arg(PyObject* o, const char* name, uint64_t dflt) {
+    return o ? py::arg_u64(o, name) : dflt;
+}
+
+PyObject* draw_sized(PyObject* self, uint8_t t, PyObject* intervals, PyObject* min_o,
+                     PyObject* max_o, PyObject* forced, PyObject* observe_o) {
+    RecordMut r(self);
+    uint64_t lo = size_arg(min_o, "min_size", 0);
+    uint64_t hi = size_arg(max_o, "max_size", DEFAULT_MAX_SIZE);
+    bool observe = observe_arg(observe_o);
+    py::Ref alphabet;
+    if (t == TAG_STRING) {
+        if (intervalset::check(intervals)) {
+            alphabet = py::Ref::borrow(intervals);
+        } else {
+            py::Ref pairs = py::getattr(intervals, "intervals");
+            py::Ref cls = py::import_attr("quorvantis_fast._engine", "IntervalSet");
+            alphabet = py::call(cls.get(), pairs.get());
+        }
+    }
+    py::Ref lo_o = py::from_u64(lo), hi_o = py::from_u64(hi);
+    py::Ref c = t == TAG_STRING ? make_dict({{key_object(Key::Intervals), alphabet.get()},
+                                             {key_object(Key::MinSize), lo_o.get()},
+                                             {key_object(Key::MaxSize), hi_o.get()}})
+                                : make_dict({{key_object(Key::MinSize), lo_o.get()},
+                                             {key_object(Key::MaxSize), hi_o.get()}});
+    return r->draw_inner(t, c.get(), observe, forced_arg(forced)).release();
+}
+
+}  // namespace
+
+py::Ref make_dict(std::initializer_list<std::pair<PyObject*, PyObject*>> items) {
+    py::Ref d = py::new_dict();
+    for (const auto& [key, value] : items) py::check_rc(PyDict_SetItem(d.get(), key, value));
+    return d;
+}
+
+PyObject* draw_integer(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw_integer",
+                                 {"min_value", "max_value", "weights", "shrink_towards", "forced", "observe"},
+                                 0, 2};
+        PyObject* a[6];
+        sig.parse(args, nargs, kwnames, a);
+        RecordMut r(self);
+        bool observe = observe_arg(a[5]);
+        py::Ref st = a[3] && a[3] != Py_None ? py::Ref::borrow(a[3]) : py::from_i64(0);
+        py::Ref c = make_dict({{key_object(Key::MinValue), a[0] ? a[0] : Py_None},
+                               {key_object(Key::MaxValue), a[1] ? a[1] : Py_None},
+                               {key_object(Key::Weights), a[2] ? a[2] : Py_None},
+                               {key_object(Key::ShrinkTowards), st.get()}});
+        return r->draw_inner(TAG_INTEGER, c.get(), observe, forced_arg(a[4])).release();
+    });
+}
+
+PyObject* draw_float(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw_float",
+                                 {"min_value", "max_value", "allow_nan", "smallest_nonzero_magnitude",
+                                  "forced", "observe"},
+                                 0, 2};
+        PyObject* a[6];
+        sig.parse(args, nargs, kwnames, a);
+        RecordMut r(self);
+        const double inf = std::numeric_limits<double>::infinity();
+        double lo = a[0] && a[0] != Py_None ? py::arg_f64(a[0], "min_value") : -inf;
+        double hi = a[1] && a[1] != Py_None ? py::arg_f64(a[1], "max_value") : inf;
+        bool allow_nan = a[2] ? py::arg_bool(a[2], "allow_nan") : true;
+        double smallest = a[3] ? py::arg_f64(a[3], "smallest_nonzero_magnitude") : DEFAULT_SMALLEST;
+        bool observe = observe_arg(a[5]);
+        py::Ref lo_o = py::from_double(lo), hi_o = py::from_double(hi), sm = py::from_double(smallest);
+        py::Ref c = make_dict({{key_object(Key::MinValue), lo_o.get()},
+                               {key_object(Key::MaxValue), hi_o.get()},
+                               {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
+                               {key_object(Key::SmallestNonzeroMagnitude), sm.get()}});
+        return r->draw_inner(TAG_FLOAT, c.get(), observe, forced_arg(a[4])).release();
+    });
+}
+
+PyObject* draw_string(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw_string", {"intervals", "min_size", "max_size", "forced", "observe"}, 1, 1};
+        PyObject* a[5];
+        sig.parse(args, nargs, kwnames, a);
+        return draw_sized(self, TAG_STRING, a[0], a[1], a[2], a[3], a[4]);
+    });
+}
+
+PyObject* draw_bytes(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw_bytes", {"min_size", "max_size", "forced", "observe"}, 0, 2};
+        PyObject* a[4];
+        sig.parse(args, nargs, kwnames, a);
+        return draw_sized(self, TAG_BYTES, nullptr, a[0], a[1], a[2], a[3]);
+    });
+}
+
+PyObject* draw_boolean(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"draw_boolean", {"p", "forced", "observe"}, 0, 1};
+        PyObject* a[3];
+        sig.parse(args, nargs, kwnames, a);
+        RecordMut r(self);
+        double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
+        bool observe = observe_arg(a[2]);
+        py::Ref p_o = py::from_double(p);
+        py::Ref c = make_dict({{key_object(Key::P), p_o.get()}});
+        return r->draw_inner(TAG_BOOLEAN, c.get(), observe, forced_arg(a[1])).release();
+    });
+}
+
+PyObject* choice(QF_FASTCALL_ARGS) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"choice", {"values", "forced", "observe"}, 1, 1};
+        PyObject* a[3];
+        sig.parse(args, nargs, kwnames, a);
+        RecordMut r(self);
+        bool observe = observe_arg(a[2]);
+        PyObject* values = a[0];
+        Py_ssize_t n = PyObject_Size(values);
+        if (n < 0) throw py::Err{};
+        py::Ref forced;
+        if (a[1] && a[1] != Py_None) {
+            py::Ref i = py::check(PyObject_CallMethod(values, "index", "O", a[1]));
+            forced = py::check(PyNumber_Index(i.get()));
+        }
+        py::Ref zero = py::from_i64(0), top = py::from_i64(static_cast<int64_t>(n) - 1);
+        py::Ref c = make_dict({{key_object(Key::MinValue), zero.get()},
+                               {key_object(Key::MaxValue), top.get()},
+                               {key_object(Key::Weights), Py_None},
+                               {key_object(Key::ShrinkTowards), zero.get()}});
+        py::Ref drawn = r->draw_inner(TAG_INTEGER, c.get(), observe, forced.get());
+        uint64_t i = py::arg_u64(drawn.get(), "index");
+        py::Ref key = py::from_u64(i);
+        return py::check(PyObject_GetItem(values, key.get())).release();
+    });
+}
+
+}  // namespace py_record
+}  // namespace data

@@ -1,0 +1,51 @@
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+
+def model_pairs(members):
+    """Normalised (start, end) pairs of a set of ints."""
+    pairs = []
+    for m in sorted(members):
+        if pairs and pairs[-1][1] + 1 == m:
+            pairs[-1] = (pairs[-1][0], m)
+        else:
+            pairs.append((m, m))
+    return pairs
+
+
+def members_of(pairs, limit=10_000):
+    """The ints of (start, end) pairs; refuses to expand runaway intervals."""
+    out = set()
+    for a, b in pairs:
+        assert b - a < limit, (a, b)
+        out.update(range(a, b + 1))
+    return out
+
+
+def run_python(code, extra_path=(), **env):
+    """Run code in a fresh interpreter that sees the staged package; returns stdout."""
+    path = [str(p) for p in extra_path] + [p for p in sys.path if p]
+    full_env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), **env)
+    done = subprocess.run([sys.executable, "-c", code], env=full_env, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+@pytest.fixture(scope="session")
+def probe_dir():
+    """Directory holding the `_probe` test extension, built on first use."""
+    san = os.environ.get("QF_SANITIZE") == "1"
+    build = ROOT / "build" / ("probe-san" if san else "probe")
+    src = pathlib.Path(__file__).parent / "probe"
+    configure = ["cmake", "-S", str(src), "-B", str(build), "-G", "Ninja",
+                 f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
+    for cmd in (configure, ["cmake", "--build", str(build)]):
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        assert done.returncode == 0, done.stdout + done.stderr
+    return build
