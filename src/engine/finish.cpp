@@ -1,7 +1,9 @@
-#include "engine/failures.hpp"
+#include "engine/finish.hpp"
 
 #include <algorithm>
 
+#include "choice/choice.hpp"
+#include "database/choice_bytes.hpp"
 #include "engine/shrink_report.hpp"
 
 namespace engine {
@@ -46,7 +48,7 @@ struct Shrunk {
 
 class Ending {
 public:
-    Ending(Replayer& rp, ChoiceOps& ops, const FailureSettings& s) : rp_(rp), ops_(ops), s_(s) {}
+    Ending(Replayer& rp, const FailureSettings& s) : rp_(rp), s_(s) {}
 
     FailureReport one(FailureEntry f, bool reproduced) {
         if (s_.max_shrinks != 0 && !reproduced) {
@@ -59,7 +61,7 @@ public:
         }
         Shrunk primary{std::move(f.args), std::move(f.exc), list_of(f.choices)};
         if (!reproduced) {
-            ShrinkResult r = shrink(rp_, ops_, std::move(primary.choices), std::move(primary.args),
+            ShrinkResult r = shrink(rp_, std::move(primary.choices), std::move(primary.args),
                                     std::move(primary.exc), s_.max_shrinks);
             primary = Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices)};
         }
@@ -106,7 +108,7 @@ private:
     // Shrinks a failure, then replays the result once more; one that does
     // not fail alike is reported with a FlakyFailure as its exception.
     Shrunk confirmed(FailureEntry& f) {
-        ShrinkResult r = shrink(rp_, ops_, list_of(f.choices), std::move(f.args),
+        ShrinkResult r = shrink(rp_, list_of(f.choices), std::move(f.args),
                                 std::move(f.exc), s_.max_shrinks);
         Replay again = rp_.replay(r.choices.get());
         if (!again.interesting || !(origin_of(again.exc.get()) == f.origin)) {
@@ -140,8 +142,8 @@ private:
         const Py_ssize_t na = PyList_Size(a), nb = PyList_Size(b);
         if (na < 0 || nb < 0) throw py::Err{};
         if (na != nb) return na < nb;
-        py::Ref ka = ops_.choices_key(py::check(PySequence_List(a)).get());
-        py::Ref kb = ops_.choices_key(py::check(PySequence_List(b)).get());
+        py::Ref ka = choice::choices_key(py::check(PySequence_List(a)).get());
+        py::Ref kb = choice::choices_key(py::check(PySequence_List(b)).get());
         const int lt = PyObject_RichCompareBool(ka.get(), kb.get(), Py_LT);
         if (lt < 0) throw py::Err{};
         return lt == 1;
@@ -149,10 +151,12 @@ private:
 
     // Stores a minimal sequence; encoding and database errors are dropped.
     void save(PyObject* choices) {
-        if (!s_.database || !s_.db_key || !s_.encode) return;
+        if (!s_.database || !s_.db_key) return;
         py::Ref value;
         try {
-            value = s_.encode(choices);
+            std::string bytes = database::encode_choices(refs_of(choices));
+            value = py::check(PyBytes_FromStringAndSize(bytes.data(),
+                                                        static_cast<Py_ssize_t>(bytes.size())));
         } catch (const py::Err&) {
             PyErr_Clear();
             return;
@@ -173,15 +177,14 @@ private:
     }
 
     Replayer& rp_;
-    ChoiceOps& ops_;
     const FailureSettings& s_;
 };
 
 }  // namespace
 
-FailureReport report_failures(Replayer& replayer, ChoiceOps& ops, const FailureSettings& settings,
-                              std::vector<FailureEntry> failures, bool reproduced) {
-    Ending end(replayer, ops, settings);
+FailureReport finish_failures(Replayer& replayer, const FailureSettings& settings,
+                              Failures failures, bool reproduced) {
+    Ending end(replayer, settings);
     if (failures.empty()) return {};
     if (failures.size() == 1) return end.one(std::move(failures.front()), reproduced);
     return end.several(std::move(failures), reproduced);

@@ -20,9 +20,6 @@ struct FailureSettings {
     std::optional<std::string_view> db_key;
     bool report_multiple_bugs = false;
     uint64_t max_shrinks = 500;
-    // Encodes a choice sequence (a list) into the stored byte format; returns
-    // a bytes object or throws py::Err.
-    py::Ref (*encode)(PyObject* choices) = nullptr;
 };
 
 using FailureReport = std::vector<std::pair<py::Ref, py::Ref>>;  // (args, exc)
@@ -30,8 +27,8 @@ using FailureReport = std::vector<std::pair<py::Ref, py::Ref>>;  // (args, exc)
 // `failures` in order of discovery, not empty; `reproduced` when a stored
 // database value reproduced them. Throws py::Err with the error that ends
 // the run (FlakyFailure among them).
-FailureReport report_failures(Replayer& replayer, ChoiceOps& ops, const FailureSettings& settings,
-                              std::vector<FailureEntry> failures, bool reproduced);
+FailureReport finish_failures(Replayer& replayer, const FailureSettings& settings,
+                              Failures failures, bool reproduced);
 
 // A FlakyFailure instance made with (message, exceptions), or
 // AssertionError(message) when no such class can be made.

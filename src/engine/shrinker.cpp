@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "choice/choice.hpp"
 #include "engine/shrink_report.hpp"
 
 namespace engine {
@@ -95,11 +96,10 @@ void list_put(PyObject* list, Py_ssize_t i, py::Ref value) {
 }
 
 // floor((lo + hi) / 2) of non-negative indices.
-mpz_class midpoint(const mpz_class& lo, const mpz_class& hi) {
-    mpz_class m = lo + hi;
-    mpz_fdiv_q_2exp(m.get_mpz_t(), m.get_mpz_t(), 1);
-    return m;
-}
+using Index = choice::Int;
+
+// floor((lo + hi) / 2) for lo <= hi.
+Index midpoint(const Index& lo, const Index& hi) { return lo + (hi - lo).half(); }
 
 // The minimum size of a string node's constraints, when it is a readable int.
 bool read_min_size(PyObject* constraints, int64_t& out) {
@@ -115,10 +115,15 @@ bool read_min_size(PyObject* constraints, int64_t& out) {
     return true;
 }
 
+// The value at `index` in the order of a node's type (named by a str).
+py::Ref from_index(const Index& index, PyObject* type_name, PyObject* constraints) {
+    return choice::choice_from_index(index, py::utf8(type_name), constraints);
+}
+
 class Shrinker {
 public:
-    Shrinker(Replayer& rp, ChoiceOps& ops, Origin target, py::Ref best, py::Ref args, py::Ref exc)
-        : rp_(rp), ops_(ops), target_(std::move(target)), best_(std::move(best)),
+    Shrinker(Replayer& rp, Origin target, py::Ref best, py::Ref args, py::Ref exc)
+        : rp_(rp), target_(std::move(target)), best_(std::move(best)),
           args_(std::move(args)), exc_(std::move(exc)) {}
 
     ShrinkResult run(uint64_t max_shrinks) {
@@ -196,12 +201,12 @@ private:
     // come out no simpler than the node's current value (index k); such a
     // candidate would be accepted without changing anything, so it is not
     // tried.
-    bool simpler_float(Node& n, PyObject* v, const mpz_class& k) {
-        return n.kind() != Kind::Float || ops_.to_index(v, n.constraints()) < k;
+    bool simpler_float(Node& n, PyObject* v, const Index& k) {
+        return n.kind() != Kind::Float || choice::choice_to_index(v, n.constraints()) < k;
     }
 
-    py::Ref try_node_index(Py_ssize_t i, Node& n, const mpz_class& idx, const mpz_class& k) {
-        py::Ref v = ops_.from_index(idx, n.type(), n.constraints());
+    py::Ref try_node_index(Py_ssize_t i, Node& n, const Index& idx, const Index& k) {
+        py::Ref v = from_index(idx, n.type(), n.constraints());
         if (!simpler_float(n, v.get(), k)) return {};
         return set_node_value(i, std::move(v));
     }
@@ -217,11 +222,11 @@ private:
     // Lowers an index from k: 0 first, then a binary search for the least
     // accepted index, which is tried once more to obtain its sequence.
     template <class Step>
-    py::Ref lower_index(const mpz_class& k, Step step) {
-        if (py::Ref c = step(mpz_class(0))) return c;
-        mpz_class lo = 0, hi = k;
-        while (hi - lo > 1) {
-            mpz_class mid = midpoint(lo, hi);
+    py::Ref lower_index(const Index& k, Step step) {
+        if (py::Ref c = step(Index(0))) return c;
+        Index lo = 0, hi = k;
+        while (hi - lo > Index(1)) {
+            Index mid = midpoint(lo, hi);
             if (step(mid)) hi = mid;
             else lo = mid;
         }
@@ -261,18 +266,18 @@ private:
                 if (py::Ref c = string_step(i, node)) return c;
                 continue;
             }
-            const mpz_class k = ops_.to_index(node.value(), node.constraints());
+            const Index k = choice::choice_to_index(node.value(), node.constraints());
             if (k == 0) continue;
             if (node.kind() == Kind::Float) {
                 for (double f : {0.0, -0.0, 1.0, -1.0}) {
                     py::Ref fv = py::from_double(f);
-                    if (!ops_.permitted(fv.get(), node.constraints())) continue;
-                    if (!(ops_.to_index(fv.get(), node.constraints()) < k)) continue;
+                    if (!choice::choice_permitted(fv.get(), node.constraints())) continue;
+                    if (!(choice::choice_to_index(fv.get(), node.constraints()) < k)) continue;
                     if (py::Ref c = set_node_value(i, std::move(fv))) return c;
                 }
             }
             py::Ref c = lower_index(
-                k, [&](const mpz_class& idx) { return try_node_index(i, node, idx, k); });
+                k, [&](const Index& idx) { return try_node_index(i, node, idx, k); });
             if (c) return c;
         }
         return {};
@@ -339,18 +344,18 @@ private:
             if (i >= n_cur_ || visited[static_cast<size_t>(i)]) continue;
             Node node = node_at(i);
             if (node.kind() == Kind::String) continue;
-            const mpz_class k = ops_.to_index(node.value(), node.constraints());
+            const Index k = choice::choice_to_index(node.value(), node.constraints());
             if (k == 0) continue;
             std::vector<Py_ssize_t> group{i};
             for (Py_ssize_t j = i + 1; j < n; ++j) {
                 if (j >= n_cur_ || visited[static_cast<size_t>(j)]) continue;
                 Node other = node_at(j);
-                if (ops_.equal(node.value(), other.value())) group.push_back(j);
+                if (choice::choice_equal(node.value(), other.value())) group.push_back(j);
             }
             if (group.size() < 2) continue;
             for (Py_ssize_t g : group) visited[static_cast<size_t>(g)] = true;
-            auto step = [&](const mpz_class& idx) -> py::Ref {
-                py::Ref v = ops_.from_index(idx, node.type(), node.constraints());
+            auto step = [&](const Index& idx) -> py::Ref {
+                py::Ref v = from_index(idx, node.type(), node.constraints());
                 if (!simpler_float(node, v.get(), k)) return {};
                 py::Ref cand = copy_list(cur_.get());
                 for (Py_ssize_t g : group) list_put(cand.get(), g, v);
@@ -365,14 +370,14 @@ private:
     // A numeric node's index, or 0 when it is not a numeric choice, and its
     // simplest value when that is simpler.
     struct PairEnd {
-        mpz_class index;
+        Index index;
         py::Ref simplest;
     };
     bool pair_end(Node& node, PairEnd& out) {
         if (!numeric(node.kind())) return false;
-        out.index = ops_.to_index(node.value(), node.constraints());
+        out.index = choice::choice_to_index(node.value(), node.constraints());
         if (out.index == 0) return false;
-        out.simplest = ops_.from_index(mpz_class(0), node.type(), node.constraints());
+        out.simplest = from_index(Index(0), node.type(), node.constraints());
         return simpler_float(node, out.simplest.get(), out.index);
     }
 
@@ -400,7 +405,6 @@ private:
     }
 
     Replayer& rp_;
-    ChoiceOps& ops_;
     Origin target_;
     py::Ref best_, args_, exc_;
     py::Ref cur_, nodes_;
@@ -426,12 +430,12 @@ std::vector<py::Ref> refs_of(PyObject* list) {
     return out;
 }
 
-ShrinkResult shrink(Replayer& replayer, ChoiceOps& ops, py::Ref choices, py::Ref args, py::Ref exc,
+ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
                     uint64_t max_shrinks) {
     Origin target = origin_of(exc.get());
     set_shrink_calls(0);
     reset_shrink_report();
-    Shrinker s(replayer, ops, std::move(target), std::move(choices), std::move(args),
+    Shrinker s(replayer, std::move(target), std::move(choices), std::move(args),
                std::move(exc));
     return s.run(max_shrinks);
 }

@@ -1,7 +1,7 @@
 // The shrinker: turns one failing choice sequence into a simpler one that
 // fails with the same origin. It knows nothing of strategies or records: it
 // hands candidate sequences to a Replayer and builds them with the choice
-// orders of a ChoiceOps.
+// orders (choice_to_index / choice_from_index).
 #pragma once
 
 #include <cstdint>
@@ -31,21 +31,6 @@ protected:
     ~Replayer() = default;
 };
 
-// The choice-model operations candidates are built with.
-class ChoiceOps {
-public:
-    virtual mpz_class to_index(PyObject* value, PyObject* constraints) = 0;
-    virtual py::Ref from_index(const mpz_class& index, PyObject* type_name,
-                               PyObject* constraints) = 0;
-    virtual bool permitted(PyObject* value, PyObject* constraints) = 0;
-    virtual bool equal(PyObject* a, PyObject* b) = 0;
-    // The sort key of a whole choice sequence (a list).
-    virtual py::Ref choices_key(PyObject* choices) = 0;
-
-protected:
-    ~ChoiceOps() = default;
-};
-
 struct ShrinkResult {
     py::Ref args;
     py::Ref exc;
@@ -56,8 +41,8 @@ struct ShrinkResult {
 // with `args`. At most `max_shrinks` rounds make progress and at most 300
 // rounds run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED
 // and SLIPPED slots.
-ShrinkResult shrink(Replayer& replayer, ChoiceOps& ops, py::Ref choices, py::Ref args,
-                    py::Ref exc, uint64_t max_shrinks);
+ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
+                    uint64_t max_shrinks);
 
 // A choice sequence as a Python list and back (new references).
 py::Ref list_of(const std::vector<py::Ref>& items);
