@@ -1,5 +1,7 @@
 #include "engine/tree.hpp"
 
+#include "data/record.hpp"
+
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -225,8 +227,53 @@ void repr_key(PyObject* value, std::string& out) {
     out.assign(PyBytes_AsString(b.get()), static_cast<size_t>(PyBytes_Size(b.get())));
 }
 
+namespace {
+
+void add_element(Path& out, PyObject* value, PyObject* type_text, PyObject* constraints) {
+    PathElement& e = out.push();
+    repr_key(value, e.key);
+    if (PyUnicode_CompareWithASCIIString(type_text, "boolean") == 0) {
+        e.branch_count = 2;
+    } else if (PyUnicode_CompareWithASCIIString(type_text, "integer") == 0) {
+        e.branch_count = integer_branch_count(constraints);
+    }
+}
+
+struct NativeNode {
+    py::Ref value;
+    py::Ref constraints;
+    uint8_t tag;
+};
+
+// A native record's nodes, read directly. The references are copied out
+// first so that no borrow of the record is held while reprs run.
+void native_node_seq(PyObject* record, Path& out) {
+    std::vector<NativeNode> nodes;
+    {
+        data::RecordRef r(record);
+        nodes.reserve(r->nodes.size());
+        for (const data::NodeData& n : r->nodes) nodes.push_back({n.value, n.constraints, n.choice_type});
+    }
+    for (const NativeNode& n : nodes) {
+        PathElement& e = out.push();
+        repr_key(n.value.get(), e.key);
+        if (n.tag == data::TAG_BOOLEAN) {
+            e.branch_count = 2;
+        } else if (n.tag == data::TAG_INTEGER) {
+            if (!PyDict_Check(n.constraints.get())) py::raise_cannot_convert(n.constraints.get(), "PyDict");
+            e.branch_count = integer_branch_count(n.constraints.get());
+        }
+    }
+}
+
+}  // namespace
+
 void node_seq(PyObject* record, Path& out) {
     out.clear();
+    if (data::is_record(record)) {
+        native_node_seq(record, out);
+        return;
+    }
     py::Ref nodes = py::getattr(record, "nodes");
     const Py_ssize_t n = PyObject_Size(nodes.get());
     if (n < 0) throw py::Err{};
@@ -234,17 +281,11 @@ void node_seq(PyObject* record, Path& out) {
         py::Ref index = py::from_i64(k);
         py::Ref node = py::check(PyObject_GetItem(nodes.get(), index.get()));
         py::Ref value = py::getattr(node.get(), "value");
-        PathElement& e = out.push();
-        repr_key(value.get(), e.key);
         py::Ref type = py::getattr(node.get(), "type");
         if (!PyUnicode_Check(type.get())) py::raise_cannot_convert(type.get(), "PyString");
         py::Ref constraints = py::getattr(node.get(), "constraints");
         if (!PyDict_Check(constraints.get())) py::raise_cannot_convert(constraints.get(), "PyDict");
-        if (PyUnicode_CompareWithASCIIString(type.get(), "boolean") == 0) {
-            e.branch_count = 2;
-        } else if (PyUnicode_CompareWithASCIIString(type.get(), "integer") == 0) {
-            e.branch_count = integer_branch_count(constraints.get());
-        }
+        add_element(out, value.get(), type.get(), constraints.get());
     }
 }
 
