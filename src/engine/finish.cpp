@@ -1,76 +1,86 @@
-#include "engine/finish.hpp"
-
+// The end of a run that found failures: the replay check of a single
+// failure, shrinking, confirmation, saving to the example database, the
+// failures of other origins met while shrinking, and the reported result.
 #include <algorithm>
 
 #include "choice/choice.hpp"
-#include "database/choice_bytes.hpp"
-#include "engine/shrink_report.hpp"
+#include "data/record.hpp"
+#include "engine/failures.hpp"
+#include "engine/shrinker.hpp"
 
 namespace engine {
+namespace {
 
+constexpr const char* INCONSISTENT_REPLAY = "Inconsistent results from replaying a test case!";
+constexpr const char* FALSIFIED_ONCE = "Falsified on the first call but did not on a subsequent one";
+
+// A FlakyFailure made with (message, exceptions), or AssertionError(message)
+// when no such class can be made.
 py::Ref flaky_failure(const char* message, std::initializer_list<PyObject*> exceptions) {
     py::Ref list = py::new_list();
     for (PyObject* e : exceptions) py::list_append(list.get(), e);
-    py::Ref text = py::str(message);
-    for (const char* module : {"quorvantis.errors", "quorvantis_fast.errors"}) {
-        PyObject* mod = PyImport_ImportModule(module);
-        if (!mod) {
-            PyErr_Clear();
-            continue;
+    return make_run_error({{"quorvantis.errors", "FlakyFailure"},
+                           {"quorvantis_fast.errors", "FlakyFailure"}},
+                          PyExc_AssertionError, message, list.get());
+}
+
+// Every replay of the ending: a fresh record for the sequence, run without
+// argument names, novelty trie or executor.
+class RunReplayer final : public Replayer {
+public:
+    explicit RunReplayer(const RunArgs& a) : a_(a) {}
+
+    Replay replay(PyObject* choices, bool read_record) override {
+        py::Ref record = data::wrap_record(data::BrindlemarData::new_for_choices(choices));
+        Outcome o = run_one_named(a_.test.get(), a_.strategies, record.get(), nullptr, nullptr);
+        Replay r;
+        r.interesting = o.kind == OutcomeKind::Interesting;
+        r.args = std::move(o.args);
+        r.exc = std::move(o.exc);
+        if (read_record && r.interesting) {
+            data::RecordRef rec(record.get());
+            r.choices.reserve(rec->nodes.size());
+            r.nodes.reserve(rec->nodes.size());
+            for (const data::NodeData& n : rec->nodes) {
+                r.choices.push_back(n.value);
+                r.nodes.push_back(ChoiceView{n.value, n.constraints,
+                                             static_cast<choice::ChoiceType>(n.choice_type),
+                                             n.was_forced});
+            }
         }
-        PyObject* cls = PyObject_GetAttrString(mod, "FlakyFailure");
-        Py_DECREF(mod);
-        if (!cls) {
-            PyErr_Clear();
-            continue;
-        }
-        PyObject* exc = PyObject_CallFunctionObjArgs(cls, text.get(), list.get(), nullptr);
-        Py_DECREF(cls);
-        if (!exc) {
-            PyErr_Clear();
-            continue;
-        }
-        return py::Ref::steal(exc);
+        return r;
     }
-    return py::call(PyExc_AssertionError, text.get());
-}
 
-namespace {
-
-[[noreturn]] void raise_instance(PyObject* exc) {
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
-    throw py::Err{};
-}
+private:
+    const RunArgs& a_;
+};
 
 struct Shrunk {
-    py::Ref args, exc, choices;
+    py::Ref args, exc, choices;  // choices: a list
 };
 
 class Ending {
 public:
-    Ending(Replayer& rp, const FailureSettings& s) : rp_(rp), s_(s) {}
+    explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
 
-    FailureReport one(FailureEntry f, bool reproduced) {
-        if (s_.max_shrinks != 0 && !reproduced) {
-            py::Ref list = list_of(f.choices);
-            Replay r = rp_.replay(list.get());
+    Reported one(FailureEntry f, bool reproduced) {
+        py::Ref choices = list_of(f.choices);
+        if (a_.max_shrinks != 0 && !reproduced) {
+            Replay r = rp_.replay(choices.get(), false);
             if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
                 py::Ref e = flaky_failure(INCONSISTENT_REPLAY, {f.exc.get(), r.exc.get()});
                 raise_instance(e.get());
             }
         }
-        Shrunk primary{std::move(f.args), std::move(f.exc), list_of(f.choices)};
-        if (!reproduced) {
-            ShrinkResult r = shrink(rp_, std::move(primary.choices), std::move(primary.args),
-                                    std::move(primary.exc), s_.max_shrinks);
-            primary = Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices)};
-        }
-        set_minimal_choices(refs_of(primary.choices.get()));
-        save(primary.choices.get());
+        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(choices)};
+        if (!reproduced) primary = shrunk(std::move(primary));
+        RefList minimal = refs_of(primary.choices.get());
+        set_minimal_choices(minimal);
+        save_choices(a_, minimal);
         std::vector<Shrunk> slipped = shrink_slipped({f.origin});
 
-        FailureReport out;
-        if (slipped.empty() || s_.report_multiple_bugs) {
+        Reported out;
+        if (slipped.empty() || a_.report_multiple_bugs) {
             out.emplace_back(std::move(primary.args), std::move(primary.exc));
             for (Shrunk& s : slipped) out.emplace_back(std::move(s.args), std::move(s.exc));
             return out;
@@ -83,18 +93,17 @@ public:
         return out;
     }
 
-    FailureReport several(std::vector<FailureEntry> failures, bool reproduced) {
+    Reported several(Failures failures, bool reproduced) {
         std::vector<Origin> known;
-        FailureReport out;
+        Reported out;
         for (FailureEntry& f : failures) {
+            known.push_back(f.origin);
             if (reproduced) {
-                known.push_back(f.origin);
                 out.emplace_back(std::move(f.args), std::move(f.exc));
                 continue;
             }
-            Shrunk s = confirmed(f);
-            known.push_back(f.origin);
-            save(s.choices.get());
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            save_choices(a_, refs_of(s.choices.get()));
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
         if (!reproduced) {
@@ -105,19 +114,24 @@ public:
     }
 
 private:
-    // Shrinks a failure, then replays the result once more; one that does
-    // not fail alike is reported with a FlakyFailure as its exception.
-    Shrunk confirmed(FailureEntry& f) {
-        ShrinkResult r = shrink(rp_, list_of(f.choices), std::move(f.args),
-                                std::move(f.exc), s_.max_shrinks);
-        Replay again = rp_.replay(r.choices.get());
-        if (!again.interesting || !(origin_of(again.exc.get()) == f.origin)) {
-            r.exc = flaky_failure(FALSIFIED_ONCE, {r.exc.get()});
-        }
+    Shrunk shrunk(Shrunk f) {
+        ShrinkResult r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc),
+                                a_.max_shrinks);
         return Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices)};
     }
 
-    // Shrinks and saves each failure of a new origin that the shrinks above
+    // Shrinks a failure, then replays the result once more; one that does
+    // not fail alike is reported with a FlakyFailure as its exception.
+    Shrunk confirmed(const Origin& origin, Shrunk f) {
+        Shrunk s = shrunk(std::move(f));
+        Replay again = rp_.replay(s.choices.get(), false);
+        if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
+            s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
+        }
+        return s;
+    }
+
+    // Shrinks and saves each failure of a new origin that the shrinks so far
     // met, without collecting further ones meanwhile.
     std::vector<Shrunk> shrink_slipped(std::vector<Origin> seen) {
         struct Restore {
@@ -125,67 +139,38 @@ private:
             ~Restore() { set_slip_enabled(was); }
         } restore;
         set_slip_enabled(false);
-        std::vector<FailureEntry> taken = take_slipped();
+        Failures taken = take_slipped();
         std::vector<Shrunk> results;
         for (FailureEntry& f : taken) {
             if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
             seen.push_back(f.origin);
-            Shrunk s = confirmed(f);
-            save(s.choices.get());
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            save_choices(a_, refs_of(s.choices.get()));
             results.push_back(std::move(s));
         }
         return results;
     }
 
-    // Fewer choices first, then the lesser choices_key; ties keep `b`.
-    bool smaller(PyObject* a, PyObject* b) {
+    // Fewer choices first, then the lesser choices_key; a tie keeps `b`.
+    static bool smaller(PyObject* a, PyObject* b) {
         const Py_ssize_t na = PyList_Size(a), nb = PyList_Size(b);
         if (na < 0 || nb < 0) throw py::Err{};
         if (na != nb) return na < nb;
-        py::Ref ka = choice::choices_key(py::check(PySequence_List(a)).get());
-        py::Ref kb = choice::choices_key(py::check(PySequence_List(b)).get());
+        py::Ref ka = choice::choices_key(a);
+        py::Ref kb = choice::choices_key(b);
         const int lt = PyObject_RichCompareBool(ka.get(), kb.get(), Py_LT);
         if (lt < 0) throw py::Err{};
         return lt == 1;
     }
 
-    // Stores a minimal sequence; encoding and database errors are dropped.
-    void save(PyObject* choices) {
-        if (!s_.database || !s_.db_key) return;
-        py::Ref value;
-        try {
-            std::string bytes = database::encode_choices(refs_of(choices));
-            value = py::check(PyBytes_FromStringAndSize(bytes.data(),
-                                                        static_cast<Py_ssize_t>(bytes.size())));
-        } catch (const py::Err&) {
-            PyErr_Clear();
-            return;
-        }
-        const std::string_view k = *s_.db_key;
-        PyObject* key = PyBytes_FromStringAndSize(k.data(), static_cast<Py_ssize_t>(k.size()));
-        if (!key) throw py::Err{};
-        py::Ref owned_key = py::Ref::steal(key);
-        PyObject* method = PyObject_GetAttrString(s_.database, "save");
-        if (!method) {
-            PyErr_Clear();
-            return;
-        }
-        PyObject* r = PyObject_CallFunctionObjArgs(method, key, value.get(), nullptr);
-        Py_DECREF(method);
-        if (r) Py_DECREF(r);
-        else PyErr_Clear();
-    }
-
-    Replayer& rp_;
-    const FailureSettings& s_;
+    const RunArgs& a_;
+    RunReplayer rp_;
 };
 
 }  // namespace
 
-FailureReport finish_failures(Replayer& replayer, const FailureSettings& settings,
-                              Failures failures, bool reproduced) {
-    Ending end(replayer, settings);
-    if (failures.empty()) return {};
+Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced) {
+    Ending end(a);
     if (failures.size() == 1) return end.one(std::move(failures.front()), reproduced);
     return end.several(std::move(failures), reproduced);
 }

@@ -17,62 +17,28 @@ constexpr Py_ssize_t PAIR_REACH = 8;
 constexpr int64_t LINEAR_CHARS = 24;
 constexpr Py_ssize_t DELETION_WIDTHS[] = {8, 4, 3, 2, 1};
 
-enum class Kind { Integer, Float, String, Bytes, Boolean, Other };
+using choice::ChoiceType;
 
-Kind kind_of(std::string_view t) {
-    if (t == "integer") return Kind::Integer;
-    if (t == "float") return Kind::Float;
-    if (t == "string") return Kind::String;
-    if (t == "bytes") return Kind::Bytes;
-    if (t == "boolean") return Kind::Boolean;
-    return Kind::Other;
+bool numeric(ChoiceType t) {
+    return t == ChoiceType::Integer || t == ChoiceType::Float || t == ChoiceType::Boolean;
 }
 
-bool numeric(Kind k) { return k == Kind::Integer || k == Kind::Float || k == Kind::Boolean; }
-
-// One node of the head replay's `nodes` view, read attribute by attribute
-// as the passes need them.
+// One node of the head replay's record, as the passes read it.
 class Node {
 public:
-    explicit Node(py::Ref obj) : obj_(std::move(obj)) {}
+    explicit Node(const ChoiceView& v) : v_(v) {}
 
-    bool was_forced() const {
-        py::Ref f = py::getattr(obj_.get(), "was_forced");
-        return py::truthy(f.get());
-    }
-    PyObject* value() {
-        if (!value_) value_ = py::getattr(obj_.get(), "value");
-        return value_.get();
-    }
-    // The type name object (a str) and its kind.
-    PyObject* type() {
-        if (!type_) {
-            py::Ref t = py::getattr(obj_.get(), "type");
-            if (!PyUnicode_Check(t.get())) py::raise_cannot_convert(t.get(), "PyString");
-            kind_ = kind_of(py::utf8(t.get()));
-            type_ = std::move(t);
-        }
-        return type_.get();
-    }
-    Kind kind() {
-        type();
-        return kind_;
-    }
-    PyObject* constraints() {
-        if (!constraints_) {
-            py::Ref c = py::getattr(obj_.get(), "constraints");
-            if (!PyDict_Check(c.get())) py::raise_cannot_convert(c.get(), "PyDict");
-            constraints_ = std::move(c);
-        }
-        return constraints_.get();
+    bool was_forced() const { return v_.was_forced; }
+    PyObject* value() const { return v_.value.get(); }
+    ChoiceType kind() const { return v_.type; }
+    PyObject* constraints() const {
+        PyObject* c = v_.constraints.get();
+        if (!PyDict_Check(c)) py::raise_cannot_convert(c, "PyDict");
+        return c;
     }
 
 private:
-    py::Ref obj_;
-    py::Ref value_;
-    py::Ref type_;
-    Kind kind_ = Kind::Other;
-    py::Ref constraints_;
+    const ChoiceView& v_;
 };
 
 Py_ssize_t list_len(PyObject* list) {
@@ -115,11 +81,6 @@ bool read_min_size(PyObject* constraints, int64_t& out) {
     return true;
 }
 
-// The value at `index` in the order of a node's type (named by a str).
-py::Ref from_index(const Index& index, PyObject* type_name, PyObject* constraints) {
-    return choice::choice_from_index(index, py::utf8(type_name), constraints);
-}
-
 class Shrinker {
 public:
     Shrinker(Replayer& rp, Origin target, py::Ref best, py::Ref args, py::Ref exc)
@@ -134,14 +95,12 @@ public:
                 set_report_capped();
                 break;
             }
-            Replay head = rp_.replay(best_.get());
+            Replay head = rp_.replay(best_.get(), true);
             if (!head.interesting) break;
             args_ = std::move(head.args);
             exc_ = std::move(head.exc);
-            py::Ref choices = py::getattr(head.record.get(), "choices");
-            cur_ = py::check(PySequence_List(choices.get()));
-            nodes_ = py::getattr(head.record.get(), "nodes");
-            head = Replay{};
+            cur_ = list_of(head.choices);
+            nodes_ = std::move(head.nodes);
             n_cur_ = list_len(cur_.get());
 
             const bool deletion_due =
@@ -178,7 +137,7 @@ private:
 
     bool trial_fails(PyObject* candidate) {
         set_shrink_calls(shrink_calls() + 1);
-        Replay r = rp_.replay(candidate);
+        Replay r = rp_.replay(candidate, false);
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
         if (o == target_) return true;
@@ -202,22 +161,17 @@ private:
     // candidate would be accepted without changing anything, so it is not
     // tried.
     bool simpler_float(Node& n, PyObject* v, const Index& k) {
-        return n.kind() != Kind::Float || choice::choice_to_index(v, n.constraints()) < k;
+        return n.kind() != ChoiceType::Float || choice::choice_to_index(v, n.constraints()) < k;
     }
 
     py::Ref try_node_index(Py_ssize_t i, Node& n, const Index& idx, const Index& k) {
-        py::Ref v = from_index(idx, n.type(), n.constraints());
+        py::Ref v = choice::choice_from_index(idx, n.kind(), n.constraints());
         if (!simpler_float(n, v.get(), k)) return {};
         return set_node_value(i, std::move(v));
     }
 
-    Node node_at(Py_ssize_t i) { return Node(py::check(PySequence_GetItem(nodes_.get(), i))); }
-
-    Py_ssize_t nodes_len() {
-        Py_ssize_t n = PySequence_Length(nodes_.get());
-        if (n < 0) throw py::Err{};
-        return n;
-    }
+    Node node_at(Py_ssize_t i) const { return Node(nodes_[static_cast<size_t>(i)]); }
+    Py_ssize_t nodes_len() const { return static_cast<Py_ssize_t>(nodes_.size()); }
 
     // Lowers an index from k: 0 first, then a binary search for the least
     // accepted index, which is tried once more to obtain its sequence.
@@ -261,14 +215,13 @@ private:
             if (i >= n_cur_) continue;
             Node node = node_at(i);
             if (node.was_forced()) continue;
-            node.value();
-            if (node.kind() == Kind::String) {
+            if (node.kind() == ChoiceType::String) {
                 if (py::Ref c = string_step(i, node)) return c;
                 continue;
             }
             const Index k = choice::choice_to_index(node.value(), node.constraints());
             if (k == 0) continue;
-            if (node.kind() == Kind::Float) {
+            if (node.kind() == ChoiceType::Float) {
                 for (double f : {0.0, -0.0, 1.0, -1.0}) {
                     py::Ref fv = py::from_double(f);
                     if (!choice::choice_permitted(fv.get(), node.constraints())) continue;
@@ -343,7 +296,7 @@ private:
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (i >= n_cur_ || visited[static_cast<size_t>(i)]) continue;
             Node node = node_at(i);
-            if (node.kind() == Kind::String) continue;
+            if (node.kind() == ChoiceType::String) continue;
             const Index k = choice::choice_to_index(node.value(), node.constraints());
             if (k == 0) continue;
             std::vector<Py_ssize_t> group{i};
@@ -355,7 +308,7 @@ private:
             if (group.size() < 2) continue;
             for (Py_ssize_t g : group) visited[static_cast<size_t>(g)] = true;
             auto step = [&](const Index& idx) -> py::Ref {
-                py::Ref v = from_index(idx, node.type(), node.constraints());
+                py::Ref v = choice::choice_from_index(idx, node.kind(), node.constraints());
                 if (!simpler_float(node, v.get(), k)) return {};
                 py::Ref cand = copy_list(cur_.get());
                 for (Py_ssize_t g : group) list_put(cand.get(), g, v);
@@ -377,7 +330,7 @@ private:
         if (!numeric(node.kind())) return false;
         out.index = choice::choice_to_index(node.value(), node.constraints());
         if (out.index == 0) return false;
-        out.simplest = from_index(Index(0), node.type(), node.constraints());
+        out.simplest = choice::choice_from_index(Index(0), node.kind(), node.constraints());
         return simpler_float(node, out.simplest.get(), out.index);
     }
 
@@ -407,7 +360,8 @@ private:
     Replayer& rp_;
     Origin target_;
     py::Ref best_, args_, exc_;
-    py::Ref cur_, nodes_;
+    py::Ref cur_;
+    std::vector<ChoiceView> nodes_;
     Py_ssize_t n_cur_ = 0;
     Py_ssize_t last_deletion_len_ = 0;
 };

@@ -7,25 +7,36 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/failure.hpp"
+#include "choice/constraints.hpp"
+#include "engine/example.hpp"
 #include "py/py.hpp"
 
 namespace engine {
 
+// One recorded choice of a replay, as the passes read it.
+struct ChoiceView {
+    py::Ref value;
+    py::Ref constraints;  // the dict the choice was drawn under
+    choice::ChoiceType type;
+    bool was_forced;
+};
+
 // The outcome of replaying one choice sequence through a fresh record.
 struct Replay {
     bool interesting = false;
-    py::Ref args;    // the argument tuple, when interesting
-    py::Ref exc;     // the exception instance, when interesting
-    py::Ref record;  // the record that ran (read for `choices` and `nodes`)
+    py::Ref args;                  // the argument tuple, when interesting
+    py::Ref exc;                   // the exception instance, when interesting
+    RefList choices;               // what the record consumed (when asked for)
+    std::vector<ChoiceView> nodes;  // its recorded choices (when asked for)
 };
 
 // Runs the test once on a fresh record that replays exactly the given choice
 // sequence (a Python list), without argument names, novelty trie or
-// executor. Throws py::Err for an error that must end the run.
+// executor; with `read_record` the record's choices and nodes are returned
+// too. Throws py::Err for an error that must end the run.
 class Replayer {
 public:
-    virtual Replay replay(PyObject* choices) = 0;
+    virtual Replay replay(PyObject* choices, bool read_record) = 0;
 
 protected:
     ~Replayer() = default;

@@ -9,6 +9,7 @@ import importlib
 
 import pytest
 
+from engine_helpers import Strategy
 from quorvantis_fast import _engine
 
 DELETION = "adaptive_example_deletion"
@@ -17,31 +18,12 @@ DUPLICATED = "minimize_duplicated_choices"
 PAIRS = "redistribute_numeric_pairs"
 PASSES = [DELETION, INDIVIDUAL, DUPLICATED, PAIRS]
 
-_Base = getattr(_engine, "SearchStrategy", None)
 
-
-def _upstream_available():
-    try:
-        importlib.import_module("quorvantis.control")
-    except ImportError:
-        return False
-    return True
-
-
-pytestmark = pytest.mark.skipif(
-    not hasattr(_engine, "run_native") or (_Base is None and not _upstream_available()),
-    reason="needs run_native and a way to draw Python strategies",
-)
-
-
-class Drawn(_Base or object):
-    """A strategy that draws with a function of the record."""
+class Drawn(Strategy):
+    """A strategy drawn with a function of the record."""
 
     def __init__(self, draw):
-        self._draw = draw
-
-    def do_draw(self, data):
-        return self._draw(data)
+        super().__init__(draw, "drawn")
 
 
 def integers(min_value=None, max_value=None, **kw):
