@@ -6,6 +6,7 @@ orders alone.
 """
 
 import importlib
+import sys
 
 import pytest
 
@@ -174,6 +175,24 @@ class TestKnownMinima:
         assert [a == b for a, b in zip(replaced, s0)].count(False) == 1
         assert first in replaced
 
+    @pytest.mark.parametrize("gap, reachable", [(8, True), (9, False)])
+    def test_pair_within_reach_goes_to_its_simplest_values_together(self, gap, reachable):
+        # Lowering either integer alone flips only one side of the equality;
+        # setting both to 0 keeps it, but only for nodes at most 8 apart.
+        def test(flag, xs):
+            assert not (flag and (xs[0] > 0) == (xs[gap] > 1))
+
+        ints = fixed(10, lambda d: d.draw_integer(0, 100))
+        args, _ = only(run(test, booleans(), ints, max_examples=1000))
+        flag, xs = args
+        assert flag is True
+        if reachable:
+            assert xs == [0] * 10
+        else:
+            assert xs[0] == 1 and xs[gap] == 2
+            assert xs[1:gap] == [0] * (gap - 1)
+        assert (report()["passes"][PAIRS][1] >= 1) == reachable
+
 
 class TestPassAccounting:
     def test_deletion_over_ten_choices_none_accepted(self):
@@ -264,6 +283,49 @@ class TestPassAccounting:
         first.append("junk")
         assert _engine.minimal_choices() == [1000]
         assert _engine.shrink_report() is not _engine.shrink_report()
+
+
+class TestErrorsAndNesting:
+    def test_error_in_a_trial_ends_the_run_and_keeps_the_report(self):
+        class Boom(Exception):
+            pass
+
+        def draw(d):
+            # 0 (the simplest example), then 5000; the first midpoint that
+            # the shrink of 5000 tries is 2500.
+            x = d.draw_integer(0, 10**6, weights={5000: 0.999})
+            if x == 2500:
+                raise Boom  # raised while drawing: passed on, not a failure
+            return x
+
+        def test(x):
+            assert x < 1000
+
+        with pytest.raises(Boom):
+            run(test, Drawn(draw))
+        # The deletion pass had finished (one trial, which overran); the
+        # value pass was cut short and is not recorded.
+        assert _engine.shrink_report() == (1, 0, False, [(DELETION, 1, 0)])
+
+    def test_nested_run_inside_a_trial_leaves_the_shrink_intact(self):
+        def inner(x):
+            pass
+
+        def test(xs):
+            assert run(inner, integers(0, 3)) is None
+            raise ValueError
+
+        only(run(test, fixed(10, lambda d: d.draw_boolean(0.5))))
+        r = report()
+        assert r["passes"][DELETION] == (37, 0) and r["order"] == PASSES
+
+    def test_runs_leave_no_references_behind(self):
+        strat = integers()
+        before = (sys.getrefcount(strat), sys.getrefcount(below_1000))
+        for _ in range(20):
+            only(run(below_1000, strat, max_examples=1000))
+        del _
+        assert (sys.getrefcount(strat), sys.getrefcount(below_1000)) == before
 
 
 class TestCandidatesThatCannotBeSimpler:
@@ -426,3 +488,4 @@ class TestDatabase:
             db_key=b"k", report_multiple_bugs=True)
         saved = sorted(_engine.choices_from_bytes(v) for v in db.data[b"k"])
         assert saved == [(10,), (1000,)]
+
