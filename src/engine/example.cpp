@@ -7,11 +7,6 @@
 namespace engine {
 namespace {
 
-PyObject* interned(PyObject*& cell, const char* text) {
-    if (!cell) cell = py::check(PyUnicode_InternFromString(text)).release();
-    return cell;
-}
-
 // The draw clock: Python's perf_counter while USE_PY_CLOCK is set, else the
 // monotonic clock.
 class DrawClock {
@@ -256,15 +251,14 @@ uint8_t record_status(PyObject* data) {
 
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
                       const TreeNode* trie) {
-    static PyObject* draw_name = nullptr;
-    interned(draw_name, "draw");
+    static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
     DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* strategy = strategies[static_cast<size_t>(i)].get();
-        PyObject* v = PyObject_CallMethodObjArgs(data, draw_name, strategy, nullptr);
+        PyObject* v = PyObject_CallMethodObjArgs(data, draw_name.get(), strategy, nullptr);
         if (!v) {
             py::Ref exc = py::fetch_error();
             set_last_draw_secs(clock.elapsed());

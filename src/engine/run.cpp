@@ -74,11 +74,7 @@ bool to_byte_string(PyObject* o, std::string& out) {
 }
 
 py::Ref record_for_choices(const RefList& choices) {
-    py::Ref list = py::new_list(static_cast<Py_ssize_t>(choices.size()));
-    for (size_t i = 0; i < choices.size(); ++i) {
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), choices[i].newref());
-    }
-    return data::wrap_record(data::BrindlemarData::new_for_choices(list.get()));
+    return data::wrap_record(data::BrindlemarData::new_for_choices(choices));
 }
 
 // ---------------------------------------------------------------------------

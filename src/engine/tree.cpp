@@ -58,16 +58,20 @@ uint64_t TreeNode::hash(uint32_t parent, std::string_view key) const {
     return mix(h ^ tail ^ 0x5851f42d4c957f2dULL);
 }
 
+bool TreeNode::matches(const Slot& s, uint32_t parent, uint32_t h, std::string_view key) const {
+    if (s.parent != parent || s.hash != h || s.key_len != key.size()) return false;
+    if (key.size() <= INLINE_KEY) return std::memcmp(&s.key, key.data(), key.size()) == 0;
+    return std::memcmp(keys_.data() + s.key, key.data(), key.size()) == 0;
+}
+
 uint32_t TreeNode::find(uint32_t parent, std::string_view key) const {
-    const uint64_t h = hash(parent, key);
+    const uint64_t full = hash(parent, key);
+    const auto h = static_cast<uint32_t>(full);
     const size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
+    for (size_t i = full & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.parent == NONE) return NONE;
-        if (s.hash == h && s.parent == parent && s.key_len == key.size() &&
-            std::memcmp(keys_.data() + s.key_off, key.data(), key.size()) == 0) {
-            return s.child;
-        }
+        if (matches(s, parent, h, key)) return s.child;
     }
 }
 
@@ -77,7 +81,10 @@ void TreeNode::grow() {
     const size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
         if (s.parent == NONE) continue;
-        size_t i = s.hash & mask;
+        const std::string_view key = s.key_len <= INLINE_KEY
+                                         ? std::string_view(reinterpret_cast<const char*>(&s.key), s.key_len)
+                                         : std::string_view(keys_.data() + s.key, s.key_len);
+        size_t i = hash(s.parent, key) & mask;
         while (slots_[i].parent != NONE) i = (i + 1) & mask;
         slots_[i] = s;
     }
@@ -85,16 +92,14 @@ void TreeNode::grow() {
 
 uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
     if ((used_ + 1) * 4 > slots_.size() * 3) grow();
-    const uint64_t h = hash(parent, key);
+    const uint64_t full = hash(parent, key);
+    const auto h = static_cast<uint32_t>(full);
     const size_t mask = slots_.size() - 1;
-    size_t i = h & mask;
+    size_t i = full & mask;
     for (;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.parent == NONE) break;
-        if (s.hash == h && s.parent == parent && s.key_len == key.size() &&
-            std::memcmp(keys_.data() + s.key_off, key.data(), key.size()) == 0) {
-            return s.child;
-        }
+        if (matches(s, parent, h, key)) return s.child;
     }
     if (nodes_.size() >= NONE - 1 || key.size() > std::numeric_limits<uint32_t>::max()) {
         throw std::bad_alloc();
@@ -102,12 +107,17 @@ uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
     const auto child = static_cast<uint32_t>(nodes_.size());
     nodes_.emplace_back();
     Slot& s = slots_[i];
-    s.hash = h;
     s.parent = parent;
     s.child = child;
-    s.key_off = keys_.size();
+    s.hash = h;
     s.key_len = static_cast<uint32_t>(key.size());
-    keys_.append(key);
+    if (key.size() <= INLINE_KEY) {
+        s.key = 0;
+        std::memcpy(&s.key, key.data(), key.size());
+    } else {
+        s.key = keys_.size();
+        keys_.append(key);
+    }
     ++used_;
     ++nodes_[parent].children;
     return child;
@@ -167,17 +177,12 @@ bool fits_i128(const mpz_class& v) {
     return v >= -top && v < top;
 }
 
-PyObject* interned(PyObject*& cell, const char* text) {
-    if (!cell) cell = py::check(PyUnicode_InternFromString(text)).release();
-    return cell;
-}
-
 }  // namespace
 
 std::optional<uint64_t> integer_branch_count(PyObject* constraints) {
-    static PyObject *k_min = nullptr, *k_max = nullptr;
-    PyObject* lo = py::dict_get(constraints, interned(k_min, "min_value"));
-    PyObject* hi = py::dict_get(constraints, interned(k_max, "max_value"));
+    static py::Name k_min{"min_value"}, k_max{"max_value"};
+    PyObject* lo = py::dict_get(constraints, k_min.get());
+    PyObject* hi = py::dict_get(constraints, k_max.get());
     if (!lo || !hi || lo == Py_None || hi == Py_None) return std::nullopt;
     int64_t a, b;
     if (py::as_i64(lo, a) && py::as_i64(hi, b)) {

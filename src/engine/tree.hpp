@@ -63,15 +63,20 @@ private:
         uint32_t exhausted_children = 0;
         uint8_t flags = 0;
     };
+    // One parent-to-child edge. Keys of up to 8 bytes (the reprs of
+    // booleans and most integers) are held in the slot itself, longer ones
+    // in the shared key arena.
     struct Slot {
-        uint64_t hash = 0;
         uint32_t parent = NONE;  // NONE: empty slot
         uint32_t child = 0;
-        uint64_t key_off = 0;
+        uint32_t hash = 0;  // low bits of the edge's hash
         uint32_t key_len = 0;
+        uint64_t key = 0;  // the key's bytes, or its offset in keys_
     };
+    static constexpr size_t INLINE_KEY = 8;
 
     uint64_t hash(uint32_t parent, std::string_view key) const;
+    bool matches(const Slot& s, uint32_t parent, uint32_t h, std::string_view key) const;
     uint32_t find(uint32_t parent, std::string_view key) const;
     uint32_t find_or_insert(uint32_t parent, std::string_view key);
     void grow();

@@ -296,3 +296,24 @@ private:
 #define QF_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
 // Signature of such a function.
 #define QF_FASTCALL_ARGS PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
+
+namespace py {
+// An interned Python str made once on first use, for attribute and key names
+// on hot paths: `static py::Name k_draw{"draw"};` then `k_draw.get()`
+// (borrowed; throws Err when the str cannot be made).
+class Name {
+public:
+    constexpr explicit Name(const char* text) : text_(text) {}
+    PyObject* get() {
+        if (!obj_) {
+            obj_ = PyUnicode_InternFromString(text_);
+            if (!obj_) throw Err{};
+        }
+        return obj_;
+    }
+
+private:
+    const char* text_;
+    PyObject* obj_ = nullptr;
+};
+}  // namespace py

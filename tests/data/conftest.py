@@ -55,6 +55,15 @@ def _install_stand_ins():
 _install_stand_ins()
 
 
+@pytest.fixture(autouse=True)
+def _default_buffer_limit():
+    from quorvantis_fast import _engine
+
+    _engine.clear_buffer_limit()
+    yield
+    _engine.clear_buffer_limit()
+
+
 @pytest.fixture
 def errors():
     return importlib.import_module("quorvantis_fast.errors")

@@ -6,25 +6,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
 
-from helpers import FixedSeed, seeded
-
-
-@pytest.fixture(autouse=True)
-def _no_limit():
-    _engine.clear_buffer_limit()
-    yield
-    _engine.clear_buffer_limit()
-
-
-class Simplest:
-    type = "simplest"
-
-    def __init__(self, count):
-        self.count = count
-
-
-class SimplestWithoutCount:
-    type = "simplest"
+from record_helpers import FixedSeed, Simplest, SimplestWithoutCount, seeded
 
 
 def test_new_record_starts_valid_with_root_span_open():

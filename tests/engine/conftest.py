@@ -5,33 +5,6 @@ import types
 import pytest
 
 
-def _install_error_stand_ins():
-    """Where the package's error module is missing (or lacks a class the
-    engine raises or recognises), minimal stand-ins let the engine be tested
-    on its own."""
-    try:
-        errors = importlib.import_module("quorvantis_fast.errors")
-    except ImportError:
-        errors = types.ModuleType("quorvantis_fast.errors")
-        sys.modules["quorvantis_fast.errors"] = errors
-    if not hasattr(errors, "StopTest"):
-
-        class StopTest(BaseException):
-            def __init__(self, testcounter):
-                super().__init__(testcounter)
-                self.testcounter = testcounter
-
-        errors.StopTest = StopTest
-    if not hasattr(errors, "UnsatisfiedAssumption"):
-        errors.UnsatisfiedAssumption = type("UnsatisfiedAssumption", (BaseException,), {})
-    for name in ("Unsatisfiable", "FailedHealthCheck", "Frozen", "ChoiceTooLarge"):
-        if not hasattr(errors, name):
-            setattr(errors, name, type(name, (Exception,), {}))
-
-
-_install_error_stand_ins()
-
-
 @pytest.fixture(autouse=True)
 def build_context(monkeypatch):
     """Foreign strategies are drawn inside an upstream build context; a

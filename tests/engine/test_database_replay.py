@@ -1,3 +1,5 @@
+import collections.abc
+
 import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
@@ -79,7 +81,14 @@ class TestReplay:
         assert [args for args, _ in result] == [(7,), (8,), (9,)]
 
     def test_items_that_are_not_byte_strings_stay(self):
-        db = LoggingDatabase(["\x01", 5, [1, 300], None])
+        class Liar(collections.abc.Sequence):
+            def __len__(self):
+                return 3
+
+            def __getitem__(self, i):
+                raise IndexError(i)
+
+        db = LoggingDatabase(["\x01", 5, [1, 300], None, Liar()])
         run_native(fails_on(()), [integers(0, 10)], database=db, db_key=KEY)
         assert db.deleted() == []
 

@@ -1,8 +1,38 @@
 import sys
 
-import pytest
-
 from quorvantis_fast import _engine
+
+# Every public name of the module, in the order the module registers them.
+REGISTRATION_ORDER = """
+float_to_lex lex_to_float is_simple IntervalSet IntervalSetIter zigzag_index zigzag_value
+choice_to_index choice_from_index choice_permitted choice_key choices_key choice_equal stdtr
+stdtrit integers_dist_cdf integers_dist_inverse_cdf BrindlemarData set_buffer_limit
+clear_buffer_limit _clear_resolution_caches SearchStrategy DataObject IntegersStrategy
+FloatStrategy FilteredStrategy TextStrategy BytesStrategy ListStrategy MappedStrategy integers
+booleans floats none just nothing sampled_from one_of tuples lists sets frozensets dictionaries
+fixed_dictionaries text characters binary uuids permutations builds _composite_strategy dates
+times datetimes timedeltas complex_numbers ip_addresses deferred slices fractions decimals
+recursive data from_type _resolve_abstract randoms _functions_strategy iterables emails can_hash
+_regex_alphabet_intervals run_native reproduce_native draw_secs set_use_py_clock shrink_report
+minimal_choices choices_to_bytes choices_from_bytes InMemoryExampleDatabase StatefulRunner
+""".split()
+
+
+def test_registration_order_table_is_complete():
+    assert len(REGISTRATION_ORDER) == len(set(REGISTRATION_ORDER)) == 81
+
+
+def test_all_lists_registered_names_in_order():
+    names = list(_engine.__all__)
+    assert len(names) == len(set(names))
+    for name in names:
+        assert getattr(_engine, name) is not None
+    # Subsystems not built yet register nothing, so __all__ is an ordered
+    # selection of the full table.
+    positions = [REGISTRATION_ORDER.index(n) for n in names]
+    assert positions == sorted(positions)
+    public = {n for n in dir(_engine) if not n.startswith("__")}
+    assert public == set(names)
 
 
 def test_module_identity_survives_reimport():

@@ -1,0 +1,92 @@
+"""Exceptions and warnings of quorvantis_fast.
+
+The native engine looks these classes up by name at the moment it raises, so
+the names here are part of its interface.
+
+Errors derive from ``QuorvantisException``. The two control-flow signals,
+``StopTest`` (a test case ended early) and ``UnsatisfiedAssumption`` (an
+example was rejected), derive from ``BaseException`` instead, so that a test's
+``except Exception:`` does not swallow them.
+"""
+
+__all__ = [
+    "QuorvantisException",
+    "InvalidArgument",
+    "ResolutionFailed",
+    "Frozen",
+    "ChoiceTooLarge",
+    "Unsatisfiable",
+    "FailedHealthCheck",
+    "Flaky",
+    "FlakyFailure",
+    "StopTest",
+    "UnsatisfiedAssumption",
+    "QuorvantisWarning",
+    "NonInteractiveExampleWarning",
+]
+
+
+class QuorvantisException(Exception):
+    """Base class of the errors raised by quorvantis_fast."""
+
+
+class InvalidArgument(QuorvantisException, TypeError):
+    """A strategy, setting or function was called with an invalid argument."""
+
+
+class ResolutionFailed(InvalidArgument):
+    """A type could not be turned into a strategy."""
+
+
+class Frozen(QuorvantisException):
+    """A finished test-case record was asked to change."""
+
+
+class ChoiceTooLarge(QuorvantisException):
+    """A choice index does not fit the choice type's order."""
+
+
+class Unsatisfiable(QuorvantisException):
+    """Not enough valid examples could be generated."""
+
+
+class FailedHealthCheck(QuorvantisException):
+    """A health check of the run failed."""
+
+
+class Flaky(QuorvantisException):
+    """A test behaved differently when run again with the same input."""
+
+
+class FlakyFailure(ExceptionGroup, Flaky):
+    """A failure that did not reproduce; carries the exceptions seen."""
+
+    def __new__(cls, message, exceptions):
+        return super().__new__(cls, message, list(exceptions))
+
+    def derive(self, excs):
+        return type(self)(self.message, excs)
+
+
+class StopTest(BaseException):
+    """Ends the current test case; carries the record's ``testcounter``."""
+
+    def __init__(self, testcounter):
+        super().__init__(testcounter)
+        self.testcounter = testcounter
+
+
+class UnsatisfiedAssumption(BaseException):
+    """The current example does not meet an assumption and is rejected."""
+
+    def __init__(self, reason=None):
+        super().__init__(*(() if reason is None else (reason,)))
+        self.reason = reason
+
+
+class QuorvantisWarning(QuorvantisException, Warning):
+    """Base class of the warnings issued by quorvantis_fast."""
+
+
+class NonInteractiveExampleWarning(QuorvantisWarning):
+    """``.example()`` was used outside an interactive session."""

@@ -1,0 +1,147 @@
+"""Settings of a property test."""
+
+import enum
+import operator
+
+from quorvantis_fast.errors import InvalidArgument
+
+__all__ = ["HealthCheck", "Verbosity", "settings"]
+
+
+class Verbosity(enum.IntEnum):
+    quiet = 0
+    normal = 1
+    verbose = 2
+    debug = 3
+
+    def __repr__(self):
+        return f"Verbosity.{self.name}"
+
+
+class HealthCheck(enum.Enum):
+    """Health checks of a run; their values are the names the engine knows."""
+
+    filter_too_much = "filter_too_much"
+    too_slow = "too_slow"
+
+    def __repr__(self):
+        return f"HealthCheck.{self.name}"
+
+
+def _non_negative_int(name, value):
+    try:
+        value = operator.index(value)
+    except TypeError:
+        raise InvalidArgument(f"{name}={value!r} must be an integer") from None
+    if value < 0:
+        raise InvalidArgument(f"{name}={value!r} must be non-negative")
+    return value
+
+
+def _positive_int(name):
+    def validate(v):
+        v = _non_negative_int(name, v)
+        if v < 1:
+            raise InvalidArgument(f"{name}={v!r} must be at least one")
+        return v
+
+    return validate
+
+
+def _validate_verbosity(v):
+    if isinstance(v, bool) or not isinstance(v, int):
+        raise InvalidArgument(f"verbosity={v!r} must be a Verbosity")
+    try:
+        return Verbosity(v)
+    except ValueError:
+        raise InvalidArgument(f"verbosity={v!r} must be a Verbosity") from None
+
+
+def _validate_deadline(v):
+    if v is None:
+        return None
+    if isinstance(v, bool) or not isinstance(v, (int, float)) or not v > 0:
+        raise InvalidArgument(f"deadline={v!r} must be None or a positive number of milliseconds")
+    return float(v)
+
+
+def _validate_health_checks(v):
+    checks = tuple(v)
+    for c in checks:
+        if not isinstance(c, HealthCheck):
+            raise InvalidArgument(f"suppress_health_check holds {c!r}, which is not a HealthCheck")
+    return checks
+
+
+def _validate_bool(name):
+    def validate(v):
+        if not isinstance(v, bool):
+            raise InvalidArgument(f"{name}={v!r} must be True or False")
+        return v
+
+    return validate
+
+
+_FIELDS = {
+    "max_examples": (100, _positive_int("max_examples")),
+    "stateful_step_count": (50, _positive_int("stateful_step_count")),
+    "verbosity": (Verbosity.normal, _validate_verbosity),
+    "deadline": (200.0, _validate_deadline),
+    "derandomize": (False, _validate_bool("derandomize")),
+    "report_multiple_bugs": (True, _validate_bool("report_multiple_bugs")),
+    "suppress_health_check": ((), _validate_health_checks),
+    "database": (None, lambda v: v),
+}
+
+
+class settings:
+    """An immutable set of test settings; unspecified ones come from ``parent``.
+
+    ``settings(parent, **changes)`` makes a new object; attribute assignment
+    is refused.
+    """
+
+    __slots__ = tuple(f"_{name}" for name in _FIELDS)
+
+    def __init__(self, parent=None, **kwargs):
+        if parent is not None and not isinstance(parent, settings):
+            raise InvalidArgument(f"parent={parent!r} must be a settings object")
+        for name in kwargs:
+            if name not in _FIELDS:
+                raise InvalidArgument(f"{name!r} is not a setting")
+        for name, (default, validate) in _FIELDS.items():
+            if name in kwargs:
+                value = validate(kwargs[name])
+            elif parent is not None:
+                value = getattr(parent, name)
+            else:
+                value = default
+            object.__setattr__(self, f"_{name}", value)
+
+    def __getattr__(self, name):
+        if name in _FIELDS:
+            return object.__getattribute__(self, f"_{name}")
+        raise AttributeError(name)
+
+    def __setattr__(self, name, value):
+        raise AttributeError("settings objects are immutable")
+
+    def __eq__(self, other):
+        if not isinstance(other, settings):
+            return NotImplemented
+        return all(getattr(self, n) == getattr(other, n) for n in _FIELDS)
+
+    def __hash__(self):
+        return hash(tuple(repr(getattr(self, n)) for n in _FIELDS))
+
+    def __repr__(self):
+        return "settings({})".format(", ".join(f"{n}={getattr(self, n)!r}" for n in _FIELDS))
+
+    def engine_arguments(self):
+        """The keyword arguments of ``run_native`` that these settings decide."""
+        return {
+            "max_examples": self.max_examples,
+            "report_multiple_bugs": self.report_multiple_bugs,
+            "suppress_health_check": [c.value for c in self.suppress_health_check],
+            "deadline_ms": self.deadline or 0.0,
+        }

@@ -1,0 +1,153 @@
+"""Rule-based state machines.
+
+The native ``StatefulRunner`` drives the step loop; the decisions it asks
+for (which rule, when to stop, what to print) are the functions below.
+"""
+
+import contextlib
+import dataclasses
+import threading
+
+from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.settings import Verbosity
+
+__all__ = ["RuleBasedStateMachine", "invariant", "precondition", "rule"]
+
+
+@dataclasses.dataclass(frozen=True)
+class Rule:
+    function: object
+    arguments: dict
+    precondition: object = None
+
+    @property
+    def name(self):
+        return self.function.__name__
+
+
+def rule(**arguments):
+    """Mark a method as a rule; its keyword arguments are drawn from the strategies given."""
+
+    def accept(f):
+        f._qv_rule = Rule(f, dict(arguments), getattr(f, "_qv_precondition", None))
+        return f
+
+    return accept
+
+
+def precondition(predicate):
+    """Only run the rule (or check the invariant) while ``predicate(machine)`` is true."""
+
+    def accept(f):
+        f._qv_precondition = predicate
+        existing = getattr(f, "_qv_rule", None)
+        if existing is not None:
+            f._qv_rule = dataclasses.replace(existing, precondition=predicate)
+        return f
+
+    return accept
+
+
+def invariant():
+    """Mark a method as an invariant, checked before the first step and after each step."""
+
+    def accept(f):
+        f._qv_invariant = True
+        return f
+
+    return accept
+
+
+class RuleBasedStateMachine:
+    """Base class of state machines: subclasses define rules and invariants."""
+
+    @classmethod
+    def rules(cls):
+        found = {}
+        for klass in reversed(cls.__mro__):
+            for name, value in vars(klass).items():
+                r = getattr(value, "_qv_rule", None)
+                if r is not None:
+                    found[name] = r
+        return [found[name] for name in sorted(found)]
+
+    @classmethod
+    def invariants(cls):
+        found = {}
+        for klass in reversed(cls.__mro__):
+            for name, value in vars(klass).items():
+                if getattr(value, "_qv_invariant", False):
+                    found[name] = value
+        return [found[name] for name in sorted(found)]
+
+    def check_invariants(self, settings, emit):
+        for inv in self.invariants():
+            pre = getattr(inv, "_qv_precondition", None)
+            if pre is None or pre(self):
+                inv(self)
+
+    def teardown(self):
+        """Called once at the end of every run of the machine."""
+
+
+# ---------------------------------------------------------------------------
+# What the runner asks
+
+
+class _RunState(threading.local):
+    def __init__(self):
+        self.final = False
+        self.verbosity = Verbosity.normal
+
+
+_run_state = _RunState()
+
+
+@contextlib.contextmanager
+def running(*, final, verbosity):
+    """Tell the step functions whether this run reports and how loudly."""
+    saved = (_run_state.final, _run_state.verbosity)
+    _run_state.final, _run_state.verbosity = final, verbosity
+    try:
+        yield
+    finally:
+        _run_state.final, _run_state.verbosity = saved
+
+
+def _is_final():
+    return _run_state.final
+
+
+def _verbosity_at_least(level):
+    return _run_state.verbosity >= level
+
+
+def _emit(lines, printing, text):
+    if printing:
+        lines.append(text)
+
+
+def _must_stop(steps_run, min_steps, max_steps, length):
+    """True to force a stop, False to force another step, None to let the test case decide."""
+    if steps_run >= max_steps:
+        return True
+    if steps_run < min_steps:
+        return False
+    return None
+
+
+def _select_rule(machine, record, flaky_state):
+    ready = [r for r in machine.rules() if r.precondition is None or r.precondition(machine)]
+    if not ready:
+        raise InvalidArgument(f"No progress can be made from state {machine!r}: no rule can run")
+    return ready[record.draw_integer(0, len(ready) - 1)]
+
+
+def _run_step(machine, record, rule, settings, emit, printing):
+    values = {name: record.draw(strategy) for name, strategy in rule.arguments.items()}
+    emit("state.{}({})".format(rule.name, ", ".join(f"{k}={v!r}" for k, v in values.items())))
+    rule.function(machine, **values)
+
+
+def _add_note(exc, text):
+    exc.add_note(text)

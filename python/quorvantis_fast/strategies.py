@@ -1,0 +1,89 @@
+"""Python-level strategy helpers around the native engine."""
+
+import dis
+import importlib
+import inspect
+import sys
+
+from quorvantis_fast import _engine
+from quorvantis_fast.errors import InvalidArgument, ResolutionFailed
+
+__all__ = ["from_type", "register_type_strategy"]
+
+
+def _import_upstream():
+    # The pure-Python library whose strategy objects are accepted wherever a
+    # strategy is expected; optional.
+    try:
+        importlib.import_module("quorvantis.strategies")
+    except ImportError:
+        return None
+    return sys.modules["quorvantis"]
+
+
+_real_quorvantis = _import_upstream()
+
+
+def from_type(thing):
+    """The Python-level resolver: what the engine's type chain hands over.
+
+    The engine calls this for the types it cannot finish itself (exotic
+    forward references, protocols without registered subclasses, generics
+    whose arguments are not native strategies). It must not call the engine
+    back for ``thing``: the engine is still resolving it and would answer
+    with a deferred strategy that asks here again. Users resolve types with
+    ``quorvantis_fast._engine.from_type``.
+    """
+    upstream = getattr(getattr(_real_quorvantis, "strategies", None), "from_type", None)
+    if upstream is not None:
+        return upstream(thing)
+    raise ResolutionFailed(
+        f"Could not resolve {thing!r} to a strategy; consider using register_type_strategy"
+    )
+
+
+def register_type_strategy(custom_type, strategy):
+    """Resolve ``custom_type`` to ``strategy`` from now on.
+
+    ``strategy`` is a strategy, or a callable taking the type and returning
+    one (or NotImplemented).
+    """
+    from quorvantis_fast import native_strategies
+
+    if not isinstance(custom_type, type) and not _is_generic_thing(custom_type):
+        raise InvalidArgument(f"custom_type={custom_type!r} must be a type")
+    if not (callable(strategy) or hasattr(strategy, "do_draw")):
+        raise InvalidArgument(f"strategy={strategy!r} must be a strategy or a callable")
+    native_strategies._NATIVE_TYPE_REGISTRY[custom_type] = strategy
+    clear = getattr(_engine, "_clear_resolution_caches", None)
+    if clear is not None:
+        clear()
+
+
+def _is_generic_thing(obj):
+    import typing
+
+    return isinstance(obj, typing.TypeVar) or typing.get_origin(obj) is not None
+
+
+_SKIPPED_OPS = frozenset({"RESUME", "NOP", "CACHE", "COPY_FREE_VARS", "MAKE_CELL"})
+
+
+def _is_identity_function(f):
+    """True when ``f`` is a plain function that returns its one argument."""
+    code = getattr(f, "__code__", None)
+    if code is None or not inspect.isfunction(f):
+        return False
+    if code.co_argcount != 1 or code.co_kwonlyargcount or code.co_posonlyargcount > 1:
+        return False
+    if code.co_flags & (inspect.CO_VARARGS | inspect.CO_VARKEYWORDS | inspect.CO_GENERATOR):
+        return False
+    ops = [i for i in dis.get_instructions(code) if i.opname not in _SKIPPED_OPS]
+    if len(ops) != 2:
+        return False
+    load, ret = ops
+    return (
+        load.opname in ("LOAD_FAST", "LOAD_FAST_CHECK")
+        and load.arg == 0
+        and ret.opname == "RETURN_VALUE"
+    )

@@ -1,0 +1,41 @@
+#include "strategy/check_strategy.hpp"
+
+#include "strategy/mod.hpp"
+#include "strategy/nodes.hpp"
+
+namespace strategy {
+
+bool is_strategy(PyObject* o) {
+    if (is_search_strategy(o)) return true;
+    try {
+        py::Ref upstream = py::import_attr("quorvantis_fast.strategies", "_real_quorvantis");
+        py::Ref strategies = py::getattr(upstream.get(), "strategies");
+        py::Ref cls = py::getattr(strategies.get(), "SearchStrategy");
+        int r = PyObject_IsInstance(o, cls.get());
+        if (r < 0) throw py::Err{};
+        return r == 1;
+    } catch (const py::Err&) {
+        PyErr_Clear();
+        return false;
+    }
+}
+
+void check_strategy(PyObject* o, std::string_view label) {
+    if (is_strategy(o)) return;
+    std::string r = py::repr(o);
+    raise_invalid_argument("Expected a SearchStrategy but got " + std::string(label) + "=" + r +
+                           " (type=" + py::type_name(o) + ")");
+}
+
+bool strat_is_empty(PyObject* o) noexcept {
+    const SearchStrategy* s = as_strategy(o);
+    if (!s) return false;
+    try {
+        return node_is_empty(s->node);
+    } catch (...) {
+        PyErr_Clear();
+        return false;
+    }
+}
+
+}  // namespace strategy

@@ -1,0 +1,21 @@
+// The strategy-argument checks shared by every constructor and by
+// DataObject.draw.
+#pragma once
+
+#include <string_view>
+
+#include "py/py.hpp"
+
+namespace strategy {
+
+// A native strategy, or an instance of the upstream library's SearchStrategy
+// (reached through quorvantis_fast.strategies._real_quorvantis). Never fails.
+bool is_strategy(PyObject* o);
+// InvalidArgument "Expected a SearchStrategy but got {label}={repr} (type={})"
+// unless is_strategy(o).
+void check_strategy(PyObject* o, std::string_view label);
+// A native strategy whose node is empty; anything else, and any error of
+// the query (dropped), is false.
+bool strat_is_empty(PyObject* o) noexcept;
+
+}  // namespace strategy

@@ -1,0 +1,173 @@
+// DataObject: the handle of interactive draws. Each draw goes through the
+// record's `draw`, is timed into the engine's per-thread draw time, and, for
+// the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
+// record's `_data_draws` list.
+#include <chrono>
+
+#include "strategy/check_strategy.hpp"
+#include "strategy/mod.hpp"
+
+// The engine's per-thread draw clock switch and draw time.
+namespace engine {
+bool use_py_clock();
+void add_last_draw_secs(double v);
+}  // namespace engine
+
+namespace strategy {
+namespace {
+
+DataObject* self_of(PyObject* o) { return reinterpret_cast<DataObject*>(o); }
+
+// time.perf_counter(), or 0.0 when anything fails.
+double perf_counter() noexcept {
+    try {
+        py::Ref f = py::import_attr("time", "perf_counter");
+        py::Ref v = py::call(f.get());
+        double d = PyFloat_AsDouble(v.get());
+        if (d == -1.0 && PyErr_Occurred()) throw py::Err{};
+        return d;
+    } catch (...) {
+        PyErr_Clear();
+        return 0.0;
+    }
+}
+
+class DrawClock {
+public:
+    DrawClock() : py_(engine::use_py_clock()) {
+        if (py_) start_py_ = perf_counter();
+        else start_ = std::chrono::steady_clock::now();
+    }
+    double elapsed() const {
+        if (py_) return perf_counter() - start_py_;
+        auto end = std::chrono::steady_clock::now();
+        if (end < start_) return 0.0;
+        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();
+        return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
+    }
+
+private:
+    bool py_;
+    double start_py_ = 0.0;
+    std::chrono::steady_clock::time_point start_;
+};
+
+py::Ref timed_draw(PyObject* record, PyObject* strategy) {
+    static py::Name k_draw{"draw"};
+    DrawClock clock;
+    py::Ref v = py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
+    engine::add_last_draw_secs(clock.elapsed());
+    return v;
+}
+
+// The record's `_data_draws` list, made when missing or None.
+py::Ref notes_list(PyObject* record) {
+    static py::Name k_notes{"_data_draws"};
+    PyObject* notes = PyObject_GetAttr(record, k_notes.get());
+    if (!notes) PyErr_Clear();
+    py::Ref list = py::Ref::steal(notes);
+    if (!list || list.get() == Py_None) {
+        list = py::new_list(0);
+        py::check_rc(PyObject_SetAttr(record, k_notes.get(), list.get()));
+    }
+    return list;
+}
+
+PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"DataObject.draw", {"strategy", "label"}, 1};
+        PyObject* a[2];
+        sig.parse(args, nargs, kwnames, a);
+        PyObject* strategy = a[0];
+        PyObject* label = a[1] == Py_None ? nullptr : a[1];
+        check_strategy(strategy, "data.draw() strategy");
+        PyObject* record = self_of(self)->record;
+        if (!self_of(self)->records_notes) return timed_draw(record, strategy).release();
+        py::Ref notes = notes_list(record);
+        Py_ssize_t n = PyObject_Length(notes.get());
+        if (n < 0) throw py::Err{};
+        py::Ref value = timed_draw(record, strategy);
+        std::string label_part;
+        if (label) label_part = " (" + py::utf8(py::check(PyObject_Str(label)).get()) + ")";
+        py::Ref pretty = py::import_attr("quorvantis.vendor.pretty", "pretty");
+        py::Ref text = py::call(pretty.get(), value.get());
+        if (!PyUnicode_Check(text.get())) py::raise_cannot_convert(text.get(), "PyString");
+        py::Ref note = py::str("Draw " + std::to_string(n + 1) + label_part + ": " + py::utf8(text.get()));
+        static py::Name k_append{"append"};
+        py::check(PyObject_CallMethodObjArgs(notes.get(), k_append.get(), note.get(), nullptr));
+        return value.release();
+    });
+}
+
+PyObject* m_is_frozen(PyObject* self, PyObject*) {
+    QF_ENTRY(nullptr, {
+        py::Ref frozen = py::getattr(self_of(self)->record, "frozen");
+        if (!PyBool_Check(frozen.get())) py::raise_cannot_convert(frozen.get(), "PyBool");
+        return frozen.release();
+    });
+}
+
+PyObject* g_record(PyObject* self, void*) { return Py_NewRef(self_of(self)->record); }
+
+PyObject* g_drawn_notes(PyObject* self, void*) {
+    PyObject* notes = PyObject_GetAttrString(self_of(self)->record, "_data_draws");
+    if (notes && notes != Py_None) return notes;
+    Py_XDECREF(notes);
+    PyErr_Clear();
+    return PyList_New(0);
+}
+
+PyObject* data_repr(PyObject*) { return PyUnicode_FromString("data(...)"); }
+
+void data_dealloc(PyObject* self) {
+    Py_CLEAR(self_of(self)->record);
+    py::free_object(self);
+}
+
+PyMethodDef data_methods[] = {
+    {"draw", QF_FASTCALL(m_draw), METH_FASTCALL | METH_KEYWORDS,
+     "draw($self, strategy, label=None)\n--\n\nDraw a value from strategy."},
+    {"is_frozen", m_is_frozen, METH_NOARGS, "is_frozen($self)\n--\n\nHas the record finished?"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef data_getset[] = {
+    {"cd", g_record, nullptr, nullptr, nullptr},
+    {"brindlemar_data", g_record, nullptr, nullptr, nullptr},
+    {"_drawn_notes", g_drawn_notes, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot data_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(data_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(data_repr)},
+    {Py_tp_methods, data_methods},
+    {Py_tp_getset, data_getset},
+    {0, nullptr},
+};
+
+// Only the draws of the Data, Functions and Randoms kinds make these.
+PyType_Spec data_spec = {
+    "quorvantis_fast._engine.DataObject",
+    static_cast<int>(sizeof(DataObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    data_slots,
+};
+
+}  // namespace
+
+PyTypeObject* data_object_type() {
+    static PyTypeObject* type = nullptr;
+    if (!type) type = reinterpret_cast<PyTypeObject*>(py::make_type(&data_spec).release());
+    return type;
+}
+
+py::Ref DataObject::make(PyObject* record, bool records_notes) {
+    PyObject* o = py::alloc(data_object_type());
+    self_of(o)->record = Py_NewRef(record);
+    self_of(o)->records_notes = records_notes;
+    return py::Ref::steal(o);
+}
+
+}  // namespace strategy

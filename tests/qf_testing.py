@@ -1,0 +1,38 @@
+"""Helpers shared by the test modules."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+UPSTREAM_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "upstream")
+UPSTREAM = os.environ.get("QF_UPSTREAM") == "1"
+
+# The small upstream layer is importable only when asked for, so that the
+# suite also shows how the package behaves without it.
+if UPSTREAM and UPSTREAM_DIR not in sys.path:
+    sys.path.insert(0, UPSTREAM_DIR)
+
+needs_upstream = pytest.mark.skipif(not UPSTREAM, reason="runs with QF_UPSTREAM=1")
+
+
+def run_python(code, *, upstream=False, env=None):
+    """Run ``code`` in a fresh interpreter that imports the same package.
+
+    ``upstream`` puts the upstream layer on its path. Returns the completed
+    process (text output).
+    """
+    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
+    paths = [package_root] + ([UPSTREAM_DIR] if upstream else [])
+    child_env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "QF_UPSTREAM")}
+    child_env["PYTHONPATH"] = os.pathsep.join(paths)
+    child_env.update(env or {})
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        env=child_env,
+        timeout=300,
+    )

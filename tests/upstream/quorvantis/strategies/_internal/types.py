@@ -1,0 +1,2 @@
+# Type -> strategy, or callable(type) -> strategy, registered by the library.
+_global_type_lookup = {}
