@@ -156,6 +156,10 @@ class TestArguments:
             call()
         assert "argument" not in str(info.value)
 
+    def test_df_overflow_is_the_c_long_conversion_error(self):
+        with pytest.raises(OverflowError, match="^Python int too large to convert to C long$"):
+            stdtr(2**63, 1.0)
+
     @pytest.mark.parametrize("call", [
         lambda: stdtr(2),
         lambda: stdtr(2, 1.0, 3),
