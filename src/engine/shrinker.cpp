@@ -69,7 +69,9 @@ Index midpoint(const Index& lo, const Index& hi) { return lo + (hi - lo).half();
 
 // The minimum size of a string node's constraints, when it is a readable int.
 bool read_min_size(PyObject* constraints, int64_t& out) {
-    PyObject* v = PyDict_GetItemString(constraints, "min_size");
+    static py::Name k_min_size{"min_size"};
+    PyObject* v = PyDict_GetItemWithError(constraints, k_min_size.get());
+    if (!v) PyErr_Clear();
     if (!v || !PyLong_Check(v)) return false;
     int overflow = 0;
     long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
@@ -239,7 +241,8 @@ private:
     // Deletes single characters, then moves each character towards the
     // start of the alphabet's shrink order.
     py::Ref string_step(Py_ssize_t i, Node& node) {
-        PyObject* intervals = PyDict_GetItemString(node.constraints(), "intervals");
+        static py::Name k_intervals{"intervals"};
+        PyObject* intervals = py::dict_get(node.constraints(), k_intervals.get());
         if (!intervals) return {};
         py::Ref keep_intervals = py::Ref::borrow(intervals);
         py::Ref chars = py::check(PySequence_List(node.value()));
@@ -259,14 +262,17 @@ private:
         }
 
         for (Py_ssize_t p = 0; p < n; ++p) {
-            py::Ref idx = py::call_method(intervals, "index_from_char_in_shrink_order",
-                                          PyList_GetItem(chars.get(), p));
+            static py::Name k_index{"index_from_char_in_shrink_order"};
+            py::Ref idx = py::check(PyObject_CallMethodObjArgs(
+                intervals, k_index.get(), PyList_GetItem(chars.get(), p), nullptr));
             const int64_t k = PyLong_AsLongLong(idx.get());
             if (k == -1 && PyErr_Occurred()) throw py::Err{};
             if (k < 1) continue;
             auto step = [&](int64_t t) -> py::Ref {
                 py::Ref ti = py::from_i64(t);
-                py::Ref ch = py::call_method(intervals, "char_in_shrink_order", ti.get());
+                static py::Name k_char{"char_in_shrink_order"};
+                py::Ref ch = py::check(
+                    PyObject_CallMethodObjArgs(intervals, k_char.get(), ti.get(), nullptr));
                 py::Ref moved = copy_list(chars.get());
                 list_put(moved.get(), p, std::move(ch));
                 return set_node_value(i, join(moved.get()));

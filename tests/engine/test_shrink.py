@@ -5,6 +5,7 @@ straight from the record, so every expected minimum follows from the choice
 orders alone.
 """
 
+import gc
 import importlib
 import sys
 
@@ -274,6 +275,26 @@ class TestPassAccounting:
         assert total_shrinks == sum(s for _, _, s in passes) > 0
         assert [p[0] for p in passes] == PASSES
 
+    def test_results_are_per_thread_and_reset_by_a_passing_run(self):
+        import threading
+
+        only(run(below_1000, integers(), max_examples=1000))
+        seen = []
+        t = threading.Thread(target=lambda: seen.append(
+            (_engine.shrink_report(), _engine.minimal_choices())))
+        t.start()
+        t.join()
+        assert seen == [((0, 0, False, []), [])]
+        assert _engine.minimal_choices() == [1000]
+        assert run(lambda x: None, integers(0, 3)) is None
+        assert (_engine.shrink_report(), _engine.minimal_choices()) == ((0, 0, False, []), [])
+
+    def test_report_functions_take_no_arguments(self):
+        with pytest.raises(TypeError):
+            _engine.shrink_report(1)
+        with pytest.raises(TypeError):
+            _engine.minimal_choices(x=1)
+
     def test_results_are_fresh_objects(self):
         def test(x):
             assert x < 1000
@@ -321,10 +342,12 @@ class TestErrorsAndNesting:
 
     def test_runs_leave_no_references_behind(self):
         strat = integers()
+        gc.collect()  # cycles left by earlier tests hold the test function too
         before = (sys.getrefcount(strat), sys.getrefcount(below_1000))
         for _ in range(20):
             only(run(below_1000, strat, max_examples=1000))
         del _
+        gc.collect()
         assert (sys.getrefcount(strat), sys.getrefcount(below_1000)) == before
 
 
