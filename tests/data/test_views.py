@@ -125,11 +125,3 @@ def test_views_refuse_while_mutably_borrowed():
         "misaligned_at": "Already mutably borrowed",
         "events": "dict",
     }
-
-
-def test_signatures_are_exposed():
-    import inspect
-
-    sig = inspect.signature(BrindlemarData.draw_integer)
-    assert list(sig.parameters)[:3] == ["self", "min_value", "max_value"]
-    assert str(inspect.signature(BrindlemarData.for_choices)) == "(choices, *, observer=None, provider=None, random=None)"
