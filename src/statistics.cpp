@@ -11,15 +11,17 @@ constexpr double TWO_OVER_PI = 0.6366197723675814;
 constexpr double LN2 = 0.6931471805599453;
 
 // 1 + sum of term_k, term_k = term_{k-1} * (j - 1) / (z * j) for j = first,
-// first + 2, ... while j <= df - 2. Once the term is 0 (or f is NaN) nothing
-// can change f any more, so stopping there gives the same bits sooner.
+// first + 2, ... while j <= df - 2. With z >= 1 the terms never grow, so once
+// adding one leaves f unchanged (or f is NaN) no later term can change it:
+// stopping there gives the same bits sooner.
 double series(int64_t df, int64_t first, double z) {
     double f = 1.0, term = 1.0;
     if (df < first + 2) return f;
     for (int64_t j = first; j <= df - 2; j += 2) {
         term = term * static_cast<double>(j - 1) / (z * static_cast<double>(j));
-        f = f + term;
-        if (term == 0.0 || std::isnan(f)) break;
+        const double next = f + term;
+        if (next == f || std::isnan(next)) return next;
+        f = next;
     }
     return f;
 }

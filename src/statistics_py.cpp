@@ -8,13 +8,13 @@ namespace statistics {
 
 namespace {
 
-// f(df, v) with df converted like a C long and v like a float.
+// f(df, v) with df converted to a C long and v to a double.
 PyObject* call_with_df(double (*f)(int64_t, double), const py::Sig& sig, const char* vname,
                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
-        const int64_t df = py::arg_i64(a[0], "df");
+        const int64_t df = py::arg_long(a[0], "df");
         const double v = py::arg_f64(a[1], vname);
         return py::from_double(f(df, v)).release();
     });

@@ -20,9 +20,7 @@ cp -r "$root/python/quorvantis_fast" "$stage/"
 cp "$bdir"/_engine*.so "$stage/quorvantis_fast/"
 export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
 if [ "$san" = 1 ]; then
-  export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
-  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
-  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  . "$root/tools/sanitizer_env.sh"
 fi
 cd "$root"
 exec "$py" -m pytest -q -p no:cacheprovider "$@"

@@ -91,6 +91,8 @@ _FIELDS = {
     "report_multiple_bugs": (True, _validate_bool("report_multiple_bugs")),
     "suppress_health_check": ((), _validate_health_checks),
     "database": (None, lambda v: v),
+    "max_shrinks": (500, lambda v: _non_negative_int("max_shrinks", v)),
+    "seed": (None, lambda v: None if v is None else _non_negative_int("seed", v)),
 }
 
 
@@ -137,6 +139,11 @@ class settings:
     def __repr__(self):
         return "settings({})".format(", ".join(f"{n}={getattr(self, n)!r}" for n in _FIELDS))
 
+    def __call__(self, test):
+        """Use these settings for ``test`` (a decorator, above or below ``given``)."""
+        test._quorvantis_settings = self
+        return test
+
     def engine_arguments(self):
         """The keyword arguments of ``run_native`` that these settings decide."""
         return {
@@ -144,4 +151,5 @@ class settings:
             "report_multiple_bugs": self.report_multiple_bugs,
             "suppress_health_check": [c.value for c in self.suppress_health_check],
             "deadline_ms": self.deadline or 0.0,
+            "max_shrinks": self.max_shrinks,
         }

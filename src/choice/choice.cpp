@@ -98,9 +98,9 @@ bool choice_permitted(PyObject* choice, PyObject* constraints) {
     if (PyBool_Check(choice)) return bool_permitted(choice == Py_True, req_f64(constraints, Key::P));
     if (PyLong_Check(choice)) {
         Int v = Int::from_py(choice);
-        std::optional<Int> min_value = opt_int(constraints, Key::MinValue);
+        std::optional<Int> min_value = opt_bigint(constraints, Key::MinValue);
         if (min_value && v < *min_value) return false;
-        std::optional<Int> max_value = opt_int(constraints, Key::MaxValue);
+        std::optional<Int> max_value = opt_bigint(constraints, Key::MaxValue);
         return !(max_value && v > *max_value);
     }
     if (!PyFloat_Check(choice)) {

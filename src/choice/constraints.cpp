@@ -89,7 +89,7 @@ uint64_t to_u64(PyObject* o) {
     return v;
 }
 
-std::optional<Int> opt_int(PyObject* c, Key k) {
+std::optional<Int> opt_bigint(PyObject* c, Key k) {
     PyObject* v = PyDict_GetItemWithError(c, key_object(k));
     if (!v) {
         if (PyErr_Occurred()) throw py::Err{};
@@ -131,8 +131,8 @@ py::Ref req_intervals(PyObject* c) {
 
 IntegerConstraints parse_integer(PyObject* c) {
     IntegerConstraints r;
-    r.min_value = opt_int(c, Key::MinValue);
-    r.max_value = opt_int(c, Key::MaxValue);
+    r.min_value = opt_bigint(c, Key::MinValue);
+    r.max_value = opt_bigint(c, Key::MaxValue);
     r.shrink_towards = req_int(c, Key::ShrinkTowards);
     return r;
 }
@@ -170,9 +170,13 @@ BooleanConstraints parse_boolean(PyObject* c) { return BooleanConstraints{req_f6
 }  // namespace choice
 
 namespace data {
-py::Ref make_constraints(std::initializer_list<std::pair<const char*, PyObject*>> pairs) {
+py::Ref make_constraints(std::span<const ConstraintPair> pairs) {
     py::Ref d = py::new_dict();
     for (const auto& [key, value] : pairs) py::dict_set(d.get(), key, value);
     return d;
+}
+
+py::Ref make_constraints(std::initializer_list<ConstraintPair> pairs) {
+    return make_constraints(std::span<const ConstraintPair>(pairs.begin(), pairs.size()));
 }
 }  // namespace data

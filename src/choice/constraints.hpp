@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -50,7 +51,7 @@ PyObject* key_object(Key k);
 // The value (a new reference); KeyError(key) when missing.
 py::Ref dget(PyObject* c, Key k);
 // Absent for a missing key or None; else the integer (TypeError otherwise).
-std::optional<Int> opt_int(PyObject* c, Key k);
+std::optional<Int> opt_bigint(PyObject* c, Key k);
 // Required int (None refused with the conversion's TypeError).
 Int req_int(PyObject* c, Key k);
 // Python's float conversion (float, int, __float__, __index__).
@@ -102,5 +103,7 @@ BooleanConstraints parse_boolean(PyObject* c);
 
 namespace data {
 // A new dict holding the pairs in the given order; borrows the values.
-py::Ref make_constraints(std::initializer_list<std::pair<const char*, PyObject*>> pairs);
+using ConstraintPair = std::pair<const char*, PyObject*>;
+py::Ref make_constraints(std::span<const ConstraintPair> pairs);
+py::Ref make_constraints(std::initializer_list<ConstraintPair> pairs);
 }  // namespace data

@@ -252,6 +252,12 @@ int64_t arg_i64(PyObject* o, const char* name) {
     return v;
 }
 
+long arg_long(PyObject* o, const char* name) {
+    long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) rethrow_conversion(name);
+    return v;
+}
+
 uint32_t arg_u32(PyObject* o, const char* name) {
     uint64_t v = arg_u64(o, name);
     if (v > UINT32_MAX) raise_overflow_error("out of range integral type conversion attempted");

@@ -164,6 +164,8 @@ inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) 
 // errors (OverflowError) pass unchanged.
 uint64_t arg_u64(PyObject* o, const char* name);
 int64_t arg_i64(PyObject* o, const char* name);
+// The host's C long conversion (its own OverflowError wording).
+long arg_long(PyObject* o, const char* name);
 uint32_t arg_u32(PyObject* o, const char* name);
 double arg_f64(PyObject* o, const char* name);
 bool arg_bool(PyObject* o, const char* name);

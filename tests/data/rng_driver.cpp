@@ -8,6 +8,7 @@
 //   intz SEED MIN MAX COUNT             -> the same through the mpz overload
 //   size SEED MIN MAX COUNT             -> COUNT collection sizes, then the state
 //   fresh COUNT                         -> COUNT fresh seeds
+//   double N...                         -> each integer N converted to a double
 // MIN and MAX are decimal integers or "none". The state is "state:C:I", the
 // block counter and buffer index after the last draw. Doubles are written in
 // hexadecimal (%a), so they read back exactly.
@@ -113,6 +114,9 @@ std::string run(std::istringstream& in) {
             }
         }
         out << state(rng);
+    } else if (cmd == "double") {
+        std::string v;
+        while (in >> v) out << f64(provider::Integer::of(mpz_class(v, 10)).to_double()) << ' ';
     } else if (cmd == "fresh") {
         int count;
         in >> count;

@@ -1,4 +1,3 @@
-import sys
 import threading
 
 import pytest
@@ -6,25 +5,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
 
-from helpers import FixedSeed, seeded
-
-
-@pytest.fixture(autouse=True)
-def _no_limit():
-    _engine.clear_buffer_limit()
-    yield
-    _engine.clear_buffer_limit()
-
-
-class Simplest:
-    type = "simplest"
-
-    def __init__(self, count):
-        self.count = count
-
-
-class SimplestWithoutCount:
-    type = "simplest"
+from record_helpers import FixedSeed, Simplest, SimplestWithoutCount, seeded
 
 
 def test_new_record_starts_valid_with_root_span_open():
@@ -60,15 +41,6 @@ def test_unusable_random_falls_back_to_a_fresh_seed(bits):
         r.getrandbits = bits
     d = BrindlemarData(random=r)
     assert d.draw_integer(0, 10) in range(11)
-
-
-def test_failing_getrandbits_gives_fresh_seeds():
-    class R:
-        def getrandbits(self, n):
-            raise ValueError("no bits")
-
-    seqs = {tuple(BrindlemarData(random=R()).draw_integer() for _ in range(8)) for _ in range(4)}
-    assert len(seqs) > 1
 
 
 def test_max_choices_conversion_errors():
@@ -139,7 +111,7 @@ class TestForChoicesLimit:
     def test_template_without_count_means_no_limit(self):
         d = BrindlemarData.for_choices([1, Simplest(None), 2])
         for _ in range(300):
-            assert d.draw_integer(0, 5) in (1, 0) or True
+            d.draw_integer(0, 5)
         assert d.choices[0] == 1 and set(d.choices[1:]) == {0}
 
     def test_sum_saturates_instead_of_wrapping(self):
@@ -244,15 +216,3 @@ class TestBufferLimit:
         _engine.set_buffer_limit(0)
         with pytest.raises(errors.StopTest):
             BrindlemarData().draw_boolean()
-
-
-def test_seed_isolated_from_python_random_module():
-    # Equal seeds give equal records whatever else happens in between.
-    a = seeded(99)
-    first = [a.draw_integer() for _ in range(3)]
-    import random
-
-    random.random()
-    b = BrindlemarData(random=FixedSeed(99))
-    assert [b.draw_integer() for _ in range(3)] == first
-    assert sys.getrefcount(a) >= 2

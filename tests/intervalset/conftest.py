@@ -1,3 +1,4 @@
+import hashlib
 import os
 import pathlib
 import subprocess
@@ -41,7 +42,9 @@ def run_python(code, extra_path=(), **env):
 def probe_dir():
     """Directory holding the `_probe` test extension, built on first use."""
     san = os.environ.get("QF_SANITIZE") == "1"
-    build = ROOT / "build" / ("probe-san" if san else "probe")
+    # One build per interpreter: a CMake cache is tied to the Python it found.
+    tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
+    build = ROOT / "build" / f"probe-{tag}{'-san' if san else ''}"
     src = pathlib.Path(__file__).parent / "probe"
     configure = ["cmake", "-S", str(src), "-B", str(build), "-G", "Ninja",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]

@@ -1,0 +1,293 @@
+#include "engine/example.hpp"
+
+#include <chrono>
+
+#include "data/record.hpp"
+
+namespace engine {
+namespace {
+
+// The draw clock: Python's perf_counter while USE_PY_CLOCK is set, else the
+// monotonic clock.
+class DrawClock {
+public:
+    DrawClock() : py_(use_py_clock()) {
+        if (py_) start_py_ = perf_counter();
+        else start_ = std::chrono::steady_clock::now();
+    }
+    double elapsed() const {
+        if (py_) return perf_counter() - start_py_;
+        auto end = std::chrono::steady_clock::now();
+        if (end < start_) return 0.0;
+        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();
+        return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
+    }
+
+private:
+    bool py_;
+    double start_py_ = 0.0;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Freezes the record on the way out, keeping any pending error.
+class FreezeOnExit {
+public:
+    explicit FreezeOnExit(PyObject* data) : data_(data) {}
+    ~FreezeOnExit() {
+        py::ErrorStash keep;
+        try {
+            if (data::is_record(data_)) {
+                data::RecordMut r(data_);
+                r->freeze_rs();
+            } else {
+                py::call_method(data_, "freeze");
+            }
+        } catch (...) {
+            PyErr_Clear();
+        }
+    }
+    FreezeOnExit(const FreezeOnExit&) = delete;
+    FreezeOnExit& operator=(const FreezeOnExit&) = delete;
+
+private:
+    PyObject* data_;
+};
+
+bool is_rejection_name(const std::string& name) {
+    return name == "UnsatisfiedAssumption" || name == "StopTest";
+}
+
+// An int attribute as a signed 64-bit value, if it reads as one.
+std::optional<int64_t> read_counter(PyObject* o) {
+    PyObject* v = PyObject_GetAttrString(o, "testcounter");
+    if (!v) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    long long n = PyLong_AsLongLong(v);
+    Py_DECREF(v);
+    if (n == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return n;
+}
+
+// A StopTest belongs to this record only when it carries the record's
+// counter and the record has in fact ended. Every record has counter 0, so
+// the counter alone would take another record's stop for this one's.
+bool is_own_stop(PyObject* exc, PyObject* data) {
+    auto theirs = read_counter(exc);
+    if (!theirs) return false;
+    if (data::is_record(data)) {
+        try {
+            data::RecordRef r(data);
+            return static_cast<int64_t>(r->testcounter) == *theirs && r->frozen;
+        } catch (const py::Err&) {
+            PyErr_Clear();
+            return false;
+        }
+    }
+    auto ours = read_counter(data);
+    if (!ours || *ours != *theirs) return false;
+    PyObject* f = PyObject_GetAttrString(data, "frozen");
+    if (!f) {
+        PyErr_Clear();
+        return false;
+    }
+    int t = PyObject_IsTrue(f);
+    Py_DECREF(f);
+    if (t < 0) PyErr_Clear();
+    return t == 1;
+}
+
+bool is_skip_test(PyObject* exc) {
+    PyObject* cls = nullptr;
+    PyObject* mod = PyImport_ImportModule("unittest");
+    if (mod) {
+        cls = PyObject_GetAttrString(mod, "SkipTest");
+        Py_DECREF(mod);
+    }
+    if (!cls) {
+        PyErr_Clear();
+        return false;
+    }
+    int r = PyObject_IsInstance(exc, cls);
+    Py_DECREF(cls);
+    if (r < 0) PyErr_Clear();
+    return r == 1;
+}
+
+// Notes the argument being drawn on an error raised while drawing it.
+void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
+    py::ErrorStash keep;
+    PyObject* note = nullptr;
+    if (PyObject* r = PyObject_Repr(strategy)) {
+        note = PyUnicode_FromFormat("while generating '%U' from %U", name, r);
+        Py_DECREF(r);
+    } else {
+        PyErr_Clear();
+        note = PyUnicode_FromFormat("while generating '%U'", name);
+    }
+    if (!note) {
+        PyErr_Clear();
+        return;
+    }
+    PyObject* res = PyObject_CallMethod(exc, "add_note", "O", note);
+    Py_DECREF(note);
+    if (res) Py_DECREF(res);
+    else PyErr_Clear();
+}
+
+[[noreturn]] void rethrow(PyObject* exc) {
+    py::restore_error(exc);
+    throw py::Err{};
+}
+
+Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
+    const std::string name = err_name(exc.get());
+    if (name == "UnsatisfiedAssumption") return {OutcomeKind::Rejected, {}, {}};
+    if (name == "StopTest") {
+        if (!is_own_stop(exc.get(), data)) rethrow(exc.get());
+        return {record_status(data) == data::Status::Valid ? OutcomeKind::Passed : OutcomeKind::Rejected, {},
+                {}};
+    }
+    if (name == "Skipped" || is_skip_test(exc.get()) ||
+        PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt) ||
+        PyErr_GivenExceptionMatches(exc.get(), PyExc_SystemExit)) {
+        rethrow(exc.get());
+    }
+    return {OutcomeKind::Interesting, std::move(args), std::move(exc)};
+}
+
+}  // namespace
+
+std::string err_name(PyObject* exc) {
+    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
+    if (!n) {
+        PyErr_Clear();
+        return {};
+    }
+    std::string out;
+    Py_ssize_t len = 0;
+    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
+    if (p) out.assign(p, static_cast<size_t>(len));
+    else PyErr_Clear();
+    Py_DECREF(n);
+    return out;
+}
+
+double perf_counter() {
+    py::ErrorStash keep;  // callable with an error pending
+    PyObject* mod = PyImport_ImportModule("time");
+    if (!mod) {
+        PyErr_Clear();
+        return 0.0;
+    }
+    PyObject* f = PyObject_GetAttrString(mod, "perf_counter");
+    Py_DECREF(mod);
+    PyObject* r = f ? PyObject_CallNoArgs(f) : nullptr;
+    Py_XDECREF(f);
+    double v = r ? PyFloat_AsDouble(r) : -1.0;
+    Py_XDECREF(r);
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return 0.0;
+    }
+    return v;
+}
+
+Origin origin_of(PyObject* exc) {
+    Origin o;
+    py::Ref n = py::getattr(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
+    o.name = py::utf8(n.get());
+    PyObject* tb = PyObject_GetAttrString(exc, "__traceback__");
+    if (!tb) {
+        PyErr_Clear();
+        return o;
+    }
+    py::Ref cur = py::Ref::steal(tb);
+    while (cur && cur.get() != Py_None) {
+        if (PyObject* line = PyObject_GetAttrString(cur.get(), "tb_lineno")) {
+            long long v = PyLong_AsLongLong(line);
+            Py_DECREF(line);
+            if (v == -1 && PyErr_Occurred()) PyErr_Clear();
+            else o.line = v;
+        } else {
+            PyErr_Clear();
+        }
+        PyObject* next = PyObject_GetAttrString(cur.get(), "tb_next");
+        if (!next) PyErr_Clear();
+        cur = py::Ref::steal(next);
+    }
+    return o;
+}
+
+RefList extract_choices(PyObject* data) {
+    RefList out;
+    if (data::is_record(data)) {
+        data::RecordRef r(data);
+        out.reserve(r->nodes.size());
+        for (const data::NodeData& n : r->nodes) out.push_back(n.value);
+        return out;
+    }
+    py::Ref choices = py::getattr(data, "choices");
+    py::Ref it = py::check(PyObject_GetIter(choices.get()));
+    while (PyObject* v = PyIter_Next(it.get())) out.push_back(py::Ref::steal(v));
+    py::check_no_error();
+    return out;
+}
+
+uint8_t record_status(PyObject* data) {
+    if (data::is_record(data)) {
+        data::RecordRef r(data);
+        return r->status;
+    }
+    py::Ref s = py::getattr(data, "status");
+    long v = PyLong_AsLong(s.get());
+    if (v == -1 && PyErr_Occurred()) throw py::Err{};
+    return static_cast<uint8_t>(v);
+}
+
+Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
+                      const TreeNode* trie) {
+    static py::Name draw_name{"draw"};
+    FreezeOnExit freeze(data);
+    DrawClock clock;
+    const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
+    py::Ref args = py::check(PyTuple_New(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* strategy = strategies[static_cast<size_t>(i)].get();
+        PyObject* v = PyObject_CallMethodObjArgs(data, draw_name.get(), strategy, nullptr);
+        if (!v) {
+            py::Ref exc = py::fetch_error();
+            set_last_draw_secs(clock.elapsed());
+            if (is_rejection_name(err_name(exc.get()))) return {OutcomeKind::Rejected, {}, {}};
+            if (names && static_cast<size_t>(i) < names->size()) {
+                add_draw_note(exc.get(), (*names)[static_cast<size_t>(i)].get(), strategy);
+            }
+            rethrow(exc.get());
+        }
+        PyTuple_SetItem(args.get(), i, v);
+    }
+    set_last_draw_secs(clock.elapsed());
+    if (trie) {
+        Path path;
+        bool known = false;
+        try {
+            node_seq(data, path);
+            known = trie->is_duplicate(path);
+        } catch (const py::Err&) {
+            PyErr_Clear();
+        }
+        if (known) return {OutcomeKind::Duplicate, {}, {}};
+    }
+    PyObject* r = PyObject_Call(test, args.get(), nullptr);
+    if (r) {
+        Py_DECREF(r);
+        return {OutcomeKind::Passed, {}, {}};
+    }
+    return classify_test_error(py::fetch_error(), data, std::move(args));
+}
+
+}  // namespace engine

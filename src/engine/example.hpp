@@ -1,0 +1,49 @@
+// Running one example: draw every argument through a record, time the
+// draws, skip a known path, call the test and classify what happened.
+// Every example of the engine (database replays, generated examples, replay
+// checks, shrink trials, reproductions) runs through run_one_named.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/state.hpp"
+#include "engine/tree.hpp"
+#include "py/py.hpp"
+
+namespace engine {
+
+enum class OutcomeKind : uint8_t { Passed = 0, Rejected = 1, Interesting = 2, Duplicate = 3 };
+
+struct Outcome {
+    OutcomeKind kind = OutcomeKind::Passed;
+    py::Ref args;  // Interesting: the argument tuple
+    py::Ref exc;   // Interesting: the exception instance
+};
+
+using RefList = std::vector<py::Ref>;
+
+// Runs the test once on `data` (a record object), drawing one value per
+// strategy. `names` (may be null) name the arguments in notes on draw
+// errors; `trie` (may be null) makes a known terminal path a Duplicate
+// without calling the test. Throws the error that must leave the caller: an
+// error raised while drawing (other than a rejection), or an exception of
+// the test that is passed on (skips, interrupts, a StopTest that is not this
+// record's own). The record is frozen on every way out.
+Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
+                      const TreeNode* trie);
+
+// The failure origin of an exception instance; throws only when the type's
+// name cannot be read.
+Origin origin_of(PyObject* exc);
+// type(exc).__name__, or "" when it cannot be read. Never fails.
+std::string err_name(PyObject* exc);
+// time.perf_counter(), looked up at each call; 0.0 on any failure.
+double perf_counter();
+// The record's choice sequence (new references).
+RefList extract_choices(PyObject* data);
+// The record's status.
+uint8_t record_status(PyObject* data);
+
+}  // namespace engine

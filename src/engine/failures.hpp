@@ -1,0 +1,30 @@
+// What a run does with the failures that generation found: decide which to
+// report, keep the primary minimal choice sequence and save sequences in the
+// example database.
+#pragma once
+
+#include "engine/run.hpp"
+
+namespace engine {
+
+// Turns the failures of a run (not empty, in order of discovery) into the
+// reported (arguments, exception) pairs.
+Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced);
+
+// Stores a choice sequence under the run's key when the run uses a
+// database. Encoding and database errors are dropped.
+void save_choices(const RunArgs& a, const RefList& choices);
+
+// An instance of the first of the named exception classes that can be
+// imported and called with (message) (or (message, extra) when `extra` is
+// given); failing that, `fallback(message)`. Each class is looked up anew.
+struct ErrorSource {
+    const char* module;
+    const char* name;
+};
+py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fallback,
+                       const std::string& message, PyObject* extra = nullptr);
+// Sets `exc` as the pending error and throws py::Err.
+[[noreturn]] void raise_instance(PyObject* exc);
+
+}  // namespace engine

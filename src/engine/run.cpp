@@ -1,0 +1,424 @@
+#include "engine/run.hpp"
+
+#include <sched.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "data/record.hpp"
+#include "database/choice_bytes.hpp"
+#include "engine/failures.hpp"
+
+namespace engine {
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+namespace {
+
+[[noreturn]] void not_a_sequence(PyObject* o, const char* name) {
+    py::raise_type_error(std::string("argument '") + name + "': '" + py::type_name(o) +
+                         "' object cannot be converted to 'Sequence'");
+}
+
+bool is_abc_sequence(PyObject* o) {
+    static PyObject* cls = nullptr;
+    if (!cls) cls = py::import_attr("collections.abc", "Sequence").release();
+    int r = PyObject_IsInstance(o, cls);
+    if (r < 0) throw py::Err{};
+    return r == 1;
+}
+
+}  // namespace
+
+RefList ref_list_arg(PyObject* o, const char* name) {
+    if (PyUnicode_Check(o) || !PySequence_Check(o)) not_a_sequence(o, name);
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) py::rethrow_argument_error(name);
+    RefList out;
+    out.reserve(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_GetItem(o, i);
+        if (!item) py::rethrow_argument_error(name);
+        out.push_back(py::Ref::steal(item));
+    }
+    return out;
+}
+
+bool to_byte_string(PyObject* o, std::string& out) {
+    if (PyBytes_Check(o)) {
+        out.assign(PyBytes_AsString(o), static_cast<size_t>(PyBytes_Size(o)));
+        return true;
+    }
+    try {
+        if (PyUnicode_Check(o) || !is_abc_sequence(o)) return false;
+        const Py_ssize_t n = PySequence_Size(o);
+        if (n < 0) throw py::Err{};
+        std::string bytes;
+        bytes.reserve(static_cast<size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            py::Ref item = py::check(PySequence_GetItem(o, i));
+            if (!PyLong_Check(item.get())) return false;
+            long v = PyLong_AsLong(item.get());
+            if (v == -1 && PyErr_Occurred()) throw py::Err{};
+            if (v < 0 || v > 255) return false;
+            bytes.push_back(static_cast<char>(v));
+        }
+        out = std::move(bytes);
+        return true;
+    } catch (const py::Err&) {
+        PyErr_Clear();
+        return false;
+    }
+}
+
+py::Ref record_for_choices(const RefList& choices) {
+    return data::wrap_record(data::BrindlemarData::new_for_choices(choices));
+}
+
+// ---------------------------------------------------------------------------
+// Generation
+
+namespace {
+
+constexpr uint64_t MAX_TRACKED_CHOICES = 256;
+constexpr uint64_t MAX_TRACKED_TOTAL = 500001;
+constexpr uint64_t YIELD_EVERY = 2048;
+
+bool contains_text(const std::optional<RefList>& texts, const char* want) {
+    if (!texts) return false;
+    for (const py::Ref& t : *texts)
+        if (PyUnicode_CompareWithASCIIString(t.get(), want) == 0) return true;
+    return false;
+}
+
+// Drops any error raised by `f`.
+template <class F>
+void quietly(F&& f) {
+    try {
+        f();
+    } catch (const py::Err&) {
+        PyErr_Clear();
+    }
+}
+
+class Generation {
+public:
+    explicit Generation(const RunArgs& a) : a_(a) {
+        suppress_filter_ = contains_text(a.suppress_health_check, "filter_too_much");
+        suppress_slow_ = contains_text(a.suppress_health_check, "too_slow");
+        if (a.deadline_ms > 0) slow_limit_ = std::max(a.deadline_ms / 1000.0 * 5.0, 1.0);
+        invalid_limit_ = a.invalid_cap ? a.invalid_cap : std::numeric_limits<uint64_t>::max();
+        const RefList* names = a.names ? &*a.names : nullptr;
+        names_ = names;
+    }
+
+    Failures run(bool& reproduced) {
+        if (a_.uses_database()) replay_database();
+        reproduced = reproduced_;
+        if (!failures_.empty()) return std::move(failures_);
+        simplest_example();
+        const bool enter = failures_.empty() ? valid_ < a_.max_examples
+                                             : valid_ < a_.max_examples && a_.report_multiple_bugs;
+        if (enter) generation_loop();
+        if (failures_.empty()) end_without_failures();
+        return std::move(failures_);
+    }
+
+private:
+    // ---- executor protocol
+    Outcome run_wrapped(PyObject* data, const RefList* names, const TreeNode* trie) {
+        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+        py::Ref token = py::none();
+        if (PyObject* setup = PyObject_GetAttrString(a_.executor.get(), "setup_example")) {
+            py::Ref owned = py::Ref::steal(setup);
+            token = py::call(setup);
+        } else {
+            PyErr_Clear();
+        }
+        try {
+            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+            teardown(token.get());
+            return o;
+        } catch (const py::Err&) {
+            teardown(token.get());
+            throw;
+        }
+    }
+
+    void teardown(PyObject* token) {
+        py::ErrorStash keep;
+        PyObject* r = PyObject_CallMethod(a_.executor.get(), "teardown_example", "O", token);
+        Py_XDECREF(r);
+        PyErr_Clear();
+    }
+
+    // ---- example database
+    py::Ref key_bytes() const {
+        return py::check(PyBytes_FromStringAndSize(a_.db_key->data(), static_cast<Py_ssize_t>(a_.db_key->size())));
+    }
+
+    void db_delete(PyObject* key, PyObject* item) {
+        PyObject* r = PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item);
+        Py_XDECREF(r);
+        PyErr_Clear();
+    }
+
+    void replay_database() {
+        py::Ref key = key_bytes();
+        PyObject* got = PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get());
+        PyObject* it = got ? PyObject_GetIter(got) : nullptr;
+        Py_XDECREF(got);
+        if (!it) {
+            PyErr_Clear();
+            return;
+        }
+        py::Ref iter = py::Ref::steal(it);
+        for (;;) {
+            PyObject* next = PyIter_Next(iter.get());
+            if (!next) {
+                // Exhausted, or the iteration failed: either way the phase
+                // is over (an iterator may fail on every request).
+                PyErr_Clear();
+                return;
+            }
+            py::Ref item = py::Ref::steal(next);
+            std::string bytes;
+            if (!to_byte_string(item.get(), bytes)) continue;
+            RefList choices;
+            try {
+                choices = database::decode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+            } catch (const py::Err&) {
+                PyErr_Clear();
+                db_delete(key.get(), item.get());
+                continue;
+            }
+            py::Ref rec = record_for_choices(choices);
+            Outcome o = run_wrapped(rec.get(), nullptr, nullptr);
+            if (o.kind == OutcomeKind::Interesting) {
+                RefList seen = extract_choices(rec.get());
+                Origin origin = origin_of(o.exc.get());
+                if (!has_origin(origin)) {
+                    failures_.push_back({std::move(origin), std::move(seen), std::move(o.args), std::move(o.exc)});
+                }
+                reproduced_ = true;
+            } else {
+                db_delete(key.get(), item.get());
+            }
+        }
+    }
+
+    // ---- examples
+    bool has_origin(const Origin& o) const {
+        for (const FailureEntry& f : failures_)
+            if (f.origin == o) return true;
+        return false;
+    }
+
+    void add_rejected_path(PyObject* rec) {
+        quietly([&] {
+            node_seq(rec, path_);
+            rejection_.add(path_);
+        });
+    }
+
+    void book_rejected(PyObject* rec, bool add_path) {
+        ++rejected_;
+        if (record_status(rec) == data::Status::Overrun) ++overruns_;
+        if (add_path) add_rejected_path(rec);
+    }
+
+    // Books a failure found at call number `call`; false when its origin
+    // was already known.
+    bool book_failure(PyObject* rec, Outcome& o, uint64_t call) {
+        Origin origin = origin_of(o.exc.get());
+        if (has_origin(origin)) return false;
+        RefList choices = extract_choices(rec);
+        failures_.push_back({std::move(origin), std::move(choices), std::move(o.args), std::move(o.exc)});
+        latest_new_ = call;
+        if (!first_seen_) {
+            first_failure_ = call;
+            first_seen_ = true;
+        }
+        return true;
+    }
+
+    void simplest_example() {
+        data::Prefix prefix;
+        prefix.push_back(data::PrefixEntry::Simplest());
+        py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(0, std::move(prefix), std::nullopt));
+        Outcome o = run_wrapped(rec.get(), names_, nullptr);
+        calls_ = 1;
+        switch (o.kind) {
+            case OutcomeKind::Passed: valid_ = 1; break;
+            case OutcomeKind::Rejected: book_rejected(rec.get(), true); break;
+            case OutcomeKind::Interesting: book_failure(rec.get(), o, 1); break;
+            case OutcomeKind::Duplicate: break;
+        }
+        track_example(rec.get());
+        draw_sum_ = last_draw_secs();
+    }
+
+    void track_example(PyObject* rec) {
+        if (!tracking_) return;
+        size_t n = 0;
+        try {
+            if (data::is_record(rec)) {
+                data::RecordRef r(rec);
+                n = r->nodes.size();
+            } else {
+                py::Ref nodes = py::getattr(rec, "nodes");
+                Py_ssize_t len = PyObject_Size(nodes.get());
+                if (len < 0) throw py::Err{};
+                n = static_cast<size_t>(len);
+            }
+        } catch (const py::Err&) {
+            PyErr_Clear();
+            tracking_ = false;
+            return;
+        }
+        if (n > MAX_TRACKED_CHOICES) {
+            tracking_ = false;
+            return;
+        }
+        try {
+            node_seq(rec, path_);
+        } catch (const py::Err&) {
+            PyErr_Clear();
+            return;
+        }
+        for (const PathElement& e : path_) {
+            if (!e.branch_count) {
+                tracking_ = false;
+                return;
+            }
+        }
+        novelty_.add(path_);
+        tracked_ += path_.size;
+        if (tracked_ >= MAX_TRACKED_TOTAL) tracking_ = false;
+    }
+
+    void generation_loop() {
+        const uint64_t bound = uint64_t(a_.max_examples) * 10 + 100;
+        for (uint64_t i = 0; i < bound; ++i) {
+            if (i != 0 && i % YIELD_EVERY == 0) {
+                PyThreadState* ts = PyEval_SaveThread();
+                sched_yield();
+                PyEval_RestoreThread(ts);
+            }
+            py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
+            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr);
+            bool go_on = true;
+            switch (o.kind) {
+                case OutcomeKind::Passed: ++valid_; break;
+                case OutcomeKind::Rejected: book_rejected(rec.get(), valid_ == 0); break;
+                case OutcomeKind::Interesting:
+                    book_failure(rec.get(), o, calls_ + 1);
+                    go_on = a_.report_multiple_bugs;
+                    break;
+                case OutcomeKind::Duplicate: break;
+            }
+            track_example(rec.get());
+            if (tracking_ && novelty_.exhausted()) go_on = false;
+            draw_sum_ += last_draw_secs();
+            if (valid_ <= 9 && !suppress_slow_ && failures_.empty() && draw_sum_ > slow_limit_) too_slow();
+            ++calls_;
+            if (a_.report_multiple_bugs && !failures_.empty()) {
+                const uint64_t twice = latest_new_ > std::numeric_limits<uint64_t>::max() / 2
+                                           ? std::numeric_limits<uint64_t>::max()
+                                           : latest_new_ * 2;
+                const uint64_t stop_at = std::min(twice, first_failure_ + 1000);
+                if (calls_ >= 10 && calls_ >= stop_at) go_on = false;
+            }
+            if (!go_on) break;
+            if (valid_ == 0 && rejected_ >= invalid_limit_) break;
+            if (valid_ >= a_.max_examples) break;
+        }
+    }
+
+    // ---- endings
+    [[noreturn]] void too_slow() {
+        char secs[64];
+        std::snprintf(secs, sizeof secs, "%.2f", draw_sum_);
+        std::string msg = "Data generation is extremely slow: Only produced " + std::to_string(valid_) +
+                          " valid examples in " + secs +
+                          " seconds of generation (HealthCheck.too_slow). Try decreasing the size of the "
+                          "data you're generating, or disable the health check.";
+        raise_instance(make_run_error({{"quorvantis.errors", "FailedHealthCheck"},
+                                       {"quorvantis_fast.errors", "FailedHealthCheck"}},
+                                      PyExc_RuntimeError, msg)
+                           .get());
+    }
+
+    [[noreturn]] void unsatisfiable(const std::string& msg) {
+        raise_instance(make_run_error({{"quorvantis.errors", "Unsatisfiable"},
+                                       {"quorvantis_fast.errors", "Unsatisfiable"}},
+                                      PyExc_AssertionError, msg)
+                           .get());
+    }
+
+    std::string test_name() const {
+        if (!a_.test_name) return "test";
+        return py::utf8(a_.test_name.get());
+    }
+
+    void end_without_failures() {
+        if (valid_ > 0 || rejected_ == 0) return;
+        const std::string name = test_name();
+        if (overruns_ == rejected_) {
+            unsatisfiable("Unable to satisfy assumptions of " + name + ". " + std::to_string(overruns_) + " of " +
+                          std::to_string(rejected_) +
+                          " examples were too large to finish generating; try reducing the typical size of "
+                          "your inputs?");
+        }
+        if (rejection_.exhausted()) {
+            unsatisfiable("Unable to satisfy assumptions of test: all possible values were rejected (Unsatisfiable).");
+        }
+        if (suppress_filter_) {
+            const std::string n = std::to_string(rejected_);
+            unsatisfiable("Unable to satisfy assumptions of " + name + ". " + n + " of " + n +
+                          " examples failed a .filter() or assume() condition. Try making your filters or "
+                          "assumes less strict, or rewrite using strategy parameters: "
+                          "st.integers().filter(lambda x: x > 0) fails less often (that is, never) when "
+                          "rewritten as st.integers(min_value=1).");
+        }
+        raise_instance(make_run_error({{"quorvantis.errors", "FailedHealthCheck"},
+                                       {"quorvantis_fast.errors", "Unsatisfiable"}},
+                                      PyExc_RuntimeError,
+                                      "It looks like your strategy filters out a lot of data; the test was "
+                                      "unable to find any valid examples (filter_too_much).")
+                           .get());
+    }
+
+    const RunArgs& a_;
+    const RefList* names_ = nullptr;
+    bool suppress_filter_ = false;
+    bool suppress_slow_ = false;
+    double slow_limit_ = 30.0;
+    uint64_t invalid_limit_ = 0;
+    Failures failures_;
+    bool reproduced_ = false;
+    uint64_t calls_ = 0;
+    uint32_t valid_ = 0;
+    uint64_t rejected_ = 0;
+    uint64_t overruns_ = 0;
+    double draw_sum_ = 0.0;
+    uint64_t first_failure_ = 0;
+    uint64_t latest_new_ = 0;
+    bool first_seen_ = false;
+    TreeNode novelty_;
+    TreeNode rejection_;
+    bool tracking_ = true;
+    uint64_t tracked_ = 0;
+    Path path_;
+};
+
+}  // namespace
+
+Failures generate(const RunArgs& a, bool& reproduced) {
+    Generation g(a);
+    return g.run(reproduced);
+}
+
+}  // namespace engine

@@ -1,0 +1,163 @@
+import collections.abc
+
+import pytest
+
+from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
+
+from engine_helpers import integers
+
+KEY = b"test-key"
+
+
+class LoggingDatabase:
+    """Records every call; serves a fixed list of stored values."""
+
+    def __init__(self, stored=()):
+        self.stored = list(stored)
+        self.calls = []
+
+    def fetch(self, key):
+        self.calls.append(("fetch", key))
+        return list(self.stored)
+
+    def delete(self, key, value):
+        self.calls.append(("delete", key, value))
+
+    def save(self, key, value):
+        self.calls.append(("save", key, value))
+
+    def deleted(self):
+        return [c[2] for c in self.calls if c[0] == "delete"]
+
+    def saved(self):
+        return [c[2] for c in self.calls if c[0] == "save"]
+
+
+def fails_on(values):
+    seen = []
+
+    def test(x):
+        seen.append(x)
+        assert x not in values
+
+    test.seen = seen
+    return test
+
+
+class TestReplay:
+    def test_undecodable_value_is_deleted(self):
+        db = LoggingDatabase([b"\xa0"])
+        run_native(fails_on(()), [integers(0, 10)], database=db, db_key=KEY)
+        assert db.deleted() == [b"\xa0"]
+
+    def test_passing_value_is_deleted(self):
+        stored = choices_to_bytes([3])
+        db = LoggingDatabase([stored])
+        test = fails_on(())
+        run_native(test, [integers(0, 10)], database=db, db_key=KEY)
+        assert db.deleted() == [stored]
+        assert test.seen[0] == 3  # replayed before generation
+
+    def test_reproducing_value_is_reported_without_generation(self):
+        db = LoggingDatabase([choices_to_bytes([7])])
+        test = fails_on({7})
+        result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
+        assert test.seen == [7]
+        assert [args for args, _ in result] == [(7,)]
+        assert db.deleted() == []
+        assert db.saved() == [choices_to_bytes([7])]
+
+    def test_several_stored_failures_are_all_reported(self):
+        db = LoggingDatabase([choices_to_bytes([7]), choices_to_bytes([8]), choices_to_bytes([9])])
+
+        def test(x):
+            if x == 7:
+                raise ValueError
+            if x == 8:
+                raise KeyError
+            raise ValueError  # another line than for 7: another origin
+
+        result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
+        assert [args for args, _ in result] == [(7,), (8,), (9,)]
+
+    def test_items_that_are_not_byte_strings_stay(self):
+        class Liar(collections.abc.Sequence):
+            def __len__(self):
+                return 3
+
+            def __getitem__(self, i):
+                raise IndexError(i)
+
+        db = LoggingDatabase(["\x01", 5, [1, 300], None, Liar()])
+        run_native(fails_on(()), [integers(0, 10)], database=db, db_key=KEY)
+        assert db.deleted() == []
+
+    def test_byte_sequences_other_than_bytes_are_read(self):
+        stored = bytearray(choices_to_bytes([4]))
+        db = LoggingDatabase([stored, list(choices_to_bytes([5]))])
+        test = fails_on(())
+        run_native(test, [integers(0, 10)], database=db, db_key=KEY)
+        assert test.seen[:2] == [4, 5]
+        assert db.deleted()[0] is stored  # the very object that was fetched
+
+    def test_fetch_failures_mean_no_replay(self):
+        class Broken(LoggingDatabase):
+            def fetch(self, key):
+                raise OSError("down")
+
+        test = fails_on(())
+        assert run_native(test, [integers(0, 10)], database=Broken(), db_key=KEY) is None
+        assert test.seen[0] == 0  # went straight to the simplest example
+
+    def test_iterator_that_keeps_failing_ends_the_replay(self):
+        class Endless:
+            def __iter__(self):
+                return self
+
+            def __next__(self):
+                raise OSError("flaky store")
+
+        class Db(LoggingDatabase):
+            def fetch(self, key):
+                return Endless()
+
+        test = fails_on(())
+        assert run_native(test, [integers(0, 10)], database=Db(), db_key=KEY) is None
+        assert test.seen
+
+    def test_database_errors_are_dropped(self):
+        class Hostile(LoggingDatabase):
+            def delete(self, key, value):
+                raise OSError
+
+            def save(self, key, value):
+                raise OSError
+
+        db = Hostile([b"\xa0", choices_to_bytes([1])])
+        result = run_native(fails_on({0}), [integers(0, 10)], database=db, db_key=KEY)
+        assert [a for a, _ in result] == [(0,)]
+
+    @pytest.mark.parametrize("given", ["database", "db_key"])
+    def test_one_without_the_other_is_not_used(self, given):
+        db = LoggingDatabase([choices_to_bytes([7])])
+        kwargs = {"database": db} if given == "database" else {"db_key": KEY}
+        run_native(fails_on({0}), [integers(0, 10)], **kwargs)
+        assert db.calls == []
+
+    def test_key_given_as_byte_sequence(self):
+        db = LoggingDatabase()
+        run_native(fails_on(()), [integers(0, 10)], database=db, db_key=list(KEY))
+        assert db.calls == [("fetch", KEY)]
+
+
+class TestSaving:
+    def test_found_failure_is_saved_and_replayed(self):
+        db = InMemoryExampleDatabase()
+        test = fails_on({0})
+        run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
+        assert [choices_from_bytes(v) for v in db.fetch(KEY)] == [(0,)]
+
+        again = fails_on({0})
+        result = run_native(again, [integers(0, 10**9)], database=db, db_key=KEY)
+        assert again.seen == [0]
+        assert [a for a, _ in result] == [(0,)]
