@@ -251,7 +251,19 @@ class TestDataObject:
         finally:
             _engine.set_use_py_clock(False)
 
-    def test_rejects_non_strategies(self, B):
+    def test_accepts_upstream_strategies(self, B, upstream, monkeypatch):
+        import quorvantis
+        import quorvantis.strategies
+
+        from quorvantis_fast import strategies
+
+        monkeypatch.setattr(strategies, "_real_quorvantis", quorvantis)
+        assert B.data_object(record(), False).draw(quorvantis.strategies.just(3)) == 3
+
+    def test_rejects_non_strategies(self, B, monkeypatch):
+        from quorvantis_fast import strategies
+
+        monkeypatch.setattr(strategies, "_real_quorvantis", None)
         handle = B.data_object(record(), False)
         with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got .*=5 \(type=int\)$"):
             handle.draw(5)
