@@ -108,7 +108,7 @@ class TestEllipsis:
         with pytest.raises(InvalidArgument) as e:
             st.builds(f, x=...)
         assert str(e.value) == "passed ... for x, but x has no type annotation"
-        assert repr(st.builds(Opaque(), x=st.data())) == "builds(..., x=data())"
+        assert repr(st.builds(Opaque(), x=st.data())).endswith(", x=data())")
         with pytest.raises(InvalidArgument) as e:
             st.builds(Opaque(), x=...)
         assert str(e.value) == "Cannot infer a strategy for x=... (no signature available)"
