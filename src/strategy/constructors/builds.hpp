@@ -24,9 +24,4 @@ bool ann_has_forwardref(PyObject* annotation) noexcept;
 // truth test answers no.
 bool no_type_check_set(PyObject* target);
 
-// The native type resolver. Until the resolution chain is linked in, a weak
-// default calls the module's `from_type` when registered, else the
-// package's Python-level resolver.
-py::Ref from_type(PyObject* thing);
-
 }  // namespace strategy
