@@ -114,6 +114,11 @@ class TestStrategyCache:
             st._clear_resolution_caches()
             st.builds(make, b=st.data())
             assert len(calls) == 3
+            # Names that keep a call out of the strategy cache keep it out
+            # of the inference cache too.
+            for _ in range(2):
+                st.builds(make, **{"b#": st.data()})
+            assert len(calls) == 5
 
 
 class TestDraw:

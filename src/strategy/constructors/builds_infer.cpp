@@ -60,7 +60,9 @@ std::vector<std::string> sorted_names(PyObject* kwargs) {
 }
 
 // The inference key: target identity, "|", the names joined by 0x01. Empty
-// when a name holds that byte and so could spell another set of names.
+// when a name holds that byte and so could spell another set of names, and
+// whenever the strategy key is empty ('#' or '=' in a name): only a cached
+// strategy keeps the target, and so its identity, alive.
 std::string infer_key(PyObject* target, PyObject* kwargs) {
     char buf[2 * sizeof(uintptr_t)];
     auto end = std::to_chars(buf, buf + sizeof buf, reinterpret_cast<uintptr_t>(target), 16).ptr;
@@ -68,7 +70,7 @@ std::string infer_key(PyObject* target, PyObject* kwargs) {
     key += '|';
     bool first = true;
     for (const std::string& name : sorted_names(kwargs)) {
-        if (name.find('\x01') != std::string::npos) return {};
+        if (name.find_first_of("\x01#=") != std::string::npos) return {};
         if (!first) key += '\x01';
         key += name;
         first = false;
