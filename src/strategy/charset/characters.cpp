@@ -4,7 +4,7 @@
 // Type and form errors of single arguments are raised at once; a combination
 // of arguments that cannot work becomes an Invalid node, raised when the
 // strategy is validated or first drawn.
-#include <cstring>
+#include <tuple>
 
 #include "charmap/charmap.hpp"
 #include "strategy/charset/charset.hpp"
@@ -95,8 +95,6 @@ uint32_t excluded_mask(const Names& names) {
     return resolved ? mask_of(*resolved) : 0;
 }
 
-std::string codec_text(const CharactersArgs& a) { return a.codec ? py::utf8(a.codec.get()) : std::string(); }
-
 std::string decimal(int64_t v) { return std::to_string(v); }
 
 const char* const PASS_AT_MOST_ONE =
@@ -123,19 +121,22 @@ std::string concat(const Names& items) {
     return out;
 }
 
-// A str that codecs.lookup knows by that name, or InvalidArgument.
-py::Ref checked_codec(PyObject* codec) {
-    std::optional<std::string> name = py::utf8_opt(codec);
-    if (!name) raise_invalid_argument("codec=" + py::repr(codec) + " must be a string.");
-    py::Ref text = py::str(*name);
+// The codec argument as a str, and the codec's own name (the same for every
+// alias); InvalidArgument when it is no str or names no codec.
+std::pair<py::Ref, std::string> checked_codec(PyObject* codec) {
+    std::optional<std::string> given = py::utf8_opt(codec);
+    if (!given) raise_invalid_argument("codec=" + py::repr(codec) + " must be a string.");
+    py::Ref text = py::str(*given);
     py::Ref lookup = py::import_attr("codecs", "lookup");
+    py::Ref info;
     try {
-        py::call(lookup.get(), text.get());
+        info = py::call(lookup.get(), text.get());
     } catch (const py::Err&) {
         PyErr_Clear();
         raise_invalid_argument("codec=" + debug_quoted(text.get(), '"') + " is not a valid codec name.");
     }
-    return text;
+    py::Ref name = py::getattr(info.get(), "name");
+    return {std::move(text), py::utf8(name.get())};
 }
 
 // A passed None is the same as an absent argument.
@@ -190,7 +191,7 @@ PyObject* characters_fn(QF_FASTCALL_ARGS) {
         CharactersArgs args_;
         args_.min_codepoint = coerce_codepoint(a[1], "min_codepoint");
         args_.max_codepoint = coerce_codepoint(a[2], "max_codepoint");
-        if (a[0]) args_.codec = checked_codec(a[0]);
+        if (a[0]) std::tie(args_.codec, args_.codec_name) = checked_codec(a[0]);
         // Each category argument is iterated once, here, and the lists serve
         // both the repr and the alphabet: a one-shot iterator must give both
         // the same categories.
@@ -285,9 +286,13 @@ AlphabetOrMessage build_characters_intervals(const CharactersArgs& a) {
         cats = ALL_BITS & ~CS_BIT;
     }
 
+    // The codec narrows the alphabet as the repr says: ASCII (under any of
+    // its names) to the first 128 code points; UTF-8, which cannot encode
+    // surrogates, to the categories without Cs.
     const int64_t lo = min.value_or(0);
     int64_t hi = max.value_or(MAX_CODEPOINT);
-    if (a.codec && codec_text(a) == "ascii") hi = std::min<int64_t>(hi, 127);
+    if (a.codec && a.codec_name == "ascii") hi = std::min<int64_t>(hi, 127);
+    if (a.codec && a.codec_name == "utf-8") cats &= ~CS_BIT;
 
     IntervalSet alphabet = IntervalSet::build({});
     if (lo <= hi && cats) {
@@ -328,10 +333,7 @@ std::string characters_force_repr(const CharactersArgs& a) {
     std::optional<int64_t> max = a.max_codepoint;
     std::optional<std::string> codec_r;
     if (a.codec) {
-        py::Ref lookup = py::import_attr("codecs", "lookup");
-        py::Ref info = py::call(lookup.get(), a.codec.get());
-        py::Ref name_obj = py::getattr(info.get(), "name");
-        std::string name = py::utf8(name_obj.get());
+        const std::string& name = a.codec_name;
         if (name == "ascii") {
             if (!max || *max >= 128) max = 127;
         } else if (name == "utf-8") {
@@ -342,7 +344,7 @@ std::string characters_force_repr(const CharactersArgs& a) {
             }
             codec_r = "utf-8";
         } else {
-            codec_r = std::move(name);
+            codec_r = name;
         }
     }
 

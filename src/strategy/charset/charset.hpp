@@ -41,7 +41,8 @@ struct CharactersArgs {
     std::optional<std::vector<std::string>> categories, exclude_categories;
     PyObject* include_characters = nullptr;
     PyObject* exclude_characters = nullptr;
-    py::Ref codec;  // a str whose name codecs.lookup knows
+    py::Ref codec;           // a str whose name codecs.lookup knows
+    std::string codec_name;  // the codec's own name, as codecs.lookup gives it
 };
 
 // The items of an iterable that must all be str, as UTF-8 (a str is listed
