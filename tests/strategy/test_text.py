@@ -220,14 +220,6 @@ def test_typed_view_and_repr():
     assert repr(s) == repr(text(min_size=3)) == "text()"
 
 
-def test_signature():
-    assert text(alphabet="ab").wrapped_strategy.min_size == 0
-    with pytest.raises(TypeError):
-        text("ab", 1)
-    with pytest.raises(TypeError):
-        text(size=1)
-
-
 def test_references_are_released():
     alphabet = ["a", "b"]
     bad = ["a", 1]
