@@ -387,13 +387,8 @@ py::Ref build_intervals() {
 
 std::string validate_alphabet_char(PyObject* obj) {
     std::optional<std::string> t = py::utf8_opt(obj);
-    if (!t) raise_invalid_argument("The following elements in alphabet are not unicode strings: [" + py::repr(obj) + "]");
-    if (char_count(*t) != 1) {
-        raise_invalid_argument(
-            "The following elements in alphabet are not of length one, which leads to violating the size "
-            "contract: [" +
-            py::repr(obj) + "]");
-    }
+    if (!t) raise_invalid_argument(std::string(NOT_UNICODE) + py::repr(obj) + "]");
+    if (char_count(*t) != 1) raise_invalid_argument(std::string(NOT_LENGTH_ONE) + py::repr(obj) + "]");
     return *t;
 }
 
