@@ -11,9 +11,6 @@ from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning
 
 text = _engine.text
-needs_constructors = pytest.mark.skipif(
-    not hasattr(_engine, "sampled_from"), reason="needs just() and sampled_from()"
-)
 
 
 class Foreign:
@@ -65,16 +62,21 @@ def test_alphabet_forms(alphabet, expected):
     assert seen(alphabet) == set(expected)
 
 
-@needs_constructors
 @pytest.mark.parametrize(
     "make, expected",
     [
-        (lambda: _engine.just("q"), "q"),
-        (lambda: _engine.sampled_from(["a", "b", "a"]), "ab"),
+        (lambda B: B.just("q"), "q"),
+        (lambda B: B.sampled_from(["a", "b", "a"]), "ab"),
+        (lambda B: B.one_of(B.just("q")), None),
+        (lambda B: B.text("ab"), None),
     ],
 )
-def test_strategy_alphabets(make, expected):
-    assert seen(make()) == set(expected)
+def test_strategy_alphabets(B, make, expected):
+    s = text(make(B))
+    if expected is None:  # any other kind: the default alphabet
+        assert permits(s, "a0\U0010fffd") and not permits(s, "\ud800")
+    else:
+        assert seen(make(B)) == set(expected)
 
 
 @pytest.mark.parametrize(
@@ -145,19 +147,18 @@ def test_bad_collection_elements_are_all_listed(alphabet, message):
     assert str(e.value) == message
 
 
-@needs_constructors
 @pytest.mark.parametrize(
     "make, message",
     [
-        (lambda: _engine.just("ab"), NOT_ONE.format("'ab'")),
-        (lambda: _engine.just(1), NOT_TEXT.format("1")),
-        (lambda: _engine.sampled_from(["a", 2, "bc"]), NOT_TEXT.format("2")),
-        (lambda: _engine.sampled_from(["ab"]), NOT_ONE.format("'ab'")),
+        (lambda B: B.just("ab"), NOT_ONE.format("'ab'")),
+        (lambda B: B.just(1), NOT_TEXT.format("1")),
+        (lambda B: B.sampled_from(["a", 2, "bc"]), NOT_TEXT.format("2")),
+        (lambda B: B.sampled_from(["ab"]), NOT_ONE.format("'ab'")),
     ],
 )
-def test_bad_strategy_elements(make, message):
+def test_bad_strategy_elements(B, make, message):
     with pytest.raises(InvalidArgument) as e:
-        text(make())
+        text(make(B))
     assert str(e.value) == message
 
 

@@ -9,9 +9,6 @@ from quorvantis_fast.errors import InvalidArgument
 
 resolve = _engine._regex_alphabet_intervals
 characters = _engine.characters
-needs_constructors = pytest.mark.skipif(
-    not hasattr(_engine, "sampled_from"), reason="needs just() and sampled_from()"
-)
 
 
 def pairs(s):
@@ -84,25 +81,26 @@ def test_deep_one_of_raises_instead_of_crashing():
         pass
 
 
-@needs_constructors
 class TestSampledValues:
-    def test_sampled_from_merges_repeats(self):
-        assert pairs(_engine.sampled_from(["a", "b", "a"])) == ((97, 98),)
+    def test_sampled_from_merges_repeats(self, B):
+        assert pairs(B.sampled_from(["a", "b", "a"])) == ((97, 98),)
+        assert pairs(B.sampled_from([])) == ()
 
-    @pytest.mark.parametrize("values", [["a", "bc"], ["a", 1]])
-    def test_a_value_that_is_no_character(self, values):
-        s = _engine.sampled_from(values)
+    @pytest.mark.parametrize("values", [["a", "bc"], ["a", 1], ["\ud800"]])
+    def test_a_value_that_is_no_character(self, B, values):
+        s = B.sampled_from(values)
         unresolvable(s, repr(s))
 
-    def test_just(self):
-        assert pairs(_engine.just("x")) == ((120, 120),)
+    def test_just(self, B):
+        assert pairs(B.just("x")) == ((120, 120),)
         for value in ("xy", 1):
-            s = _engine.just(value)
+            s = B.just(value)
             unresolvable(s, repr(s))
 
-    def test_one_of_with_values(self):
-        s = _engine.one_of(characters(max_codepoint=127), _engine.just("\u00e9"))
+    def test_one_of_with_values(self, B):
+        s = B.one_of(characters(max_codepoint=127), B.just("\u00e9"))
         assert pairs(s) == intervals_of(points(hi=127) | {0xE9})
+        unresolvable(B.one_of(), "one_of()")
 
 
 @qf_testing.needs_upstream
