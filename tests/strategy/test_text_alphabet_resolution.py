@@ -3,7 +3,7 @@
 import pytest
 
 import qf_testing
-from charset_helpers import draws, intervals_of, points
+from charset_helpers import draws, intervals_of, permits, points
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument
 
@@ -112,3 +112,14 @@ def test_lazy_upstream_strategies_are_unwrapped():
     assert pairs(lazy) == ((48, 57),)
     drawn = draws(_engine.text(lazy, min_size=50, max_size=50), n=5)
     assert set("".join(drawn)) == set("0123456789")
+
+
+def test_public_constructors_as_alphabets():
+    e = _engine
+    assert pairs(e.one_of(characters(max_codepoint=127), e.just("\u00e9"))) == intervals_of(points(hi=127) | {0xE9})
+    assert pairs(e.sampled_from(["b", "a", "b"])) == ((97, 98),)
+    assert set("".join(draws(e.text(e.sampled_from("ab"), min_size=40, max_size=40), n=5))) == {"a", "b"}
+    for fallback in (e.one_of(characters(), e.just("a")), e.integers()):
+        assert permits(e.text(fallback), "\U0010fffd")
+    with pytest.raises(InvalidArgument, match=r"not of length one.*\['ab'\]"):
+        e.text(e.sampled_from(["ab"]))

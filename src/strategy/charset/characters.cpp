@@ -12,6 +12,7 @@
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {
 
@@ -218,7 +219,7 @@ PyObject* characters_fn(QF_FASTCALL_ARGS) {
         std::string repr = characters_force_repr(args_);
         AlphabetOrMessage outcome = build_characters_intervals(args_);
         if (auto* message = std::get_if<std::string>(&outcome)) {
-            return SearchStrategy::wrap(kinds::Invalid{std::move(*message), false}).release();
+            return stored_error(std::move(*message)).release();
         }
         py::Ref alphabet = intervalset::wrap(std::move(std::get<IntervalSet>(outcome)));
         return SearchStrategy::wrap(kinds::Characters{std::move(repr), std::move(alphabet)}).release();

@@ -8,47 +8,11 @@
 #include "strategy/charset/text_util.hpp"
 #include "strategy/constructors/alphabet.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {
 
 namespace {
-
-// The sizes of a text, or the message of a bad one.
-// TODO(text): use the shared collection_sizes once the argument checks land.
-struct Sizes {
-    uint64_t min_size, max_size;
-};
-template <class T> using OrMessage = std::variant<T, std::string>;
-
-OrMessage<uint64_t> parse_size(PyObject* value, const char* name, uint64_t default_size) {
-    if (!value || value == Py_None) return default_size;
-    long long v = PyLong_AsLongLong(value);
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::string(name) + "=" + py::repr(value) + " must be an integer or None";
-    }
-    if (v < 0) return std::string(name) + "=" + std::to_string(v) + " must be non-negative";
-    return static_cast<uint64_t>(v);
-}
-
-OrMessage<Sizes> collection_sizes(PyObject* min_size, PyObject* max_size, std::string_view, bool empty,
-                                  std::string_view elements_repr) {
-    OrMessage<uint64_t> lo = parse_size(min_size, "min_size", 0);
-    if (auto* m = std::get_if<std::string>(&lo)) return *m;
-    OrMessage<uint64_t> hi = parse_size(max_size, "max_size", UNBOUNDED_SIZE);
-    if (auto* m = std::get_if<std::string>(&hi)) return *m;
-    uint64_t mn = std::get<uint64_t>(lo), mx = std::get<uint64_t>(hi);
-    if (mn > mx) return "min_size=" + std::to_string(mn) + " cannot be greater than max_size=" + std::to_string(mx);
-    if (mn > 8192) {
-        return "Cannot create a text of min_size=" + std::to_string(mn) +
-               ": it can never generate an example, because min_size is larger than the maximum buffer size 8192";
-    }
-    if (mn > 0 && empty) {
-        return "Cannot create non-empty text with elements drawn from strategy " + std::string(elements_repr) +
-               " because it has no values";
-    }
-    return Sizes{mn, mx};
-}
 
 // text('ascii') and text('utf-8') draw the literal characters, which is
 // rarely what was meant.
@@ -154,7 +118,7 @@ py::Ref text(PyObject* alphabet, PyObject* min_size, PyObject* max_size) {
     const bool empty = intervalset::value(iset.get()).size == 0;
     OrMessage<Sizes> sizes = collection_sizes(min_size, max_size, "text", empty, "the empty alphabet");
     if (auto* message = std::get_if<std::string>(&sizes)) {
-        return SearchStrategy::wrap(kinds::Invalid{std::move(*message), false});
+        return stored_error(std::move(*message));
     }
     const Sizes& s = std::get<Sizes>(sizes);
     return SearchStrategy::wrap(kinds::Text{std::move(iset), s.min_size, s.max_size});
