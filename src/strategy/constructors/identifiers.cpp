@@ -2,7 +2,7 @@
 #include <string>
 
 #include "data/record.hpp"
-#include "intervalset/intervalset.hpp"
+#include "strategy/charset/charset.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/mod.hpp"
 #include "strategy/scalars/scalars.hpp"
@@ -122,15 +122,11 @@ PyObject* ip_addresses_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 // ---------------------------------------------------------------------------
 // emails
 
-constexpr const char EMAIL_ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-
-// text(EMAIL_ALPHABET, min_size=1, max_size=10)
+// text("abcdefghijklmnopqrstuvwxyz0123456789", min_size=1, max_size=10)
 py::Ref email_part() {
-    kinds::Text text;
-    text.alphabet = intervalset::wrap(IntervalSet::from_string_rs(EMAIL_ALPHABET));
-    text.min_size = 1;
-    text.max_size = 10;
-    return SearchStrategy::wrap(std::move(text));
+    py::Ref alphabet = py::str("abcdefghijklmnopqrstuvwxyz0123456789");
+    py::Ref one = py::from_i64(1), ten = py::from_i64(10);
+    return charset::text(alphabet.get(), one.get(), ten.get());
 }
 
 PyObject* emails_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
