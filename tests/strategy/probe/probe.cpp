@@ -120,10 +120,13 @@ PROBE(invalid, 2, { return finish(kinds::Invalid{py::arg_str(a[0], "message"), p
 PROBE(shared, 2, { return finish(kinds::Shared{py::arg_str(a[0], "key"), ref(a[1])}); })
 
 // Kinds whose default fields make a complete node.
+template <size_t I> void emplace_default(StrategyNode& out) {
+    if constexpr (std::is_default_constructible_v<std::variant_alternative_t<I, NodeVariant>>) out.v.emplace<I>();
+}
 template <size_t... I>
 StrategyNode default_node(size_t k, std::index_sequence<I...>) {
     StrategyNode out;
-    ((k == I ? (out.v.emplace<I>(), 0) : 0), ...);
+    ((k == I ? (emplace_default<I>(out), 0) : 0), ...);
     return out;
 }
 PROBE(plain, 1, {
