@@ -263,3 +263,47 @@ class TestDates:
     ])
     def test_other_predicates_stay_filters(self, B, condition):
         assert B.kind(B.dates(self.LO, self.HI).filter(condition)) == K.Filter
+
+
+@needs_upstream
+def test_non_callable_conditions_stay_filters(B):
+    # The upstream answers "no bounds, nothing left" for None; that must not
+    # make the filter disappear.
+    for base in (B.integers(0, 9), B.floats(0, 1), B.lists(B.booleans())):
+        s = base.filter(None)
+        assert B.kind(s) == K.Filter
+        with pytest.raises(TypeError):
+            record().draw(s)
+
+
+class TestThroughThePublicConstructors:
+    def test_a_filter_nothing_satisfies(self):
+        from quorvantis_fast import _engine as st
+
+        s = st.integers(0, 5).filter(lambda x: x > 10)
+        values, invalid = draws(s, 20)
+        assert values == [] and invalid == 20
+
+    def test_math_rewrites_draw_natively(self):
+        from quorvantis_fast import _engine as st
+
+        nans = draws(st.floats(allow_nan=True).filter(math.isnan), 10)[0]
+        assert len(nans) == 10 and all(math.isnan(v) for v in nans)
+        finite = draws(st.floats().filter(math.isfinite), 200)[0]
+        assert len(finite) == 200 and all(math.isfinite(v) for v in finite)
+
+    @needs_upstream
+    def test_rewritten_strategies_draw_natively(self, B):
+        from quorvantis.internal.filtering import min_len
+
+        from quorvantis_fast import _engine as st
+
+        assert B.kind(st.integers(0, 5).filter(bound(operator.lt, 10))) == K.Nothing
+        narrowed = st.integers(0, 100).filter(bound(operator.lt, 90))
+        assert all(90 < v <= 100 for v in draws(narrowed, 100)[0])
+        nonempty = st.lists(st.booleans(), max_size=3).filter(len)
+        assert type(nonempty) is st.ListStrategy
+        assert all(1 <= len(v) <= 3 for v in draws(nonempty, 100)[0])
+        pairs = st.lists(st.integers(0, 9)).map(sorted).filter(functools.partial(min_len, 2))
+        got, _ = draws(pairs, 100)
+        assert got and all(len(v) >= 2 and v == sorted(v) for v in got)

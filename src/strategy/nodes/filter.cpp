@@ -208,6 +208,9 @@ py::Ref rewrite_dates(PyObject* self, const kinds::Dates& n, PyObject* condition
 py::Ref filter_strategy(PyObject* self, PyObject* condition) {
     py::RecursionGuard guard(" while rewriting a filter");
     check_not_data(self, "filter");
+    // A condition that cannot be called is no predicate anyone can read; it
+    // stays a filter and fails when it is first used, as it should.
+    if (!PyCallable_Check(condition)) return plain_filter(self, condition);
     const StrategyNode& node = node_of(self);
     py::Ref r;
     switch (node.kind()) {
