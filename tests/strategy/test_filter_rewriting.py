@@ -253,6 +253,22 @@ class TestDates:
         assert B.kind(base.filter(functools.partial(operator.lt, datetime.date.max))) == K.Nothing
         assert B.kind(base.filter(functools.partial(operator.gt, datetime.date.min))) == K.Nothing
 
+    def test_dates_with_odd_ordinals(self, B):
+        class Odd(datetime.date):
+            ordinal = 0
+
+            def toordinal(self):
+                return self.ordinal
+
+        day = Odd(2000, 1, 1)
+        base = B.dates(self.LO, self.HI)
+        day.ordinal = -(2**63)
+        assert B.kind(base.filter(functools.partial(operator.gt, day))) == K.Nothing
+        assert base.filter(functools.partial(operator.lt, day)) is base
+        day.ordinal = 2**70
+        with pytest.raises(TypeError):
+            base.filter(functools.partial(operator.le, day))
+
     @pytest.mark.parametrize("condition", [
         functools.partial(operator.lt, datetime.date(2000, 3, 3), datetime.date(2000, 4, 4)),
         functools.partial(operator.lt, day=datetime.date(2000, 3, 3)),

@@ -188,7 +188,7 @@ py::Ref rewrite_dates(PyObject* self, const kinds::Dates& n, PyObject* condition
         break;
     case GE: hi = std::min(o, n.max_ordinal); break;
     case GT:
-        if (o - 1 < 1) return nothing();
+        if (o < 2) return nothing();  // o - 1 < 1, without overflow
         hi = std::min(o - 1, n.max_ordinal);
         break;
     case NONE: break;
