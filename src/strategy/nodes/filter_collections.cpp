@@ -11,18 +11,20 @@ namespace {
 
 using Sizes = std::pair<uint64_t, uint64_t>;
 
-template <class F> bool with_sizes(StrategyNode& node, F&& f) {
-    if (auto* l = node.get<kinds::Lists>()) return f(l->min_size, l->max_size), true;
-    if (auto* s = node.get<kinds::Sets>()) return f(s->min_size, s->max_size), true;
-    if (auto* d = node.get<kinds::Dictionaries>()) return f(d->min_size, d->max_size), true;
-    if (auto* t = node.get<kinds::Text>()) return f(t->min_size, t->max_size), true;
-    if (auto* b = node.get<kinds::Binary>()) return f(b->min_size, b->max_size), true;
+// Calls f(min_size, max_size) with the size fields of a collection node;
+// false for any other kind.
+template <class Node, class F> bool with_sizes(Node& node, F&& f) {
+    if (auto* l = node.template get<kinds::Lists>()) return f(l->min_size, l->max_size), true;
+    if (auto* s = node.template get<kinds::Sets>()) return f(s->min_size, s->max_size), true;
+    if (auto* d = node.template get<kinds::Dictionaries>()) return f(d->min_size, d->max_size), true;
+    if (auto* t = node.template get<kinds::Text>()) return f(t->min_size, t->max_size), true;
+    if (auto* b = node.template get<kinds::Binary>()) return f(b->min_size, b->max_size), true;
     return false;
 }
 
 Sizes sizes_of(const StrategyNode& node) {
     Sizes out{0, 0};
-    with_sizes(const_cast<StrategyNode&>(node), [&](uint64_t& lo, uint64_t& hi) { out = {lo, hi}; });
+    with_sizes(node, [&](uint64_t lo, uint64_t hi) { out = {lo, hi}; });
     return out;
 }
 
