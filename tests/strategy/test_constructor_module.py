@@ -1,7 +1,6 @@
-"""The constructors as module functions: order, signatures, references."""
+"""The constructors as module functions: order and reference discipline."""
 
 import gc
-import inspect
 import sys
 import tracemalloc
 from fractions import Fraction
@@ -22,25 +21,6 @@ def test_registration_order():
     assert names == ORDER
     # Strategy functions come after the strategy classes.
     assert st.__all__.index("integers") > st.__all__.index("MappedStrategy")
-
-
-@pytest.mark.parametrize(
-    "name, params",
-    [
-        ("floats", ["min_value", "max_value", "allow_nan", "allow_infinity", "allow_subnormal", "width",
-                    "exclude_min", "exclude_max"]),
-        ("lists", ["elements", "min_size", "max_size", "unique_by", "unique"]),
-        ("one_of", ["args"]),
-    ],
-)
-def test_signatures(name, params):
-    assert list(inspect.signature(getattr(st, name)).parameters) == params
-
-
-def test_floats_flags_are_keyword_only():
-    kinds = {p.name: p.kind for p in inspect.signature(st.floats).parameters.values()}
-    assert kinds["width"] is inspect.Parameter.KEYWORD_ONLY
-    assert kinds["min_value"] is inspect.Parameter.POSITIONAL_OR_KEYWORD
 
 
 class TestReferences:
