@@ -9,6 +9,7 @@ import datetime
 import functools
 import math
 import operator
+import re
 import sys
 import types
 
@@ -16,6 +17,7 @@ import pytest
 from conftest import K, draw_invalid, draws, record
 from qf_testing import UPSTREAM, needs_upstream
 
+from quorvantis_fast import _engine
 from quorvantis_fast import _engine as st
 
 OPS = [operator.lt, operator.le, operator.eq, operator.ge, operator.gt]
@@ -60,6 +62,17 @@ def test_unread_predicates_stay_plain_filters(B):
         assert B.kind(f) == K.Filter and f.wrapped_strategy.flat_conditions == (condition,)
     # Nothing satisfies this one, and nothing can tell: every draw is rejected.
     assert draws(st.integers(0, 5).filter(lambda x: x > 10), 20) == ([], 20)
+
+
+@pytest.mark.skipif(UPSTREAM, reason="checks the package alone")
+def test_text_filters_without_the_upstream_library(B):
+    from quorvantis_fast.errors import QuorvantisWarning
+
+    text = B.text(_engine.IntervalSet([(97, 99)]))
+    for method in ("match", "search", "fullmatch", "split", "finditer"):
+        assert B.kind(text.filter(getattr(re.compile("a"), method))) == K.Filter
+    with pytest.warns(QuorvantisWarning, match=r"str\.lower as a filter"):
+        assert B.kind(text.filter(str.lower)) == K.Filter
 
 
 @needs_upstream

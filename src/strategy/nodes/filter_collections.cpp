@@ -144,9 +144,24 @@ py::Ref length_predicate(const char* fn, uint64_t n) {
     return py::call(partial.get(), f.get(), size.get());
 }
 
+// The upstream module, or an empty Ref when the upstream library is not
+// installed (other errors of the import are raised).
+py::Ref import_upstream(const char* module) {
+    PyObject* m = PyImport_ImportModule(module);
+    if (!m && PyErr_ExceptionMatches(PyExc_ImportError)) {
+        PyErr_Clear();
+        return py::Ref();
+    }
+    return py::check(m);
+}
+
 void warn(const std::string& message) {
     py::Ref warn_fn = py::import_attr("warnings", "warn");
-    py::Ref category = py::import_attr("quorvantis.errors", "QuorvantisWarning");
+    // The package's own warning class stands in when the upstream one is
+    // not installed.
+    py::Ref errors = import_upstream("quorvantis.errors");
+    py::Ref category = errors ? py::getattr(errors.get(), "QuorvantisWarning")
+                              : py::import_attr("quorvantis_fast.errors", "QuorvantisWarning");
     py::Ref text = py::str(message);
     py::call(warn_fn.get(), text.get(), category.get());
 }
@@ -186,8 +201,12 @@ py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
         pattern = py::call(compile.get(), anchored.get(), flags.get());
         name = "search";
     }
+    // Without the upstream library the pattern cannot be turned into a
+    // strategy: the filter stays a filter.
     if (name == "scanner" || name == "finditer" || name == "split") {
-        py::Ref pretty_fn = py::import_attr("quorvantis.vendor.pretty", "pretty");
+        py::Ref pretty_mod = import_upstream("quorvantis.vendor.pretty");
+        if (!pretty_mod) return py::Ref();
+        py::Ref pretty_fn = py::getattr(pretty_mod.get(), "pretty");
         std::string shown = py::utf8(py::call(pretty_fn.get(), condition).get());
         std::string message;
         py::Ref base;
@@ -207,6 +226,8 @@ py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
         return MappedStrategy::build(base.get(), pack.get());
     }
     if (name != "search" && name != "findall" && name != "fullmatch") return py::Ref();
+    py::Ref regex_mod = import_upstream("quorvantis.strategies._internal.regex");
+    if (!regex_mod) return py::Ref();
 
     py::Ref alphabet = py::none();
     if (text) {
@@ -216,7 +237,7 @@ py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
         py::Ref one_char = py::import_attr("quorvantis.strategies._internal.strings", "OneCharStringStrategy");
         alphabet = py::call(one_char.get(), iset.get());
     }
-    py::Ref regex_strategy = py::import_attr("quorvantis.strategies._internal.regex", "regex_strategy");
+    py::Ref regex_strategy = py::getattr(regex_mod.get(), "regex_strategy");
     py::Ref args = py::tuple_of({pattern.get(), name == "fullmatch" ? Py_True : Py_False});
     py::Ref kwargs = py::new_dict();
     py::dict_set(kwargs.get(), "alphabet", alphabet.get());
