@@ -169,6 +169,9 @@ struct Times {
 };
 struct Datetimes {
     int64_t min_ordinal = 0, max_ordinal = 0;
+    // Microsecond of the day of each bound: draws on the first and the last
+    // day keep to the bound's time of day.
+    int64_t min_time_micros = 0, max_time_micros = 86399999999;
     template <class F> void each_ref(F&&) {}
 };
 struct Timedeltas {
