@@ -105,9 +105,11 @@ struct Dictionaries {
     template <class F> void each_ref(F&& f) { f(keys); f(values); }
 };
 struct FixedDictionaries {
-    std::vector<std::pair<py::Ref, py::Ref>> entries;  // (key, strategy)
+    std::vector<std::pair<py::Ref, py::Ref>> entries;   // (key, strategy)
+    std::vector<std::pair<py::Ref, py::Ref>> optional;  // keys that may be left out
     template <class F> void each_ref(F&& f) {
         for (auto& [k, v] : entries) { f(k); f(v); }
+        for (auto& [k, v] : optional) { f(k); f(v); }
     }
 };
 struct Text {

@@ -15,6 +15,20 @@ def draws(strategy, n=300, seed=0):
     return [record(seed * 1_000_003 + i).draw(strategy) for i in range(n)]
 
 
+def valid_draws(strategy, n=300, seed=0):
+    """The values of the draws among n that the record did not reject (a
+    collection may give up on too many duplicates); most must be valid."""
+    out = []
+    for i in range(n):
+        d = record(seed * 1_000_003 + i)
+        try:
+            out.append(d.draw(strategy))
+        except stop_test_type():
+            assert d.status == 1
+    assert len(out) > n // 2
+    return out
+
+
 def replay(strategy, choices):
     """The value drawn from a record that replays exactly ``choices``."""
     return BrindlemarData.for_choices(list(choices)).draw(strategy)
@@ -40,3 +54,20 @@ def stop_test_type():
     import quorvantis_fast.errors as errors
 
     return errors.StopTest
+
+
+class Ints(_engine.SearchStrategy):
+    """A strategy written in Python: integers in [lo, hi], drawn by do_draw."""
+
+    def __init__(self, lo, hi):
+        self.lo, self.hi = lo, hi
+
+    def do_draw(self, data):
+        return data.draw_integer(self.lo, self.hi)
+
+    def __repr__(self):
+        return f"Ints({self.lo}, {self.hi})"
+
+
+def has(name):
+    return hasattr(_engine, name)
