@@ -1,6 +1,6 @@
-"""sets(), frozensets(), dictionaries(), fixed_dictionaries(), binary() and
-permutations(): sizes, uniqueness, the choices behind each value, argument
-errors and reprs."""
+"""sets(), frozensets(), dictionaries(), fixed_dictionaries(), iterables(),
+binary() and permutations(): sizes, uniqueness, the choices behind each
+value, argument errors and reprs."""
 
 import collections
 import datetime as dt
@@ -34,7 +34,7 @@ def invalid(strategy):
 @pytest.mark.parametrize("make, cls", [(_engine.sets, set), (_engine.frozensets, frozenset)])
 @pytest.mark.parametrize("lo, hi", [(None, None), (2, 5), (3, 3), (0, 0), (None, 1)])
 def test_sets_within_sizes(make, cls, lo, hi):
-    for elements in (BYTE, Ints(0, 1000)):
+    for elements in (BYTE, Ints(0, 1000), _engine.integers(0, 1000)):
         for v in valid_draws(make(elements, min_size=lo, max_size=hi), n=150):
             assert type(v) is cls
             assert (lo or 0) <= len(v) <= (1000 if hi is None else hi)
@@ -47,8 +47,9 @@ def test_sets_reject_duplicates():
     assert replay(_engine.frozensets(Ints(0, 10)), [True, 5, False]) == frozenset({5})
 
 
-def test_sets_of_too_few_distinct_values_end_the_test_case():
-    s = _engine.sets(Ints(0, 1), min_size=3)
+@pytest.mark.parametrize("elements", [Ints(0, 1), _engine.sampled_from([1, 1, 2])])
+def test_sets_of_too_few_distinct_values_end_the_test_case(elements):
+    s = _engine.sets(elements, min_size=3)
     stop = stop_test_type()
     for seed in range(20):
         d = record(seed)
@@ -75,8 +76,9 @@ def test_sets_of_unhashable_or_foreign_elements_raise():
 # ---------------------------------------------------------------------------
 # dictionaries
 
-def test_dictionaries_within_sizes_with_distinct_keys():
-    s = _engine.dictionaries(Ints(0, 5), BYTE, min_size=2, max_size=4)
+@pytest.mark.parametrize("keys", [Ints(0, 5), _engine.integers(0, 5)])
+def test_dictionaries_within_sizes_with_distinct_keys(keys):
+    s = _engine.dictionaries(keys, BYTE, min_size=2, max_size=4)
     for v in valid_draws(s, n=200):
         assert type(v) is dict and 2 <= len(v) <= 4
         assert set(v) <= set(range(6)) and all(len(b) <= 1 for b in v.values())
@@ -118,8 +120,8 @@ def test_empty_elements():
         "nothing()")
     assert record(0).draw(_engine.sets(nothing)) == set()
     assert record(0).draw(_engine.dictionaries(nothing, BYTE, max_size=0)) == {}
-    assert _engine.sets(nothing, min_size=1).is_empty
-    assert not _engine.dictionaries(nothing, nothing, min_size=1).is_empty
+    assert not _engine.sets(nothing).is_empty
+    assert not _engine.dictionaries(nothing, nothing).is_empty
 
 
 # ---------------------------------------------------------------------------
@@ -210,6 +212,43 @@ def test_hostile_keys_raise_their_own_errors():
     s = _engine.fixed_dictionaries({k: BYTE})
     with pytest.raises(ZeroDivisionError):
         record(0).draw(s)
+
+
+# ---------------------------------------------------------------------------
+# iterables
+
+def test_iterables_are_one_pass_iterators_over_lists():
+    s = _engine.iterables(_engine.integers(0, 5), min_size=1, max_size=3)
+    for v in draws(s, n=100):
+        assert type(v).__name__ == "_PrettyIter"
+        items = list(v)
+        assert 1 <= len(items) <= 3 and all(0 <= x <= 5 for x in items)
+        assert list(v) == []
+    # The same choices as the list strategy it maps.
+    choices = [True, 4, True, 2, False]
+    assert list(replay(s, choices)) == replay(_engine.lists(_engine.integers(0, 5), min_size=1, max_size=3), choices)
+
+
+def test_iterables_pass_their_arguments_to_lists():
+    unique = _engine.iterables(_engine.integers(0, 3), unique=True, min_size=4)
+    for v in draws(unique, n=50):
+        assert sorted(v) == [0, 1, 2, 3]
+    assert invalid(_engine.iterables(_engine.integers(0, 3), unique=True, min_size=5)) == (
+        "Cannot create a collection of min_size=5 unique elements with values drawn from only 4 distinct elements")
+    for v in draws(_engine.iterables(_engine.integers(0, 9), unique_by=lambda x: x % 3), n=50):
+        items = list(v)
+        assert len({x % 3 for x in items}) == len(items)
+    assert repr(_engine.iterables(_engine.booleans())) == "lists(booleans()).map(_PrettyIter)"
+
+
+def test_iterables_argument_errors():
+    with pytest.raises(TypeError, match="unique"):
+        _engine.iterables(_engine.booleans(), unique=None)
+    with pytest.raises(TypeError, match="unique"):
+        _engine.iterables(_engine.booleans(), unique=1)
+    with pytest.raises(InvalidArgument) as e:
+        _engine.iterables(5)
+    assert str(e.value) == "Expected a SearchStrategy but got lists() elements=5 (type=int)"
 
 
 # ---------------------------------------------------------------------------
@@ -367,6 +406,9 @@ def test_containers_shrink():
         assert len(x) < 3
 
     assert minimal(big, _engine.sets(Ints(0, 100))) == {0, 1, 2}
+    assert minimal(big, _engine.frozensets(_engine.integers())) == frozenset({0, 1, -1})
+    assert minimal(big, _engine.fixed_dictionaries({}, optional=dict.fromkeys("abcd", _engine.booleans()))) == {
+        "b": False, "c": False, "d": False}
     assert minimal(big, _engine.binary()) == b"\x00\x00\x00"
     assert minimal(big, _engine.dictionaries(Ints(0, 100), Ints(0, 100))) == {0: 0, 1: 0, 2: 0}
 

@@ -1,34 +1,23 @@
-// sets(), frozensets(), dictionaries(), fixed_dictionaries(),
+// sets(), frozensets(), dictionaries(), fixed_dictionaries(), iterables(),
 // permutations() and binary(). Bad sizes are stored in an Invalid node;
 // every other argument error is raised at once.
 #include <string>
 
 #include "strategy/check_strategy.hpp"
-#include "strategy/constructors/arg_checks.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
+#include "strategy/scalars/scalars.hpp"
 
 namespace strategy {
 namespace {
-
-// repr() of an argument for a message; a failing repr gives the empty text.
-std::string repr_or_empty(PyObject* o) {
-    try {
-        return py::repr(o);
-    } catch (const py::Err&) {
-        PyErr_Clear();
-        return std::string();
-    }
-}
-
-bool is_absent(PyObject* o) { return !o || o == Py_None; }
 
 // The node built from accepted sizes, or the stored error of rejected ones.
 template <class Build>
 py::Ref sized(PyObject* min_size, PyObject* max_size, const char* collection, bool empty,
               const std::string& elements_repr, Build build) {
-    interim::SizesOrMessage sizes = interim::collection_sizes(min_size, max_size, collection, empty, elements_repr);
-    if (auto* message = std::get_if<std::string>(&sizes)) return interim::stored_error(std::move(*message));
-    const auto& s = std::get<interim::Sizes>(sizes);
+    OrMessage<Sizes> sizes = collection_sizes(min_size, max_size, collection, empty, elements_repr);
+    if (auto* message = std::get_if<std::string>(&sizes)) return stored_error(std::move(*message));
+    const auto& s = std::get<Sizes>(sizes);
     return SearchStrategy::wrap(build(s.min_size, s.max_size));
 }
 
@@ -75,7 +64,7 @@ py::Ref make_fixed_dictionaries(PyObject* mapping, PyObject* optional) {
     if (!PyDict_Check(mapping)) {
         raise_invalid_argument("mapping=" + py::repr(mapping) + " must be a dict mapping keys to strategies.");
     }
-    const bool has_optional = !is_absent(optional);
+    const bool has_optional = given(optional) != nullptr;
     if (has_optional && !PyDict_Check(optional)) {
         raise_invalid_argument("optional=" + py::repr(optional) + " must be a dict mapping keys to strategies.");
     }
@@ -102,8 +91,16 @@ py::Ref make_fixed_dictionaries(PyObject* mapping, PyObject* optional) {
     return SearchStrategy::wrap(std::move(node));
 }
 
+// A lists() strategy mapped to one-pass iterators over its lists.
+py::Ref make_iterables(PyObject* elements, PyObject* min_size, PyObject* max_size, PyObject* unique_by,
+                       bool unique) {
+    py::Ref base = make_lists(elements, min_size, max_size, unique_by, unique);
+    py::Ref pack = py::import_attr("quorvantis_fast.native_strategies", "_PrettyIter");
+    return SearchStrategy::wrap(kinds::Map{std::move(base), std::move(pack)});
+}
+
 py::Ref make_permutations(PyObject* values) {
-    interim::check_ordered_sample(values, "permutations");
+    check_ordered_sample(values, "permutations");
     py::Ref it = py::check(PyObject_GetIter(values));
     kinds::Permutations node;
     while (PyObject* v = PyIter_Next(it.get())) node.values.push_back(py::Ref::steal(v));
@@ -160,6 +157,17 @@ PyObject* fixed_dictionaries_fn(QF_FASTCALL_ARGS) {
     });
 }
 
+PyObject* iterables_fn(QF_FASTCALL_ARGS) {
+    (void)self;
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"iterables", {"elements", "min_size", "max_size", "unique_by", "unique"}, 1, 1};
+        PyObject* a[5];
+        sig.parse(args, nargs, kwnames, a);
+        const bool unique = a[4] ? py::arg_bool(a[4], "unique") : false;
+        return make_iterables(a[0], a[1], a[2], a[3], unique).release();
+    });
+}
+
 PyObject* permutations_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
@@ -197,6 +205,10 @@ PyMethodDef fixed_dictionaries = {
     "fixed_dictionaries(mapping, *, optional=None)\n--\n\n"
     "Dicts with the keys of mapping, each value drawn from its strategy; each key of optional is "
     "present or not."};
+PyMethodDef iterables = {
+    "iterables", QF_FASTCALL(iterables_fn), METH_FASTCALL | METH_KEYWORDS,
+    "iterables(elements, *, min_size=None, max_size=None, unique_by=None, unique=False)\n--\n\n"
+    "One-pass iterators over lists drawn as lists() draws them."};
 PyMethodDef permutations = {"permutations", QF_FASTCALL(permutations_fn), METH_FASTCALL | METH_KEYWORDS,
                             "permutations(values)\n--\n\n"
                             "Lists holding the values in a drawn order."};

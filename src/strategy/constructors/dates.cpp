@@ -5,10 +5,10 @@
 
 #include "data/record.hpp"
 #include "data/tls.hpp"
-#include "strategy/constructors/arg_checks.hpp"
 #include "strategy/constructors/constructors.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
 
 namespace strategy {
 namespace {
@@ -294,7 +294,7 @@ PyObject* datetimes_fn(QF_FASTCALL_ARGS) {
         static const py::Sig sig{"datetimes", {"min_value", "max_value", "timezones", "allow_imaginary"}, 0, 2};
         PyObject* a[4];
         sig.parse(args, nargs, kwnames, a);
-        if (a[3] && a[3] != Py_None) interim::check_bool_flag(a[3], "allow_imaginary");
+        if (a[3] && a[3] != Py_None) check_bool_flag(a[3], "allow_imaginary");
         return make_temporal(Temporal::Datetime, a[0], a[1]).release();
     });
 }
