@@ -67,7 +67,3 @@ class Ints(_engine.SearchStrategy):
 
     def __repr__(self):
         return f"Ints({self.lo}, {self.hi})"
-
-
-def has(name):
-    return hasattr(_engine, name)
