@@ -4,6 +4,7 @@ import random
 
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
+from quorvantis_fast.errors import StopTest
 
 
 def record(seed):
@@ -23,7 +24,7 @@ def valid_draws(strategy, n=300, seed=0):
         d = record(seed * 1_000_003 + i)
         try:
             out.append(d.draw(strategy))
-        except stop_test_type():
+        except StopTest:
             assert d.status == 1
     assert len(out) > n // 2
     return out
@@ -48,12 +49,6 @@ def minimal(test, strategy, **kw):
     assert result is not None and len(result) == 1
     (args, _exc), = result
     return args[0]
-
-
-def stop_test_type():
-    import quorvantis_fast.errors as errors
-
-    return errors.StopTest
 
 
 class Ints(_engine.SearchStrategy):

@@ -8,9 +8,9 @@ import sys
 
 import pytest
 
-from container_helpers import Ints, draws, minimal, record, recorded, replay, stop_test_type, valid_draws
+from container_helpers import Ints, draws, minimal, record, recorded, replay, valid_draws
 from quorvantis_fast import _engine as E
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import InvalidArgument, StopTest
 
 BYTE = E.binary(max_size=1)  # a native strategy with 257 values
 
@@ -50,7 +50,7 @@ def test_duplicates_are_drawn_and_rejected():
 def test_too_few_distinct_values_end_the_test_case(s):
     for seed in range(20):
         d = record(seed)
-        with pytest.raises(stop_test_type()):
+        with pytest.raises(StopTest):
             d.draw(s)
         assert d.status == 1  # invalid
 
@@ -232,7 +232,7 @@ def test_references_are_released():
     before = sys.getrefcount(key), sys.getrefcount(value)
     for seed in range(300):
         record(seed).draw(s)
-        with pytest.raises(stop_test_type()):
+        with pytest.raises(StopTest):
             E.BrindlemarData.for_choices([]).draw(s)
     assert (sys.getrefcount(key), sys.getrefcount(value)) == before
     del s

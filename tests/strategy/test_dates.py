@@ -6,9 +6,9 @@ import datetime as dt
 
 import pytest
 
-from container_helpers import draws, minimal, record, recorded, replay, stop_test_type
+from container_helpers import draws, minimal, record, recorded, replay
 from quorvantis_fast import _engine
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import InvalidArgument, StopTest
 
 UTC = dt.timezone.utc
 PLUS5 = dt.timezone(dt.timedelta(hours=5))
@@ -97,7 +97,7 @@ def test_injected_days():
 def test_injected_days_are_gone_after_each_day_draw():
     for seed in range(30):
         record(seed).draw(E.dates())
-        with pytest.raises(stop_test_type()):  # runs out of choices in the day draw
+        with pytest.raises(StopTest):  # runs out of choices in the day draw
             E.BrindlemarData.for_choices([]).draw(E.dates())
     # Left behind, 2000-01-01 would come up about one draw in twenty.
     for seed in range(500):
