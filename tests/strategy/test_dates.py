@@ -153,6 +153,10 @@ class HugeTime(dt.time):
     hour = 2**62
 
 
+class BackwardsDelta(dt.timedelta):
+    days = -10
+
+
 def test_bounds_that_no_value_lies_between():
     # 10:00 at +05:00 is before 08:00 UTC, but its reading is later.
     with pytest.raises(InvalidArgument, match="once time zones are ignored"):
@@ -161,6 +165,8 @@ def test_bounds_that_no_value_lies_between():
         E.datetimes(dt.datetime(2000, 1, 2, 1, tzinfo=PLUS5), dt.datetime(2000, 1, 1, 23, tzinfo=UTC))
     with pytest.raises(InvalidArgument, match="once time zones are ignored"):
         E.dates(LyingDate(10**6, 2000, 1, 1), dt.date(2001, 1, 1))
+    with pytest.raises(InvalidArgument, match="once time zones are ignored"):
+        E.timedeltas(dt.timedelta(1), BackwardsDelta(2))
     with pytest.raises(OverflowError):
         E.dates(LyingDate(2**70, 2000, 1, 1), dt.date(2001, 1, 1))
     with pytest.raises(OverflowError):

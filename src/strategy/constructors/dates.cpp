@@ -1,6 +1,7 @@
 // dates(), times(), datetimes() and timedeltas(): every bound becomes plain
 // integers when the strategy is built, so a draw is integer choices and the
 // building of one object of the host's `datetime` module.
+#include <algorithm>
 #include <string>
 
 #include "data/record.hpp"
@@ -136,14 +137,18 @@ py::Ref make_temporal(Temporal t, PyObject* min_value, PyObject* max_value) {
         kinds::Datetimes n;
         n.min_ordinal = ordinal_of(min_day.get());
         n.max_ordinal = ordinal_of(max_day.get());
-        n.min_time_micros = time_to_us(min.get());
-        n.max_time_micros = time_to_us(max.get());
+        // Within the day, whatever the fields of a datetime subclass say.
+        n.min_time_micros = std::clamp<int64_t>(time_to_us(min.get()), 0, US_PER_DAY - 1);
+        n.max_time_micros = std::clamp<int64_t>(time_to_us(max.get()), 0, US_PER_DAY - 1);
         check_readings(std::pair(n.min_ordinal, n.min_time_micros), std::pair(n.max_ordinal, n.max_time_micros),
                        min.get(), max.get());
         return SearchStrategy::wrap(std::move(n));
     }
-    case Temporal::Timedelta:
-        return SearchStrategy::wrap(kinds::Timedeltas{td_to_us(min.get()), td_to_us(max.get())});
+    case Temporal::Timedelta: {
+        kinds::Timedeltas n{td_to_us(min.get()), td_to_us(max.get())};
+        check_readings(n.min_micros, n.max_micros, min.get(), max.get());
+        return SearchStrategy::wrap(std::move(n));
+    }
     }
     py::throw_fault("unknown temporal strategy");
 }
