@@ -26,6 +26,9 @@ BrindlemarData BrindlemarData::build_with_seed(uint64_t seed, std::optional<Pref
     r.max_length = buffer_limit();
     r.max_choices = max_choices;
     r.prefix = std::move(prefix);
+    // One allocation each up front instead of a series of small regrowths.
+    r.span_events.reserve(16);
+    r.nodes.reserve(4);
     r.start_span_rs(0);
     return r;
 }

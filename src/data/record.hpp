@@ -112,7 +112,7 @@ public:
     std::vector<uint64_t> labels;
     std::string output;  // UTF-8
     std::optional<Prefix> prefix;
-    std::unordered_map<uint64_t, uint64_t> label_index;
+    std::unordered_map<uint64_t, uint64_t> label_index;  // filled once labels are many
     Rng rng;
     uint64_t max_length = 0;
     uint64_t length = 0;
@@ -160,6 +160,8 @@ public:
 
     // ---- spans, status
     void start_span_rs(uint64_t label);
+    // The distinct-label number of `label`, assigning the next one when new.
+    uint64_t label_number(uint64_t label);
     void stop_span_rs(bool discard);  // no-op when frozen
     // Close every open span and freeze (no-op when frozen).
     void freeze_rs();

@@ -54,28 +54,24 @@ void chacha_block(const ChaChaKey& key, uint64_t counter, uint64_t stream, int r
 }
 
 void Rng::refill() {
-    for (uint32_t b = 0; b < 4; ++b) chacha_block(key_, counter_ + b, 0, ROUNDS, &buf_[16 * b]);
+    base_ = counter_;
     counter_ += 4;
     index_ = 0;
+    filled_ = 0;
+}
+
+void Rng::make_available() {
+    if (index_ >= BUFFER_WORDS) refill();
+    while (filled_ <= index_) {
+        chacha_block(key_, base_ + filled_ / 16, 0, ROUNDS, &buf_[filled_]);
+        filled_ += 16;
+    }
 }
 
 uint64_t Rng::next_u64() {
-    uint64_t lo, hi;
-    if (index_ + 1 < BUFFER_WORDS) {
-        lo = buf_[index_];
-        hi = buf_[index_ + 1];
-        index_ += 2;
-    } else if (index_ + 1 == BUFFER_WORDS) {
-        lo = buf_[BUFFER_WORDS - 1];
-        refill();
-        hi = buf_[0];
-        index_ = 1;
-    } else {
-        refill();
-        lo = buf_[0];
-        hi = buf_[1];
-        index_ = 2;
-    }
+    // Low word first; the two reads may straddle a refill.
+    uint64_t lo = next_u32();
+    uint64_t hi = next_u32();
     return lo | (hi << 32);
 }
 
@@ -90,8 +86,8 @@ uint64_t Rng::gen_range(uint64_t n) {
 
 void Rng::fill_bytes(uint8_t* dst, size_t n) {
     while (n > 0) {
-        if (index_ >= BUFFER_WORDS) refill();
-        const size_t avail_words = BUFFER_WORDS - index_;
+        if (index_ >= filled_) make_available();
+        const size_t avail_words = filled_ - index_;
         const size_t take = n < avail_words * 4 ? n : avail_words * 4;
         for (size_t i = 0; i < take; ++i) {
             dst[i] = static_cast<uint8_t>(buf_[index_ + i / 4] >> (8 * (i % 4)));

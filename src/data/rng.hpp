@@ -32,7 +32,7 @@ public:
     explicit Rng(const ChaChaKey& key) : key_(key) {}
 
     uint32_t next_u32() {
-        if (index_ >= BUFFER_WORDS) refill();
+        if (index_ >= filled_) make_available();
         return buf_[index_++];
     }
     // Low word first; a 64-bit read may straddle a refill.
@@ -53,11 +53,19 @@ public:
     uint32_t buffer_index() const { return index_; }
 
 private:
+    // The buffer holds four blocks, but a block is computed only when its
+    // first word is read: most records read a few words of the first block.
+    // The stream is the same as with eager four-block refills.
     void refill();
+    // Make buf_[index_] readable: refill when the buffer is spent, then
+    // compute the block holding index_.
+    void make_available();
 
     ChaChaKey key_;
-    uint64_t counter_ = 0;
+    uint64_t counter_ = 0;  // block counter of the next refill
+    uint64_t base_ = 0;     // block counter of buf_[0]
     uint32_t index_ = BUFFER_WORDS;
+    uint32_t filled_ = BUFFER_WORDS;  // words of buf_ computed so far
     std::array<uint32_t, BUFFER_WORDS> buf_{};
 };
 

@@ -9,10 +9,27 @@ namespace data {
 void BrindlemarData::start_span_rs(uint64_t label) {
     depth += 1;
     if (depth > max_depth) max_depth = depth;
-    uint64_t n = labels.size();
-    auto [it, inserted] = label_index.try_emplace(label, n);
-    if (inserted) labels.push_back(label);
-    span_events.push_back(SPAN_START + it->second);
+    span_events.push_back(SPAN_START + label_number(label));
+}
+
+uint64_t BrindlemarData::label_number(uint64_t label) {
+    // Most records see a handful of distinct labels: scan them, and index
+    // them in a map only once there are many.
+    constexpr size_t SCAN = 32;
+    if (labels.size() <= SCAN) {
+        for (size_t i = 0; i < labels.size(); ++i) {
+            if (labels[i] == label) return i;
+        }
+        if (labels.size() == SCAN) {
+            for (size_t i = 0; i < labels.size(); ++i) label_index.emplace(labels[i], i);
+        }
+    } else if (auto it = label_index.find(label); it != label_index.end()) {
+        return it->second;
+    }
+    const uint64_t n = labels.size();
+    labels.push_back(label);
+    if (!label_index.empty()) label_index.emplace(label, n);
+    return n;
 }
 
 void BrindlemarData::stop_span_rs(bool discard) {
