@@ -103,3 +103,17 @@ assert os.path.basename(e.__file__) == "_engine.abi3.so", e.__file__
 assert "site-packages" in e.__file__, e.__file__
 ') || die "the installed package is not the wheel's"
 }
+
+# Install the package for the first interpreter found (as tools/test.sh
+# does) and run one Python script with it.
+run_script_with_package() {
+  local script=$1 py version vpy wheel
+  ensure_system_packages
+  read -r py version < <(discover_pythons | head -n1)
+  [ -n "${py:-}" ] || die "no CPython 3.11 or later found"
+  vpy=$(venv_for "$py" "$version" scikit-build-core cmake ninja) || exit 1
+  wheel=$(build_wheel "$vpy") || exit 1
+  install_wheel "$vpy" "$wheel" || exit 1
+  say "$script on Python $version"
+  cd "$ci" && exec "$vpy" "$root/$script"
+}

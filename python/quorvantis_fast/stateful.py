@@ -6,12 +6,20 @@ for (which rule, when to stop, what to print) are the functions below.
 
 import contextlib
 import dataclasses
+import random
 import threading
+import unittest
 
 from quorvantis_fast.errors import InvalidArgument
 from quorvantis_fast.settings import Verbosity
 
-__all__ = ["RuleBasedStateMachine", "invariant", "precondition", "rule"]
+__all__ = [
+    "RuleBasedStateMachine",
+    "invariant",
+    "precondition",
+    "rule",
+    "run_state_machine_as_test",
+]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -89,6 +97,19 @@ class RuleBasedStateMachine:
     def teardown(self):
         """Called once at the end of every run of the machine."""
 
+    def __init_subclass__(cls, **kwargs):
+        super().__init_subclass__(**kwargs)
+        machine = cls
+
+        class TestCase(unittest.TestCase):
+            settings = None
+
+            def runTest(self):
+                run_state_machine_as_test(machine, settings=self.settings)
+
+        TestCase.__name__ = TestCase.__qualname__ = f"{cls.__name__}.TestCase"
+        cls.TestCase = TestCase
+
 
 # ---------------------------------------------------------------------------
 # What the runner asks
@@ -151,3 +172,42 @@ def _run_step(machine, record, rule, settings, emit, printing):
 
 def _add_note(exc, text):
     exc.add_note(text)
+
+
+# ---------------------------------------------------------------------------
+# Running a machine as a test
+
+
+def run_state_machine_as_test(state_machine_factory, *, settings=None):
+    """Run random sequences of rules of the machine; raise the minimal failure.
+
+    The failing sequence is shrunk by the engine, then replayed once more as
+    the final run, whose error carries the printed steps as notes.
+    """
+    from quorvantis_fast import _engine
+    from quorvantis_fast.settings import settings as Settings
+
+    s = settings if settings is not None else Settings()
+    if not callable(state_machine_factory):
+        raise InvalidArgument(
+            f"state_machine_factory={state_machine_factory!r} must be callable")
+    runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
+    strategies = [_engine.data()]
+    name = getattr(state_machine_factory, "__name__", "state_machine")
+    seed = s.seed if s.seed is not None else (0 if s.derandomize else random.getrandbits(64))
+    arguments = s.engine_arguments()
+    arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
+    with running(final=False, verbosity=s.verbosity):
+        failures = _engine.run_native(
+            runner, strategies, seed=seed, database=s.database,
+            db_key=f"stateful.{name}".encode() if s.database is not None else None,
+            test_name=name, **arguments)
+    if not failures:
+        return
+    choices = _engine.minimal_choices()
+    if choices:
+        with running(final=True, verbosity=s.verbosity):
+            replayed = _engine.reproduce_native(runner, strategies, choices)
+        if replayed is not None:
+            raise replayed[1]
+    raise failures[0][1]

@@ -47,22 +47,4 @@ void save_choices(const RunArgs& a, const RefList& choices) {
     PyErr_Clear();
 }
 
-// Failures are reported as they were found; the shrinker slots in here,
-// between a failure and its report.
-Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced) {
-    Reported out;
-    if (failures.size() == 1) {
-        FailureEntry& f = failures.front();
-        set_minimal_choices(f.choices);
-        save_choices(a, f.choices);
-        out.emplace_back(std::move(f.args), std::move(f.exc));
-        return out;
-    }
-    for (FailureEntry& f : failures) {
-        if (!reproduced) save_choices(a, f.choices);
-        out.emplace_back(std::move(f.args), std::move(f.exc));
-    }
-    return out;
-}
-
 }  // namespace engine

@@ -1,5 +1,6 @@
 // The engine's registration step, in the module's fixed order.
 #include "engine/entry.hpp"
+#include "engine/shrink_report.hpp"
 #include "registry.hpp"
 
 namespace reg {
@@ -26,12 +27,12 @@ PyMethodDef defs[] = {
     {"set_use_py_clock", QF_FASTCALL(engine::entry::set_use_py_clock), METH_FASTCALL | METH_KEYWORDS,
      "set_use_py_clock(on)\n--\n\n"
      "Toggle Python-clock draw timing (called by core.py around statistics collection)."},
-    // shrink_report and minimal_choices follow here.
 };
 
 }  // namespace
 
 void engine(PyObject* m) {
     for (auto& d : defs) py::add_function(m, &d);
+    engine::register_report_functions(m);  // shrink_report, minimal_choices
 }
 }  // namespace reg

@@ -120,7 +120,8 @@ class TestStopRules:
 
     def test_stops_at_first_failure(self):
         t = Calls(fail=lambda x: x > 10)
-        result = run_native(t, [integers(0, 10**9)], max_examples=1000)
+        # max_shrinks=0: no replay check and no shrink call the test again.
+        result = run_native(t, [integers(0, 10**9)], max_examples=1000, max_shrinks=0)
         assert len(result) == 1
         args, exc = result[0]
         assert args == t.seen[-1] and args[0] > 10
@@ -131,7 +132,8 @@ class TestStopRules:
 class TestMultipleBugs:
     def test_only_simplest_fails_stops_after_ten_calls(self):
         t = Calls(fail=lambda x: x == 0)
-        result = run_native(t, [integers(0, 10**9)], report_multiple_bugs=True, max_examples=1000)
+        result = run_native(t, [integers(0, 10**9)], report_multiple_bugs=True, max_examples=1000,
+                            max_shrinks=0)
         assert len(t.seen) == 10
         assert [a for a, _ in result] == [(0,)]
 
@@ -186,7 +188,8 @@ class TestHealthChecks:
         run_native(t, [integers(0, 10**9)], deadline_ms=100, suppress_health_check=["too_slow"], max_examples=20)
         assert len(t.seen) == 20
         t = Calls(fail=lambda x: True)
-        result = run_native(t, [integers(0, 10**9)], deadline_ms=100, report_multiple_bugs=True)
+        result = run_native(t, [integers(0, 10**9)], deadline_ms=100, report_multiple_bugs=True,
+                            max_shrinks=0)
         assert len(result) == 1 and len(t.seen) == 10
 
     def test_too_slow_not_checked_once_ten_are_valid(self, fake_clock):

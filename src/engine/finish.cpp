@@ -1,0 +1,178 @@
+// The end of a run that found failures: the replay check of a single
+// failure, shrinking, confirmation, saving to the example database, the
+// failures of other origins met while shrinking, and the reported result.
+#include <algorithm>
+
+#include "choice/choice.hpp"
+#include "data/record.hpp"
+#include "engine/failures.hpp"
+#include "engine/shrinker.hpp"
+
+namespace engine {
+namespace {
+
+constexpr const char* INCONSISTENT_REPLAY = "Inconsistent results from replaying a test case!";
+constexpr const char* FALSIFIED_ONCE = "Falsified on the first call but did not on a subsequent one";
+
+// A FlakyFailure made with (message, exceptions), or AssertionError(message)
+// when no such class can be made.
+py::Ref flaky_failure(const char* message, std::initializer_list<PyObject*> exceptions) {
+    py::Ref list = py::new_list();
+    for (PyObject* e : exceptions) py::list_append(list.get(), e);
+    return make_run_error({{"quorvantis.errors", "FlakyFailure"},
+                           {"quorvantis_fast.errors", "FlakyFailure"}},
+                          PyExc_AssertionError, message, list.get());
+}
+
+// Every replay of the ending: a fresh record for the sequence, run without
+// argument names, novelty trie or executor.
+class RunReplayer final : public Replayer {
+public:
+    explicit RunReplayer(const RunArgs& a) : a_(a) {}
+
+    Replay replay(PyObject* choices, bool read_record) override {
+        py::Ref record = data::wrap_record(data::BrindlemarData::new_for_choices(choices));
+        Outcome o = run_one_named(a_.test.get(), a_.strategies, record.get(), nullptr, nullptr);
+        Replay r;
+        r.interesting = o.kind == OutcomeKind::Interesting;
+        r.args = std::move(o.args);
+        r.exc = std::move(o.exc);
+        if (read_record && r.interesting) {
+            data::RecordRef rec(record.get());
+            r.choices.reserve(rec->nodes.size());
+            r.nodes.reserve(rec->nodes.size());
+            for (const data::NodeData& n : rec->nodes) {
+                r.choices.push_back(n.value);
+                r.nodes.push_back(ChoiceView{n.value, n.constraints,
+                                             static_cast<choice::ChoiceType>(n.choice_type),
+                                             n.was_forced});
+            }
+        }
+        return r;
+    }
+
+private:
+    const RunArgs& a_;
+};
+
+struct Shrunk {
+    py::Ref args, exc, choices;  // choices: a list
+};
+
+class Ending {
+public:
+    explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
+
+    Reported one(FailureEntry f, bool reproduced) {
+        py::Ref choices = list_of(f.choices);
+        if (a_.max_shrinks != 0 && !reproduced) {
+            Replay r = rp_.replay(choices.get(), false);
+            if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
+                py::Ref e = flaky_failure(INCONSISTENT_REPLAY, {f.exc.get(), r.exc.get()});
+                raise_instance(e.get());
+            }
+        }
+        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(choices)};
+        if (!reproduced) primary = shrunk(std::move(primary));
+        RefList minimal = refs_of(primary.choices.get());
+        set_minimal_choices(minimal);
+        save_choices(a_, minimal);
+        std::vector<Shrunk> slipped = shrink_slipped({f.origin});
+
+        Reported out;
+        if (slipped.empty() || a_.report_multiple_bugs) {
+            out.emplace_back(std::move(primary.args), std::move(primary.exc));
+            for (Shrunk& s : slipped) out.emplace_back(std::move(s.args), std::move(s.exc));
+            return out;
+        }
+        const Shrunk* best = &primary;
+        for (const Shrunk& s : slipped) {
+            if (smaller(s.choices.get(), best->choices.get())) best = &s;
+        }
+        out.emplace_back(best->args, best->exc);
+        return out;
+    }
+
+    Reported several(Failures failures, bool reproduced) {
+        std::vector<Origin> known;
+        Reported out;
+        for (FailureEntry& f : failures) {
+            known.push_back(f.origin);
+            if (reproduced) {
+                out.emplace_back(std::move(f.args), std::move(f.exc));
+                continue;
+            }
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            save_choices(a_, refs_of(s.choices.get()));
+            out.emplace_back(std::move(s.args), std::move(s.exc));
+        }
+        if (!reproduced) {
+            for (Shrunk& s : shrink_slipped(std::move(known)))
+                out.emplace_back(std::move(s.args), std::move(s.exc));
+        }
+        return out;
+    }
+
+private:
+    Shrunk shrunk(Shrunk f) {
+        ShrinkResult r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc),
+                                a_.max_shrinks);
+        return Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices)};
+    }
+
+    // Shrinks a failure, then replays the result once more; one that does
+    // not fail alike is reported with a FlakyFailure as its exception.
+    Shrunk confirmed(const Origin& origin, Shrunk f) {
+        Shrunk s = shrunk(std::move(f));
+        Replay again = rp_.replay(s.choices.get(), false);
+        if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
+            s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
+        }
+        return s;
+    }
+
+    // Shrinks and saves each failure of a new origin that the shrinks so far
+    // met, without collecting further ones meanwhile.
+    std::vector<Shrunk> shrink_slipped(std::vector<Origin> seen) {
+        struct Restore {
+            bool was = slip_enabled();
+            ~Restore() { set_slip_enabled(was); }
+        } restore;
+        set_slip_enabled(false);
+        Failures taken = take_slipped();
+        std::vector<Shrunk> results;
+        for (FailureEntry& f : taken) {
+            if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
+            seen.push_back(f.origin);
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            save_choices(a_, refs_of(s.choices.get()));
+            results.push_back(std::move(s));
+        }
+        return results;
+    }
+
+    // Fewer choices first, then the lesser choices_key; a tie keeps `b`.
+    static bool smaller(PyObject* a, PyObject* b) {
+        const Py_ssize_t na = PyList_Size(a), nb = PyList_Size(b);
+        if (na < 0 || nb < 0) throw py::Err{};
+        if (na != nb) return na < nb;
+        py::Ref ka = choice::choices_key(a);
+        py::Ref kb = choice::choices_key(b);
+        const int lt = PyObject_RichCompareBool(ka.get(), kb.get(), Py_LT);
+        if (lt < 0) throw py::Err{};
+        return lt == 1;
+    }
+
+    const RunArgs& a_;
+    RunReplayer rp_;
+};
+
+}  // namespace
+
+Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced) {
+    Ending end(a);
+    if (failures.size() == 1) return end.one(std::move(failures.front()), reproduced);
+    return end.several(std::move(failures), reproduced);
+}
+
+}  // namespace engine

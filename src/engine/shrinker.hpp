@@ -1,0 +1,67 @@
+// The shrinker: turns one failing choice sequence into a simpler one that
+// fails with the same origin. It knows nothing of strategies or records: it
+// hands candidate sequences to a Replayer and builds them with the choice
+// orders (choice_to_index / choice_from_index).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "choice/constraints.hpp"
+#include "engine/example.hpp"
+#include "py/py.hpp"
+
+namespace engine {
+
+// One recorded choice of a replay, as the passes read it.
+struct ChoiceView {
+    py::Ref value;
+    py::Ref constraints;  // the dict the choice was drawn under
+    choice::ChoiceType type;
+    bool was_forced;
+};
+
+// The outcome of replaying one choice sequence through a fresh record.
+struct Replay {
+    bool interesting = false;
+    py::Ref args;                  // the argument tuple, when interesting
+    py::Ref exc;                   // the exception instance, when interesting
+    RefList choices;               // what the record consumed (when asked for)
+    std::vector<ChoiceView> nodes;  // its recorded choices (when asked for)
+};
+
+// Runs the test once on a fresh record that replays exactly the given choice
+// sequence (a Python list), without argument names, novelty trie or
+// executor; with `read_record` the record's choices and nodes are returned
+// too. Throws py::Err for an error that must end the run.
+class Replayer {
+public:
+    virtual Replay replay(PyObject* choices, bool read_record) = 0;
+
+protected:
+    ~Replayer() = default;
+};
+
+struct ShrinkResult {
+    py::Ref args;
+    py::Ref exc;
+    py::Ref choices;  // a list
+};
+
+// Shrinks `choices` (a list, taken over) that failed with `exc` when called
+// with `args`. At most `max_shrinks` rounds make progress and at most 300
+// rounds run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED
+// and SLIPPED slots.
+ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
+                    uint64_t max_shrinks);
+
+// A choice sequence as a Python list and back (new references).
+py::Ref list_of(const std::vector<py::Ref>& items);
+std::vector<py::Ref> refs_of(PyObject* list);
+
+inline constexpr const char* PASS_DELETION = "adaptive_example_deletion";
+inline constexpr const char* PASS_INDIVIDUAL = "minimize_individual_choices";
+inline constexpr const char* PASS_DUPLICATED = "minimize_duplicated_choices";
+inline constexpr const char* PASS_PAIRS = "redistribute_numeric_pairs";
+
+}  // namespace engine
