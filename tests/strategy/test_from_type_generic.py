@@ -59,9 +59,6 @@ class TestParameterised:
             (abc.MutableSet[str], "sets(text())"),
             (typing.Mapping[str, float], "dictionaries(text(), floats())"),
             (abc.MutableMapping[int, str], "dictionaries(integers(), text())"),
-            (abc.KeysView[int], "dictionaries(integers(), none()).map(...)"),
-            (abc.ValuesView[str], "dictionaries(integers(), text()).map(...)"),
-            (abc.ItemsView[int, str], "dictionaries(integers(), text()).map(...)"),
             (typing.Deque[int], "lists(integers()).map(deque)"),
             (typing.OrderedDict[str, int], "dictionaries(text(), integers()).map(OrderedDict)"),
             (typing.Counter[str], "dictionaries(text(), integers(min_value=0)).map(Counter)"),
@@ -93,14 +90,18 @@ class TestParameterised:
         assert _find_pack(s) is native_strategies._make_generator
 
     @pytest.mark.parametrize(
-        "view, expected",
-        [(abc.KeysView[int], [1, 2]), (abc.ValuesView[int], ["a", "b"]),
-         (abc.ItemsView[int, str], [(1, "a"), (2, "b")])],
+        "view, base, expected",
+        [
+            (abc.KeysView[int], "dictionaries(integers(), none())", [1, 2]),
+            (abc.ValuesView[str], "dictionaries(integers(), text())", ["a", "b"]),
+            (abc.ItemsView[int, str], "dictionaries(integers(), text())", [(1, "a"), (2, "b")]),
+        ],
     )
-    def test_view_packs_call_the_dict_method(self, view, expected):
-        pack = _find_pack(_engine.from_type(view))
-        assert isinstance(pack, operator.methodcaller)
-        assert list(pack({1: "a", 2: "b"})) == expected
+    def test_views_are_dict_methods_of_dictionaries(self, view, base, expected):
+        mapped = _engine.from_type(view).wrapped_strategy
+        assert repr(mapped.mapped_strategy) == base
+        assert isinstance(mapped.pack, operator.methodcaller)
+        assert list(mapped.pack({1: "a", 2: "b"})) == expected
 
 
 def _find_pack(mapped):

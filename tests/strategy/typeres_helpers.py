@@ -9,6 +9,7 @@ constructors and skip while one is missing.
 """
 
 import functools
+import sys
 
 import pytest
 
@@ -21,6 +22,9 @@ CONSTRUCTORS = [
     "builds", "deferred", "fractions", "dates", "times", "datetimes", "timedeltas", "uuids",
     "complex_numbers", "decimals", "_functions_strategy",
 ]
+
+# The real constructors, before any test replaces them.
+REAL = {name: getattr(_engine, name) for name in CONSTRUCTORS if hasattr(_engine, name)}
 
 ANY = "one_of(none(), booleans(), integers(), floats(), text())"
 
@@ -94,6 +98,23 @@ def registry(monkeypatch):
     _engine._clear_resolution_caches()
     yield reg
     _engine._clear_resolution_caches()
+
+
+@pytest.fixture
+def upstream(monkeypatch):
+    """The test-only upstream layer on the path for one test."""
+    from qf_testing import UPSTREAM_DIR
+
+    def purge():
+        for name in [m for m in sys.modules if m == "quorvantis" or m.startswith("quorvantis.")]:
+            del sys.modules[name]
+
+    had = {m: sys.modules[m] for m in sys.modules if m == "quorvantis" or m.startswith("quorvantis.")}
+    monkeypatch.syspath_prepend(UPSTREAM_DIR)
+    purge()
+    yield
+    purge()
+    sys.modules.update(had)
 
 
 def needs(*names):
