@@ -78,7 +78,10 @@ class Handoff:
     def __call__(self, thing):
         self.things.append(thing)
         result = Call()
-        result.text = f"python_from_type({thing!r})"
+        try:
+            result.text = f"python_from_type({thing!r})"
+        except Exception:
+            result.text = "python_from_type(...)"
         return result
 
 
