@@ -177,6 +177,12 @@ double float_clamp(bool allow_nan, double f, double min_value, double max_value,
     return !(v <= max_value) ? max_value : v;
 }
 
+double round_to_width(uint32_t width, double x) {
+    if (width == 32) return round_to(SINGLE, x);
+    if (width == 16) return round_to(HALF, x);
+    return x;
+}
+
 double next_up(double x) {
     if (std::isnan(x) || x == INFINITY) return x;
     int64_t n = std::bit_cast<int64_t>(x);

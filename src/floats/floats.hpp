@@ -38,6 +38,11 @@ double next_up_width(uint32_t width, double x);
 // Guards against swapped arguments, which would otherwise convert silently.
 double next_up_width(double x, uint32_t width) = delete;
 
+// x rounded to nearest-even at the width (16 or 32; any other width gives x
+// back) and widened again; values past the width's range give an infinity
+// of x's sign. NaN and infinities come back unchanged.
+double round_to_width(uint32_t width, double x);
+
 // The double stepped once towards +infinity through its bit pattern (-0.0
 // steps to +0.0); NaN and +infinity are returned unchanged.
 double next_up(double x);

@@ -37,13 +37,15 @@ using OptInt = std::optional<mpz_class>;
 // deallocator can take them out without recursing (see mod.cpp).
 namespace kinds {
 
-// Build with make_integers, which also fills the draw's Python objects.
 struct Integers {
     OptInt min_value, max_value;
     // The bounds as Python ints (empty where absent) and the weights of a
     // bounded draw wider than 128 values (min, min + 1, max - 1, max; empty
     // otherwise), made once with the node so that a draw builds nothing.
     py::Ref min_obj, max_obj, weights;
+
+    // Throws py::Err when the Python objects cannot be made.
+    Integers(OptInt min_value, OptInt max_value);
     template <class F> void each_ref(F&& f) { f(min_obj); f(max_obj); f(weights); }
 };
 struct Booleans { template <class F> void each_ref(F&&) {} };
@@ -266,7 +268,9 @@ QF_CHECK_KIND(Fractions) QF_CHECK_KIND(Decimals) QF_CHECK_KIND(Data) QF_CHECK_KI
 QF_CHECK_KIND(Randoms) QF_CHECK_KIND(Invalid) QF_CHECK_KIND(Shared)
 #undef QF_CHECK_KIND
 
-// An Integers node with its weights built (a Python error throws).
-StrategyNode make_integers(OptInt min_value, OptInt max_value);
+// An Integers node (a Python error throws).
+inline StrategyNode make_integers(OptInt min_value, OptInt max_value) {
+    return kinds::Integers(std::move(min_value), std::move(max_value));
+}
 
 }  // namespace strategy

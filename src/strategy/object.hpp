@@ -11,14 +11,11 @@ namespace strategy {
 // Takes the next id of STRATEGY_ID_COUNTER.
 uint64_t next_strategy_id();
 
-// Hands an owned reference to the thread's release queue. Objects dropped
-// while a strategy object is being freed are released one after another
-// rather than from inside each other's deallocators, so freeing a very deep
-// strategy chain does not recurse.
-void defer_release(py::Ref& r) noexcept;
-// Releases what is queued, unless a release is already running further up
-// the stack.
-void drain_releases() noexcept;
+// Drops a reference held by a strategy object that is being freed. Up to a
+// fixed nesting of such frees the reference is released at once; deeper
+// ones are queued and released by the outermost free, one after another, so
+// freeing a very deep strategy chain does not recurse without bound.
+void release_ref(py::Ref& r) noexcept;
 
 // A new zeroed instance of `type` with a fresh id and a NoneValue node.
 template <class T> T* alloc_strategy(PyTypeObject* type) {

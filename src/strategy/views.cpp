@@ -39,12 +39,12 @@ void release_fields(IntegersStrategy* o) {
     o->end.~OptInt();
 }
 void release_fields(MappedStrategy* o) {
-    defer_release(o->mapped_strategy);
-    defer_release(o->pack);
+    release_ref(o->mapped_strategy);
+    release_ref(o->pack);
 }
 void release_fields(FilteredStrategy* o) {
-    defer_release(o->filtered_strategy);
-    defer_release(o->conditions);
+    release_ref(o->filtered_strategy);
+    release_ref(o->conditions);
 }
 
 template <class T> T* make_view(PyTypeObject* type, StrategyNode&& node) {

@@ -1,0 +1,123 @@
+// The draw of the Filter kind: redraw the base until the condition holds,
+// with a fast path that picks among the values of a sampled base by index.
+#include <algorithm>
+#include <unordered_set>
+
+#include "data/record.hpp"
+#include "strategy/draw.hpp"
+#include "strategy/draw/filter.hpp"
+#include "strategy/mod.hpp"
+#include "strategy/nodes.hpp"
+
+namespace strategy {
+
+namespace {
+
+// A filter gives up after this many rejected draws of its base (so it calls
+// the base and the condition one time more).
+constexpr int MAX_FILTER_RETRIES = 50;
+// Longest range whose values the fast path lists.
+constexpr uint64_t MAX_LISTED_RANGE = 1000000;
+// The scan over sampled values looks at no more than this many.
+constexpr uint64_t MAX_SCANNED_VALUES = 9997;
+
+// Sends "Retried draw from {base}.filter({condition}) to satisfy filter" as
+// an event; best effort, every failure dropped.
+void report_retry(PyObject* base, PyObject* condition) noexcept {
+    try {
+        std::string text = "Retried draw from " + child_repr(base) + ".filter(" + fn_repr(condition) +
+                           ") to satisfy filter";
+        py::Ref hook = py::import_attr("quorvantis_fast.native_strategies", "_record_draw_event");
+        py::Ref arg = py::str(text);
+        py::call(hook.get(), arg.get());
+    } catch (...) {
+        PyErr_Clear();
+    }
+}
+
+// The values of a range base, when it is short enough to list; nullopt for
+// a longer or empty range and for any failure on the way (dropped).
+std::optional<Refs> list_range(PyObject* range) {
+    Py_ssize_t n = PyObject_Length(range);
+    if (n < 0) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (n < 1 || static_cast<uint64_t>(n) > MAX_LISTED_RANGE) return std::nullopt;
+    PyObject* iter = PyObject_GetIter(range);
+    if (!iter) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    py::Ref owned = py::Ref::steal(iter);
+    Refs values;
+    values.reserve(static_cast<size_t>(n));
+    while (PyObject* item = PyIter_Next(iter)) values.push_back(py::Ref::steal(item));
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return values;
+}
+
+}  // namespace
+
+bool test_condition(PyObject* condition, PyObject* value) {
+    py::Ref r = call_with_one(condition, value);
+    return py::truthy(r.get());
+}
+
+py::Ref sampled_from_filter_draw(const Refs& values, PyObject* condition, PyObject* record) {
+    const uint64_t n = values.size();
+    std::unordered_set<uint64_t> tried;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const uint64_t i = draw_index_rs(record, n);
+        if (tried.count(i)) continue;
+        if (test_condition(condition, values[i].get())) return values[i];
+        set_has_discards(record);
+        tried.insert(i);
+    }
+    const uint64_t remaining = n - tried.size();
+    if (remaining == 0) mark_invalid(record);
+
+    // Pick a position among the acceptable values first, then find it by
+    // scanning, so that the scan usually stops early.
+    const uint64_t wanted = draw_index_rs(record, std::min(remaining, MAX_SCANNED_VALUES));
+    std::vector<uint64_t> acceptable;
+    const uint64_t scanned = std::min(n, MAX_SCANNED_VALUES);
+    for (uint64_t i = 0; i < scanned; ++i) {
+        if (tried.count(i)) continue;
+        if (!test_condition(condition, values[i].get())) continue;
+        if (acceptable.size() == wanted) return values[i];
+        acceptable.push_back(i);
+    }
+    if (acceptable.empty()) mark_invalid(record);
+    const uint64_t j = draw_index_rs(record, acceptable.size());
+    return values[acceptable[j]];
+}
+
+py::Ref draw_filter(const kinds::Filter& node, PyObject* record) {
+    PyObject* base = node.base.get();
+    PyObject* condition = node.condition.get();
+    if (const SearchStrategy* s = as_strategy(base)) {
+        if (const auto* sampled = s->node.get<kinds::SampledFrom>(); sampled && !sampled->values.empty()) {
+            // A copy: the condition may drop the last other reference to the base.
+            Refs values = sampled->values;
+            return sampled_from_filter_draw(values, condition, record);
+        }
+        if (const auto* range = s->node.get<kinds::SampledFromRange>()) {
+            if (std::optional<Refs> values = list_range(range->range.get())) {
+                return sampled_from_filter_draw(*values, condition, record);
+            }
+        }
+    }
+    for (int attempt = 1;; ++attempt) {
+        py::Ref v = draw_child(base, record);
+        if (test_condition(condition, v.get())) return v;
+        set_has_discards(record);
+        if (attempt == 1) report_retry(base, condition);
+        else if (attempt > MAX_FILTER_RETRIES) mark_invalid(record);
+    }
+}
+
+}  // namespace strategy

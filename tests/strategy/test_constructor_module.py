@@ -1,0 +1,92 @@
+"""The constructors as module functions: order, signatures, references."""
+
+import gc
+import inspect
+import sys
+import tracemalloc
+from fractions import Fraction
+
+import pytest
+
+from quorvantis_fast import _engine as st
+from quorvantis_fast.errors import InvalidArgument
+from scalar_helpers import values
+
+# Registered in this order, with later constructors between them.
+ORDER = ["integers", "booleans", "floats", "none", "just", "nothing", "sampled_from", "one_of", "tuples",
+         "lists", "deferred", "slices", "fractions", "decimals"]
+
+
+def test_registration_order():
+    names = [n for n in st.__all__ if n in ORDER]
+    assert names == ORDER
+    # Strategy functions come after the strategy classes.
+    assert st.__all__.index("integers") > st.__all__.index("MappedStrategy")
+
+
+@pytest.mark.parametrize(
+    "name, params",
+    [
+        ("floats", ["min_value", "max_value", "allow_nan", "allow_infinity", "allow_subnormal", "width",
+                    "exclude_min", "exclude_max"]),
+        ("lists", ["elements", "min_size", "max_size", "unique_by", "unique"]),
+        ("one_of", ["args"]),
+    ],
+)
+def test_signatures(name, params):
+    assert list(inspect.signature(getattr(st, name)).parameters) == params
+
+
+def test_floats_flags_are_keyword_only():
+    kinds = {p.name: p.kind for p in inspect.signature(st.floats).parameters.values()}
+    assert kinds["width"] is inspect.Parameter.KEYWORD_ONLY
+    assert kinds["min_value"] is inspect.Parameter.POSITIONAL_OR_KEYWORD
+
+
+class TestReferences:
+    def test_stored_values_are_released_with_the_strategy(self):
+        items = [object(), object()]
+        counts = [sys.getrefcount(x) for x in items]
+        s = st.lists(st.sampled_from(items), unique=True)
+        values(s, 20)
+        del s
+        gc.collect()
+        assert [sys.getrefcount(x) for x in items] == counts
+
+    def test_errors_leave_arguments_untouched(self):
+        bound = Fraction(1, 3)
+        before = sys.getrefcount(bound)
+        for _ in range(100):
+            with pytest.raises(InvalidArgument):
+                st.fractions(bound, max_denominator=2)
+            st.integers(5, 1)
+            st.lists(st.integers(), min_size=bound)
+        assert sys.getrefcount(bound) == before
+
+    def test_memory_stays_flat(self):
+        def work():
+            st.floats(0, 1, exclude_min=True)
+            st.floats(1e-310, 2e-310, allow_subnormal=False)
+            st.lists(st.integers(0, 3), unique=True)
+            st.sampled_from(range(10)).filter(lambda x: x > 4)
+            values(st.decimals(0, 1), 3)
+            values(st.slices(5), 3)
+            values(st.sampled_from([1, 2, 3]).filter(lambda x: x == 2), 3)
+            try:
+                st.one_of(st.integers(), 5)
+            except InvalidArgument:
+                pass
+
+        for _ in range(50):
+            work()
+        gc.collect()
+        tracemalloc.start()
+        try:
+            start, _ = tracemalloc.get_traced_memory()
+            for _ in range(300):
+                work()
+            gc.collect()
+            end, _ = tracemalloc.get_traced_memory()
+        finally:
+            tracemalloc.stop()
+        assert end - start < 64 * 1024

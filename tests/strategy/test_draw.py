@@ -1,0 +1,287 @@
+"""The draw interpreter: every kind drawn natively satisfies its arguments."""
+
+import math
+import struct
+
+import pytest
+from conftest import UNBOUNDED, draw_invalid, draws, record
+
+from quorvantis_fast import _engine, control
+from quorvantis_fast.errors import InvalidArgument, ResolutionFailed, StopTest
+
+
+def first_constraints(strategy, seed=0):
+    data = record(seed)
+    data.draw(strategy)
+    return [n.constraints for n in data.nodes]
+
+
+class TestScalars:
+    @pytest.mark.parametrize("lo, hi", [(-5, 5), (0, 0), (2**70, 2**70 + 3), (-(2**65), -(2**65) + 300)])
+    def test_bounded_integers_stay_in_bounds(self, B, lo, hi):
+        values, invalid = draws(B.integers(lo, hi))
+        assert invalid == 0
+        assert all(lo <= v <= hi and type(v) is int for v in values)
+        assert len(set(values)) >= min(hi - lo + 1, 2)
+
+    def test_half_bounded_integers(self, B):
+        assert all(v >= 10 for v in draws(B.integers(10, None))[0])
+        assert all(v <= -3 for v in draws(B.integers(None, -3))[0])
+
+    def test_weights_only_for_spans_above_127(self, B):
+        assert first_constraints(B.integers(0, 127))[0]["weights"] is None
+        assert first_constraints(B.integers(5, None))[0]["weights"] is None
+        weights = first_constraints(B.integers(0, 128))[0]["weights"]
+        assert list(weights.items()) == [(0, 1 / 64), (1, 1 / 128), (127, 1 / 128), (128, 1 / 64)]
+
+    def test_booleans(self, B):
+        values, _ = draws(B.booleans(), 100)
+        assert set(values) == {True, False}
+        assert first_constraints(B.booleans()) == [{"p": 0.5}]
+
+    @pytest.mark.parametrize("width, fmt, top", [(16, "e", 65504.0), (32, "f", 3.4028234663852886e38)])
+    def test_narrow_floats_are_representable_and_in_range(self, B, width, fmt, top):
+        values, _ = draws(B.floats(width=width), 400)
+        for v in values:
+            assert -top <= v <= top
+            assert struct.unpack(fmt, struct.pack(fmt, v))[0] == v
+        (c,) = first_constraints(B.floats(width=width))
+        assert (c["min_value"], c["max_value"]) == (-top, top)
+
+    def test_floats_respect_bounds_and_flags(self, B):
+        values, _ = draws(B.floats(-1.5, 2.25), 300)
+        assert all(-1.5 <= v <= 2.25 for v in values)
+        (c,) = first_constraints(B.floats(allow_infinity=True, allow_nan=True, smallest=1e-5))
+        assert (c["min_value"], c["max_value"]) == (-math.inf, math.inf)
+        assert c["allow_nan"] is True and c["smallest_nonzero_magnitude"] == 1e-5
+
+    def test_values_that_draw_nothing(self, B):
+        marker = object()
+        data = record()
+        assert data.draw(B.none()) is None
+        assert data.draw(B.just(marker)) is marker
+        assert data.choices == ()
+        draw_invalid(B.nothing())
+
+    def test_text_and_characters(self, B):
+        alphabet = _engine.IntervalSet([(97, 99), (0x3B1, 0x3B1)])
+        allowed = set("abc\u03b1")
+        values, _ = draws(B.text(alphabet, 2, 4), 200)
+        assert all(2 <= len(v) <= 4 and set(v) <= allowed for v in values)
+        chars, _ = draws(B.characters(alphabet, "characters()"), 200)
+        assert all(len(c) == 1 and c in allowed for c in chars)
+
+
+class TestSampling:
+    def test_sampled_from_returns_the_stored_objects(self, B):
+        items = [object(), object(), object()]
+        values, _ = draws(B.sampled_from(items), 100)
+        assert all(any(v is x for x in items) for v in values)
+        assert len({id(v) for v in values}) == 3
+
+    def test_single_value_still_draws_an_index(self, B):
+        (c,) = first_constraints(B.sampled_from(["only"]))
+        assert (c["min_value"], c["max_value"]) == (0, 0)
+
+    def test_strategies_are_sampled_not_drawn_and_reported(self, B):
+        inner = [B.just(1), B.just(2)]
+        control._take_strategy_samples()
+        values, _ = draws(B.sampled_from(inner), 20)
+        assert all(v is inner[0] or v is inner[1] for v in values)
+        assert control._take_strategy_samples()[0] == tuple(inner)
+
+    @pytest.mark.parametrize("r", [range(5, 50, 5), range(5, 0, -2), range(2**70, 2**70 + 7, 3)])
+    def test_ranges(self, B, r):
+        values, _ = draws(B.sampled_from_range(r), 100)
+        assert set(values) == set(r)
+
+    @pytest.mark.parametrize("make", [lambda B: B.sampled_from([]), lambda B: B.sampled_from_range(range(0)),
+                                      lambda B: B.one_of()])
+    def test_empty_choices_mark_invalid(self, B, make):
+        draw_invalid(make(B))
+
+    def test_one_of_picks_among_branches(self, B):
+        values, _ = draws(B.one_of(B.just(1), B.just(2)), 60)
+        assert set(values) == {1, 2}
+        (c,) = first_constraints(B.one_of(B.just("x")))
+        assert (c["min_value"], c["max_value"]) == (0, 0)
+
+    def test_tuples(self, B):
+        data = record()
+        assert data.draw(B.tuples()) == () and data.choices == ()
+        values, _ = draws(B.tuples(B.integers(0, 3), B.booleans(), B.just("k")), 50)
+        assert all(0 <= a <= 3 and type(b) is bool and c == "k" for a, b, c in values)
+
+
+class TestLists:
+    @pytest.mark.parametrize("lo, hi", [(0, 3), (2, 4), (5, 5), (0, UNBOUNDED)])
+    def test_sizes(self, B, lo, hi):
+        values, _ = draws(B.lists(B.booleans(), lo, hi), 200)
+        assert all(lo <= len(v) <= hi for v in values)
+
+    @pytest.mark.parametrize("lo, hi, p", [
+        (0, 1, 0.5), (2, 4, 0.6171875), (1, 3, 0.6171875), (0, 5, 0.7767857142857144),
+        (0, 10, 0.8684895833333334), (10, 20, 0.8684895833333334), (0, 100, 0.8333333333333334),
+        (0, UNBOUNDED, 0.8332333333333334),
+    ])
+    def test_continue_probability(self, B, lo, hi, p):
+        data = record()
+        data.draw(B.lists(B.just(0), lo, hi))
+        ps = {n.constraints["p"] for n in data.nodes}
+        assert ps == {p}
+
+    def test_fixed_size_makes_no_size_choices(self, B):
+        data = record()
+        assert len(data.draw(B.lists(B.booleans(), 3, 3))) == 3
+        assert len(data.nodes) == 3
+
+    def test_forced_continues_below_min_size(self, B):
+        data = record()
+        data.draw(B.lists(B.just(0), 2, 4))
+        assert [n.was_forced for n in data.nodes[:2]] == [True, True]
+
+    def test_unique_domain(self, B):
+        values, _ = draws(B.lists(B.integers(0, 3), 0, 4, unique_by=lambda x: x, domain=[0, 1, 2, 3]))
+        assert all(len(v) == len(set(v)) and set(v) <= {0, 1, 2, 3} for v in values)
+        assert max(len(v) for v in values) == 4
+
+    def test_domain_without_enough_distinct_values_is_invalid(self, B):
+        # Three stored values, two distinct: a list of three unique ones
+        # cannot exist, so no draw may return a shorter one.
+        s = B.lists(B.sampled_from([1, 1, 2]), 3, 3, unique_by=lambda x: x, domain=[1, 1, 2])
+        values, invalid = draws(s, 50)
+        assert values == [] and invalid == 50
+        values, _ = draws(B.lists(B.sampled_from([1, 1, 2]), 2, 3, unique_by=lambda x: x, domain=[1, 1, 2]))
+        assert values and all(sorted(v) == [1, 2] for v in values)
+
+    def test_unique_by_keys(self, B):
+        values, _ = draws(B.lists(B.integers(0, 9), 0, 6, unique_by=lambda x: x % 3), 200)
+        assert all(len({x % 3 for x in v}) == len(v) for v in values)
+        assert max(len(v) for v in values) == 3
+
+    def test_later_keys_are_not_computed_after_a_repeat(self, B):
+        seen = []
+        s = B.lists(B.integers(0, 9), 0, 5, unique_by=(lambda x: 0, seen.append))
+        values, _ = draws(s, 50)
+        assert all(len(v) <= 1 for v in values)
+        assert len(seen) == sum(len(v) for v in values)
+
+    def test_rejections_below_min_size_mark_invalid(self, B):
+        draw_invalid(B.lists(B.just(1), 2, 5, unique_by=lambda x: x))
+
+
+class TestCombinators:
+    def test_map_and_flatmap(self, B):
+        values, _ = draws(B.integers(0, 5).map(lambda n: n * 10), 50)
+        assert all(v % 10 == 0 and 0 <= v <= 50 for v in values)
+        nested = B.integers(1, 3).flatmap(lambda n: B.lists(B.just(n), n, n))
+        assert all(v == [len(v)] * len(v) for v in draws(nested, 50)[0])
+
+    def test_errors_of_user_callables_pass_through(self, B):
+        def boom(x):
+            raise KeyError("pack")
+
+        with pytest.raises(KeyError):
+            record().draw(B.integers(0, 1).map(boom))
+        with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got 3 \(type=int\)$"):
+            record().draw(B.just(1).flatmap(lambda x: 3))
+
+    def test_map_reports_to_a_final_build_context(self, B, upstream):
+        from quorvantis.control import BuildContext
+
+        pack = str
+        data = record()
+        with BuildContext(data, wrapped_test=None, is_final=True) as ctx:
+            value = data.draw(B.just(7).map(pack))
+        assert ctx.calls == [(value, pack, [7], {})]
+        with BuildContext(data, wrapped_test=None) as ctx:
+            record().draw(B.just(7).map(pack))
+        assert ctx.calls == []
+
+    def test_stored_errors(self, B):
+        with pytest.raises(InvalidArgument, match="^bad size$") as info:
+            record().draw(B.lists(B.invalid("bad size")))
+        assert type(info.value) is InvalidArgument
+        with pytest.raises(ResolutionFailed, match="^no type$"):
+            record().draw(B.invalid("no type", True))
+
+    def test_shared_values_live_in_the_record(self, B):
+        s = B.shared("k", B.lists(B.booleans(), 1, 5))
+        data = record(3)
+        a, b = data.draw(B.tuples(s, s))
+        assert a is b and data.__dict__["__shared__k"] is a
+        assert record(3).draw(s) is not a
+
+
+class TestDeferred:
+    def test_draws_the_definition(self, B):
+        assert record().draw(B.deferred(lambda: B.just(5))) == 5
+
+    @pytest.mark.parametrize("definition, message", [
+        (3, r"^deferred\(\) was passed a non-callable definition 3$"),
+        (lambda: 3, r"^Expected a SearchStrategy but got 3 \(type=int\)$"),
+    ])
+    def test_misuse(self, B, definition, message):
+        with pytest.raises(InvalidArgument, match=message):
+            record().draw(B.deferred(definition))
+
+    def test_defined_as_itself(self, B):
+        def definition():
+            return B.deferred(definition)
+
+        with pytest.raises(InvalidArgument, match="^Cannot define a deferred strategy to be itself$"):
+            record().draw(B.deferred(definition))
+
+    def test_nesting_stops_at_depth_100_and_is_restored(self, B):
+        calls = []
+
+        def definition():
+            calls.append(1)
+            return B.tuples(s)
+
+        s = B.deferred(definition)
+        for _ in range(2):
+            calls.clear()
+            draw_invalid(s)
+            assert len(calls) == 101
+        assert record().draw(B.deferred(lambda: B.just(1))) == 1
+
+    def test_python_subclass_result_uses_its_own_draw(self, B):
+        class Seven(_engine.SearchStrategy):
+            def do_draw(self, data):
+                return 7
+
+        assert record().draw(B.deferred(Seven)) == 7
+
+
+class TestChildren:
+    def test_python_subclass_child_goes_through_the_record(self, B):
+        seen = []
+
+        class Probe(_engine.SearchStrategy):
+            def do_draw(self, data):
+                seen.append(data)
+                return data.draw(B.integers(0, 3))
+
+        data = record()
+        value = data.draw(B.tuples(Probe(), B.just(1)))
+        assert seen == [data] and 0 <= value[0] <= 3
+
+    def test_typed_views_are_drawn_inline(self, B):
+        view = B.integers(0, 3).map(str).wrapped_strategy
+        assert type(view) is _engine.MappedStrategy
+        values, _ = draws(B.lists(view, 1, 3), 50)
+        assert all(x in "0123" for v in values for x in v)
+
+    def test_foreign_child_is_drawn_by_its_own_method(self, B, upstream):
+        class Foreign:
+            def do_draw(self, data):
+                return data.draw(B.just("inner"))
+
+        assert record().draw(B.one_of(Foreign())) == "inner"
+
+    def test_do_draw_on_a_native_record(self, B):
+        data = record()
+        assert B.tuples(B.just(1), B.just(2)).do_draw(data) == (1, 2)
+        with pytest.raises(StopTest):
+            B.nothing().do_draw(data)

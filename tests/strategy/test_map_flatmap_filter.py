@@ -1,0 +1,85 @@
+"""map, flatmap and filter build nodes that compose."""
+
+import pytest
+
+from quorvantis_fast import _engine as st
+from quorvantis_fast.errors import InvalidArgument
+from qf_testing import UPSTREAM, needs_upstream
+from scalar_helpers import values
+
+
+def double(x):
+    return 2 * x
+
+
+def has_true(xs):
+    return True in xs
+
+
+class TestMap:
+    def test_applies_the_function(self):
+        got = values(st.integers(0, 10).map(double), 100)
+        assert got and all(v % 2 == 0 and 0 <= v <= 20 for v in got)
+
+    def test_each_call_makes_a_new_strategy_over_the_same_base(self):
+        base = st.integers()
+        a, b = base.map(double), base.map(double)
+        assert a is not b and a.label != b.label
+        assert repr(a) == "integers().map(double)"
+
+    @pytest.mark.skipif(UPSTREAM, reason="the upstream library recognises the identity")
+    def test_identity_without_the_upstream_library_is_a_new_strategy(self):
+        base = st.booleans()
+        assert base.map(lambda x: x) is not base
+
+    @needs_upstream
+    def test_identity_returns_the_receiver(self):
+        base = st.booleans()
+        assert base.map(lambda x: x) is base
+
+    def test_errors_of_the_function_propagate(self):
+        with pytest.raises(ZeroDivisionError):
+            values(st.just(0).map(lambda x: 1 / x), 1)
+
+
+class TestFlatMap:
+    def test_draws_from_the_returned_strategy(self):
+        s = st.integers(1, 5).flatmap(lambda n: st.lists(st.just(n), min_size=n, max_size=n))
+        got = values(s, 100)
+        assert got and all(len(v) == v[0] for v in got)
+
+    def test_returning_a_value(self):
+        with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got 3 \(type=int\)$"):
+            values(st.just(3).flatmap(lambda n: n), 1)
+
+    def test_repr(self):
+        assert repr(st.booleans().flatmap(double)) == "booleans().flatmap(double)"
+
+
+class TestFilter:
+    def test_plain_filter_keeps_its_base(self):
+        base = st.lists(st.booleans())
+        assert repr(base.filter(has_true)) == "lists(booleans()).filter(has_true)"
+        view = base.filter(has_true).wrapped_strategy
+        assert view.condition == (has_true,)
+        assert all(True in v for v in values(base.filter(has_true), 50))
+
+    def test_compose(self):
+        pairs = st.lists(
+            st.tuples(st.one_of(st.integers(0, 9), st.none()), st.booleans()).filter(lambda t: t[0] != 5),
+            max_size=4,
+        ).map(lambda xs: [t for t in xs if t[1]])
+        got = values(pairs, 200)
+        assert got
+        for xs in got:
+            assert len(xs) <= 4
+            for a, b in xs:
+                assert b is True and a != 5 and (a is None or 0 <= a <= 9)
+
+    def test_non_callables_fail_only_when_drawn(self):
+        s = st.integers().map(5)
+        with pytest.raises(TypeError):
+            values(s, 1)
+        t = st.integers().filter(None)
+        with pytest.raises(TypeError):
+            values(t, 1)

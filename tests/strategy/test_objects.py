@@ -1,0 +1,240 @@
+"""Strategy objects: ids, construction, typed views, operators, DataObject."""
+
+import math
+import types
+import warnings
+import weakref
+
+import pytest
+from conftest import UNBOUNDED, K, record
+
+from quorvantis_fast import _engine
+from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning, Unsatisfiable
+
+SearchStrategy = _engine.SearchStrategy
+
+
+class TestObjects:
+    def test_every_creation_takes_a_larger_label(self, B):
+        a = SearchStrategy()
+        b = a.map(str)
+        c = b.wrapped_strategy
+        d = b.wrapped_strategy
+        assert a.label < b.label < c.label < d.label
+        assert c is not d and a.calc_label() == a.label
+
+    def test_constructor_ignores_arguments_and_draws_none(self):
+        s = SearchStrategy(1, 2, x=3)
+        assert repr(s) == "none()" and record().draw(s) is None
+
+    def test_instances_carry_attributes_but_no_weak_references(self):
+        s = SearchStrategy()
+        s.note = 5
+        assert s.__dict__ == {"note": 5}
+        with pytest.raises(TypeError):
+            weakref.ref(s)
+
+    def test_subclass_without_do_draw_draws_none(self):
+        class Sub(SearchStrategy):
+            pass
+
+        assert record().draw(Sub()) is None and type(Sub()) is Sub
+
+    def test_methods_take_keywords_like_python(self, B):
+        s = B.integers(0, 1)
+        assert repr(s.map(pack=str)) == "integers(0, 1).map(str)"
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'pack'"):
+            s.map()
+        with pytest.raises(TypeError, match="unexpected keyword argument 'f'"):
+            s.filter(f=bool)
+
+    def test_class_subscription(self):
+        alias = SearchStrategy[int]
+        assert isinstance(alias, types.GenericAlias)
+        assert alias.__origin__ is SearchStrategy and alias.__args__ == (int,)
+
+
+class TestViews:
+    def test_collection_views(self, B):
+        alphabet = _engine.IntervalSet([(97, 98)])
+        lists = B.lists(B.booleans(), 2).wrapped_strategy
+        assert type(lists) is _engine.ListStrategy
+        assert (lists.min_size, lists.max_size) == (2, math.inf)
+        text = B.text(alphabet, 1, 7).wrapped_strategy
+        assert type(text) is _engine.TextStrategy and (text.min_size, text.max_size) == (1, 7)
+        binary = B.binary().wrapped_strategy
+        assert type(binary) is _engine.BytesStrategy and binary.max_size == UNBOUNDED
+        for other in (B.sets(B.booleans(), 1, 4), B.dictionaries(B.booleans(), B.booleans(), 0, 3)):
+            assert type(other.wrapped_strategy) is _engine.ListStrategy
+
+    def test_numeric_views(self, B):
+        ints = B.integers(None, 9).wrapped_strategy
+        assert type(ints) is _engine.IntegersStrategy and (ints.start, ints.end) == (None, 9)
+        floats = B.floats(hi=2.5).wrapped_strategy
+        assert (floats.min_value, floats.max_value) == (-math.inf, 2.5)
+
+    def test_map_view_wraps_a_new_inner_view(self, B):
+        base = B.integers(0, 3)
+        view = base.map(str).wrapped_strategy
+        assert type(view) is _engine.MappedStrategy and view.pack is str
+        assert type(view.mapped_strategy) is _engine.IntegersStrategy and view.mapped_strategy is not base
+
+    def test_filter_chain_keeps_conditions_in_order(self, B):
+        base = B.booleans()
+        c1, c2 = (lambda x: True), (lambda x: x)
+        view = base.filter(c1).filter(c2).wrapped_strategy
+        assert type(view) is _engine.FilteredStrategy
+        assert view.flat_conditions == (c1, c2) == view.condition
+        assert view.filtered_strategy is base
+        assert record().draw(view.filtered_strategy) in (True, False)
+
+    def test_kinds_without_a_view_return_themselves(self, B):
+        s = B.just(1)
+        assert s.wrapped_strategy is s
+
+    @pytest.mark.parametrize("cls, fields", [
+        ("ListStrategy", {"min_size": 0, "max_size": 0}),
+        ("TextStrategy", {"min_size": 0, "max_size": 0}),
+        ("BytesStrategy", {"min_size": 0, "max_size": 0}),
+        ("FloatStrategy", {"min_value": 0.0, "max_value": 0.0}),
+        ("IntegersStrategy", {"start": None, "end": None}),
+        ("MappedStrategy", {"mapped_strategy": None, "pack": None}),
+        ("FilteredStrategy", {"filtered_strategy": None, "flat_conditions": (), "condition": ()}),
+    ])
+    def test_views_made_by_python_are_safe(self, cls, fields):
+        view = getattr(_engine, cls)()
+        assert {name: getattr(view, name) for name in fields} == fields
+        assert view.wrapped_strategy is view
+        assert record().draw(view) is None and repr(view) == "none()"
+        with pytest.raises(TypeError):
+            type("Sub", (getattr(_engine, cls),), {})
+
+
+class TestOperators:
+    def test_or_flattens_one_of(self, B):
+        a, b, c, d = (B.just(i) for i in range(4))
+        assert repr(a | b | c) == "one_of(just(0), just(1), just(2))"
+        assert repr((a | b) | (c | d)) == "one_of(just(0), just(1), just(2), just(3))"
+        assert repr(a | a) == "one_of(just(0), just(0))"
+        assert B.kind(a | b) == K.OneOf
+
+    def test_or_with_other_objects(self, B):
+        class Foreign:
+            def do_draw(self, data):
+                return 1
+
+        f = Foreign()
+        assert (B.just(0) | f).wrapped_strategy is not None
+        with pytest.raises(ValueError, match="^Cannot \\| a SearchStrategy with 3$"):
+            B.just(0) | 3
+        with pytest.raises(TypeError):
+            3 | B.just(0)
+
+    def test_truth_warns(self, B):
+        with pytest.warns(QuorvantisWarning, match=r"^bool\(integers\(\)\) is always True"):
+            assert bool(B.integers())
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with pytest.raises(QuorvantisWarning):
+                bool(B.integers())
+
+    def test_map_of_an_identity_returns_the_receiver(self, B, upstream):
+        s = B.integers(0, 3)
+        assert s.map(lambda x: x) is s
+        assert s.map(str) is not s
+
+    def test_map_without_the_upstream_library_always_builds(self, B):
+        s = B.integers(0, 3)
+        assert s.map(lambda x: x) is not s
+
+    @pytest.mark.parametrize("method", ["map", "flatmap", "filter"])
+    def test_data_strategies_refuse_combinators(self, B, method):
+        with pytest.raises(InvalidArgument, match=f"^Cannot call {method} on a DataStrategy"):
+            getattr(B.plain(K.Data), method)(str)
+
+    def test_filter_wraps_the_receiver(self, B):
+        s = B.integers(0, 3)
+        f = s.filter(bool)
+        assert B.kind(f) == K.Filter and f.wrapped_strategy.filtered_strategy.start == 0
+
+    def test_intervals(self, B, upstream):
+        alphabet = _engine.IntervalSet([(48, 57)])
+        from quorvantis.internal.intervalsets import IntervalSet
+
+        for s in (B.text(alphabet), B.characters(alphabet, "characters()")):
+            got = s.intervals
+            assert type(got) is IntervalSet and list(got.intervals) == [(48, 57)]
+        with pytest.raises(AttributeError, match="^intervals$"):
+            B.integers().intervals
+
+
+class TestExample:
+    def test_values(self, B):
+        assert B.just(3).example() == 3
+        assert 0 <= B.integers(0, 9).example() <= 9
+
+    def test_gives_up_after_200_stopped_attempts(self, B):
+        calls = []
+
+        class Rejects(SearchStrategy):
+            def do_draw(self, data):
+                calls.append(1)
+                data.mark_invalid()
+
+        with pytest.raises(Unsatisfiable, match="^could not find an example$"):
+            B.one_of(Rejects()).example()
+        assert len(calls) == 200
+
+    def test_data_strategy(self, B):
+        with pytest.raises(InvalidArgument, match=r"^Cannot call example\(\) on st.data\(\)"):
+            B.plain(K.Data).example()
+
+    def test_inside_a_draw_or_a_running_test(self, B, upstream):
+        from quorvantis.control import BuildContext
+        from quorvantis.errors import NonInteractiveExampleWarning, QuorvantisException
+
+        from quorvantis_fast import control
+
+        with pytest.warns(NonInteractiveExampleWarning):  # pytest sets PYTEST_CURRENT_TEST
+            B.just(1).example()
+        warnings.simplefilter("ignore", NonInteractiveExampleWarning)
+        with control.drawing():
+            with pytest.raises(QuorvantisException, match="inside a strategy definition"):
+                B.just(1).example()
+        for depth, message in [(0, "inside a test function"), (2, "inside a strategy definition")]:
+            with BuildContext(types.SimpleNamespace(depth=depth), wrapped_test=None):
+                with pytest.raises(QuorvantisException, match=message):
+                    B.just(1).example()
+
+
+class TestDataObject:
+    def test_cannot_be_made_by_python(self):
+        with pytest.raises(TypeError):
+            _engine.DataObject()
+        with pytest.raises(TypeError):
+            type("Sub", (_engine.DataObject,), {})
+
+    def test_notes(self, B, upstream):
+        data = record()
+        handle = B.data_object(data, True)
+        assert handle._drawn_notes == [] and not hasattr(data, "_data_draws")
+        assert handle.draw(B.just(17)) == 17
+        assert handle.draw(B.just("x"), label="size") == "x"
+        assert data._data_draws == ["Draw 1: 17", "Draw 2 (size): 'x'"]
+        assert handle._drawn_notes is data._data_draws
+        with pytest.raises(KeyError):
+            handle.draw(B.just(1).map(lambda v: {}[v]))
+        assert len(data._data_draws) == 2
+
+    def test_plain_handle_writes_no_notes(self, B):
+        data = record()
+        handle = B.data_object(data, False)
+        assert handle.draw(B.just(1), label="ignored") == 1
+        assert not hasattr(data, "_data_draws")
+        assert handle.cd is data and handle.brindlemar_data is data and repr(handle) == "data(...)"
+        assert handle.is_frozen() is False
+
+    def test_rejects_non_strategies(self, B):
+        handle = B.data_object(record(), False)
+        with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got .*=5 \(type=int\)$"):
+            handle.draw(5)

@@ -1,0 +1,128 @@
+"""Deep strategy trees raise RecursionError instead of overflowing the C
+stack, and references are released exactly once."""
+
+import gc
+import sys
+
+import pytest
+from conftest import draws, record
+
+from quorvantis_fast import _engine
+from quorvantis_fast.errors import StopTest
+
+DEPTH = 100_000
+
+
+def map_chain(B, depth=DEPTH):
+    s = B.integers(0, 1)
+    for _ in range(depth):
+        s = s.map(abs)
+    return s
+
+
+def one_of_chain(B, depth=DEPTH):
+    s = B.none()
+    for _ in range(depth):
+        s = B.one_of(s)
+    return s
+
+
+def deferred_chain(B, depth=DEPTH):
+    s = B.none()
+    for _ in range(depth):
+        s = B.deferred((lambda inner: lambda: inner)(s))
+    return s
+
+
+class TestDeepTrees:
+    @pytest.mark.parametrize("make, walks", [
+        (map_chain, ["draw", "repr", "validate", "is_empty", "wrapped_strategy"]),
+        (one_of_chain, ["draw", "repr", "validate", "is_empty", "has_reusable_values"]),
+    ])
+    def test_every_walk_raises_recursion_error(self, B, make, walks):
+        s = make(B)
+        run = {
+            "draw": lambda: record().draw(s),
+            "repr": lambda: repr(s),
+            "validate": lambda: s.validate(),
+            "is_empty": lambda: s.is_empty,
+            "wrapped_strategy": lambda: s.wrapped_strategy,
+            "has_reusable_values": lambda: s.has_reusable_values,
+        }
+        for walk in walks:
+            with pytest.raises(RecursionError):
+                run[walk]()
+        assert record().draw(B.integers(0, 0).map(abs)) == 0
+
+    def test_deferred_definitions_from_fresh_lambdas(self, B):
+        s = deferred_chain(B)
+        with pytest.raises(RecursionError):
+            s.is_empty
+        with pytest.raises(RecursionError):
+            s.has_reusable_values
+        with pytest.raises(RecursionError):
+            s.branches
+        # Drawing stops at the nesting limit long before the stack does.
+        with pytest.raises(StopTest):
+            record().draw(s)
+        assert B.deferred(lambda: B.just(1)).is_empty is False
+
+    @pytest.mark.parametrize("make", [map_chain, one_of_chain, deferred_chain])
+    def test_freeing_a_deep_chain(self, B, make):
+        marker = object()
+        s = make(B)
+        holder = B.tuples(s, B.just(marker))
+        before = sys.getrefcount(marker)
+        del s, holder
+        gc.collect()
+        assert sys.getrefcount(marker) == before - 1
+
+
+class TestReferences:
+    def test_construction_and_release_of_every_view(self, B):
+        child = B.integers(0, 3)
+        value = object()
+        before = (sys.getrefcount(child), sys.getrefcount(value))
+        for _ in range(200):
+            s = B.tuples(child, B.just(value)).map(str).filter(bool)
+            s.wrapped_strategy
+            child.wrapped_strategy
+            (child | B.just(value)).wrapped_strategy
+            del s
+        assert (sys.getrefcount(child), sys.getrefcount(value)) == before
+
+    def test_draws_leave_no_references_behind(self, B):
+        value = object()
+        s = B.lists(B.one_of(B.just(value), B.sampled_from([value])), 0, 4)
+        before = sys.getrefcount(value)
+        draws(s, 100)
+        draws(B.tuples(B.just(value), B.nothing()), 20)
+        assert sys.getrefcount(value) == before
+
+    def test_errors_leave_no_references_behind(self, B):
+        value = object()
+
+        def boom(x):
+            raise ValueError
+
+        s = B.tuples(B.just(value), B.just(value).map(boom))
+        before = sys.getrefcount(value)
+        for _ in range(50):
+            with pytest.raises(ValueError):
+                record().draw(s)
+            with pytest.raises(ValueError):
+                B.shared("k", B.just(value).map(boom)).do_draw(record())
+        assert sys.getrefcount(value) == before
+
+    def test_subclass_instances_release_their_attributes(self):
+        class Sub(_engine.SearchStrategy):
+            pass
+
+        value = object()
+        before = sys.getrefcount(value)
+        for _ in range(100):
+            s = Sub()
+            s.held = value
+            del s
+        gc.collect()
+        assert sys.getrefcount(value) == before
