@@ -119,6 +119,17 @@ std::string utf8(PyObject* s) {
     return std::string(p, static_cast<size_t>(n));
 }
 
+std::optional<std::string> utf8_opt(PyObject* o) {
+    if (!PyUnicode_Check(o)) return std::nullopt;
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(o, &n);
+    if (!p) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(p, static_cast<size_t>(n));
+}
+
 std::string repr(PyObject* o) {
     Ref r = check(PyObject_Repr(o));
     return utf8(r.get());

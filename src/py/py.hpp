@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -128,6 +129,9 @@ inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F
 // Small conversions.
 Ref str(std::string_view s);                 // new str from UTF-8
 std::string utf8(PyObject* s);               // str -> UTF-8 (throws)
+// A str (or subclass) as UTF-8; nothing, with no error set, when `o` is not
+// a str or holds a lone surrogate.
+std::optional<std::string> utf8_opt(PyObject* o);
 std::string repr(PyObject* o);               // repr() as UTF-8
 std::string type_name(PyObject* o);          // type(o).__name__
 Ref from_i64(int64_t v);
