@@ -179,6 +179,11 @@ struct Timedeltas {
 };
 struct ComplexNumbers {
     bool allow_nan = true;
+    // Bounds on the magnitude and the width of the two parts (128: two
+    // doubles; 64: two binary32; 32: two binary16).
+    bool allow_infinity = true;
+    double min_magnitude = 0.0, max_magnitude = HUGE_VAL;
+    uint32_t width = 128;
     template <class F> void each_ref(F&&) {}
 };
 struct IpAddresses {
