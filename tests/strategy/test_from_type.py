@@ -7,7 +7,6 @@ import datetime
 import decimal
 import enum
 import fractions
-import functools
 import sys
 import typing
 import uuid
@@ -15,7 +14,8 @@ import uuid
 import pytest
 
 from quorvantis_fast import _engine
-from quorvantis_fast.errors import InvalidArgument, ResolutionFailed
+from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.strategies import register_type_strategy
 from typeres_helpers import (  # noqa: F401  (fixtures)
     ANY,
     Call,
@@ -174,6 +174,15 @@ class TestRegistry:
         registry[int] = _engine.text()
         thing = [int]
         assert r(thing) == "python_from_type([<class 'int'>])"
+
+    def test_typing_keys_can_be_registered(self, registry):
+        ref = typing.ForwardRef("Later")
+        register_type_strategy(UserId, _engine.text())
+        register_type_strategy(ref, _engine.booleans())
+        register_type_strategy(list[int], _engine.floats())
+        assert r(UserId) == "text()" and r(ref) == "booleans()" and r(list[int]) == "floats()"
+        with pytest.raises(InvalidArgument, match="must be a type"):
+            register_type_strategy(5, _engine.text())
 
     @pytest.mark.skipif(not hasattr(_engine, "nothing"), reason="nothing() not built yet")
     def test_empty_registered_strategy(self, registry):

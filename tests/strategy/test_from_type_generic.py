@@ -13,7 +13,6 @@ import pytest
 from quorvantis_fast import _engine, native_strategies
 from typeres_helpers import (  # noqa: F401  (fixtures)
     ANY,
-    Call,
     assert_resolution_failed,
     calls,
     handoff,
