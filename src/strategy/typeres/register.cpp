@@ -1,5 +1,11 @@
-// The Python functions from_type and _resolve_abstract.
+// The Python functions from_type and _resolve_abstract, and the resolver
+// that builds() inference calls.
+#include "strategy/constructors/builds.hpp"
 #include "strategy/typeres/typeres.hpp"
+
+namespace strategy {
+py::Ref from_type(PyObject* thing) { return typeres::from_type(thing); }
+}  // namespace strategy
 
 namespace {
 
