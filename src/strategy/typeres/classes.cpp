@@ -257,7 +257,8 @@ py::Ref resolve_via_subclasses(PyObject* thing) {
     };
     std::vector<Candidate> candidates;
     for (const py::Ref& k : registered) {
-        if (!py::truthy(py::call(issubclass.get(), k.get(), thing).get())) continue;
+        // A failing test (a protocol that is not runtime-checkable) is a no.
+        if (!call_truthy_opt(issubclass.get(), k.get(), thing)) continue;
         if (py::Ref mro = attr_opt(k.get(), "__mro__")) {
             // Only a class with no registered ancestor of its own below thing.
             size_t count = 0;
