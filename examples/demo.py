@@ -1,52 +1,49 @@
-"""What the package offers so far, shown by using it."""
+"""A property test that finds, shrinks and reports a failure.
 
-from quorvantis_fast import _engine, control, errors, native_strategies, settings
+Run with tools/demo.sh (it builds and installs the package first).
+"""
+
+from quorvantis_fast import _engine as st
+from quorvantis_fast import given
+from quorvantis_fast.settings import settings
+
+database = st.InMemoryExampleDatabase()
+calls = {"count": 0}
 
 
-def section(title):
-    print(f"\n--- {title}")
+@settings(database=database, seed=2024)
+@given(st.lists(st.integers(0, 1000)))
+def test_sum_is_small(xs):
+    calls["count"] += 1
+    assert sum(xs) < 1500, f"sum {sum(xs)} is too large"
 
 
-section("the native module")
-print("loaded from", _engine.__file__)
-print(f"{len(_engine.__all__)} names registered:", ", ".join(_engine.__all__))
+@given(st.integers(), st.integers())
+def test_addition_commutes(a, b):
+    assert a + b == b + a
 
-section("per-thread buffer limit")
-_engine.set_buffer_limit(1024)
-print("set_buffer_limit(1024) -> records built on this thread stop at 1024 bytes")
-for bad in (-1, "ten"):
+
+def run(test):
+    calls["count"] = 0
     try:
-        _engine.set_buffer_limit(bad)
-    except (TypeError, OverflowError) as e:
-        print(f"set_buffer_limit({bad!r}) -> {type(e).__name__}: {e}")
-_engine.clear_buffer_limit()
-print("clear_buffer_limit() -> back to 8192")
+        test()
+    except AssertionError as e:
+        print(f"  FAILED after {calls['count']} test calls: {e}")
+        for note in getattr(e, "__notes__", []):
+            print("   ", note)
+    else:
+        print("  passed")
 
-section("assumptions")
-try:
-    control.assume(2 + 2 == 5)
-except errors.UnsatisfiedAssumption as e:
-    print("assume(False) rejects the example:", e)
 
-section("Unicode categories, from this interpreter's unicodedata")
-charmap = native_strategies._unicode_charmap()
-for category in ("Lu", "Nd", "Zs"):
-    pairs = charmap[category]
-    size = sum(hi - lo + 1 for lo, hi in pairs)
-    first = "".join(chr(c) for c in range(pairs[0][0], min(pairs[0][1], pairs[0][0] + 9) + 1))
-    print(f"{category}: {size} code points in {len(pairs)} ranges, starting {first!r}")
+print("A property that holds: a + b == b + a")
+run(test_addition_commutes)
 
-section("settings")
-base = settings.settings(max_examples=500, verbosity=settings.Verbosity.verbose)
-print(settings.settings(base, suppress_health_check=[settings.HealthCheck.too_slow]))
-try:
-    settings.settings(max_examples=0)
-except errors.InvalidArgument as e:
-    print("settings(max_examples=0) ->", e)
+print("\nA property that fails: the sum of a list of integers in [0, 1000] stays below 1500")
+run(test_sum_is_small)
+report = st.shrink_report()
+print(f"  shrinking: {report[0]} trial calls; minimal choice sequence {st.minimal_choices()}")
 
-section("a failure that did not reproduce")
-flaky = errors.FlakyFailure("Inconsistent results from replaying a test case!",
-                            [ValueError("first run"), KeyError("replay")])
-print(repr(flaky))
-
-print("\nNot built yet: strategies, the test-case record and run_native.")
+print("\nThe same test again: the stored minimal example is replayed first")
+run(test_sum_is_small)
+print("  (one call: the database held the failure, so nothing was generated or shrunk)"
+      if calls["count"] == 1 else "")

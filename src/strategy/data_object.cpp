@@ -4,42 +4,26 @@
 // record's `_data_draws` list.
 #include <chrono>
 
+#include "engine/example.hpp"
+#include "engine/state.hpp"
 #include "strategy/check_strategy.hpp"
 #include "strategy/mod.hpp"
-
-// The engine's per-thread draw clock switch and draw time.
-namespace engine {
-bool use_py_clock();
-void add_last_draw_secs(double v);
-}  // namespace engine
 
 namespace strategy {
 namespace {
 
 DataObject* self_of(PyObject* o) { return reinterpret_cast<DataObject*>(o); }
 
-// time.perf_counter(), or 0.0 when anything fails.
-double perf_counter() noexcept {
-    try {
-        py::Ref f = py::import_attr("time", "perf_counter");
-        py::Ref v = py::call(f.get());
-        double d = PyFloat_AsDouble(v.get());
-        if (d == -1.0 && PyErr_Occurred()) throw py::Err{};
-        return d;
-    } catch (...) {
-        PyErr_Clear();
-        return 0.0;
-    }
-}
-
+// The engine's draw clock: Python's perf_counter while USE_PY_CLOCK is on,
+// else the monotonic clock.
 class DrawClock {
 public:
     DrawClock() : py_(engine::use_py_clock()) {
-        if (py_) start_py_ = perf_counter();
+        if (py_) start_py_ = engine::perf_counter();
         else start_ = std::chrono::steady_clock::now();
     }
     double elapsed() const {
-        if (py_) return perf_counter() - start_py_;
+        if (py_) return engine::perf_counter() - start_py_;
         auto end = std::chrono::steady_clock::now();
         if (end < start_) return 0.0;
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();

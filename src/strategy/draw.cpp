@@ -231,30 +231,17 @@ py::Ref draw_sampled_from(const kinds::SampledFrom& n, PyObject* record) {
 
 py::Ref draw_sampled_from_range(const kinds::SampledFromRange& n, PyObject* record) {
     PyObject* range = n.range.get();
-    Py_ssize_t len = PyObject_Length(range);
-    if (len < 0) {
-        // A length beyond Py_ssize_t: go through __len__ as a big integer.
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
-        PyErr_Clear();
-        py::Ref big = py::call_method(range, "__len__");
-        mpz_class length = py::to_mpz(big.get());
-        if (length <= 0) mark_invalid(record);
-        py::Ref zero = py::from_i64(0), last = py::from_mpz(length - 1);
-        py::Ref i = draw_int_obj(record, zero.get(), last.get(), nullptr);
-        py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
-        mpz_class v = py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get());
-        return py::from_mpz(v);
-    }
+    Py_ssize_t len = PyObject_Length(range);  // a range too long for it raises OverflowError
+    if (len < 0) throw py::Err{};
     if (len == 0) mark_invalid(record);
-    py::Ref zero = py::check(PyLong_FromLong(0)), last = py::check(PyLong_FromSsize_t(len - 1));
-    py::Ref i = draw_int_obj(record, zero.get(), last.get(), nullptr);
+    const int64_t i = draw_index(record, len);
     py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
-    int64_t s = 0, st = 0, k = 0;
-    if (py::as_i64(start.get(), s) && py::as_i64(step.get(), st) && py::as_i64(i.get(), k)) {
-        __int128 v = static_cast<__int128>(s) + static_cast<__int128>(k) * st;
+    int64_t s = 0, st = 0;
+    if (py::as_i64(start.get(), s) && py::as_i64(step.get(), st)) {
+        __int128 v = static_cast<__int128>(s) + static_cast<__int128>(i) * st;
         if (v >= INT64_MIN && v <= INT64_MAX) return py::from_i64(static_cast<int64_t>(v));
     }
-    mpz_class v = py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get());
+    mpz_class v = py::to_mpz(start.get()) + mpz_class(static_cast<long>(i)) * py::to_mpz(step.get());
     return py::from_mpz(v);
 }
 

@@ -270,7 +270,7 @@ PyObject* m_validate(PyObject* self, PyObject*) {
 
 // ---- example()
 
-// Runs `f`; any Python error it raises is dropped and counts as `fallback`.
+// Runs `f`; a Python error it raises is dropped and counts as false.
 template <class F> bool or_false(F&& f) {
     try {
         return f();

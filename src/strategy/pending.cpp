@@ -53,8 +53,3 @@ __attribute__((weak)) py::Ref filter_strategy(PyObject* self, PyObject* conditio
 
 }  // namespace strategy
 
-// The engine's draw clock switch and draw time, until the engine is linked.
-namespace engine {
-__attribute__((weak)) bool use_py_clock() { return false; }
-__attribute__((weak)) void add_last_draw_secs(double) {}
-}  // namespace engine

@@ -5,6 +5,7 @@ which makes each object through the engine's own SearchStrategy class; the
 builders here give its functions the defaults of the node fields.
 """
 
+import hashlib
 import math
 import os
 import pathlib
@@ -34,7 +35,9 @@ K = types.SimpleNamespace(**{name: i for i, name in enumerate(KINDS)})
 
 def _build_probe():
     san = os.environ.get("QF_SANITIZE") == "1"
-    build = ROOT / "build" / ("strategy-probe-san" if san else "strategy-probe")
+    # One build per interpreter: a CMake cache is tied to the Python it found.
+    tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
+    build = ROOT / "build" / f"strategy-probe-{tag}{'-san' if san else ''}"
     src = pathlib.Path(__file__).parent / "probe"
     configure = ["cmake", "-S", str(src), "-B", str(build), "-G", "Ninja",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
@@ -149,3 +152,11 @@ def upstream(monkeypatch):
     yield
     for name in [m for m in sys.modules if m == "quorvantis" or m.startswith("quorvantis.")]:
         del sys.modules[name]
+
+
+@pytest.fixture
+def no_upstream(monkeypatch):
+    """Makes the upstream library unimportable for one test."""
+    for name in [m for m in sys.modules if m == "quorvantis" or m.startswith("quorvantis.")]:
+        monkeypatch.delitem(sys.modules, name)
+    monkeypatch.setitem(sys.modules, "quorvantis", None)

@@ -1,6 +1,9 @@
 """Drawing helpers shared by the constructor tests."""
 
 import random
+import re
+
+import pytest
 
 from quorvantis_fast._engine import BrindlemarData
 from quorvantis_fast.errors import StopTest
@@ -34,6 +37,13 @@ def values(strategy, n=200):
 def replay(strategy, choices):
     """Draw with the record replaying exactly these choices."""
     return draw_or_stop(strategy, 0, prefix=list(choices))
+
+
+def raises_invalid(message):
+    """Expect InvalidArgument with exactly this message, raised at once."""
+    from quorvantis_fast.errors import InvalidArgument
+
+    return pytest.raises(InvalidArgument, match="^" + re.escape(message) + "$")
 
 
 def assert_stored_error(strategy, message):

@@ -11,11 +11,7 @@ import pytest
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
 from qf_testing import run_python
-from scalar_helpers import assert_stored_error, values
-
-
-def raises_invalid(message):
-    return pytest.raises(InvalidArgument, match="^" + __import__("re").escape(message) + "$")
+from scalar_helpers import raises_invalid, assert_stored_error, values
 
 
 class TestSizes:

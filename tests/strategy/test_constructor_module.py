@@ -1,7 +1,6 @@
-"""The constructors as module functions: order, signatures, references."""
+"""The constructors as module functions: order and reference discipline."""
 
 import gc
-import inspect
 import sys
 import tracemalloc
 from fractions import Fraction
@@ -22,25 +21,6 @@ def test_registration_order():
     assert names == ORDER
     # Strategy functions come after the strategy classes.
     assert st.__all__.index("integers") > st.__all__.index("MappedStrategy")
-
-
-@pytest.mark.parametrize(
-    "name, params",
-    [
-        ("floats", ["min_value", "max_value", "allow_nan", "allow_infinity", "allow_subnormal", "width",
-                    "exclude_min", "exclude_max"]),
-        ("lists", ["elements", "min_size", "max_size", "unique_by", "unique"]),
-        ("one_of", ["args"]),
-    ],
-)
-def test_signatures(name, params):
-    assert list(inspect.signature(getattr(st, name)).parameters) == params
-
-
-def test_floats_flags_are_keyword_only():
-    kinds = {p.name: p.kind for p in inspect.signature(st.floats).parameters.values()}
-    assert kinds["width"] is inspect.Parameter.KEYWORD_ONLY
-    assert kinds["min_value"] is inspect.Parameter.POSITIONAL_OR_KEYWORD
 
 
 class TestReferences:
@@ -77,16 +57,18 @@ class TestReferences:
             except InvalidArgument:
                 pass
 
-        for _ in range(50):
+        # Interpreter and standard-library caches fill up first.
+        for _ in range(1000):
             work()
         gc.collect()
         tracemalloc.start()
         try:
             start, _ = tracemalloc.get_traced_memory()
-            for _ in range(300):
+            for _ in range(3000):
                 work()
             gc.collect()
             end, _ = tracemalloc.get_traced_memory()
         finally:
             tracemalloc.stop()
-        assert end - start < 64 * 1024
+        # One leaked object per call would add at least 3000 * 32 bytes.
+        assert end - start < 48 * 1024

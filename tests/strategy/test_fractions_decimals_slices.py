@@ -6,12 +6,7 @@ from fractions import Fraction
 import pytest
 
 from quorvantis_fast import _engine as st
-from quorvantis_fast.errors import InvalidArgument
-from scalar_helpers import INVALID, StopTest, replay, values
-
-
-def raises_invalid(message):
-    return pytest.raises(InvalidArgument, match="^" + __import__("re").escape(message) + "$")
+from scalar_helpers import raises_invalid, INVALID, StopTest, replay, values
 
 
 class TestFractions:

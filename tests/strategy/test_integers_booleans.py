@@ -22,9 +22,6 @@ class TestIntegers:
         assert_stored_error(st.integers(-1, -(10**25)),
                             f"min_value=-1 cannot be greater than max_value={-(10**25)}")
 
-    def test_none_means_unbounded(self):
-        assert repr(st.integers(None, None)) == "integers()"
-
     @pytest.mark.parametrize(
         "strategy, text",
         [
@@ -41,16 +38,6 @@ class TestIntegers:
     def test_bounds_are_seen_by_the_typed_view(self):
         view = st.integers(max_value=4).wrapped_strategy
         assert (view.start, view.end) == (None, 4)
-
-    def test_argument_errors(self):
-        with pytest.raises(TypeError, match="takes from 0 to 2 positional arguments but 3 were given"):
-            st.integers(1, 2, 3)
-        with pytest.raises(TypeError, match="unexpected keyword argument 'min'"):
-            st.integers(min=1)
-
-    def test_each_call_is_a_new_strategy(self):
-        a, b = st.integers(), st.integers()
-        assert a is not b and a.label != b.label
 
 
 class TestBooleans:

@@ -143,7 +143,7 @@ class TestOperators:
         assert s.map(lambda x: x) is s
         assert s.map(str) is not s
 
-    def test_map_without_the_upstream_library_always_builds(self, B):
+    def test_map_without_the_upstream_library_always_builds(self, B, no_upstream):
         s = B.integers(0, 3)
         assert s.map(lambda x: x) is not s
 
@@ -168,6 +168,7 @@ class TestOperators:
             B.integers().intervals
 
 
+@pytest.mark.filterwarnings(r"ignore:The `\.example\(\)` method")
 class TestExample:
     def test_values(self, B):
         assert B.just(3).example() == 3
@@ -197,7 +198,6 @@ class TestExample:
 
         with pytest.warns(NonInteractiveExampleWarning):  # pytest sets PYTEST_CURRENT_TEST
             B.just(1).example()
-        warnings.simplefilter("ignore", NonInteractiveExampleWarning)
         with control.drawing():
             with pytest.raises(QuorvantisException, match="inside a strategy definition"):
                 B.just(1).example()
@@ -234,7 +234,36 @@ class TestDataObject:
         assert handle.cd is data and handle.brindlemar_data is data and repr(handle) == "data(...)"
         assert handle.is_frozen() is False
 
-    def test_rejects_non_strategies(self, B):
+    def test_draw_time_is_added_for_successful_draws_only(self, B, monkeypatch):
+        import time
+
+        readings = iter([10.0, 12.5, 20.0, 21.0])
+        monkeypatch.setattr(time, "perf_counter", lambda: next(readings))
+        _engine.set_use_py_clock(True)
+        try:
+            handle = B.data_object(record(), False)
+            before = _engine.draw_secs()
+            handle.draw(B.just(1))
+            assert _engine.draw_secs() == before + 2.5
+            with pytest.raises(ZeroDivisionError):
+                handle.draw(B.just(0).map(lambda v: 1 / v))
+            assert _engine.draw_secs() == before + 2.5
+        finally:
+            _engine.set_use_py_clock(False)
+
+    def test_accepts_upstream_strategies(self, B, upstream, monkeypatch):
+        import quorvantis
+        import quorvantis.strategies
+
+        from quorvantis_fast import strategies
+
+        monkeypatch.setattr(strategies, "_real_quorvantis", quorvantis)
+        assert B.data_object(record(), False).draw(quorvantis.strategies.just(3)) == 3
+
+    def test_rejects_non_strategies(self, B, monkeypatch):
+        from quorvantis_fast import strategies
+
+        monkeypatch.setattr(strategies, "_real_quorvantis", None)
         handle = B.data_object(record(), False)
         with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got .*=5 \(type=int\)$"):
             handle.draw(5)

@@ -34,12 +34,21 @@ def deferred_chain(B, depth=DEPTH):
     return s
 
 
+@pytest.fixture
+def big_buffer():
+    """Room for a choice at every level, so that a deep draw cannot end by
+    overrunning the record before the recursion check stops it."""
+    _engine.set_buffer_limit(10**9)
+    yield
+    _engine.clear_buffer_limit()
+
+
 class TestDeepTrees:
     @pytest.mark.parametrize("make, walks", [
         (map_chain, ["draw", "repr", "validate", "is_empty", "wrapped_strategy"]),
         (one_of_chain, ["draw", "repr", "validate", "is_empty", "has_reusable_values"]),
     ])
-    def test_every_walk_raises_recursion_error(self, B, make, walks):
+    def test_every_walk_raises_recursion_error(self, B, make, walks, big_buffer):
         s = make(B)
         run = {
             "draw": lambda: record().draw(s),
@@ -126,3 +135,38 @@ class TestReferences:
             del s
         gc.collect()
         assert sys.getrefcount(value) == before
+
+
+class TestHostileObjects:
+    def test_unhashable_values_in_unique_lists(self, B):
+        s = B.lists(B.none(), 0, 3, unique_by=lambda x: x, domain=[[1], [2]])
+        with pytest.raises(TypeError):
+            for seed in range(20):
+                record(seed).draw(s)
+        with pytest.raises(TypeError):
+            for seed in range(20):
+                record(seed).draw(B.lists(B.just(1), 1, 3, unique_by=lambda x: [x]))
+
+    def test_failing_hash_and_key_functions(self, B):
+        class BadHash:
+            def __hash__(self):
+                raise ArithmeticError
+
+        with pytest.raises(ArithmeticError):
+            record().draw(B.lists(B.just(BadHash()), 1, 2, unique_by=lambda x: x))
+        with pytest.raises(TypeError):
+            record().draw(B.lists(B.just(1), 1, 2, unique_by=(len,)))
+
+    def test_finaliser_that_uses_the_module_while_a_chain_is_freed(self, B):
+        drawn = []
+
+        class Callback:
+            def __del__(self):
+                drawn.append(record().draw(B.lists(B.just(1), 2, 2).map(len)))
+
+        s = B.just(Callback())
+        for _ in range(1000):
+            s = s.map(abs)
+        del s
+        gc.collect()
+        assert drawn == [2]

@@ -63,7 +63,7 @@ class TestKinds:
         assert repr(B.just([1, "x"])) == "just([1, 'x'])"
         assert repr(B.shared("k", t)) == "shared(booleans(), key='k')"
 
-    def test_calls_and_functions(self, B):
+    def test_calls_and_functions(self, B, no_upstream):
         t = B.booleans()
         assert repr(B.builds(named)) == "builds(named)"
         assert repr(B.builds(named, t, x=B.none())) == "builds(named, booleans(), x=none())"

@@ -1,7 +1,7 @@
 // The draw of the Filter kind: redraw the base until the condition holds,
 // with a fast path that picks among the values of a sampled base by index.
 #include <algorithm>
-#include <unordered_set>
+#include <vector>
 
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
@@ -69,15 +69,18 @@ bool test_condition(PyObject* condition, PyObject* value) {
 
 py::Ref sampled_from_filter_draw(const Refs& values, PyObject* condition, PyObject* record) {
     const uint64_t n = values.size();
-    std::unordered_set<uint64_t> tried;
+    // The indices rejected by the tries: at most three, so a small array.
+    uint64_t tried[3];
+    size_t n_tried = 0;
+    auto was_tried = [&](uint64_t i) { return std::find(tried, tried + n_tried, i) != tried + n_tried; };
     for (int attempt = 0; attempt < 3; ++attempt) {
         const uint64_t i = draw_index_rs(record, n);
-        if (tried.count(i)) continue;
+        if (was_tried(i)) continue;
         if (test_condition(condition, values[i].get())) return values[i];
         set_has_discards(record);
-        tried.insert(i);
+        tried[n_tried++] = i;
     }
-    const uint64_t remaining = n - tried.size();
+    const uint64_t remaining = n - n_tried;
     if (remaining == 0) mark_invalid(record);
 
     // Pick a position among the acceptable values first, then find it by
@@ -86,7 +89,7 @@ py::Ref sampled_from_filter_draw(const Refs& values, PyObject* condition, PyObje
     std::vector<uint64_t> acceptable;
     const uint64_t scanned = std::min(n, MAX_SCANNED_VALUES);
     for (uint64_t i = 0; i < scanned; ++i) {
-        if (tried.count(i)) continue;
+        if (was_tried(i)) continue;
         if (!test_condition(condition, values[i].get())) continue;
         if (acceptable.size() == wanted) return values[i];
         acceptable.push_back(i);
@@ -101,9 +104,9 @@ py::Ref draw_filter(const kinds::Filter& node, PyObject* record) {
     PyObject* condition = node.condition.get();
     if (const SearchStrategy* s = as_strategy(base)) {
         if (const auto* sampled = s->node.get<kinds::SampledFrom>(); sampled && !sampled->values.empty()) {
-            // A copy: the condition may drop the last other reference to the base.
-            Refs values = sampled->values;
-            return sampled_from_filter_draw(values, condition, record);
+            // The base's node outlives the draw: the Filter node holds the
+            // base, and nodes never change.
+            return sampled_from_filter_draw(sampled->values, condition, record);
         }
         if (const auto* range = s->node.get<kinds::SampledFromRange>()) {
             if (std::optional<Refs> values = list_range(range->range.get())) {
