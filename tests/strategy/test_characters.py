@@ -35,7 +35,6 @@ ALPHABETS = [
     (dict(categories=["Cs"]), lambda: points(["Cs"])),
     (dict(categories=["C"]), lambda: points(OTHER)),
     (dict(exclude_categories=["Lu", "Ll"]), lambda: points([c for c in ALL_BUT_CS if c not in ("Lu", "Ll")])),
-    (dict(exclude_categories=["Cs"]), lambda: points()),
     (dict(min_codepoint=0x100, max_codepoint=0x2000), lambda: points(lo=0x100, hi=0x2000)),
     (dict(min_codepoint=True), lambda: points(lo=1)),
     (dict(min_codepoint=Code(0x10FFF0), max_codepoint=2**40), lambda: points(lo=0x10FFF0)),
@@ -69,14 +68,6 @@ def test_alphabet_matches_the_unicode_database(kwargs, expected):
         assert type(value) is str and len(value) == 1 and ord(value) in want
 
 
-def test_deprecated_names_are_the_same_arguments():
-    old = characters(whitelist_categories=["Lu"], blacklist_categories=None, whitelist_characters="1",
-                     blacklist_characters="A")
-    new = characters(categories=["Lu"], include_characters="1", exclude_characters="A")
-    assert repr(old) == repr(new)
-    assert alphabet(old) == alphabet(new)
-
-
 ALL_BUT_LU = ", ".join(repr(c) for c in ALL_BUT_CS[1:27] + ["Cs"] + ALL_BUT_CS[27:])
 
 
@@ -90,7 +81,7 @@ ALL_BUT_LU = ", ".join(repr(c) for c in ALL_BUT_CS[1:27] + ["Cs"] + ALL_BUT_CS[2
         (dict(codec="utf8"), "characters(codec='utf-8')"),
         (dict(codec="latin-1"), "characters(codec='iso8859-1')"),
         (dict(categories=["L"]), "characters(categories=('Lu', 'Ll', 'Lt', 'Lm', 'Lo'))"),
-        (dict(categories=["Lu"]), "characters(categories=('Lu',))"),
+        (dict(whitelist_categories=["Lu"]), "characters(categories=('Lu',))"),
         (dict(categories=["Nd", "Lu", "N"]), "characters(categories=('Nd', 'Lu', 'Nl', 'No'))"),
         (dict(categories=ALL_BUT_CS[::-1]), "characters()"),
         (dict(categories=["Lu", "Cs"], codec="utf-8"), "characters(codec='utf-8', categories=('Lu',))"),

@@ -4,6 +4,8 @@
 // Type and form errors of single arguments are raised at once; a combination
 // of arguments that cannot work becomes an Invalid node, raised when the
 // strategy is validated or first drawn.
+#include <atomic>
+#include <memory>
 #include <tuple>
 
 #include "charmap/charmap.hpp"
@@ -93,6 +95,19 @@ uint32_t excluded_mask(const Names& names) {
     NamesOrMessage r = as_general_categories(names, "exclude_categories");
     const Names* resolved = std::get_if<Names>(&r);
     return resolved ? mask_of(*resolved) : 0;
+}
+
+// The intervals of a set of categories. The category map never changes once
+// loaded, so the default set (every category but Cs), which every text()
+// without an alphabet asks for, is merged once per process.
+Intervals category_intervals(uint32_t cats) {
+    if (cats != (ALL_BITS & ~CS_BIT)) return charmap::intervals_for_categories(names_of(cats));
+    static std::atomic<const Intervals*> cached{nullptr};
+    if (const Intervals* p = cached.load(std::memory_order_acquire)) return *p;
+    auto fresh = std::make_unique<Intervals>(charmap::intervals_for_categories(names_of(cats)));
+    const Intervals* expected = nullptr;
+    if (cached.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) return *fresh.release();
+    return *expected;
 }
 
 std::string decimal(int64_t v) { return std::to_string(v); }
@@ -296,8 +311,7 @@ AlphabetOrMessage build_characters_intervals(const CharactersArgs& a) {
 
     IntervalSet alphabet = IntervalSet::build({});
     if (lo <= hi && cats) {
-        Names names = names_of(cats);
-        IntervalSet all = IntervalSet::build(charmap::intervals_for_categories(names));
+        IntervalSet all = IntervalSet::build(category_intervals(cats));
         const Interval bounds[] = {{lo, hi}};
         alphabet = IntervalSet::intersection_rs(all.intervals, bounds);
     }
@@ -373,13 +387,8 @@ py::Ref build_intervals() {
 
 std::string validate_alphabet_char(PyObject* obj) {
     std::optional<std::string> t = py::utf8_opt(obj);
-    if (!t) raise_invalid_argument("The following elements in alphabet are not unicode strings: [" + py::repr(obj) + "]");
-    if (char_count(*t) != 1) {
-        raise_invalid_argument(
-            "The following elements in alphabet are not of length one, which leads to violating the size "
-            "contract: [" +
-            py::repr(obj) + "]");
-    }
+    if (!t) raise_invalid_argument(std::string(NOT_UNICODE) + py::repr(obj) + "]");
+    if (char_count(*t) != 1) raise_invalid_argument(std::string(NOT_LENGTH_ONE) + py::repr(obj) + "]");
     return *t;
 }
 

@@ -13,10 +13,6 @@ namespace strategy::charset {
 
 namespace {
 
-const char* const NOT_UNICODE = "The following elements in alphabet are not unicode strings: [";
-const char* const NOT_LENGTH_ONE =
-    "The following elements in alphabet are not of length one, which leads to violating the size contract: [";
-
 // The sizes of a text, or the message of a bad one.
 // TODO(text): use the shared collection_sizes once the argument checks land.
 struct Sizes {
@@ -119,8 +115,8 @@ py::Ref from_iterable(PyObject* alphabet) {
         }
     }
     py::check_no_error();
-    if (!not_text.empty()) raise_invalid_argument(NOT_UNICODE + join(not_text, ", ") + "]");
-    if (!not_one.empty()) raise_invalid_argument(NOT_LENGTH_ONE + join(not_one, ", ") + "]");
+    if (!not_text.empty()) raise_invalid_argument(std::string(NOT_UNICODE) + join(not_text, ", ") + "]");
+    if (!not_one.empty()) raise_invalid_argument(std::string(NOT_LENGTH_ONE) + join(not_one, ", ") + "]");
     return set_of(kept);
 }
 

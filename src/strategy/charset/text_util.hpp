@@ -8,6 +8,12 @@
 
 namespace strategy::charset {
 
+// The two complaints about the elements of an alphabet; each ends with the
+// offending elements' reprs and "]".
+inline constexpr std::string_view NOT_UNICODE = "The following elements in alphabet are not unicode strings: [";
+inline constexpr std::string_view NOT_LENGTH_ONE =
+    "The following elements in alphabet are not of length one, which leads to violating the size contract: [";
+
 // 'text', unescaped.
 inline std::string single_quoted(std::string_view s) {
     std::string out;
