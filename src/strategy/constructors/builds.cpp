@@ -164,18 +164,6 @@ bool wants_from_type(PyObject* target) {
 
 }  // namespace
 
-py::Ref builds(PyObject* args, PyObject* kwargs) {
-    py::Ref dict = kwargs ? py::check(PyDict_Copy(kwargs)) : py::new_dict();
-    Py_ssize_t n = PyTuple_Size(args);
-    if (n <= 0) {
-        raise_invalid_argument(
-            "builds() must be passed a callable as the first positional argument, but no positional "
-            "arguments were given.");
-    }
-    py::Ref extra = py::check(PyTuple_GetSlice(args, 1, n));
-    return build_strategy(PyTuple_GetItem(args, 0), extra.get(), dict.get());
-}
-
 py::Ref draw_builds(const kinds::Builds& n, PyObject* record) {
     py::Ref args = py::check(PyTuple_New(static_cast<Py_ssize_t>(n.args.size())));
     for (size_t i = 0; i < n.args.size(); ++i) {

@@ -11,11 +11,6 @@
 
 namespace strategy {
 
-// builds(target, *extra, **kwargs): `args` is (target, extra...), `kwargs` a
-// dict of str -> strategy or `...` (nullptr: none). The cached strategy when
-// the same objects were passed before in this run.
-py::Ref builds(PyObject* args, PyObject* kwargs);
-
 // Fills `kwargs` (a dict, changed in place) with strategies for the
 // parameters of `target` that `extra` (a tuple) and `kwargs` leave open,
 // and replaces `...` values by inferred strategies.

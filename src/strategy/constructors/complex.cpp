@@ -6,6 +6,7 @@
 #include "floats/floats.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
 
 namespace strategy {
 namespace {
@@ -13,15 +14,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Arguments
 
-// A magnitude bound: a real number, as a double.
+// A magnitude bound: a non-negative real number, as a double.
 double magnitude_bound(PyObject* value, const char* name) {
-    py::Ref real = py::import_attr("numbers", "Real");
-    int ok = PyObject_IsInstance(value, real.get());
-    if (ok < 0) throw py::Err{};
-    if (!ok) raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be a real number.");
-    py::Ref as_float = py::check(PyNumber_Float(value));
-    double x = PyFloat_AsDouble(as_float.get());
-    if (x == -1.0 && PyErr_Occurred()) throw py::Err{};
+    double x = coerce_float_bound(value, name);
     if (!(x >= 0.0)) raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be non-negative");
     return x;
 }

@@ -5,6 +5,7 @@
 #include "intervalset/intervalset.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/scalars.hpp"
 
 namespace strategy {
 namespace {
@@ -136,10 +137,7 @@ PyObject* emails_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"emails", {}, 0};
         sig.parse(args, nargs, kwnames, nullptr);
-        kinds::Tuples parts;
-        parts.elements.push_back(email_part());
-        parts.elements.push_back(email_part());
-        py::Ref base = SearchStrategy::wrap(std::move(parts));
+        py::Ref base = make_tuples({email_part(), email_part()});
         py::Ref pack = py::eval_main("(lambda t: t[0] + '@' + t[1] + '.test')");
         return SearchStrategy::wrap(kinds::Map{std::move(base), std::move(pack)}).release();
     });

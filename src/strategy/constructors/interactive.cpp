@@ -4,17 +4,10 @@
 
 #include "strategy/draw.hpp"
 #include "strategy/mod.hpp"
+#include "strategy/scalars/checks.hpp"
 
 namespace strategy {
 namespace {
-
-// A flag that must be exactly a bool.
-bool check_bool_flag(PyObject* value, const char* name) {
-    if (!PyBool_Check(value)) {
-        raise_invalid_argument(std::string("Expected ") + name + " to be a bool, but got " + py::repr(value));
-    }
-    return value == Py_True;
-}
 
 PyObject* data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
