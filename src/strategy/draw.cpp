@@ -253,10 +253,37 @@ py::Ref draw_sampled_from(const kinds::SampledFrom& n, PyObject* record) {
     return n.values[static_cast<size_t>(i)];
 }
 
+// The number of values of a range that `len` cannot report (more than
+// PY_SSIZE_T_MAX), counted exactly from its start, stop and step.
+mpz_class long_range_length(PyObject* range) {
+    const mpz_class start = py::to_mpz(py::getattr(range, "start").get());
+    const mpz_class stop = py::to_mpz(py::getattr(range, "stop").get());
+    const mpz_class step = py::to_mpz(py::getattr(range, "step").get());
+    const mpz_class span = step > 0 ? mpz_class(stop - start) : mpz_class(start - stop);
+    if (span <= 0) return 0;
+    const mpz_class stride = abs(step);
+    return mpz_class((span + stride - 1) / stride);
+}
+
+// A draw from a range too long for `len`: the index is a big integer.
+py::Ref draw_long_range(PyObject* range, PyObject* record) {
+    const mpz_class n = long_range_length(range);
+    if (n <= 0) mark_invalid(record);
+    py::Ref zero = py::from_i64(0), hi = py::from_mpz(n - 1);
+    py::Ref i = draw_int_obj(record, zero.get(), hi.get(), nullptr);
+    py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
+    return py::from_mpz(py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get()));
+}
+
 py::Ref draw_sampled_from_range(const kinds::SampledFromRange& n, PyObject* record) {
     PyObject* range = n.range.get();
-    Py_ssize_t len = PyObject_Length(range);  // a range too long for it raises OverflowError
-    if (len < 0) throw py::Err{};
+    Py_ssize_t len = PyObject_Length(range);
+    if (len < 0) {
+        // A range longer than PY_SSIZE_T_MAX is valid but `len` refuses it.
+        if (!PyRange_Check(range) || !PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
+        PyErr_Clear();
+        return draw_long_range(range, record);
+    }
     if (len == 0) mark_invalid(record);
     const int64_t i = draw_index(record, len);
     py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
