@@ -185,6 +185,22 @@ class TestLists:
         assert all(len(v) <= 1 for v in values)
         assert len(seen) == sum(len(v) for v in values)
 
+    @pytest.mark.parametrize("min_size", [0, 1, 2])
+    def test_fourth_rejection_stops_or_ends_the_collection(self, B, min_size):
+        # One kept element, then four repeats: the fourth rejection is the
+        # first above max(3, 2 * 1), with one element kept.
+        keys = []
+        s = B.lists(B.integers(0, 9), min_size, 10, unique_by=lambda x: keys.append(x) or 0)
+        data = record(prefix=[True, 1, True, 2, True, 3, True, 4, True, 5, True, 6])
+        if min_size <= 1:
+            assert data.draw(s) == [1]
+            assert data.nodes[-1].value is False and data.nodes[-1].was_forced
+        else:
+            with pytest.raises(StopTest):
+                data.draw(s)
+            assert data.status == 1
+        assert keys == [1, 2, 3, 4, 5]
+
     def test_rejections_below_min_size_mark_invalid(self, B):
         draw_invalid(B.lists(B.just(1), 2, 5, unique_by=lambda x: x))
 

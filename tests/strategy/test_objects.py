@@ -7,6 +7,7 @@ import weakref
 
 import pytest
 from conftest import UNBOUNDED, K, record
+from qf_testing import run_python
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning, Unsatisfiable
@@ -22,6 +23,17 @@ class TestObjects:
         d = b.wrapped_strategy
         assert a.label < b.label < c.label < d.label
         assert c is not d and a.calc_label() == a.label
+
+    def test_labels_count_from_one_in_a_fresh_process(self):
+        proc = run_python("""
+            from quorvantis_fast import _engine
+            a = _engine.SearchStrategy()
+            b = _engine.integers()
+            c = b.wrapped_strategy
+            print(a.label, b.label, c.label)
+        """)
+        assert proc.returncode == 0, proc.stderr
+        assert proc.stdout.split() == ["1", "2", "3"]
 
     def test_constructor_ignores_arguments_and_draws_none(self):
         s = SearchStrategy(1, 2, x=3)
@@ -225,6 +237,15 @@ class TestDataObject:
         with pytest.raises(KeyError):
             handle.draw(B.just(1).map(lambda v: {}[v]))
         assert len(data._data_draws) == 2
+
+    def test_nested_draws_share_their_number(self, B):
+        # Each number is taken before its draw, so the inner draw, which
+        # ends first, writes its note first under the same number.
+        data = record()
+        handle = B.data_object(data, True)
+        value = handle.draw(B.just(1).map(lambda v: (v, handle.draw(B.just("in")))))
+        assert value == (1, "in")
+        assert data._data_draws == ["Draw 1: 'in'", "Draw 1: (1, 'in')"]
 
     def test_plain_handle_writes_no_notes(self, B):
         data = record()
