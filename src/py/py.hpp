@@ -254,9 +254,18 @@ void add_type(PyObject* module, const char* name, PyObject* type);
 
 // ---------------------------------------------------------------------------
 // Interpreter recursion check around recursion that follows user data.
+//
+// From CPython 3.12 on, the interpreter's limit on native recursion no longer
+// follows sys.getrecursionlimit() and can allow more levels than a thread's
+// stack holds for our frames, so the guard also refuses to go on once the
+// thread's own stack is nearly spent.
+bool native_stack_nearly_exhausted();
+[[noreturn]] void raise_native_stack_exhausted(const char* where);
+
 class RecursionGuard {
 public:
     explicit RecursionGuard(const char* where) {
+        if (native_stack_nearly_exhausted()) raise_native_stack_exhausted(where);
         if (Py_EnterRecursiveCall(where)) throw Err{};
     }
     ~RecursionGuard() { Py_LeaveRecursiveCall(); }
