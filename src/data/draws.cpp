@@ -614,7 +614,7 @@ PyObject* choice(QF_FASTCALL_ARGS) {
         if (n < 0) throw py::Err{};
         py::Ref forced;
         if (a[1] && a[1] != Py_None) {
-            py::Ref i = py::check(PyObject_CallMethod(values, "index", "O", a[1]));
+            py::Ref i = py::call_method(values, "index", a[1]);
             forced = py::check(PyNumber_Index(i.get()));
         }
         py::Ref zero = py::from_i64(0), top = py::from_i64(static_cast<int64_t>(n) - 1);

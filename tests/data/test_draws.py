@@ -386,6 +386,18 @@ def test_choice():
         d.choice(5)
 
 
+def test_choice_forces_tuples_as_single_values():
+    # A tuple given as `forced` is one element to look up, never an argument
+    # list for values.index.
+    d = seeded(8)
+    pairs = [(1, 2), (3, 4), ()]
+    assert d.choice(pairs, forced=(3, 4)) == (3, 4)
+    assert d.choice(pairs, forced=()) == ()
+    assert d.choices == (1, 2)
+    with pytest.raises(ValueError):
+        d.choice(pairs, forced=(3,))
+
+
 def test_string_alphabet_from_an_object_with_intervals():
     class Alphabet:
         intervals = [(120, 122)]
