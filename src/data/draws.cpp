@@ -289,21 +289,6 @@ void BrindlemarData::overrun() { mark(Status::Overrun, {}); }
 
 namespace {
 
-// A string or bytes value of min_size units cannot fit a record whose limit
-// is below min_size: overrun before building it.
-bool too_large_for(uint8_t t, PyObject* c, uint64_t max_length) {
-    if (t != TAG_STRING && t != TAG_BYTES) return false;
-    PyObject* o = PyDict_GetItemWithError(c, key_object(Key::MinSize));
-    if (!o) {
-        PyErr_Clear();
-        return false;
-    }
-    int overflow = 0;
-    long long v = PyLong_Check(o) ? PyLong_AsLongLongAndOverflow(o, &overflow) : 0;
-    if (v == -1 && PyErr_Occurred()) PyErr_Clear();
-    return overflow > 0 || (v > 0 && static_cast<uint64_t>(v) > max_length);
-}
-
 bool permitted(PyObject* v, uint8_t t, PyObject* c) {
     auto kind = choice::kind_of(v);
     if (!kind || static_cast<uint8_t>(*kind) != t) return false;
@@ -318,7 +303,9 @@ bool permitted(PyObject* v, uint8_t t, PyObject* c) {
 }  // namespace
 
 py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
-    if (too_large_for(t, c, max_length)) overrun();
+    // A collection's simplest value has min_size elements, built in full
+    // (an index past 8191 elements fails at once with ChoiceTooLarge); when
+    // it does not fit the limit, recording it overruns.
     try {
         return choice::choice_from_index(choice::Int(0), static_cast<choice::ChoiceType>(t), c);
     } catch (const py::Err&) {
@@ -614,7 +601,7 @@ PyObject* choice(QF_FASTCALL_ARGS) {
         if (n < 0) throw py::Err{};
         py::Ref forced;
         if (a[1] && a[1] != Py_None) {
-            py::Ref i = py::check(PyObject_CallMethod(values, "index", "O", a[1]));
+            py::Ref i = py::call_method(values, "index", a[1]);
             forced = py::check(PyNumber_Index(i.get()));
         }
         py::Ref zero = py::from_i64(0), top = py::from_i64(static_cast<int64_t>(n) - 1);
