@@ -73,23 +73,23 @@ std::optional<int64_t> read_counter(PyObject* o) {
     return n;
 }
 
-// A StopTest belongs to this record only when it carries the record's
-// counter and the record has in fact ended. Every record has counter 0, so
-// the counter alone would take another record's stop for this one's.
+// A StopTest belongs to this record unless both counters read and differ,
+// and only once the record has in fact ended. Every record has counter 0,
+// so the counter alone would take another record's stop for this one's.
 bool is_own_stop(PyObject* exc, PyObject* data) {
-    auto theirs = read_counter(exc);
-    if (!theirs) return false;
+    const auto theirs = read_counter(exc);
     if (data::is_record(data)) {
         try {
             data::RecordRef r(data);
-            return static_cast<int64_t>(r->testcounter) == *theirs && r->frozen;
+            if (theirs && static_cast<int64_t>(r->testcounter) != *theirs) return false;
+            return r->frozen;
         } catch (const py::Err&) {
             PyErr_Clear();
             return false;
         }
     }
-    auto ours = read_counter(data);
-    if (!ours || *ours != *theirs) return false;
+    const auto ours = read_counter(data);
+    if (theirs && ours && *ours != *theirs) return false;
     PyObject* f = PyObject_GetAttrString(data, "frozen");
     if (!f) {
         PyErr_Clear();

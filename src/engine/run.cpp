@@ -147,11 +147,11 @@ private:
         }
     }
 
+    // The token is passed as the one argument, whatever its type (a tuple
+    // is not spread into several).
     void teardown(PyObject* token) {
         py::ErrorStash keep;
-        PyObject* r = PyObject_CallMethod(a_.executor.get(), "teardown_example", "O", token);
-        Py_XDECREF(r);
-        PyErr_Clear();
+        quietly([&] { py::call_method(a_.executor.get(), "teardown_example", token); });
     }
 
     // ---- example database
