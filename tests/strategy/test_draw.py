@@ -95,6 +95,17 @@ class TestSampling:
         values, _ = draws(B.sampled_from_range(r), 100)
         assert set(values) == set(r)
 
+    @pytest.mark.parametrize("r", [range(-(10**30), 10**30), range(10**30, -(10**30), -7),
+                                   range(2**63, 2**65, 3)])
+    def test_ranges_longer_than_len_can_count(self, B, r):
+        count = (abs(r.stop - r.start) + abs(r.step) - 1) // abs(r.step)
+        (c,) = first_constraints(B.sampled_from_range(r))
+        assert (c["min_value"], c["max_value"]) == (0, count - 1)
+        values, invalid = draws(B.sampled_from_range(r), 50)
+        assert invalid == 0 and len(set(values)) > 1 and all(v in r for v in values)
+        assert _engine.BrindlemarData.for_choices([count - 1]).draw(B.sampled_from_range(r)) == r[-1]
+        assert _engine.BrindlemarData.for_choices([0]).draw(B.sampled_from_range(r)) == r.start
+
     @pytest.mark.parametrize("make", [lambda B: B.sampled_from([]), lambda B: B.sampled_from_range(range(0)),
                                       lambda B: B.one_of()])
     def test_empty_choices_mark_invalid(self, B, make):
