@@ -1,12 +1,15 @@
 """Helpers shared by the test modules."""
 
+import hashlib
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 UPSTREAM_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "upstream")
 UPSTREAM = os.environ.get("QF_UPSTREAM") == "1"
 
@@ -36,3 +39,22 @@ def run_python(code, *, upstream=False, env=None):
         env=child_env,
         timeout=300,
     )
+
+
+def build_probe(name, source_dir):
+    """Build the test extension whose CMakeLists.txt is in ``source_dir``.
+
+    The build goes to build/probe-<name>-<interpreter hash>[-san]: one per
+    interpreter, since a CMake cache is tied to the Python it found, and one
+    per sanitizer setting. Returns the build directory, which holds the module.
+    """
+    san = os.environ.get("QF_SANITIZE") == "1"
+    tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
+    build = ROOT / "build" / f"probe-{name}-{tag}{'-san' if san else ''}"
+    configure = ["cmake", "-S", str(source_dir), "-B", str(build), "-G", "Ninja",
+                 f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
+    for cmd in (configure, ["cmake", "--build", str(build)]):
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        assert done.returncode == 0, done.stdout + done.stderr
+    return build
+
