@@ -21,14 +21,14 @@ if UPSTREAM and UPSTREAM_DIR not in sys.path:
 needs_upstream = pytest.mark.skipif(not UPSTREAM, reason="runs with QF_UPSTREAM=1")
 
 
-def run_python(code, *, upstream=False, env=None):
+def run_python(code, *, upstream=False, env=None, extra_path=()):
     """Run ``code`` in a fresh interpreter that imports the same package.
 
-    ``upstream`` puts the upstream layer on its path. Returns the completed
-    process (text output).
+    ``upstream`` puts the upstream layer on its path, ``extra_path`` more
+    directories after it. Returns the completed process (text output).
     """
     package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
-    paths = [package_root] + ([UPSTREAM_DIR] if upstream else [])
+    paths = [package_root] + ([UPSTREAM_DIR] if upstream else []) + [str(p) for p in extra_path]
     child_env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "QF_UPSTREAM")}
     child_env["PYTHONPATH"] = os.pathsep.join(paths)
     child_env.update(env or {})
@@ -39,6 +39,13 @@ def run_python(code, *, upstream=False, env=None):
         env=child_env,
         timeout=300,
     )
+
+
+def python_output(code, **kwargs):
+    """The output of ``run_python(code, **kwargs)``, which must succeed."""
+    done = run_python(code, **kwargs)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
 
 
 def build_probe(name, source_dir):

@@ -1,7 +1,4 @@
-import os
 import pathlib
-import subprocess
-import sys
 
 import pytest
 
@@ -26,15 +23,6 @@ def members_of(pairs, limit=10_000):
         assert b - a < limit, (a, b)
         out.update(range(a, b + 1))
     return out
-
-
-def run_python(code, extra_path=(), **env):
-    """Run code in a fresh interpreter that sees the staged package; returns stdout."""
-    path = [str(p) for p in extra_path] + [p for p in sys.path if p]
-    full_env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), **env)
-    done = subprocess.run([sys.executable, "-c", code], env=full_env, capture_output=True, text=True)
-    assert done.returncode == 0, done.stderr
-    return done.stdout
 
 
 @pytest.fixture(scope="session")
