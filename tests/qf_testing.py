@@ -1,10 +1,13 @@
 """Helpers shared by the test modules."""
 
+import functools
 import hashlib
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
+import tempfile
 import textwrap
 
 import pytest
@@ -65,3 +68,28 @@ def build_probe(name, source_dir):
         assert done.returncode == 0, done.stdout + done.stderr
     return build
 
+
+@functools.lru_cache(maxsize=None)
+def build_driver(name, sources, libs=()):
+    """Compile a small C++ test program from ``sources`` (paths relative to the
+    repository) against src/, linking ``libs``; built once per session.
+
+    Under the sanitizer build (the sanitizers preloaded) the program is built
+    with them too. Returns (path, env): run the program with ``env``, which
+    leaves out the preloads meant for the extension, as its build does.
+    Skips the test when there is no C++ compiler.
+    """
+    cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
+    if cxx is None:
+        pytest.skip(f"no C++ compiler to build {name}")
+    out = pathlib.Path(tempfile.mkdtemp(prefix=f"qf-{name}-")) / name
+    flags = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off", "-fno-fast-math"]
+    env = dict(os.environ)
+    if "asan" in env.get("LD_PRELOAD", ""):
+        flags += ["-fsanitize=address,undefined", "-fno-sanitize-recover=undefined", "-g"]
+    # The driver is a plain program: the extension's preloads are not for it.
+    env.pop("LD_PRELOAD", None)
+    cmd = [cxx, *flags, f"-I{ROOT / 'src'}", *(str(ROOT / s) for s in sources), "-o", str(out),
+           *(f"-l{lib}" for lib in libs)]
+    subprocess.run(cmd, check=True, env=env)
+    return out, env
