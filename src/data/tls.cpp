@@ -1,16 +1,16 @@
 #include "data/tls.hpp"
 
+#include "py/thread_slots.hpp"
+
 namespace data {
 namespace {
 
-struct Slots {
+struct Slots : py::SlotFlags {
     std::optional<uint64_t> buffer_limit;
     std::vector<mpz_class> inject;
     DeferredMap deferred;
     InferMap infer;
     StrategyMap strategies;
-    bool busy = false;  // a slot operation is in progress on this thread
-    bool dead = false;  // torn down with its thread
 
     ~Slots() {
         py::ExitGil gil;
@@ -34,15 +34,11 @@ struct Slots {
 thread_local Slots slots;
 
 // Holds the calling thread's slots for one operation.
-class Hold {
+class Hold : public py::SlotHold<Slots> {
 public:
-    Hold() {
-        if (slots.dead) py::throw_fault("thread-local state accessed during thread teardown");
-        if (slots.busy) py::throw_fault("thread-local slot already borrowed");
-        slots.busy = true;
-    }
-    ~Hold() { slots.busy = false; }
-    Slots* operator->() { return &slots; }
+    Hold()
+        : SlotHold(slots, "thread-local state accessed during thread teardown",
+                   "thread-local slot already borrowed") {}
 };
 
 }  // namespace
