@@ -93,3 +93,10 @@ def build_driver(name, sources, libs=()):
            *(f"-l{lib}" for lib in libs)]
     subprocess.run(cmd, check=True, env=env)
     return out, env
+
+
+def numpy_style_bool(value, *, name="bool_", module="numpy"):
+    """An object whose type looks like NumPy's boolean scalar (by module and
+    name), truthy as ``value``; NumPy itself is not needed."""
+    cls = type(name, (), {"__module__": module, "__bool__": lambda self: value})
+    return cls()

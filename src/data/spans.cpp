@@ -1,6 +1,7 @@
 // Spans, notes, status and ending a test case.
 #include <limits>
 
+#include "choice/constraints.hpp"
 #include "data/record.hpp"
 #include "data/record_py.hpp"
 
@@ -73,16 +74,7 @@ namespace {
 
 // NumPy's boolean scalar counts as a bool where a flag is expected.
 bool arg_flag(PyObject* o, const char* name) {
-    if (o != Py_True && o != Py_False) {
-        PyObject* t = reinterpret_cast<PyObject*>(Py_TYPE(o));
-        py::Ref mod = py::getattr_opt(t, "__module__");
-        py::Ref qual = py::getattr_opt(t, "__name__");
-        if (mod && qual && PyUnicode_Check(mod.get()) && PyUnicode_Check(qual.get()) &&
-            PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0 &&
-            PyUnicode_CompareWithASCIIString(qual.get(), "bool_") * PyUnicode_CompareWithASCIIString(qual.get(), "bool") == 0) {
-            return py::truthy(o);
-        }
-    }
+    if (o != Py_True && o != Py_False && choice::is_numpy_bool(o)) return py::truthy(o);
     return py::arg_bool(o, name);
 }
 
