@@ -304,6 +304,11 @@ std::string arg_str(PyObject* o, const char* name) {
     raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + target + "'");
 }
 
+[[noreturn]] void raise_arg_cannot_convert(PyObject* o, const char* name, const char* target) {
+    raise_type_error(std::string("argument '") + name + "': '" + type_name(o) +
+                     "' object cannot be converted to '" + target + "'");
+}
+
 // ---------------------------------------------------------------------------
 // Argument parsing
 

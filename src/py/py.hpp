@@ -176,6 +176,8 @@ bool arg_bool(PyObject* o, const char* name);
 std::string arg_str(PyObject* o, const char* name);
 // "'{}' object cannot be converted to '{}'"
 [[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+// "argument '{name}': '{}' object cannot be converted to '{target}'"
+[[noreturn]] void raise_arg_cannot_convert(PyObject* o, const char* name, const char* target);
 // Inside a failed conversion of argument `name` (a Python error set): a
 // TypeError becomes "argument '{name}': {message}"; other errors pass. Throws.
 [[noreturn]] void rethrow_argument_error(const char* name);
