@@ -244,11 +244,7 @@ PyObject* choices_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             PyErr_Clear();
             return py::none().release();
         }
-        py::Ref t = py::check(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
-        for (size_t i = 0; i < values.size(); ++i) {
-            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), values[i].release());
-        }
-        return t.release();
+        return py::tuple_from_refs(values).release();
     });
 }
 

@@ -195,6 +195,22 @@ Ref tuple_of(std::initializer_list<PyObject*> items) {
 }
 
 Ref new_list(Py_ssize_t n) { return check(PyList_New(n)); }
+
+Ref list_from_refs(const std::vector<Ref>& items) {
+    Ref list = new_list(static_cast<Py_ssize_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i].newref());
+    }
+    return list;
+}
+
+Ref tuple_from_refs(const std::vector<Ref>& items) {
+    Ref t = check(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    for (size_t i = 0; i < items.size(); ++i) {
+        PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), items[i].newref());
+    }
+    return t;
+}
 void list_append(PyObject* list, PyObject* item) { check_rc(PyList_Append(list, item)); }
 Ref new_dict() { return check(PyDict_New()); }
 void dict_set(PyObject* d, const char* key, PyObject* v) {

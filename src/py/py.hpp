@@ -22,6 +22,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace py {
 
@@ -153,6 +154,9 @@ Ref call_method(PyObject* o, const char* name);
 Ref call_method(PyObject* o, const char* name, PyObject* a);
 Ref tuple_of(std::initializer_list<PyObject*> items);   // borrowed items
 Ref new_list(Py_ssize_t n = 0);
+// A new list or tuple of the items, in order (the vector keeps its references).
+Ref list_from_refs(const std::vector<Ref>& items);
+Ref tuple_from_refs(const std::vector<Ref>& items);
 void list_append(PyObject* list, PyObject* item);
 Ref new_dict();
 void dict_set(PyObject* d, const char* key, PyObject* v);
