@@ -133,15 +133,7 @@ PyObject* note(QF_FASTCALL_ARGS) {
             text = py::Ref::steal(PyObject_Str(value));
             if (!text) {
                 PyErr_WriteUnraisable(value);
-                std::string name;
-                PyObject* tn = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__");
-                if (tn && PyUnicode_Check(tn)) {
-                    Py_ssize_t n;
-                    const char* p = PyUnicode_AsUTF8AndSize(tn, &n);
-                    if (p) name.assign(p, static_cast<size_t>(n));
-                }
-                Py_XDECREF(tn);
-                PyErr_Clear();
+                const std::string name = py::type_name_or_empty(value);
                 r->output += name.empty() ? "<unprintable object>" : "<unprintable " + name + " object>";
                 return py::none().release();
             }

@@ -139,20 +139,7 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 
 }  // namespace
 
-std::string err_name(PyObject* exc) {
-    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
-    if (!n) {
-        PyErr_Clear();
-        return {};
-    }
-    std::string out;
-    Py_ssize_t len = 0;
-    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
-    if (p) out.assign(p, static_cast<size_t>(len));
-    else PyErr_Clear();
-    Py_DECREF(n);
-    return out;
-}
+std::string err_name(PyObject* exc) { return py::type_name_or_empty(exc); }
 
 Origin origin_of(PyObject* exc) {
     Origin o;

@@ -140,6 +140,21 @@ std::string type_name(PyObject* o) {
     return utf8(n.get());
 }
 
+std::string type_name_or_empty(PyObject* o) {
+    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__name__");
+    if (!n) {
+        PyErr_Clear();
+        return {};
+    }
+    std::string out;
+    Py_ssize_t len = 0;
+    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
+    if (p) out.assign(p, static_cast<size_t>(len));
+    else PyErr_Clear();
+    Py_DECREF(n);
+    return out;
+}
+
 Ref from_i64(int64_t v) { return check(PyLong_FromLongLong(v)); }
 Ref from_u64(uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
 Ref from_double(double v) { return check(PyFloat_FromDouble(v)); }

@@ -135,6 +135,7 @@ std::string utf8(PyObject* s);               // str -> UTF-8 (throws)
 std::optional<std::string> utf8_opt(PyObject* o);
 std::string repr(PyObject* o);               // repr() as UTF-8
 std::string type_name(PyObject* o);          // type(o).__name__
+std::string type_name_or_empty(PyObject* o);  // the same, "" when unreadable; never fails
 Ref from_i64(int64_t v);
 Ref from_u64(uint64_t v);
 Ref from_double(double v);
