@@ -80,10 +80,7 @@ double to_f64(PyObject* o) {
 
 uint64_t to_u64(PyObject* o) {
     py::Ref owned;
-    if (!PyLong_Check(o)) {
-        owned = py::check(PyNumber_Index(o));
-        o = owned.get();
-    }
+    o = py::index_of(o, owned);
     unsigned long long v = PyLong_AsUnsignedLongLong(o);
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::Err{};
     return v;

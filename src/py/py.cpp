@@ -453,10 +453,7 @@ bool as_i64(PyObject* o, int64_t& out) {
 
 void to_mpz(PyObject* o, mpz_class& out) {
     Ref owned;
-    if (!PyLong_Check(o)) {
-        owned = check(PyNumber_Index(o));
-        o = owned.get();
-    }
+    o = index_of(o, owned);
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (!overflow) {

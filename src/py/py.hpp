@@ -165,6 +165,12 @@ void dict_set(PyObject* d, const char* key, PyObject* v);
 PyObject* dict_get(PyObject* d, const char* key);
 PyObject* dict_get(PyObject* d, PyObject* key);
 bool truthy(PyObject* o);
+// `o` itself when it is an int, else o.__index__(), kept alive by `hold`.
+inline PyObject* index_of(PyObject* o, Ref& hold) {
+    if (PyLong_Check(o)) return o;
+    hold = check(PyNumber_Index(o));
+    return hold.get();
+}
 // Is the current error an instance of `type`?
 inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
 
