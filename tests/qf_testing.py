@@ -100,3 +100,21 @@ def numpy_style_bool(value, *, name="bool_", module="numpy"):
     name), truthy as ``value``; NumPy itself is not needed."""
     cls = type(name, (), {"__module__": module, "__bool__": lambda self: value})
     return cls()
+
+
+class FixedSeed:
+    """A `random` argument whose getrandbits always gives one seed."""
+
+    def __init__(self, seed):
+        self.seed = seed
+
+    def getrandbits(self, n):
+        assert n == 64
+        return self.seed
+
+
+def seeded_record(seed=0, **kwargs):
+    """A record whose generator is keyed from `seed`."""
+    from quorvantis_fast._engine import BrindlemarData
+
+    return BrindlemarData(random=FixedSeed(seed), **kwargs)

@@ -12,9 +12,8 @@ import types
 
 import pytest
 
-from quorvantis_fast import _engine
 from quorvantis_fast.errors import StopTest
-from qf_testing import UPSTREAM_DIR, build_probe
+from qf_testing import UPSTREAM_DIR, build_probe, seeded_record as record
 
 UNBOUNDED = 10_000_000_000
 
@@ -97,19 +96,6 @@ class Builders:
 @pytest.fixture(scope="session")
 def B():
     return Builders(_build_probe())
-
-
-class FixedSeed:
-    def __init__(self, seed):
-        self.seed = seed
-
-    def getrandbits(self, n):
-        return self.seed
-
-
-def record(seed=0, **kwargs):
-    """A record whose generator is keyed from `seed`."""
-    return _engine.BrindlemarData(random=FixedSeed(seed), **kwargs)
 
 
 def draws(strategy, n=300, first_seed=0):
