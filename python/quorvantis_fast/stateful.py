@@ -158,7 +158,10 @@ def _must_stop(steps_run, min_steps, max_steps, length):
 
 
 def _select_rule(machine, record, flaky_state):
-    ready = [r for r in machine.rules() if r.precondition is None or r.precondition(machine)]
+    rules = machine.rules()
+    if not rules:
+        raise InvalidArgument(f"Type {type(machine).__name__} defines no rules")
+    ready = [r for r in rules if r.precondition is None or r.precondition(machine)]
     if not ready:
         raise InvalidArgument(f"No progress can be made from state {machine!r}: no rule can run")
     return ready[record.draw_integer(0, len(ready) - 1)]

@@ -50,7 +50,7 @@ def register_type_strategy(custom_type, strategy):
     """
     from quorvantis_fast import native_strategies
 
-    if not isinstance(custom_type, type) and not _is_generic_thing(custom_type):
+    if not isinstance(custom_type, type) and not _is_typing_thing(custom_type):
         raise InvalidArgument(f"custom_type={custom_type!r} must be a type")
     if not (callable(strategy) or hasattr(strategy, "do_draw")):
         raise InvalidArgument(f"strategy={strategy!r} must be a strategy or a callable")
@@ -60,10 +60,19 @@ def register_type_strategy(custom_type, strategy):
         clear()
 
 
-def _is_generic_thing(obj):
+def _is_typing_thing(obj):
+    """Type variables, forward references, new types and generic aliases,
+    which the engine looks up in the registry like types."""
     import typing
 
-    return isinstance(obj, typing.TypeVar) or typing.get_origin(obj) is not None
+    if isinstance(obj, (typing.TypeVar, typing.ForwardRef)):
+        return True
+    try:
+        if hasattr(obj, "__supertype__"):
+            return True
+    except Exception:
+        pass
+    return typing.get_origin(obj) is not None
 
 
 _SKIPPED_OPS = frozenset({"RESUME", "NOP", "CACHE", "COPY_FREE_VARS", "MAKE_CELL"})

@@ -209,6 +209,14 @@ Ref tuple_of(std::initializer_list<PyObject*> items) {
     return t;
 }
 
+Ref eval_main(const char* source) {
+    Ref main = import("__main__");
+    Ref globals = Ref::borrow(PyModule_GetDict(main.get()));
+    Ref eval = import_attr("builtins", "eval");
+    Ref text = str(source);
+    return check(PyObject_CallFunctionObjArgs(eval.get(), text.get(), globals.get(), nullptr));
+}
+
 Ref new_list(Py_ssize_t n) { return check(PyList_New(n)); }
 
 Ref list_from_refs(const std::vector<Ref>& items) {
@@ -304,6 +312,12 @@ uint32_t arg_u32(PyObject* o, const char* name) {
     uint64_t v = arg_u64(o, name);
     if (v > UINT32_MAX) raise_overflow_error("out of range integral type conversion attempted");
     return static_cast<uint32_t>(v);
+}
+
+uint8_t arg_u8(PyObject* o, const char* name) {
+    uint64_t v = arg_u64(o, name);
+    if (v > UINT8_MAX) raise_overflow_error("out of range integral type conversion attempted");
+    return static_cast<uint8_t>(v);
 }
 
 double arg_f64(PyObject* o, const char* name) {

@@ -154,6 +154,9 @@ Ref call_args(PyObject* callable, PyObject* tuple, PyObject* kwargs = nullptr);
 Ref call_method(PyObject* o, const char* name);
 Ref call_method(PyObject* o, const char* name, PyObject* a);
 Ref tuple_of(std::initializer_list<PyObject*> items);   // borrowed items
+// builtins.eval of a one-line expression with the namespace of __main__ as
+// its globals (the fixed lambda sources the module evaluates).
+Ref eval_main(const char* source);
 Ref new_list(Py_ssize_t n = 0);
 // A new list or tuple of the items, in order (the vector keeps its references).
 Ref list_from_refs(const std::vector<Ref>& items);
@@ -173,6 +176,13 @@ inline PyObject* index_of(PyObject* o, Ref& hold) {
 }
 // Is the current error an instance of `type`?
 inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
+// Drop the current error of a call whose failure only means "no answer":
+// an ordinary Exception is cleared; an interrupt or exit request (any other
+// BaseException) is kept and thrown.
+inline void drop_exception() {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw Err{};
+    PyErr_Clear();
+}
 
 // Conversions with the module's argument-error wording: a TypeError raised
 // by the conversion is re-raised as "argument '{name}': {message}"; other
@@ -182,6 +192,7 @@ int64_t arg_i64(PyObject* o, const char* name);
 // The host's C long conversion (its own OverflowError wording).
 long arg_long(PyObject* o, const char* name);
 uint32_t arg_u32(PyObject* o, const char* name);
+uint8_t arg_u8(PyObject* o, const char* name);
 double arg_f64(PyObject* o, const char* name);
 bool arg_bool(PyObject* o, const char* name);
 std::string arg_str(PyObject* o, const char* name);

@@ -34,6 +34,21 @@ py::Ref notes_list(PyObject* record) {
     return list;
 }
 
+// The upstream pretty-printer formats a drawn value for its note; without the
+// upstream library installed the note falls back to repr, so interactive
+// draws work on their own.
+py::Ref pretty_text(PyObject* value) {
+    PyObject* mod = PyImport_ImportModule("quorvantis.vendor.pretty");
+    if (!mod) {
+        if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw py::Err{};
+        PyErr_Clear();
+        return py::check(PyObject_Repr(value));
+    }
+    py::Ref owned = py::Ref::steal(mod);
+    py::Ref pretty = py::getattr(mod, "pretty");
+    return py::call(pretty.get(), value);
+}
+
 PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"DataObject.draw", {"strategy", "label"}, 1};
@@ -50,8 +65,7 @@ PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         py::Ref value = timed_draw(record, strategy);
         std::string label_part;
         if (label) label_part = " (" + py::utf8(py::check(PyObject_Str(label)).get()) + ")";
-        py::Ref pretty = py::import_attr("quorvantis.vendor.pretty", "pretty");
-        py::Ref text = py::call(pretty.get(), value.get());
+        py::Ref text = pretty_text(value.get());
         if (!PyUnicode_Check(text.get())) py::raise_cannot_convert(text.get(), "PyString");
         py::Ref note = py::str("Draw " + std::to_string(n + 1) + label_part + ": " + py::utf8(text.get()));
         static py::Name k_append{"append"};

@@ -157,6 +157,30 @@ void Many::reject(PyObject* record) {
     }
 }
 
+UniqueKeys::UniqueKeys(PyObject* unique_by) {
+    if (PyCallable_Check(unique_by)) {
+        fns_.push_back(py::Ref::borrow(unique_by));
+    } else {
+        py::Ref it = py::check(PyObject_GetIter(unique_by));
+        while (PyObject* f = PyIter_Next(it.get())) fns_.push_back(py::Ref::steal(f));
+        py::check_no_error();
+    }
+    seen_.resize(fns_.size());
+    keys_.resize(fns_.size());
+    for (py::Ref& s : seen_) s = py::check(PySet_New(nullptr));
+}
+
+bool UniqueKeys::admit(PyObject* value) {
+    for (size_t i = 0; i < fns_.size(); ++i) {
+        keys_[i] = call_with_one(fns_[i].get(), value);
+        int present = PySet_Contains(seen_[i].get(), keys_[i].get());
+        if (present < 0) throw py::Err{};
+        if (present) return false;
+    }
+    for (size_t i = 0; i < fns_.size(); ++i) py::check_rc(PySet_Add(seen_[i].get(), keys_[i].get()));
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Draw rules
 
@@ -289,33 +313,13 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
 }
 
 py::Ref draw_unique_by(const kinds::Lists& n, PyObject* record) {
-    std::vector<py::Ref> fns;
-    if (PyCallable_Check(n.unique_by.get())) {
-        fns.push_back(n.unique_by);
-    } else {
-        py::Ref it = py::check(PyObject_GetIter(n.unique_by.get()));
-        while (PyObject* f = PyIter_Next(it.get())) fns.push_back(py::Ref::steal(f));
-        py::check_no_error();
-    }
-    std::vector<py::Ref> seen(fns.size()), keys(fns.size());
-    for (py::Ref& s : seen) s = py::check(PySet_New(nullptr));
+    UniqueKeys unique(n.unique_by.get());
     py::Ref list = py::new_list(0);
     Many many(n.min_size, n.max_size);
     while (many.more(record)) {
         py::Ref v = draw_child(n.elements.get(), record);
-        bool duplicate = false;
-        for (size_t i = 0; i < fns.size() && !duplicate; ++i) {
-            keys[i] = call_with_one(fns[i].get(), v.get());
-            int present = PySet_Contains(seen[i].get(), keys[i].get());
-            if (present < 0) throw py::Err{};
-            duplicate = present != 0;
-        }
-        if (duplicate) {
-            many.reject(record);
-            continue;
-        }
-        for (size_t i = 0; i < fns.size(); ++i) py::check_rc(PySet_Add(seen[i].get(), keys[i].get()));
-        py::list_append(list.get(), v.get());
+        if (unique.admit(v.get())) py::list_append(list.get(), v.get());
+        else many.reject(record);
     }
     return list;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "strategy/node.hpp"
 
@@ -46,6 +47,20 @@ struct Many {
     // collection cannot reach min_size.
     void reject(PyObject* record);
 };
+// The key functions of a unique_by list (one callable, or an iterable of
+// callables), each with the set of keys seen so far.
+class UniqueKeys {
+public:
+    explicit UniqueKeys(PyObject* unique_by);
+    // Computes the keys of `value` in order. At the first key already seen
+    // answers false (later keys are not computed); otherwise records every
+    // key and answers true.
+    bool admit(PyObject* value);
+
+private:
+    std::vector<py::Ref> fns_, seen_, keys_;
+};
+
 // The continue probability of Many for these sizes.
 double many_p_continue(uint64_t min_size, uint64_t max_size);
 

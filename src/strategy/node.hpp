@@ -107,9 +107,11 @@ struct Dictionaries {
     template <class F> void each_ref(F&& f) { f(keys); f(values); }
 };
 struct FixedDictionaries {
-    std::vector<std::pair<py::Ref, py::Ref>> entries;  // (key, strategy)
+    std::vector<std::pair<py::Ref, py::Ref>> entries;   // (key, strategy)
+    std::vector<std::pair<py::Ref, py::Ref>> optional;  // keys that may be left out
     template <class F> void each_ref(F&& f) {
         for (auto& [k, v] : entries) { f(k); f(v); }
+        for (auto& [k, v] : optional) { f(k); f(v); }
     }
 };
 struct Text {
@@ -171,6 +173,9 @@ struct Times {
 };
 struct Datetimes {
     int64_t min_ordinal = 0, max_ordinal = 0;
+    // Microsecond of the day of each bound: draws on the first and the last
+    // day keep to the bound's time of day.
+    int64_t min_time_micros = 0, max_time_micros = 86399999999;
     template <class F> void each_ref(F&&) {}
 };
 struct Timedeltas {
@@ -179,6 +184,11 @@ struct Timedeltas {
 };
 struct ComplexNumbers {
     bool allow_nan = true;
+    // Bounds on the magnitude and the width of the two parts (128: two
+    // doubles; 64: two binary32; 32: two binary16).
+    bool allow_infinity = true;
+    double min_magnitude = 0.0, max_magnitude = HUGE_VAL;
+    uint32_t width = 128;
     template <class F> void each_ref(F&&) {}
 };
 struct IpAddresses {

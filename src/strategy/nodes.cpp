@@ -173,10 +173,12 @@ void node_validate(const StrategyNode& node) {
         validate_child(n.keys.get());
         return validate_child(n.values.get());
     }
-    case Kind::FixedDictionaries:
-        for (const auto& [key, value] : node.get<kinds::FixedDictionaries>()->entries)
-            validate_child(value.get());
+    case Kind::FixedDictionaries: {
+        const auto& n = *node.get<kinds::FixedDictionaries>();
+        for (const auto& [key, value] : n.entries) validate_child(value.get());
+        for (const auto& [key, value] : n.optional) validate_child(value.get());
         return;
+    }
     case Kind::Map:
         return validate_child(node.get<kinds::Map>()->base.get());
     case Kind::Filter:

@@ -62,13 +62,17 @@ class TestReferences:
             work()
         gc.collect()
         tracemalloc.start()
+        growth = []
         try:
-            start, _ = tracemalloc.get_traced_memory()
-            for _ in range(3000):
-                work()
-            gc.collect()
-            end, _ = tracemalloc.get_traced_memory()
+            for _ in range(3):
+                start, _ = tracemalloc.get_traced_memory()
+                for _ in range(2000):
+                    work()
+                gc.collect()
+                end, _ = tracemalloc.get_traced_memory()
+                growth.append(end - start)
         finally:
             tracemalloc.stop()
-        # One leaked object per call would add at least 3000 * 32 bytes.
-        assert end - start < 48 * 1024
+        # A leak grows every batch by at least 2000 * 32 bytes; a one-off
+        # cache fill (the allocator's, the interpreter's) grows one batch.
+        assert min(growth) < 32 * 1024, growth

@@ -108,6 +108,14 @@ PROBE(builds, 3, {
 })
 PROBE(composite, 3, { return finish(kinds::Composite{ref(a[0]), ref(a[1]), ref(a[2])}); })
 PROBE(functions, 3, { return finish(kinds::Functions{ref(a[0]), ref(a[1]), py::arg_bool(a[2], "pure")}); })
+PROBE(dates, 2, { return finish(kinds::Dates{py::arg_i64(a[0], "min"), py::arg_i64(a[1], "max")}); })
+PROBE(dates_bounds, 1, {
+    py::Ref cls = engine_attr("SearchStrategy");
+    if (PyObject_IsInstance(a[0], cls.get()) != 1) py::raise_type_error("probe: not a strategy");
+    const auto* d = layout(a[0])->node.get<kinds::Dates>();
+    if (!d) py::raise_type_error("probe: not a dates strategy");
+    return Py_BuildValue("(LL)", static_cast<long long>(d->min_ordinal), static_cast<long long>(d->max_ordinal));
+})
 PROBE(invalid, 2, { return finish(kinds::Invalid{py::arg_str(a[0], "message"), py::arg_bool(a[1], "resolution")}); })
 PROBE(shared, 2, { return finish(kinds::Shared{py::arg_str(a[0], "key"), ref(a[1])}); })
 
@@ -153,7 +161,7 @@ PyMethodDef methods[] = {
     ENTRY(one_of), ENTRY(tuples), ENTRY(lists), ENTRY(deferred), ENTRY(sets), ENTRY(dictionaries),
     ENTRY(fixed_dictionaries), ENTRY(text), ENTRY(characters), ENTRY(binary), ENTRY(map_node),
     ENTRY(filter_node), ENTRY(flatmap_node), ENTRY(builds), ENTRY(composite), ENTRY(functions),
-    ENTRY(invalid), ENTRY(shared), ENTRY(plain), ENTRY(kind), ENTRY(data_object),
+    ENTRY(invalid), ENTRY(shared), ENTRY(dates), ENTRY(dates_bounds), ENTRY(plain), ENTRY(kind), ENTRY(data_object),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,84 @@
+// Draws of the hashed and keyed containers, byte strings and orderings.
+#include <utility>
+
+#include "choice/constraints.hpp"
+#include "data/record.hpp"
+#include "strategy/draw.hpp"
+#include "strategy/mod.hpp"
+
+namespace strategy {
+
+py::Ref draw_sets(const kinds::Sets& n, PyObject* record) {
+    py::Ref list = py::new_list(0);
+    py::Ref seen = py::check(PySet_New(nullptr));
+    Many many(n.min_size, n.max_size);
+    while (many.more(record)) {
+        py::Ref v = draw_child(n.elements.get(), record);
+        int present = PySet_Contains(seen.get(), v.get());
+        if (present < 0) throw py::Err{};
+        if (present) {
+            many.reject(record);
+            continue;
+        }
+        py::check_rc(PySet_Add(seen.get(), v.get()));
+        py::list_append(list.get(), v.get());
+    }
+    return py::check(n.frozen ? PyFrozenSet_New(list.get()) : PySet_New(list.get()));
+}
+
+py::Ref draw_dictionaries(const kinds::Dictionaries& n, PyObject* record) {
+    py::Ref out = py::new_dict();
+    Many many(n.min_size, n.max_size);
+    while (many.more(record)) {
+        py::Ref key = draw_child(n.keys.get(), record);
+        py::Ref value = draw_child(n.values.get(), record);
+        int present = PyDict_Contains(out.get(), key.get());
+        if (present < 0) throw py::Err{};
+        if (present) {
+            many.reject(record);
+            continue;
+        }
+        py::check_rc(PyDict_SetItem(out.get(), key.get(), value.get()));
+    }
+    return out;
+}
+
+py::Ref draw_fixed_dictionaries(const kinds::FixedDictionaries& n, PyObject* record) {
+    py::Ref out = py::new_dict();
+    for (const auto& [key, strategy] : n.entries) {
+        py::Ref v = draw_child(strategy.get(), record);
+        py::check_rc(PyDict_SetItem(out.get(), key.get(), v.get()));
+    }
+    // Each optional key is left out or drawn, on one boolean choice.
+    for (const auto& [key, strategy] : n.optional) {
+        if (!draw_fair_boolean(record)) continue;
+        py::Ref v = draw_child(strategy.get(), record);
+        py::check_rc(PyDict_SetItem(out.get(), key.get(), v.get()));
+    }
+    return out;
+}
+
+py::Ref draw_binary(const kinds::Binary& n, PyObject* record) {
+    py::Ref lo = py::from_u64(n.min_size), hi = py::from_u64(n.max_size);
+    py::Ref constraints = data::make_constraints({{"min_size", lo.get()}, {"max_size", hi.get()}});
+    data::RecordMut r(record);
+    return r->draw_inner(data::TAG_BYTES, constraints.get(), true, nullptr);
+}
+
+py::Ref draw_permutations(const kinds::Permutations& n, PyObject* record) {
+    // A forward Fisher-Yates shuffle: the i-th choice picks the item that
+    // goes to position i from those not placed yet.
+    std::vector<PyObject*> items(n.values.size());
+    for (size_t i = 0; i < items.size(); ++i) items[i] = n.values[i].get();
+    const int64_t last = static_cast<int64_t>(items.size()) - 1;
+    for (int64_t i = 0; i < last; ++i) {
+        int64_t j = idraw(record, i, last);
+        if (j < i || j > last) py::throw_fault("record returned an index outside its bounds");
+        std::swap(items[static_cast<size_t>(i)], items[static_cast<size_t>(j)]);
+    }
+    py::Ref out = py::new_list(static_cast<Py_ssize_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), Py_NewRef(items[i]));
+    return out;
+}
+
+}  // namespace strategy

@@ -1,0 +1,346 @@
+// Drawing a native strategy against a record that is not a BrindlemarData:
+// the record of the upstream library, or any object with its methods.
+//
+// Every choice is asked of the record's Python methods (draw_integer,
+// draw_boolean, draw_float, draw_string, draw_bytes, mark_invalid, draw),
+// looked up by name at each call. No spans, no sharing and no build-context
+// reporting happen here; whatever the record does inside its methods is its
+// own business.
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "strategy/draw.hpp"
+#include "strategy/mod.hpp"
+
+namespace strategy {
+namespace foreign {
+namespace {
+
+// Keyword arguments of one call; a null value leaves the keyword out.
+using Keywords = std::initializer_list<std::pair<const char*, PyObject*>>;
+
+py::Ref call_record(PyObject* record, py::Name& method, PyObject* args, Keywords kw) {
+    py::Ref fn = py::check(PyObject_GetAttr(record, method.get()));
+    py::Ref kwargs;
+    for (const auto& [key, value] : kw) {
+        if (!value) continue;
+        if (!kwargs) kwargs = py::new_dict();
+        py::dict_set(kwargs.get(), key, value);
+    }
+    py::Ref empty;
+    if (!args) {
+        empty = py::check(PyTuple_New(0));
+        args = empty.get();
+    }
+    return py::call_args(fn.get(), args, kwargs.get());
+}
+
+py::Name k_draw_integer{"draw_integer"};
+py::Name k_draw_boolean{"draw_boolean"};
+py::Name k_draw_float{"draw_float"};
+py::Name k_draw_string{"draw_string"};
+py::Name k_draw_bytes{"draw_bytes"};
+py::Name k_mark_invalid{"mark_invalid"};
+py::Name k_draw{"draw"};
+
+// record.mark_invalid(); the upstream record ends the test case by raising,
+// which passes on. A normal return is dropped.
+void mark_invalid_foreign(PyObject* record) { call_record(record, k_mark_invalid, nullptr, {}); }
+
+// draw_integer(min_value=0, max_value=last) as a Python int.
+py::Ref index_request(PyObject* record, PyObject* last) {
+    py::Ref zero = py::from_i64(0);
+    return call_record(record, k_draw_integer, nullptr, {{"min_value", zero.get()}, {"max_value", last}});
+}
+
+// An index in [0, n) for n >= 1 choices. A record that answers outside the
+// bounds it was given gets a ValueError rather than an out-of-range read.
+size_t index_below(PyObject* record, size_t n) {
+    py::Ref last = py::from_u64(n - 1);
+    py::Ref v = index_request(record, last.get());
+    unsigned long long i = PyLong_AsUnsignedLongLong(v.get());
+    if (i == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::Err{};
+    if (i >= n) {
+        py::raise_value_error("record answered index " + std::to_string(i) + " outside [0, " +
+                              std::to_string(n - 1) + "]");
+    }
+    return static_cast<size_t>(i);
+}
+
+py::Ref draw_child_foreign(PyObject* child, PyObject* record) {
+    if (is_native_child(child)) return draw_node_foreign(node_of(child), record);
+    return py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), child, nullptr));
+}
+
+// Collection sizing through the record's draw_boolean. A forced answer is
+// taken as forced even when the record says otherwise, so a record that
+// ignores `forced` cannot grow a collection past max_size without end.
+bool more_foreign(Many& many, PyObject* record) {
+    bool answer;
+    if (many.min_size == many.max_size) {
+        answer = many.count < many.min_size;
+    } else {
+        std::optional<bool> forced;
+        if (many.force_stop) forced = false;
+        else if (many.count < many.min_size) forced = true;
+        else if (many.count >= many.max_size) forced = false;
+        py::Ref p = py::from_double(many.p_continue);
+        PyObject* f = forced ? (*forced ? Py_True : Py_False) : nullptr;
+        py::Ref r = call_record(record, k_draw_boolean, nullptr, {{"p", p.get()}, {"forced", f}});
+        if (!PyBool_Check(r.get())) py::raise_cannot_convert(r.get(), "PyBool");
+        answer = forced ? *forced : r.get() == Py_True;
+    }
+    if (answer) ++many.count;
+    return answer;
+}
+
+// The element just drawn was rejected. When the collection cannot reach
+// min_size any more the record is marked invalid; should mark_invalid
+// return, the collection stops (rather than rejecting forever).
+void reject_foreign(Many& many, PyObject* record) {
+    --many.count;
+    ++many.rejections;
+    if (many.rejections <= std::max<uint64_t>(2 * many.count, 3)) return;
+    if (many.count < many.min_size) mark_invalid_foreign(record);
+    many.force_stop = true;
+}
+
+// True when `key` is already in `set`, else adds it.
+bool seen_before(PyObject* set, PyObject* key) {
+    int present = PySet_Contains(set, key);
+    if (present < 0) throw py::Err{};
+    if (!present) py::check_rc(PySet_Add(set, key));
+    return present != 0;
+}
+
+py::Ref draw_integers(const kinds::Integers& n, PyObject* record) {
+    return call_record(record, k_draw_integer, nullptr,
+                       {{"min_value", n.min_obj.get()}, {"max_value", n.max_obj.get()}});
+}
+
+py::Ref draw_floats(const kinds::Floats& n, PyObject* record) {
+    py::Ref lo = py::from_double(n.min_value), hi = py::from_double(n.max_value);
+    py::Ref m = py::from_double(n.smallest_nonzero_magnitude);
+    return call_record(record, k_draw_float, nullptr,
+                       {{"min_value", lo.get()},
+                        {"max_value", hi.get()},
+                        {"allow_nan", n.allow_nan ? Py_True : Py_False},
+                        {"smallest_nonzero_magnitude", m.get()}});
+}
+
+py::Ref draw_range(const kinds::SampledFromRange& n, PyObject* record) {
+    PyObject* range = n.range.get();
+    mpz_class length;
+    Py_ssize_t len = PyObject_Length(range);
+    if (len >= 0) {
+        length = static_cast<long>(len);
+    } else {
+        // A range longer than the host's size type: count it exactly.
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
+        PyErr_Clear();
+        py::Ref start = py::getattr(range, "start"), stop = py::getattr(range, "stop"),
+                step = py::getattr(range, "step");
+        mpz_class a = py::to_mpz(start.get()), b = py::to_mpz(stop.get()), s = py::to_mpz(step.get());
+        if (s == 0) py::raise_value_error("range() arg 3 must not be zero");
+        mpz_class span = s > 0 ? mpz_class(b - a + s - 1) : mpz_class(a - b - s - 1);
+        mpz_class step_abs = abs(s);
+        mpz_fdiv_q(length.get_mpz_t(), span.get_mpz_t(), step_abs.get_mpz_t());
+    }
+    if (length <= 0) {
+        mark_invalid_foreign(record);
+        return py::none();
+    }
+    py::Ref last = py::from_mpz(length - 1);
+    py::Ref i = index_request(record, last.get());
+    py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
+    mpz_class v = py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get());
+    return py::from_mpz(v);
+}
+
+py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
+    const Refs& domain = *n.unique_domain;
+    py::Ref list = py::new_list(0);
+    if (domain.empty()) return list;
+    std::vector<PyObject*> left(domain.size());
+    for (size_t i = 0; i < domain.size(); ++i) left[i] = domain[i].get();
+    py::Ref seen = py::check(PySet_New(nullptr));
+    Many many(n.min_size, n.max_size);
+    size_t last = left.size() - 1;
+    bool exhausted = false;
+    py::Ref zero = py::from_i64(0);
+    while (!exhausted && more_foreign(many, record)) {
+        py::Ref hi = py::from_u64(last);
+        py::Ref args = py::tuple_of({zero.get(), hi.get()});
+        py::Ref v = call_record(record, k_draw_integer, args.get(), {});
+        unsigned long long i = PyLong_AsUnsignedLongLong(v.get());
+        if (i == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::Err{};
+        if (i > last) {
+            py::raise_value_error("record answered index " + std::to_string(i) + " outside [0, " +
+                                  std::to_string(last) + "]");
+        }
+        PyObject* e = left[i];
+        left[i] = left[last];
+        if (seen_before(seen.get(), e)) reject_foreign(many, record);
+        else py::list_append(list.get(), e);
+        if (last == 0) exhausted = true;
+        else --last;
+    }
+    return list;
+}
+
+py::Ref draw_unique_by(const kinds::Lists& n, PyObject* record) {
+    UniqueKeys unique(n.unique_by.get());
+    py::Ref list = py::new_list(0);
+    Many many(n.min_size, n.max_size);
+    while (more_foreign(many, record)) {
+        py::Ref v = draw_child_foreign(n.elements.get(), record);
+        if (unique.admit(v.get())) py::list_append(list.get(), v.get());
+        else reject_foreign(many, record);
+    }
+    return list;
+}
+
+py::Ref draw_lists(const kinds::Lists& n, PyObject* record) {
+    if (n.unique_domain) return draw_unique_domain(n, record);
+    if (n.unique_by) return draw_unique_by(n, record);
+    py::Ref list = py::new_list(0);
+    Many many(n.min_size, n.max_size);
+    while (more_foreign(many, record)) {
+        py::Ref v = draw_child_foreign(n.elements.get(), record);
+        py::list_append(list.get(), v.get());
+    }
+    return list;
+}
+
+py::Ref draw_sets(const kinds::Sets& n, PyObject* record) {
+    py::Ref list = py::new_list(0);
+    py::Ref seen = py::check(PySet_New(nullptr));
+    Many many(n.min_size, n.max_size);
+    while (more_foreign(many, record)) {
+        py::Ref v = draw_child_foreign(n.elements.get(), record);
+        if (seen_before(seen.get(), v.get())) reject_foreign(many, record);
+        else py::list_append(list.get(), v.get());
+    }
+    return py::check(n.frozen ? PyFrozenSet_New(list.get()) : PySet_New(list.get()));
+}
+
+py::Ref draw_dictionaries(const kinds::Dictionaries& n, PyObject* record) {
+    py::Ref dict = py::new_dict();
+    Many many(n.min_size, n.max_size);
+    while (more_foreign(many, record)) {
+        py::Ref key = draw_child_foreign(n.keys.get(), record);
+        py::Ref value = draw_child_foreign(n.values.get(), record);
+        int present = PyDict_Contains(dict.get(), key.get());
+        if (present < 0) throw py::Err{};
+        if (present) reject_foreign(many, record);
+        else py::check_rc(PyDict_SetItem(dict.get(), key.get(), value.get()));
+    }
+    return dict;
+}
+
+py::Ref draw_text(const kinds::Text& n, PyObject* record) {
+    py::Ref cls = py::import_attr("quorvantis.internal.intervalsets", "IntervalSet");
+    py::Ref intervals = py::getattr(n.alphabet.get(), "intervals");
+    py::Ref upstream = py::call(cls.get(), intervals.get());
+    py::Ref args = py::tuple_of({upstream.get()});
+    py::Ref lo = py::from_u64(n.min_size), hi = py::from_u64(n.max_size);
+    return call_record(record, k_draw_string, args.get(), {{"min_size", lo.get()}, {"max_size", hi.get()}});
+}
+
+py::Ref draw_binary(const kinds::Binary& n, PyObject* record) {
+    py::Ref lo = py::from_u64(n.min_size), hi = py::from_u64(n.max_size);
+    return call_record(record, k_draw_bytes, nullptr, {{"min_size", lo.get()}, {"max_size", hi.get()}});
+}
+
+py::Ref draw_filter(const kinds::Filter& n, PyObject* record) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        py::Ref v = draw_child_foreign(n.base.get(), record);
+        py::Ref ok = call_with_one(n.condition.get(), v.get());
+        if (py::truthy(ok.get())) return v;
+    }
+    mark_invalid_foreign(record);
+    return py::none();
+}
+
+py::Ref draw_composite(const kinds::Composite& n, PyObject* record) {
+    py::Ref draw = py::check(PyObject_GetAttr(record, k_draw.get()));
+    if (!PyTuple_Check(n.args.get())) py::raise_cannot_convert(n.args.get(), "PyTuple");
+    if (!PyDict_Check(n.kwargs.get())) py::raise_cannot_convert(n.kwargs.get(), "PyDict");
+    Py_ssize_t count = PyTuple_Size(n.args.get());
+    py::Ref args = py::check(PyTuple_New(count + 1));
+    PyTuple_SetItem(args.get(), 0, draw.release());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyTuple_SetItem(args.get(), i + 1, Py_NewRef(PyTuple_GetItem(n.args.get(), i)));
+    }
+    return py::call_args(n.function.get(), args.get(), n.kwargs.get());
+}
+
+py::Ref draw_kind(const StrategyNode& node, PyObject* record) {
+    switch (node.kind()) {
+    case Kind::Integers: return draw_integers(*node.get<kinds::Integers>(), record);
+    case Kind::Booleans: {
+        py::Ref p = py::from_double(0.5);
+        return call_record(record, k_draw_boolean, nullptr, {{"p", p.get()}});
+    }
+    case Kind::Floats: return draw_floats(*node.get<kinds::Floats>(), record);
+    case Kind::NoneValue: return py::none();
+    case Kind::Just: return node.get<kinds::Just>()->value;
+    case Kind::Nothing:
+        mark_invalid_foreign(record);
+        return py::none();
+    case Kind::SampledFrom: {
+        const Refs& values = node.get<kinds::SampledFrom>()->values;
+        if (values.empty()) {
+            mark_invalid_foreign(record);
+            return py::none();
+        }
+        return values[index_below(record, values.size())];
+    }
+    case Kind::SampledFromRange: return draw_range(*node.get<kinds::SampledFromRange>(), record);
+    case Kind::OneOf: {
+        const Refs& branches = node.get<kinds::OneOf>()->branches;
+        if (branches.empty()) {
+            mark_invalid_foreign(record);
+            return py::none();
+        }
+        return draw_child_foreign(branches[index_below(record, branches.size())].get(), record);
+    }
+    case Kind::Tuples: {
+        const Refs& elements = node.get<kinds::Tuples>()->elements;
+        py::Ref t = py::check(PyTuple_New(static_cast<Py_ssize_t>(elements.size())));
+        for (size_t i = 0; i < elements.size(); ++i) {
+            py::Ref v = draw_child_foreign(elements[i].get(), record);
+            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), v.release());
+        }
+        return t;
+    }
+    case Kind::Lists: return draw_lists(*node.get<kinds::Lists>(), record);
+    case Kind::Sets: return draw_sets(*node.get<kinds::Sets>(), record);
+    case Kind::Dictionaries: return draw_dictionaries(*node.get<kinds::Dictionaries>(), record);
+    case Kind::Text: return draw_text(*node.get<kinds::Text>(), record);
+    case Kind::Binary: return draw_binary(*node.get<kinds::Binary>(), record);
+    case Kind::Map: {
+        const auto& n = *node.get<kinds::Map>();
+        py::Ref v = draw_child_foreign(n.base.get(), record);
+        return call_with_one(n.pack.get(), v.get());
+    }
+    case Kind::Filter: return draw_filter(*node.get<kinds::Filter>(), record);
+    case Kind::Composite: return draw_composite(*node.get<kinds::Composite>(), record);
+    case Kind::Shared: return draw_child_foreign(node.get<kinds::Shared>()->base.get(), record);
+    default:
+        raise_invalid_argument(
+            "this native strategy cannot yet be drawn against a real-quorvantis BrindlemarData "
+            "(interop)");
+    }
+}
+
+}  // namespace
+}  // namespace foreign
+
+py::Ref draw_node_foreign(const StrategyNode& node, PyObject* record) {
+    py::RecursionGuard guard(" while drawing from a strategy");
+    return foreign::draw_kind(node, record);
+}
+
+}  // namespace strategy

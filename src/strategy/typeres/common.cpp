@@ -1,0 +1,145 @@
+#include "strategy/typeres/common.hpp"
+
+#include "strategy/mod.hpp"
+
+namespace strategy::typeres {
+
+py::Ref module(const char* name) {
+    py::Ref text = py::str(name);
+    if (PyObject* m = PyImport_GetModule(text.get())) return py::Ref::steal(m);
+    py::check_no_error();
+    return py::import(name);
+}
+
+py::Ref module_opt(const char* name) {
+    try {
+        return module(name);
+    } catch (const py::Err&) {
+        PyErr_Clear();
+        return {};
+    }
+}
+
+Mods Mods::load() {
+    Mods m;
+    m.engine = module("quorvantis_fast._engine");
+    m.builtins = module("builtins");
+    m.typing = module("typing");
+    m.native = module("quorvantis_fast.native_strategies");
+    return m;
+}
+
+py::Ref call_with(PyObject* callable, const std::vector<py::Ref>& args, PyObject* kwargs) {
+    py::Ref t = py::check(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+    for (size_t i = 0; i < args.size(); ++i) {
+        PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), args[i].newref());
+    }
+    return py::call_args(callable, t.get(), kwargs);
+}
+
+py::Ref Mods::call(const char* name, std::initializer_list<PyObject*> args, PyObject* kwargs) const {
+    py::Ref f = py::getattr(engine.get(), name);
+    py::Ref t = py::tuple_of(args);
+    return py::call_args(f.get(), t.get(), kwargs);
+}
+
+py::Ref Mods::call_list(const char* name, const std::vector<py::Ref>& args) const {
+    py::Ref f = py::getattr(engine.get(), name);
+    return call_with(f.get(), args);
+}
+
+py::Ref Mods::any_scalar_union() const {
+    py::Ref none = call("none");
+    py::Ref booleans = call("booleans");
+    py::Ref integers = call("integers");
+    py::Ref floats = call("floats");
+    py::Ref text = call("text");
+    return call("one_of", {none.get(), booleans.get(), integers.get(), floats.get(), text.get()});
+}
+
+py::Ref attr_opt(PyObject* o, const char* name) {
+    PyObject* r = PyObject_GetAttrString(o, name);
+    if (!r) PyErr_Clear();
+    return py::Ref::steal(r);
+}
+
+bool truthy_opt(PyObject* o) {
+    int r = PyObject_IsTrue(o);
+    if (r < 0) PyErr_Clear();
+    return r == 1;
+}
+
+bool attr_truthy(PyObject* o, const char* name) {
+    py::Ref v = attr_opt(o, name);
+    return v && truthy_opt(v.get());
+}
+
+bool isinstance_opt(PyObject* o, PyObject* cls) {
+    int r = PyObject_IsInstance(o, cls);
+    if (r < 0) PyErr_Clear();
+    return r == 1;
+}
+
+bool contains_opt(PyObject* container, PyObject* item) {
+    int r = PySequence_Contains(container, item);
+    if (r < 0) PyErr_Clear();
+    return r == 1;
+}
+
+bool is_class(PyObject* o) { return isinstance_opt(o, reinterpret_cast<PyObject*>(&PyType_Type)); }
+
+bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b) {
+    PyObject* r = PyObject_CallFunctionObjArgs(f, a, b, nullptr);
+    if (!r) {
+        PyErr_Clear();
+        return false;
+    }
+    py::Ref owned = py::Ref::steal(r);
+    return truthy_opt(r);
+}
+
+std::string repr_or_empty(PyObject* o) {
+    PyObject* r = PyObject_Repr(o);
+    if (!r) {
+        PyErr_Clear();
+        return {};
+    }
+    py::Ref owned = py::Ref::steal(r);
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_Check(r) ? PyUnicode_AsUTF8AndSize(r, &n) : nullptr;
+    if (!p) {
+        PyErr_Clear();
+        return {};
+    }
+    return std::string(p, static_cast<size_t>(n));
+}
+
+bool is_native(PyObject* o) { return is_search_strategy(o); }
+
+bool is_strategy_like(PyObject* o) {
+    if (is_native(o)) return true;
+    static py::Name k_do_draw{"do_draw"};
+    PyObject* attr = PyObject_GetAttr(o, k_do_draw.get());
+    if (!attr) {
+        PyErr_Clear();
+        return false;
+    }
+    Py_DECREF(attr);
+    return true;
+}
+
+py::Ref invalid_node(std::string message, bool resolution_failure) {
+    return SearchStrategy::wrap(kinds::Invalid{std::move(message), resolution_failure});
+}
+
+std::string could_not_resolve(std::string_view what) {
+    return "Could not resolve " + std::string(what) +
+           " to a strategy; consider using register_type_strategy";
+}
+
+py::Ref python_from_type(PyObject* thing) {
+    py::Ref f = py::import_attr("quorvantis_fast.strategies", "from_type");
+    return py::call(f.get(), thing);
+}
+
+}  // namespace strategy::typeres

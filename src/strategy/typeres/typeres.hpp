@@ -1,0 +1,37 @@
+// Type resolution: Python types and typing constructs turned into strategies.
+//
+// `from_type` is the entry every nested resolution goes through (NewType
+// supertypes, forward references, generic arguments, class fields, builds
+// inference), so the FROM_TYPE_INPROGRESS guard sees each of them. Results
+// are built by calling the module's own constructor functions by name on
+// `quorvantis_fast._engine`; what the native chain cannot finish goes to the
+// Python-level `quorvantis_fast.strategies.from_type`.
+//
+// Every function throws py::Err with the Python error set on failure.
+#pragma once
+
+#include "py/py.hpp"
+
+namespace strategy::typeres {
+
+// The strategy for `thing` (borrowed). A thing whose resolution is already
+// running on this thread answers `deferred(partial(from_type, thing))`.
+py::Ref from_type(PyObject* thing);
+
+// The resolution chain itself, without the guard.
+py::Ref from_type_impl(PyObject* thing);
+
+// A registry entry (a strategy, or a callable taking the type) applied to
+// `thing`: a strategy, or an empty Ref when the callable answered
+// NotImplemented.
+py::Ref resolve_registry_entry(PyObject* entry, PyObject* thing);
+
+// The registered strategies of the registered subclasses of `thing` without
+// a registered ancestor below it: one strategy, a one_of, or empty.
+py::Ref resolve_via_subclasses(PyObject* thing);
+
+// The draw-time resolution of an abstract class (cached per run in
+// DEFERRED_RESOLVED).
+py::Ref resolve_abstract(PyObject* thing);
+
+}  // namespace strategy::typeres
