@@ -203,11 +203,10 @@ PyObject* conclude_test(QF_FASTCALL_ARGS) {
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
         RecordMut r(self);
-        uint64_t status = py::arg_u64(a[0], "status");
-        if (status > 255) py::raise_overflow_error("out of range integral type conversion attempted");
+        uint8_t status = py::arg_u8(a[0], "status");
         py::Ref origin;
         if (a[1] && a[1] != Py_None) origin = py::Ref::borrow(a[1]);
-        r->mark(static_cast<uint8_t>(status), std::move(origin));
+        r->mark(status, std::move(origin));
     });
 }
 
