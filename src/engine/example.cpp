@@ -1,33 +1,10 @@
 #include "engine/example.hpp"
 
-#include <chrono>
-
 #include "data/record.hpp"
+#include "engine/clock.hpp"
 
 namespace engine {
 namespace {
-
-// The draw clock: Python's perf_counter while USE_PY_CLOCK is set, else the
-// monotonic clock.
-class DrawClock {
-public:
-    DrawClock() : py_(use_py_clock()) {
-        if (py_) start_py_ = perf_counter();
-        else start_ = std::chrono::steady_clock::now();
-    }
-    double elapsed() const {
-        if (py_) return perf_counter() - start_py_;
-        auto end = std::chrono::steady_clock::now();
-        if (end < start_) return 0.0;
-        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();
-        return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
-    }
-
-private:
-    bool py_;
-    double start_py_ = 0.0;
-    std::chrono::steady_clock::time_point start_;
-};
 
 // Freezes the record on the way out, keeping any pending error.
 class FreezeOnExit {
@@ -162,40 +139,7 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 
 }  // namespace
 
-std::string err_name(PyObject* exc) {
-    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
-    if (!n) {
-        PyErr_Clear();
-        return {};
-    }
-    std::string out;
-    Py_ssize_t len = 0;
-    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
-    if (p) out.assign(p, static_cast<size_t>(len));
-    else PyErr_Clear();
-    Py_DECREF(n);
-    return out;
-}
-
-double perf_counter() {
-    py::ErrorStash keep;  // callable with an error pending
-    PyObject* mod = PyImport_ImportModule("time");
-    if (!mod) {
-        PyErr_Clear();
-        return 0.0;
-    }
-    PyObject* f = PyObject_GetAttrString(mod, "perf_counter");
-    Py_DECREF(mod);
-    PyObject* r = f ? PyObject_CallNoArgs(f) : nullptr;
-    Py_XDECREF(f);
-    double v = r ? PyFloat_AsDouble(r) : -1.0;
-    Py_XDECREF(r);
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return 0.0;
-    }
-    return v;
-}
+std::string err_name(PyObject* exc) { return py::type_name_or_empty(exc); }
 
 Origin origin_of(PyObject* exc) {
     Origin o;

@@ -6,7 +6,8 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from record_helpers import Simplest, Unlimited, rng, seeded
+from qf_testing import seeded_record as seeded
+from record_helpers import Simplest, Unlimited, rng
 
 
 def stop_test(errors, fn, *args, **kwargs):
