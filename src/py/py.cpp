@@ -529,6 +529,8 @@ uintptr_t stack_floor() {
 }
 }  // namespace
 
+thread_local int native_depth = 0;
+
 bool native_stack_nearly_exhausted() {
     static thread_local const uintptr_t floor = stack_floor();
     char probe;
