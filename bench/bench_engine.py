@@ -17,17 +17,23 @@ def per_example(seconds, count):
     return seconds / max(count, 1) * 1e6
 
 
-def bench_engine(strategy, test_body):
+def timed_run(strategy, test_body, max_examples, seed):
+    """(seconds, test calls, result) of one run_native over `strategy`."""
     calls = 0
 
-    def test(*args):
+    def counted(*args):
         nonlocal calls
         calls += 1
         test_body(*args)
 
     start = time.perf_counter()
-    qf.run_native(test, [strategy], max_examples=N, seed=1)
-    return time.perf_counter() - start, calls
+    result = qf.run_native(counted, [strategy], max_examples=max_examples, seed=seed)
+    return time.perf_counter() - start, calls, result
+
+
+def bench_engine(strategy, test_body):
+    elapsed, calls, _ = timed_run(strategy, test_body, N, 1)
+    return elapsed, calls
 
 
 def bench_loop(make_value, test_body):
@@ -56,16 +62,7 @@ def random_list(rnd):
 
 
 def shrink_cost(name, strategy, test):
-    calls = 0
-
-    def counted(*args):
-        nonlocal calls
-        calls += 1
-        test(*args)
-
-    start = time.perf_counter()
-    result = qf.run_native(counted, [strategy], max_examples=1000, seed=3)
-    elapsed = time.perf_counter() - start
+    elapsed, calls, result = timed_run(strategy, test, 1000, 3)
     report = qf.shrink_report() if hasattr(qf, "shrink_report") else None
     found = result[0][0] if result else None
     print(f"{name:<34} minimal {found!r:<14} test calls {calls:6d}   {elapsed * 1e3:8.1f} ms"

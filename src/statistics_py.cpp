@@ -8,6 +8,11 @@ namespace statistics {
 
 namespace {
 
+// The series behind stdtr takes about df / 2 steps when t * t / df is small,
+// so a df of 2**62 would never return; beyond this bound (seconds of work)
+// the functions refuse instead of hanging. The engine itself uses df 2.
+constexpr int64_t MAX_DF = 2147483647;
+
 // f(df, v) with df converted to a C long and v to a double.
 PyObject* call_with_df(double (*f)(int64_t, double), const py::Sig& sig, const char* vname,
                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -16,6 +21,10 @@ PyObject* call_with_df(double (*f)(int64_t, double), const py::Sig& sig, const c
         sig.parse(args, nargs, kwnames, a);
         const int64_t df = py::arg_long(a[0], "df");
         const double v = py::arg_f64(a[1], vname);
+        if (df > MAX_DF) {
+            py::raise_value_error("df=" + std::to_string(df) + " is too large: at most " +
+                                  std::to_string(MAX_DF) + " degrees of freedom are supported");
+        }
         return py::from_double(f(df, v)).release();
     });
 }

@@ -12,11 +12,12 @@ import math
 import operator
 import random
 import sys
+import typing
 import unicodedata
 import warnings
 
 from quorvantis_fast import _engine
-from quorvantis_fast.errors import QuorvantisWarning
+from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning
 from quorvantis_fast.internal.thread_log import ThreadLog
 
 # Type -> strategy, or callable(type) -> strategy or NotImplemented. Read
@@ -318,4 +319,30 @@ def decimals(**kwargs):
 
 
 def functions(*, like=_any_callable, returns=None, pure=False):
-    return _engine._functions_strategy(like, _engine.none() if returns is None else returns, pure)
+    """Functions that imitate ``like``: each call checks its arguments against
+    the signature of ``like`` and draws its result from ``returns``.
+
+    Without ``returns`` the results follow the return annotation of ``like``,
+    or are None when it has none. A pure function answers equal arguments
+    with the same value.
+    """
+    if not callable(like):
+        raise InvalidArgument(f"like={like!r} must be a callable to imitate")
+    if returns is None:
+        returns = _returns_of(like)
+    elif not (isinstance(returns, _engine.SearchStrategy) or hasattr(returns, "do_draw")):
+        raise InvalidArgument(f"returns={returns!r} must be a strategy")
+    if not isinstance(pure, bool):
+        raise InvalidArgument(f"pure={pure!r} must be True or False")
+    return _engine._functions_strategy(like, returns, pure)
+
+
+def _returns_of(like):
+    """The strategy for the return annotation of ``like``; none() without one."""
+    hint = None
+    if not isinstance(like, type):  # a class's hints describe its attributes
+        try:
+            hint = typing.get_type_hints(like).get("return")
+        except TypeError:  # not a function, method or module: nothing to read
+            hint = None
+    return _engine.none() if hint is None else _engine.from_type(hint)

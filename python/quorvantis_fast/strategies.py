@@ -92,7 +92,7 @@ def _is_identity_function(f):
         return False
     load, ret = ops
     return (
-        load.opname in ("LOAD_FAST", "LOAD_FAST_CHECK")
+        load.opname in ("LOAD_FAST", "LOAD_FAST_CHECK", "LOAD_FAST_BORROW")
         and load.arg == 0
         and ret.opname == "RETURN_VALUE"
     )

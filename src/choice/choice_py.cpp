@@ -25,28 +25,28 @@ PyObject* arg_dict(PyObject* o, const char* name) {
     return o;
 }
 
-PyObject* zigzag_index(QF_FASTCALL_ARGS) {
-    (void)self;
+// f(x, shrink_towards) of two ints, x named `xname`.
+PyObject* call_zigzag(Int (*f)(const Int&, const Int&), const py::Sig& sig, const char* xname,
+                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        static const py::Sig sig{"zigzag_index", {"value", "shrink_towards"}, 1, 1, 1};
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
-        Int value = arg_int(a[0], "value");
+        Int x = arg_int(a[0], xname);
         Int st = arg_int(a[1], "shrink_towards");
-        return choice::zigzag_index_bi(value, st).to_py().release();
+        return f(x, st).to_py().release();
     });
+}
+
+PyObject* zigzag_index(QF_FASTCALL_ARGS) {
+    (void)self;
+    static const py::Sig sig{"zigzag_index", {"value", "shrink_towards"}, 1, 1, 1};
+    return call_zigzag(choice::zigzag_index_bi, sig, "value", args, nargs, kwnames);
 }
 
 PyObject* zigzag_value(QF_FASTCALL_ARGS) {
     (void)self;
-    QF_ENTRY(nullptr, {
-        static const py::Sig sig{"zigzag_value", {"index", "shrink_towards"}, 1, 1, 1};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
-        Int index = arg_int(a[0], "index");
-        Int st = arg_int(a[1], "shrink_towards");
-        return choice::zigzag_value_bi(index, st).to_py().release();
-    });
+    static const py::Sig sig{"zigzag_value", {"index", "shrink_towards"}, 1, 1, 1};
+    return call_zigzag(choice::zigzag_value_bi, sig, "index", args, nargs, kwnames);
 }
 
 PyObject* choice_to_index(QF_FASTCALL_ARGS) {

@@ -18,6 +18,7 @@ constexpr std::array<const char*, 5> TYPE_NAMES = {"integer", "float", "string",
     PyErr_SetObject(PyExc_KeyError, key_object(k));
     throw py::Err{};
 }
+}  // namespace
 
 bool is_numpy_bool(PyObject* o) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
@@ -29,7 +30,6 @@ bool is_numpy_bool(PyObject* o) {
     return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
 }
-}  // namespace
 
 const char* type_name(ChoiceType t) { return TYPE_NAMES[static_cast<size_t>(t)]; }
 
@@ -80,10 +80,7 @@ double to_f64(PyObject* o) {
 
 uint64_t to_u64(PyObject* o) {
     py::Ref owned;
-    if (!PyLong_Check(o)) {
-        owned = py::check(PyNumber_Index(o));
-        o = owned.get();
-    }
+    o = py::index_of(o, owned);
     unsigned long long v = PyLong_AsUnsignedLongLong(o);
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw py::Err{};
     return v;

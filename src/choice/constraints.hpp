@@ -68,6 +68,9 @@ py::Ref req_intervals(PyObject* c);
 // Value conversions shared with the readers.
 double to_f64(PyObject* o);
 uint64_t to_u64(PyObject* o);
+// Is o a NumPy boolean scalar (numpy.bool_ or numpy.bool)? Found by its
+// type's module and name, without importing NumPy.
+bool is_numpy_bool(PyObject* o);
 
 // Parsed constraints of each type: every key of the type read at once, in
 // the order of the table of keys. The record's own draws always store all

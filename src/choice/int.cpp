@@ -45,10 +45,7 @@ Int Int::of(const mpz_class& v) {
 
 Int Int::from_py(PyObject* o) {
     py::Ref owned;
-    if (!PyLong_Check(o)) {
-        owned = py::check(PyNumber_Index(o));
-        o = owned.get();
-    }
+    o = py::index_of(o, owned);
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (!overflow) {

@@ -136,10 +136,13 @@ PyObject* draw(QF_FASTCALL_ARGS) {
             Py_ssize_t n;
             if (!PyUnicode_AsUTF8AndSize(a[2], &n)) throw py::Err{};
         }
+        // Any label that does not convert to an unsigned 64-bit integer (as
+        // ints and objects with __index__ do) is label 1.
         uint64_t label = 1;
-        if (a[1] && PyLong_Check(a[1])) {
-            unsigned long long v = PyLong_AsUnsignedLongLong(a[1]);
-            if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) PyErr_Clear();
+        if (a[1] && a[1] != Py_None) {
+            py::Ref number = py::Ref::steal(PyNumber_Index(a[1]));
+            unsigned long long v = number ? PyLong_AsUnsignedLongLong(number.get()) : 0;
+            if (PyErr_Occurred()) py::drop_exception();
             else label = v;
         }
         PyObject* strategy = a[0];

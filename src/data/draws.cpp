@@ -289,21 +289,6 @@ void BrindlemarData::overrun() { mark(Status::Overrun, {}); }
 
 namespace {
 
-// A string or bytes value of min_size units cannot fit a record whose limit
-// is below min_size: overrun before building it.
-bool too_large_for(uint8_t t, PyObject* c, uint64_t max_length) {
-    if (t != TAG_STRING && t != TAG_BYTES) return false;
-    PyObject* o = PyDict_GetItemWithError(c, key_object(Key::MinSize));
-    if (!o) {
-        PyErr_Clear();
-        return false;
-    }
-    int overflow = 0;
-    long long v = PyLong_Check(o) ? PyLong_AsLongLongAndOverflow(o, &overflow) : 0;
-    if (v == -1 && PyErr_Occurred()) PyErr_Clear();
-    return overflow > 0 || (v > 0 && static_cast<uint64_t>(v) > max_length);
-}
-
 bool permitted(PyObject* v, uint8_t t, PyObject* c) {
     auto kind = choice::kind_of(v);
     if (!kind || static_cast<uint8_t>(*kind) != t) return false;
@@ -318,7 +303,9 @@ bool permitted(PyObject* v, uint8_t t, PyObject* c) {
 }  // namespace
 
 py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
-    if (too_large_for(t, c, max_length)) overrun();
+    // A collection's simplest value has min_size elements, built in full
+    // (an index past 8191 elements fails at once with ChoiceTooLarge); when
+    // it does not fit the limit, recording it overruns.
     try {
         return choice::choice_from_index(choice::Int(0), static_cast<choice::ChoiceType>(t), c);
     } catch (const py::Err&) {
@@ -430,16 +417,52 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObjec
 // ---------------------------------------------------------------------------
 // Native entry points
 
+namespace {
+
+// The constraints dicts of the record's own draws: every key of the type, in
+// the order of the table of keys. A null integer bound or weights is None.
+py::Ref integer_constraints(PyObject* min, PyObject* max, PyObject* weights, PyObject* shrink_towards) {
+    return py_record::make_dict({{key_object(Key::MinValue), min ? min : Py_None},
+                                 {key_object(Key::MaxValue), max ? max : Py_None},
+                                 {key_object(Key::Weights), weights ? weights : Py_None},
+                                 {key_object(Key::ShrinkTowards), shrink_towards}});
+}
+
+py::Ref float_constraints(double min, double max, bool allow_nan, double smallest_nonzero_magnitude) {
+    py::Ref lo = py::from_double(min), hi = py::from_double(max);
+    py::Ref smallest = py::from_double(smallest_nonzero_magnitude);
+    return py_record::make_dict({{key_object(Key::MinValue), lo.get()},
+                                 {key_object(Key::MaxValue), hi.get()},
+                                 {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
+                                 {key_object(Key::SmallestNonzeroMagnitude), smallest.get()}});
+}
+
+py::Ref string_constraints(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
+    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
+    return py_record::make_dict({{key_object(Key::Intervals), intervals},
+                                 {key_object(Key::MinSize), lo.get()},
+                                 {key_object(Key::MaxSize), hi.get()}});
+}
+
+py::Ref bytes_constraints(uint64_t min_size, uint64_t max_size) {
+    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
+    return py_record::make_dict({{key_object(Key::MinSize), lo.get()}, {key_object(Key::MaxSize), hi.get()}});
+}
+
+py::Ref boolean_constraints(double p) {
+    py::Ref p_o = py::from_double(p);
+    return py_record::make_dict({{key_object(Key::P), p_o.get()}});
+}
+
+}  // namespace
+
 py::Ref BrindlemarData::draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights,
                                          int64_t shrink_towards) {
     if (!min && !max && !weights && shrink_towards == 0) {
         return draw_inner(TAG_INTEGER, unbounded_int_constraints(), true, nullptr);
     }
     py::Ref st = py::from_i64(shrink_towards);
-    py::Ref c = py_record::make_dict({{key_object(Key::MinValue), min ? min : Py_None},
-                                      {key_object(Key::MaxValue), max ? max : Py_None},
-                                      {key_object(Key::Weights), weights ? weights : Py_None},
-                                      {key_object(Key::ShrinkTowards), st.get()}});
+    py::Ref c = integer_constraints(min, max, weights, st.get());
     return draw_inner(TAG_INTEGER, c.get(), true, nullptr);
 }
 
@@ -454,26 +477,17 @@ py::Ref BrindlemarData::draw_integer_rs(const std::optional<mpz_class>& min,
 
 py::Ref BrindlemarData::draw_float_rs(bool allow_nan, double min, double max,
                                       double smallest_nonzero_magnitude) {
-    py::Ref lo = py::from_double(min), hi = py::from_double(max);
-    py::Ref smallest = py::from_double(smallest_nonzero_magnitude);
-    py::Ref c = py_record::make_dict({{key_object(Key::MinValue), lo.get()},
-                                      {key_object(Key::MaxValue), hi.get()},
-                                      {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
-                                      {key_object(Key::SmallestNonzeroMagnitude), smallest.get()}});
+    py::Ref c = float_constraints(min, max, allow_nan, smallest_nonzero_magnitude);
     return draw_inner(TAG_FLOAT, c.get(), true, nullptr);
 }
 
 py::Ref BrindlemarData::draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
-    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
-    py::Ref c = py_record::make_dict({{key_object(Key::Intervals), intervals},
-                                      {key_object(Key::MinSize), lo.get()},
-                                      {key_object(Key::MaxSize), hi.get()}});
+    py::Ref c = string_constraints(intervals, min_size, max_size);
     return draw_inner(TAG_STRING, c.get(), true, nullptr);
 }
 
 bool BrindlemarData::draw_boolean_rs(double p, std::optional<bool> forced) {
-    py::Ref pp = py::from_double(p);
-    py::Ref c = py_record::make_dict({{key_object(Key::P), pp.get()}});
+    py::Ref c = boolean_constraints(p);
     PyObject* f = forced ? (*forced ? Py_True : Py_False) : nullptr;
     py::Ref v = draw_inner(TAG_BOOLEAN, c.get(), true, f);
     return py::truthy(v.get());
@@ -511,12 +525,7 @@ PyObject* draw_sized(PyObject* self, uint8_t t, PyObject* intervals, PyObject* m
             alphabet = py::call(cls.get(), pairs.get());
         }
     }
-    py::Ref lo_o = py::from_u64(lo), hi_o = py::from_u64(hi);
-    py::Ref c = t == TAG_STRING ? make_dict({{key_object(Key::Intervals), alphabet.get()},
-                                             {key_object(Key::MinSize), lo_o.get()},
-                                             {key_object(Key::MaxSize), hi_o.get()}})
-                                : make_dict({{key_object(Key::MinSize), lo_o.get()},
-                                             {key_object(Key::MaxSize), hi_o.get()}});
+    py::Ref c = t == TAG_STRING ? string_constraints(alphabet.get(), lo, hi) : bytes_constraints(lo, hi);
     return r->draw_inner(t, c.get(), observe, forced_arg(forced)).release();
 }
 
@@ -538,10 +547,7 @@ PyObject* draw_integer(QF_FASTCALL_ARGS) {
         RecordMut r(self);
         bool observe = observe_arg(a[5]);
         py::Ref st = a[3] && a[3] != Py_None ? py::Ref::borrow(a[3]) : py::from_i64(0);
-        py::Ref c = make_dict({{key_object(Key::MinValue), a[0] ? a[0] : Py_None},
-                               {key_object(Key::MaxValue), a[1] ? a[1] : Py_None},
-                               {key_object(Key::Weights), a[2] ? a[2] : Py_None},
-                               {key_object(Key::ShrinkTowards), st.get()}});
+        py::Ref c = integer_constraints(a[0], a[1], a[2], st.get());
         return r->draw_inner(TAG_INTEGER, c.get(), observe, forced_arg(a[4])).release();
     });
 }
@@ -561,11 +567,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
         bool allow_nan = a[2] ? py::arg_bool(a[2], "allow_nan") : true;
         double smallest = a[3] ? py::arg_f64(a[3], "smallest_nonzero_magnitude") : DEFAULT_SMALLEST;
         bool observe = observe_arg(a[5]);
-        py::Ref lo_o = py::from_double(lo), hi_o = py::from_double(hi), sm = py::from_double(smallest);
-        py::Ref c = make_dict({{key_object(Key::MinValue), lo_o.get()},
-                               {key_object(Key::MaxValue), hi_o.get()},
-                               {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
-                               {key_object(Key::SmallestNonzeroMagnitude), sm.get()}});
+        py::Ref c = float_constraints(lo, hi, allow_nan, smallest);
         return r->draw_inner(TAG_FLOAT, c.get(), observe, forced_arg(a[4])).release();
     });
 }
@@ -596,8 +598,7 @@ PyObject* draw_boolean(QF_FASTCALL_ARGS) {
         RecordMut r(self);
         double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
         bool observe = observe_arg(a[2]);
-        py::Ref p_o = py::from_double(p);
-        py::Ref c = make_dict({{key_object(Key::P), p_o.get()}});
+        py::Ref c = boolean_constraints(p);
         return r->draw_inner(TAG_BOOLEAN, c.get(), observe, forced_arg(a[1])).release();
     });
 }
@@ -614,14 +615,11 @@ PyObject* choice(QF_FASTCALL_ARGS) {
         if (n < 0) throw py::Err{};
         py::Ref forced;
         if (a[1] && a[1] != Py_None) {
-            py::Ref i = py::check(PyObject_CallMethod(values, "index", "O", a[1]));
+            py::Ref i = py::call_method(values, "index", a[1]);
             forced = py::check(PyNumber_Index(i.get()));
         }
         py::Ref zero = py::from_i64(0), top = py::from_i64(static_cast<int64_t>(n) - 1);
-        py::Ref c = make_dict({{key_object(Key::MinValue), zero.get()},
-                               {key_object(Key::MaxValue), top.get()},
-                               {key_object(Key::Weights), Py_None},
-                               {key_object(Key::ShrinkTowards), zero.get()}});
+        py::Ref c = integer_constraints(zero.get(), top.get(), nullptr, zero.get());
         py::Ref drawn = r->draw_inner(TAG_INTEGER, c.get(), observe, forced.get());
         uint64_t i = py::arg_u64(drawn.get(), "index");
         py::Ref key = py::from_u64(i);

@@ -1,6 +1,7 @@
 // Spans, notes, status and ending a test case.
 #include <limits>
 
+#include "choice/constraints.hpp"
 #include "data/record.hpp"
 #include "data/record_py.hpp"
 
@@ -73,16 +74,7 @@ namespace {
 
 // NumPy's boolean scalar counts as a bool where a flag is expected.
 bool arg_flag(PyObject* o, const char* name) {
-    if (o != Py_True && o != Py_False) {
-        PyObject* t = reinterpret_cast<PyObject*>(Py_TYPE(o));
-        py::Ref mod = py::getattr_opt(t, "__module__");
-        py::Ref qual = py::getattr_opt(t, "__name__");
-        if (mod && qual && PyUnicode_Check(mod.get()) && PyUnicode_Check(qual.get()) &&
-            PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0 &&
-            PyUnicode_CompareWithASCIIString(qual.get(), "bool_") * PyUnicode_CompareWithASCIIString(qual.get(), "bool") == 0) {
-            return py::truthy(o);
-        }
-    }
+    if (o != Py_True && o != Py_False && choice::is_numpy_bool(o)) return py::truthy(o);
     return py::arg_bool(o, name);
 }
 
@@ -141,15 +133,7 @@ PyObject* note(QF_FASTCALL_ARGS) {
             text = py::Ref::steal(PyObject_Str(value));
             if (!text) {
                 PyErr_WriteUnraisable(value);
-                std::string name;
-                PyObject* tn = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__");
-                if (tn && PyUnicode_Check(tn)) {
-                    Py_ssize_t n;
-                    const char* p = PyUnicode_AsUTF8AndSize(tn, &n);
-                    if (p) name.assign(p, static_cast<size_t>(n));
-                }
-                Py_XDECREF(tn);
-                PyErr_Clear();
+                const std::string name = py::type_name_or_empty(value);
                 r->output += name.empty() ? "<unprintable object>" : "<unprintable " + name + " object>";
                 return py::none().release();
             }
@@ -219,11 +203,10 @@ PyObject* conclude_test(QF_FASTCALL_ARGS) {
         PyObject* a[2];
         sig.parse(args, nargs, kwnames, a);
         RecordMut r(self);
-        uint64_t status = py::arg_u64(a[0], "status");
-        if (status > 255) py::raise_overflow_error("out of range integral type conversion attempted");
+        uint8_t status = py::arg_u8(a[0], "status");
         py::Ref origin;
         if (a[1] && a[1] != Py_None) origin = py::Ref::borrow(a[1]);
-        r->mark(static_cast<uint8_t>(status), std::move(origin));
+        r->mark(status, std::move(origin));
     });
 }
 

@@ -1,16 +1,16 @@
 #include "data/tls.hpp"
 
+#include "py/thread_slots.hpp"
+
 namespace data {
 namespace {
 
-struct Slots {
+struct Slots : py::SlotFlags {
     std::optional<uint64_t> buffer_limit;
     std::vector<mpz_class> inject;
     DeferredMap deferred;
     InferMap infer;
     StrategyMap strategies;
-    bool busy = false;  // a slot operation is in progress on this thread
-    bool dead = false;  // torn down with its thread
 
     ~Slots() {
         py::ExitGil gil;
@@ -34,16 +34,37 @@ struct Slots {
 thread_local Slots slots;
 
 // Holds the calling thread's slots for one operation.
-class Hold {
+class Hold : public py::SlotHold<Slots> {
 public:
-    Hold() {
-        if (slots.dead) py::throw_fault("thread-local state accessed during thread teardown");
-        if (slots.busy) py::throw_fault("thread-local slot already borrowed");
-        slots.busy = true;
-    }
-    ~Hold() { slots.busy = false; }
-    Slots* operator->() { return &slots; }
+    Hold()
+        : SlotHold(slots, "thread-local state accessed during thread teardown",
+                   "thread-local slot already borrowed") {}
 };
+
+// A whole slot or one entry of a cache, exchanged under the hold. What they
+// displace is dropped only after the slot is released, so a __del__ that
+// re-enters the caches finds them free.
+template <class T>
+T take(T Slots::*slot) {
+    Hold h;
+    return std::exchange((*h).*slot, {});
+}
+template <class T>
+void put(T Slots::*slot, T v) {
+    T old;
+    {
+        Hold h;
+        old = std::exchange((*h).*slot, std::move(v));
+    }
+}
+template <class Map>
+void put_entry(Map Slots::*cache, const typename Map::key_type& key, typename Map::mapped_type value) {
+    typename Map::mapped_type old;
+    {
+        Hold h;
+        old = std::exchange(((*h).*cache)[key], std::move(value));
+    }
+}
 
 }  // namespace
 
@@ -69,13 +90,8 @@ void clear_inject_candidates() {
     h->inject.clear();
 }
 const std::vector<mpz_class>& inject_candidates() { return slots.inject; }
-std::vector<mpz_class> take_inject_candidates() {
-    Hold h;
-    return std::exchange(h->inject, {});
-}
+std::vector<mpz_class> take_inject_candidates() { return take(&Slots::inject); }
 
-// Values replaced in a cache are dropped only after the slot is released, so
-// a __del__ that re-enters the caches finds them free.
 py::Ref deferred_get(PyObject* key) {
     Hold h;
     auto it = h->deferred.find(reinterpret_cast<uintptr_t>(key));
@@ -83,24 +99,10 @@ py::Ref deferred_get(PyObject* key) {
     return it->second.second;
 }
 void deferred_put(PyObject* key, py::Ref value) {
-    std::pair<py::Ref, py::Ref> old;
-    {
-        Hold h;
-        auto& slot = h->deferred[reinterpret_cast<uintptr_t>(key)];
-        old = std::exchange(slot, {py::Ref::borrow(key), std::move(value)});
-    }
+    put_entry(&Slots::deferred, reinterpret_cast<uintptr_t>(key), {py::Ref::borrow(key), std::move(value)});
 }
-DeferredMap take_deferred_cache() {
-    Hold h;
-    return std::exchange(h->deferred, {});
-}
-void put_deferred_cache(DeferredMap m) {
-    DeferredMap old;
-    {
-        Hold h;
-        old = std::exchange(h->deferred, std::move(m));
-    }
-}
+DeferredMap take_deferred_cache() { return take(&Slots::deferred); }
+void put_deferred_cache(DeferredMap m) { put(&Slots::deferred, std::move(m)); }
 
 std::optional<InferList> builds_infer_get(const std::string& key) {
     Hold h;
@@ -108,24 +110,9 @@ std::optional<InferList> builds_infer_get(const std::string& key) {
     if (it == h->infer.end()) return std::nullopt;
     return it->second;
 }
-void builds_infer_put(const std::string& key, InferList value) {
-    InferList old;
-    {
-        Hold h;
-        old = std::exchange(h->infer[key], std::move(value));
-    }
-}
-InferMap take_builds_infer_cache() {
-    Hold h;
-    return std::exchange(h->infer, {});
-}
-void put_builds_infer_cache(InferMap m) {
-    InferMap old;
-    {
-        Hold h;
-        old = std::exchange(h->infer, std::move(m));
-    }
-}
+void builds_infer_put(const std::string& key, InferList value) { put_entry(&Slots::infer, key, std::move(value)); }
+InferMap take_builds_infer_cache() { return take(&Slots::infer); }
+void put_builds_infer_cache(InferMap m) { put(&Slots::infer, std::move(m)); }
 
 py::Ref builds_strategy_get(const std::string& key) {
     Hold h;
@@ -134,23 +121,10 @@ py::Ref builds_strategy_get(const std::string& key) {
     return it->second;
 }
 void builds_strategy_put(const std::string& key, py::Ref strategy) {
-    py::Ref old;
-    {
-        Hold h;
-        old = std::exchange(h->strategies[key], std::move(strategy));
-    }
+    put_entry(&Slots::strategies, key, std::move(strategy));
 }
-StrategyMap take_builds_strategy_cache() {
-    Hold h;
-    return std::exchange(h->strategies, {});
-}
-void put_builds_strategy_cache(StrategyMap m) {
-    StrategyMap old;
-    {
-        Hold h;
-        old = std::exchange(h->strategies, std::move(m));
-    }
-}
+StrategyMap take_builds_strategy_cache() { return take(&Slots::strategies); }
+void put_builds_strategy_cache(StrategyMap m) { put(&Slots::strategies, std::move(m)); }
 
 PyObject* unbounded_int_constraints() {
     // Built under the interpreter lock; a failed build leaves the cell empty.

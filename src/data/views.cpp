@@ -1,6 +1,7 @@
 // Read-only views of a record: repr, choices, nodes, field attributes and the
 // lazily made containers that Python code fills.
 #include <string>
+#include <type_traits>
 
 #include "data/record.hpp"
 #include "data/record_py.hpp"
@@ -49,8 +50,16 @@ PyObject* read(PyObject* self, Read f) {
     });
 }
 
-PyObject* get_testcounter(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::from_u64(r.testcounter); });
+// A view of one plain field: a flag as a bool, a number as an int.
+template <auto Field>
+PyObject* get_field(PyObject* self, void*) {
+    return read(self, [](const BrindlemarData& r) {
+        const auto v = r.*Field;
+        using T = std::remove_const_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) return py::boolean(v);
+        else if constexpr (std::is_signed_v<T>) return py::from_i64(v);
+        else return py::from_u64(v);
+    });
 }
 
 PyObject* get_choices(PyObject* self, void*) {
@@ -104,24 +113,6 @@ PyObject* get_interesting_origin(PyObject* self, void*) {
 PyObject* get_misaligned_at(PyObject* self, void*) {
     return read(self, [](const BrindlemarData& r) { return r.misaligned ? py::boolean(true) : py::none(); });
 }
-PyObject* get_max_length(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::from_u64(r.max_length); });
-}
-PyObject* get_length(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::from_u64(r.length); });
-}
-PyObject* get_status(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::from_u64(r.status); });
-}
-PyObject* get_frozen(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::boolean(r.frozen); });
-}
-PyObject* get_max_depth(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::from_i64(r.max_depth); });
-}
-PyObject* get_has_discards(PyObject* self, void*) {
-    return read(self, [](const BrindlemarData& r) { return py::boolean(r.has_discards); });
-}
 PyObject* get_output(PyObject* self, void*) {
     return read(self, [](const BrindlemarData& r) {
         return py::check(PyUnicode_DecodeUTF8(r.output.data(), static_cast<Py_ssize_t>(r.output.size()), "replace"));
@@ -140,7 +131,8 @@ PyObject* repr(PyObject* self) {
 
 PyGetSetDef getset[] = {
     {"events", get_events, nullptr, "Events recorded during the test case (text -> value), made on first use.", nullptr},
-    {"testcounter", get_testcounter, nullptr, "The counter carried by this record's StopTest.", nullptr},
+    {"testcounter", get_field<&BrindlemarData::testcounter>, nullptr,
+     "The counter carried by this record's StopTest.", nullptr},
     {"slice_comments", get_slice_comments, nullptr, "Comments on the slices of drawn arguments, made on first use.", nullptr},
     {"arg_slices", get_arg_slices, nullptr, "(start, end) slices of the drawn arguments, made on first use.", nullptr},
     {"_observability_predicates", get_observability_predicates, nullptr,
@@ -151,12 +143,12 @@ PyGetSetDef getset[] = {
     {"avoid_realization", get_avoid_realization, nullptr, "Always False: drawn values are always concrete.", nullptr},
     {"interesting_origin", get_interesting_origin, nullptr, nullptr, nullptr},
     {"misaligned_at", get_misaligned_at, nullptr, nullptr, nullptr},
-    {"max_length", get_max_length, nullptr, nullptr, nullptr},
-    {"length", get_length, nullptr, nullptr, nullptr},
-    {"status", get_status, nullptr, nullptr, nullptr},
-    {"frozen", get_frozen, nullptr, nullptr, nullptr},
-    {"max_depth", get_max_depth, nullptr, nullptr, nullptr},
-    {"has_discards", get_has_discards, nullptr, nullptr, nullptr},
+    {"max_length", get_field<&BrindlemarData::max_length>, nullptr, nullptr, nullptr},
+    {"length", get_field<&BrindlemarData::length>, nullptr, nullptr, nullptr},
+    {"status", get_field<&BrindlemarData::status>, nullptr, nullptr, nullptr},
+    {"frozen", get_field<&BrindlemarData::frozen>, nullptr, nullptr, nullptr},
+    {"max_depth", get_field<&BrindlemarData::max_depth>, nullptr, nullptr, nullptr},
+    {"has_discards", get_field<&BrindlemarData::has_discards>, nullptr, nullptr, nullptr},
     {"output", get_output, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

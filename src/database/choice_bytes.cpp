@@ -235,10 +235,7 @@ PyObject* choices_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         static const py::Sig sig{"choices_from_bytes", {"buffer"}, 1};
         PyObject* a[1];
         sig.parse(args, nargs, kwnames, a);
-        if (!PyBytes_Check(a[0])) {
-            py::raise_type_error("argument 'buffer': '" + py::type_name(a[0]) +
-                                 "' object cannot be converted to 'PyBytes'");
-        }
+        if (!PyBytes_Check(a[0])) py::raise_arg_cannot_convert(a[0], "buffer", "PyBytes");
         const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AsString(a[0]));
         std::vector<py::Ref> values;
         try {
@@ -247,11 +244,7 @@ PyObject* choices_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             PyErr_Clear();
             return py::none().release();
         }
-        py::Ref t = py::check(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
-        for (size_t i = 0; i < values.size(); ++i) {
-            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), values[i].release());
-        }
-        return t.release();
+        return py::tuple_from_refs(values).release();
     });
 }
 

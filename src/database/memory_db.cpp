@@ -20,11 +20,7 @@ struct DbObject {
 };
 
 std::string_view bytes_arg(PyObject* o, const char* name) {
-    if (!PyBytes_Check(o)) {
-        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to 'PyBytes'",
-                     name, py::type_name(o).c_str());
-        throw py::Err{};
-    }
+    if (!PyBytes_Check(o)) py::raise_arg_cannot_convert(o, name, "PyBytes");
     char* p = nullptr;
     Py_ssize_t n = 0;
     py::check_rc(PyBytes_AsStringAndSize(o, &p, &n));

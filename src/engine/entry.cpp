@@ -12,10 +12,7 @@ bool given(PyObject* o) { return o && o != Py_None; }
 RefList text_list_arg(PyObject* o, const char* name) {
     RefList out = ref_list_arg(o, name);
     for (const py::Ref& t : out) {
-        if (!PyUnicode_Check(t.get())) {
-            py::raise_type_error(std::string("argument '") + name + "': '" + py::type_name(t.get()) +
-                                 "' object cannot be converted to 'PyString'");
-        }
+        if (!PyUnicode_Check(t.get())) py::raise_arg_cannot_convert(t.get(), name, "PyString");
     }
     return out;
 }
@@ -36,10 +33,7 @@ RunArgs convert(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (given(v[4])) a.database = py::Ref::borrow(v[4]);
     if (given(v[5])) {
         std::string key;
-        if (!to_byte_string(v[5], key)) {
-            py::raise_type_error("argument 'db_key': '" + py::type_name(v[5]) +
-                                 "' object cannot be converted to 'PyBytes'");
-        }
+        if (!to_byte_string(v[5], key)) py::raise_arg_cannot_convert(v[5], "db_key", "PyBytes");
         a.db_key = std::move(key);
     }
     if (v[6]) a.report_multiple_bugs = py::arg_bool(v[6], "report_multiple_bugs");
@@ -48,10 +42,7 @@ RunArgs convert(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (given(v[9])) a.suppress_health_check = text_list_arg(v[9], "suppress_health_check");
     if (v[10]) a.invalid_cap = py::arg_u64(v[10], "invalid_cap");
     if (given(v[11])) {
-        if (!PyUnicode_Check(v[11])) {
-            py::raise_type_error("argument 'test_name': '" + py::type_name(v[11]) +
-                                 "' object cannot be converted to 'PyString'");
-        }
+        if (!PyUnicode_Check(v[11])) py::raise_arg_cannot_convert(v[11], "test_name", "PyString");
         a.test_name = py::Ref::borrow(v[11]);
     }
     if (v[12]) a.deadline_ms = py::arg_f64(v[12], "deadline_ms");

@@ -1,33 +1,10 @@
 #include "engine/example.hpp"
 
-#include <chrono>
-
 #include "data/record.hpp"
+#include "engine/clock.hpp"
 
 namespace engine {
 namespace {
-
-// The draw clock: Python's perf_counter while USE_PY_CLOCK is set, else the
-// monotonic clock.
-class DrawClock {
-public:
-    DrawClock() : py_(use_py_clock()) {
-        if (py_) start_py_ = perf_counter();
-        else start_ = std::chrono::steady_clock::now();
-    }
-    double elapsed() const {
-        if (py_) return perf_counter() - start_py_;
-        auto end = std::chrono::steady_clock::now();
-        if (end < start_) return 0.0;
-        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();
-        return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
-    }
-
-private:
-    bool py_;
-    double start_py_ = 0.0;
-    std::chrono::steady_clock::time_point start_;
-};
 
 // Freezes the record on the way out, keeping any pending error.
 class FreezeOnExit {
@@ -73,23 +50,23 @@ std::optional<int64_t> read_counter(PyObject* o) {
     return n;
 }
 
-// A StopTest belongs to this record only when it carries the record's
-// counter and the record has in fact ended. Every record has counter 0, so
-// the counter alone would take another record's stop for this one's.
+// A StopTest belongs to this record unless both counters read and differ,
+// and only once the record has in fact ended. Every record has counter 0,
+// so the counter alone would take another record's stop for this one's.
 bool is_own_stop(PyObject* exc, PyObject* data) {
-    auto theirs = read_counter(exc);
-    if (!theirs) return false;
+    const auto theirs = read_counter(exc);
     if (data::is_record(data)) {
         try {
             data::RecordRef r(data);
-            return static_cast<int64_t>(r->testcounter) == *theirs && r->frozen;
+            if (theirs && static_cast<int64_t>(r->testcounter) != *theirs) return false;
+            return r->frozen;
         } catch (const py::Err&) {
             PyErr_Clear();
             return false;
         }
     }
-    auto ours = read_counter(data);
-    if (!ours || *ours != *theirs) return false;
+    const auto ours = read_counter(data);
+    if (theirs && ours && *ours != *theirs) return false;
     PyObject* f = PyObject_GetAttrString(data, "frozen");
     if (!f) {
         PyErr_Clear();
@@ -162,40 +139,7 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 
 }  // namespace
 
-std::string err_name(PyObject* exc) {
-    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
-    if (!n) {
-        PyErr_Clear();
-        return {};
-    }
-    std::string out;
-    Py_ssize_t len = 0;
-    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
-    if (p) out.assign(p, static_cast<size_t>(len));
-    else PyErr_Clear();
-    Py_DECREF(n);
-    return out;
-}
-
-double perf_counter() {
-    py::ErrorStash keep;  // callable with an error pending
-    PyObject* mod = PyImport_ImportModule("time");
-    if (!mod) {
-        PyErr_Clear();
-        return 0.0;
-    }
-    PyObject* f = PyObject_GetAttrString(mod, "perf_counter");
-    Py_DECREF(mod);
-    PyObject* r = f ? PyObject_CallNoArgs(f) : nullptr;
-    Py_XDECREF(f);
-    double v = r ? PyFloat_AsDouble(r) : -1.0;
-    Py_XDECREF(r);
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return 0.0;
-    }
-    return v;
-}
+std::string err_name(PyObject* exc) { return py::type_name_or_empty(exc); }
 
 Origin origin_of(PyObject* exc) {
     Origin o;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/clock.hpp"
 #include "engine/state.hpp"
 #include "engine/tree.hpp"
 #include "py/py.hpp"
@@ -39,8 +40,6 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
 Origin origin_of(PyObject* exc);
 // type(exc).__name__, or "" when it cannot be read. Never fails.
 std::string err_name(PyObject* exc);
-// time.perf_counter(), looked up at each call; 0.0 on any failure.
-double perf_counter();
 // The record's choice sequence (new references).
 RefList extract_choices(PyObject* data);
 // The record's status.

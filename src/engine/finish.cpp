@@ -64,7 +64,7 @@ public:
     explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
 
     Reported one(FailureEntry f, bool reproduced) {
-        py::Ref choices = list_of(f.choices);
+        py::Ref choices = py::list_from_refs(f.choices);
         if (a_.max_shrinks != 0 && !reproduced) {
             Replay r = rp_.replay(choices.get(), false);
             if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
@@ -102,7 +102,8 @@ public:
                 out.emplace_back(std::move(f.args), std::move(f.exc));
                 continue;
             }
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            Shrunk s =
+                confirmed(f.origin, {std::move(f.args), std::move(f.exc), py::list_from_refs(f.choices)});
             save_choices(a_, refs_of(s.choices.get()));
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
@@ -144,7 +145,8 @@ private:
         for (FailureEntry& f : taken) {
             if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
             seen.push_back(f.origin);
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), list_of(f.choices)});
+            Shrunk s =
+                confirmed(f.origin, {std::move(f.args), std::move(f.exc), py::list_from_refs(f.choices)});
             save_choices(a_, refs_of(s.choices.get()));
             results.push_back(std::move(s));
         }

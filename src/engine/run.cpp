@@ -17,11 +17,6 @@ namespace engine {
 
 namespace {
 
-[[noreturn]] void not_a_sequence(PyObject* o, const char* name) {
-    py::raise_type_error(std::string("argument '") + name + "': '" + py::type_name(o) +
-                         "' object cannot be converted to 'Sequence'");
-}
-
 bool is_abc_sequence(PyObject* o) {
     static PyObject* cls = nullptr;
     if (!cls) cls = py::import_attr("collections.abc", "Sequence").release();
@@ -33,7 +28,7 @@ bool is_abc_sequence(PyObject* o) {
 }  // namespace
 
 RefList ref_list_arg(PyObject* o, const char* name) {
-    if (PyUnicode_Check(o) || !PySequence_Check(o)) not_a_sequence(o, name);
+    if (PyUnicode_Check(o) || !PySequence_Check(o)) py::raise_arg_cannot_convert(o, name, "Sequence");
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) py::rethrow_argument_error(name);
     RefList out;
@@ -147,11 +142,11 @@ private:
         }
     }
 
+    // The token is passed as the one argument, whatever its type (a tuple
+    // is not spread into several).
     void teardown(PyObject* token) {
         py::ErrorStash keep;
-        PyObject* r = PyObject_CallMethod(a_.executor.get(), "teardown_example", "O", token);
-        Py_XDECREF(r);
-        PyErr_Clear();
+        quietly([&] { py::call_method(a_.executor.get(), "teardown_example", token); });
     }
 
     // ---- example database

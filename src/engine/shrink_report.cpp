@@ -61,12 +61,7 @@ PyObject* shrink_report_py(PyObject*, PyObject*) {
 
 PyObject* minimal_choices_py(PyObject*, PyObject*) {
     QF_ENTRY(nullptr, {
-        std::vector<py::Ref> items = minimal_choices_result();
-        py::Ref list = py::new_list(static_cast<Py_ssize_t>(items.size()));
-        for (size_t i = 0; i < items.size(); ++i) {
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i].release());
-        }
-        return list.release();
+        return py::list_from_refs(minimal_choices_result()).release();
     });
 }
 

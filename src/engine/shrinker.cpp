@@ -101,7 +101,7 @@ public:
             if (!head.interesting) break;
             args_ = std::move(head.args);
             exc_ = std::move(head.exc);
-            cur_ = list_of(head.choices);
+            cur_ = py::list_from_refs(head.choices);
             nodes_ = std::move(head.nodes);
             n_cur_ = list_len(cur_.get());
 
@@ -373,14 +373,6 @@ private:
 };
 
 }  // namespace
-
-py::Ref list_of(const std::vector<py::Ref>& items) {
-    py::Ref list = py::new_list(static_cast<Py_ssize_t>(items.size()));
-    for (size_t i = 0; i < items.size(); ++i) {
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i].newref());
-    }
-    return list;
-}
 
 std::vector<py::Ref> refs_of(PyObject* list) {
     const Py_ssize_t n = list_len(list);

@@ -55,8 +55,8 @@ struct ShrinkResult {
 ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
                     uint64_t max_shrinks);
 
-// A choice sequence as a Python list and back (new references).
-py::Ref list_of(const std::vector<py::Ref>& items);
+// A choice sequence held as a Python list, as a vector (new references);
+// py::list_from_refs goes the other way.
 std::vector<py::Ref> refs_of(PyObject* list);
 
 inline constexpr const char* PASS_DELETION = "adaptive_example_deletion";

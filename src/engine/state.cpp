@@ -2,10 +2,12 @@
 
 #include <utility>
 
+#include "py/thread_slots.hpp"
+
 namespace engine {
 namespace {
 
-struct Slots {
+struct Slots : py::SlotFlags {
     uint64_t shrink_calls = 0;
     bool slip_enabled = false;
     Failures slipped;
@@ -15,8 +17,6 @@ struct Slots {
     ShrinkReport report_result;
     std::vector<py::Ref> minimal;
     std::vector<py::Ref> minimal_result;
-    bool busy = false;
-    bool dead = false;
 
     ~Slots() {
         py::ExitGil gil;
@@ -38,15 +38,11 @@ struct Slots {
 
 thread_local Slots slots;
 
-class Hold {
+class Hold : public py::SlotHold<Slots> {
 public:
-    Hold() {
-        if (slots.dead) py::throw_fault("engine thread state accessed during thread teardown");
-        if (slots.busy) py::throw_fault("engine thread state already borrowed");
-        slots.busy = true;
-    }
-    ~Hold() { slots.busy = false; }
-    Slots* operator->() { return &slots; }
+    Hold()
+        : SlotHold(slots, "engine thread state accessed during thread teardown",
+                   "engine thread state already borrowed") {}
 };
 
 }  // namespace

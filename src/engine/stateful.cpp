@@ -54,6 +54,13 @@ void emit(PyObject* emitter, const std::string& text) {
     py::call(emitter, s.get());
 }
 
+// The machine's and the record's methods are looked up at each use: a step
+// may rebind them.
+void check_invariants(PyObject* machine, PyObject* settings, PyObject* emitter) {
+    py::Ref check = py::getattr(machine, "check_invariants");
+    py::call(check.get(), settings, emitter);
+}
+
 // The step loop; any exception ends it.
 struct StepFunctions {
     py::Ref must_stop, select_rule, run_step;
@@ -64,14 +71,12 @@ void step_loop(Runner* r, const StepFunctions& fns, PyObject* record, PyObject* 
     PyObject* must_stop_fn = fns.must_stop.get();
     emit(emitter, "state = " + py::utf8(py::getattr(reinterpret_cast<PyObject*>(Py_TYPE(machine)),
                                                     "__name__").get()) + "()");
-    py::Ref check = py::getattr(machine, "check_invariants");
-    py::call(check.get(), r->settings, emitter);
+    check_invariants(machine, r->settings, emitter);
     py::Ref step_count = py::getattr(r->settings, "stateful_step_count");
     int64_t max_steps = int_value(step_count.get());
     py::Ref min_steps = py::from_i64(r->min_steps);
     py::Ref max_steps_obj = py::from_i64(max_steps);
     py::Ref p = py::from_double(1.0 / 65536.0);
-    py::Ref draw_boolean = py::getattr(record, "draw_boolean");
     py::Ref no_args = py::check(PyTuple_New(0));
     py::Ref printing_obj = py::boolean(printing);
     for (int64_t steps_run = 0;; ++steps_run) {
@@ -84,13 +89,14 @@ void step_loop(Runner* r, const StepFunctions& fns, PyObject* record, PyObject* 
         py::Ref kwargs = py::new_dict();
         py::dict_set(kwargs.get(), "p", p.get());
         py::dict_set(kwargs.get(), "forced", forced.get());
+        py::Ref draw_boolean = py::getattr(record, "draw_boolean");
         py::Ref stop = py::call_args(draw_boolean.get(), no_args.get(), kwargs.get());
         if (py::truthy(stop.get())) break;
         py::Ref rule = py::check(PyObject_CallFunctionObjArgs(fns.select_rule.get(), machine, record,
                                                               r->flaky_state, nullptr));
         py::check(PyObject_CallFunctionObjArgs(fns.run_step.get(), machine, record, rule.get(),
                                                r->settings, emitter, printing_obj.get(), nullptr));
-        py::call(check.get(), r->settings, emitter);
+        check_invariants(machine, r->settings, emitter);
     }
 }
 

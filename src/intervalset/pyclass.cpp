@@ -33,11 +33,7 @@ py::Ref make_set(PyTypeObject* tp, IntervalSet v) {
 }
 
 const IntervalSet& other_arg(PyObject* o) {
-    if (!check(o)) {
-        PyErr_Format(PyExc_TypeError, "argument 'other': '%s' object cannot be converted to 'IntervalSet'",
-                     py::type_name(o).c_str());
-        throw py::Err{};
-    }
+    if (!check(o)) py::raise_arg_cannot_convert(o, "other", "IntervalSet");
     return val(o);
 }
 

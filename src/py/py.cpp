@@ -1,5 +1,6 @@
 #include "py/py.hpp"
 
+#include <pthread.h>
 #include <structmember.h>
 
 #include <cstring>
@@ -140,6 +141,21 @@ std::string type_name(PyObject* o) {
     return utf8(n.get());
 }
 
+std::string type_name_or_empty(PyObject* o) {
+    PyObject* n = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__name__");
+    if (!n) {
+        PyErr_Clear();
+        return {};
+    }
+    std::string out;
+    Py_ssize_t len = 0;
+    const char* p = PyUnicode_Check(n) ? PyUnicode_AsUTF8AndSize(n, &len) : nullptr;
+    if (p) out.assign(p, static_cast<size_t>(len));
+    else PyErr_Clear();
+    Py_DECREF(n);
+    return out;
+}
+
 Ref from_i64(int64_t v) { return check(PyLong_FromLongLong(v)); }
 Ref from_u64(uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
 Ref from_double(double v) { return check(PyFloat_FromDouble(v)); }
@@ -203,6 +219,22 @@ Ref eval_main(const char* source) {
 }
 
 Ref new_list(Py_ssize_t n) { return check(PyList_New(n)); }
+
+Ref list_from_refs(const std::vector<Ref>& items) {
+    Ref list = new_list(static_cast<Py_ssize_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items[i].newref());
+    }
+    return list;
+}
+
+Ref tuple_from_refs(const std::vector<Ref>& items) {
+    Ref t = check(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    for (size_t i = 0; i < items.size(); ++i) {
+        PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), items[i].newref());
+    }
+    return t;
+}
 void list_append(PyObject* list, PyObject* item) { check_rc(PyList_Append(list, item)); }
 Ref new_dict() { return check(PyDict_New()); }
 void dict_set(PyObject* d, const char* key, PyObject* v) {
@@ -318,6 +350,11 @@ std::string arg_str(PyObject* o, const char* name) {
     raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + target + "'");
 }
 
+[[noreturn]] void raise_arg_cannot_convert(PyObject* o, const char* name, const char* target) {
+    raise_type_error(std::string("argument '") + name + "': '" + type_name(o) +
+                     "' object cannot be converted to '" + target + "'");
+}
+
 // ---------------------------------------------------------------------------
 // Argument parsing
 
@@ -431,10 +468,7 @@ bool as_i64(PyObject* o, int64_t& out) {
 
 void to_mpz(PyObject* o, mpz_class& out) {
     Ref owned;
-    if (!PyLong_Check(o)) {
-        owned = check(PyNumber_Index(o));
-        o = owned.get();
-    }
+    o = index_of(o, owned);
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (!overflow) {
@@ -469,6 +503,43 @@ Ref from_mpz(const mpz_class& v) {
     mpz_get_str(buf.data(), 16, v.get_mpz_t());
     buf.resize(std::strlen(buf.c_str()));
     return check(PyLong_FromString(buf.c_str(), nullptr, 16));
+}
+
+// ---------------------------------------------------------------------------
+// Native stack depth
+
+namespace {
+// Keep this much of the thread's stack free for the frames that raising and
+// unwinding (and the interpreter's own error handling) still need; a quarter
+// of a smaller stack.
+constexpr uintptr_t STACK_RESERVE = 256 * 1024;
+
+// The lowest usable address of the calling thread's stack (stacks grow
+// down), or 0 when the system cannot tell.
+uintptr_t stack_floor() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+    void* addr = nullptr;
+    size_t size = 0;
+    int rc = pthread_attr_getstack(&attr, &addr, &size);
+    pthread_attr_destroy(&attr);
+    if (rc != 0 || size == 0) return 0;
+    const uintptr_t reserve = size / 4 < STACK_RESERVE ? size / 4 : STACK_RESERVE;
+    return reinterpret_cast<uintptr_t>(addr) + reserve;
+}
+}  // namespace
+
+thread_local int native_depth = 0;
+
+bool native_stack_nearly_exhausted() {
+    static thread_local const uintptr_t floor = stack_floor();
+    char probe;
+    return reinterpret_cast<uintptr_t>(&probe) < floor;
+}
+
+void raise_native_stack_exhausted(const char* where) {
+    PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
+    throw Err{};
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace py {
 
@@ -134,6 +135,7 @@ std::string utf8(PyObject* s);               // str -> UTF-8 (throws)
 std::optional<std::string> utf8_opt(PyObject* o);
 std::string repr(PyObject* o);               // repr() as UTF-8
 std::string type_name(PyObject* o);          // type(o).__name__
+std::string type_name_or_empty(PyObject* o);  // the same, "" when unreadable; never fails
 Ref from_i64(int64_t v);
 Ref from_u64(uint64_t v);
 Ref from_double(double v);
@@ -156,6 +158,9 @@ Ref tuple_of(std::initializer_list<PyObject*> items);   // borrowed items
 // its globals (the fixed lambda sources the module evaluates).
 Ref eval_main(const char* source);
 Ref new_list(Py_ssize_t n = 0);
+// A new list or tuple of the items, in order (the vector keeps its references).
+Ref list_from_refs(const std::vector<Ref>& items);
+Ref tuple_from_refs(const std::vector<Ref>& items);
 void list_append(PyObject* list, PyObject* item);
 Ref new_dict();
 void dict_set(PyObject* d, const char* key, PyObject* v);
@@ -163,6 +168,12 @@ void dict_set(PyObject* d, const char* key, PyObject* v);
 PyObject* dict_get(PyObject* d, const char* key);
 PyObject* dict_get(PyObject* d, PyObject* key);
 bool truthy(PyObject* o);
+// `o` itself when it is an int, else o.__index__(), kept alive by `hold`.
+inline PyObject* index_of(PyObject* o, Ref& hold) {
+    if (PyLong_Check(o)) return o;
+    hold = check(PyNumber_Index(o));
+    return hold.get();
+}
 // Is the current error an instance of `type`?
 inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
 // Drop the current error of a call whose failure only means "no answer":
@@ -187,6 +198,8 @@ bool arg_bool(PyObject* o, const char* name);
 std::string arg_str(PyObject* o, const char* name);
 // "'{}' object cannot be converted to '{}'"
 [[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+// "argument '{name}': '{}' object cannot be converted to '{target}'"
+[[noreturn]] void raise_arg_cannot_convert(PyObject* o, const char* name, const char* target);
 // Inside a failed conversion of argument `name` (a Python error set): a
 // TypeError becomes "argument '{name}': {message}"; other errors pass. Throws.
 [[noreturn]] void rethrow_argument_error(const char* name);
@@ -254,12 +267,29 @@ void add_type(PyObject* module, const char* name, PyObject* type);
 
 // ---------------------------------------------------------------------------
 // Interpreter recursion check around recursion that follows user data.
+//
+// From CPython 3.12 on, the interpreter's limit on native recursion no longer
+// follows sys.getrecursionlimit() and can allow more levels than a thread's
+// stack holds for our frames. The guard therefore also counts its own levels
+// against sys.getrecursionlimit(), as 3.11 does, and refuses to go on once the
+// thread's own stack is nearly spent.
+bool native_stack_nearly_exhausted();
+[[noreturn]] void raise_native_stack_exhausted(const char* where);
+extern thread_local int native_depth;
+
 class RecursionGuard {
 public:
     explicit RecursionGuard(const char* where) {
+        if (native_depth >= Py_GetRecursionLimit() || native_stack_nearly_exhausted()) {
+            raise_native_stack_exhausted(where);
+        }
         if (Py_EnterRecursiveCall(where)) throw Err{};
+        ++native_depth;
     }
-    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+    ~RecursionGuard() {
+        --native_depth;
+        Py_LeaveRecursiveCall();
+    }
     RecursionGuard(const RecursionGuard&) = delete;
     RecursionGuard& operator=(const RecursionGuard&) = delete;
 };

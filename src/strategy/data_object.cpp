@@ -2,8 +2,7 @@
 // record's `draw`, is timed into the engine's per-thread draw time, and, for
 // the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
 // record's `_data_draws` list.
-#include <chrono>
-
+#include "engine/clock.hpp"
 #include "engine/example.hpp"
 #include "engine/state.hpp"
 #include "strategy/check_strategy.hpp"
@@ -14,31 +13,9 @@ namespace {
 
 DataObject* self_of(PyObject* o) { return reinterpret_cast<DataObject*>(o); }
 
-// The engine's draw clock: Python's perf_counter while USE_PY_CLOCK is on,
-// else the monotonic clock.
-class DrawClock {
-public:
-    DrawClock() : py_(engine::use_py_clock()) {
-        if (py_) start_py_ = engine::perf_counter();
-        else start_ = std::chrono::steady_clock::now();
-    }
-    double elapsed() const {
-        if (py_) return engine::perf_counter() - start_py_;
-        auto end = std::chrono::steady_clock::now();
-        if (end < start_) return 0.0;
-        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start_).count();
-        return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
-    }
-
-private:
-    bool py_;
-    double start_py_ = 0.0;
-    std::chrono::steady_clock::time_point start_;
-};
-
 py::Ref timed_draw(PyObject* record, PyObject* strategy) {
     static py::Name k_draw{"draw"};
-    DrawClock clock;
+    engine::DrawClock clock;
     py::Ref v = py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
     engine::add_last_draw_secs(clock.elapsed());
     return v;

@@ -60,6 +60,24 @@ uint64_t draw_index_rs(PyObject* record, uint64_t n) {
     return i;
 }
 
+mpz_class range_length(PyObject* range) {
+    const Py_ssize_t len = PyObject_Length(range);
+    if (len >= 0) return mpz_class(static_cast<long>(len));
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
+    PyErr_Clear();
+    py::Ref start = py::getattr(range, "start"), stop = py::getattr(range, "stop"),
+            step = py::getattr(range, "step");
+    const mpz_class a = py::to_mpz(start.get()), b = py::to_mpz(stop.get()), s = py::to_mpz(step.get());
+    if (s == 0) py::raise_value_error("range() arg 3 must not be zero");
+    // ceil((stop - start) / step), and nothing when that is not positive.
+    const mpz_class span = s > 0 ? mpz_class(b - a) : mpz_class(a - b);
+    if (span <= 0) return 0;
+    const mpz_class width = abs(s);
+    mpz_class count;
+    mpz_cdiv_q(count.get_mpz_t(), span.get_mpz_t(), width.get_mpz_t());
+    return count;
+}
+
 bool draw_fair_boolean(PyObject* record) {
     data::RecordMut r(record);
     return r->draw_boolean_rs(0.5, std::nullopt);
@@ -253,36 +271,19 @@ py::Ref draw_sampled_from(const kinds::SampledFrom& n, PyObject* record) {
     return n.values[static_cast<size_t>(i)];
 }
 
-// The number of values of a range that `len` cannot report (more than
-// PY_SSIZE_T_MAX), counted exactly from its start, stop and step.
-mpz_class long_range_length(PyObject* range) {
-    const mpz_class start = py::to_mpz(py::getattr(range, "start").get());
-    const mpz_class stop = py::to_mpz(py::getattr(range, "stop").get());
-    const mpz_class step = py::to_mpz(py::getattr(range, "step").get());
-    const mpz_class span = step > 0 ? mpz_class(stop - start) : mpz_class(start - stop);
-    if (span <= 0) return 0;
-    const mpz_class stride = abs(step);
-    return mpz_class((span + stride - 1) / stride);
-}
-
-// A draw from a range too long for `len`: the index is a big integer.
-py::Ref draw_long_range(PyObject* range, PyObject* record) {
-    const mpz_class n = long_range_length(range);
-    if (n <= 0) mark_invalid(record);
-    py::Ref zero = py::from_i64(0), hi = py::from_mpz(n - 1);
-    py::Ref i = draw_int_obj(record, zero.get(), hi.get(), nullptr);
-    py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
-    return py::from_mpz(py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get()));
-}
-
 py::Ref draw_sampled_from_range(const kinds::SampledFromRange& n, PyObject* record) {
     PyObject* range = n.range.get();
     Py_ssize_t len = PyObject_Length(range);
     if (len < 0) {
-        // A range longer than PY_SSIZE_T_MAX is valid but `len` refuses it.
-        if (!PyRange_Check(range) || !PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
+        // Longer than len() can count: draw the index among big integers.
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
         PyErr_Clear();
-        return draw_long_range(range, record);
+        const mpz_class count = range_length(range);
+        if (count <= 0) mark_invalid(record);
+        py::Ref zero = py::from_i64(0), last = py::from_mpz(count - 1);
+        py::Ref i = draw_int_obj(record, zero.get(), last.get(), nullptr);
+        py::Ref start = py::getattr(range, "start"), step = py::getattr(range, "step");
+        return py::from_mpz(py::to_mpz(start.get()) + py::to_mpz(i.get()) * py::to_mpz(step.get()));
     }
     if (len == 0) mark_invalid(record);
     const int64_t i = draw_index(record, len);

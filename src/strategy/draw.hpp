@@ -31,6 +31,9 @@ void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noex
 [[noreturn]] void mark_invalid(PyObject* record);
 // Sets the record's has_discards flag.
 void set_has_discards(PyObject* record);
+// The number of values of a range object, counted exactly: a range may hold
+// more values than len() can report.
+mpz_class range_length(PyObject* range);
 
 // Collection sizing: one boolean continue choice per element.
 struct Many {

@@ -15,6 +15,7 @@ from quorvantis_fast._engine import (
 )
 
 from choice_helpers import bits_of, from_bits
+from qf_testing import numpy_style_bool
 
 
 def key_model(x):
@@ -195,6 +196,12 @@ class TestConstraintErrors:
             choice_to_index("a", {"min_size": 0, "intervals": [(97, 97)]})
         with pytest.raises(TypeError):
             choice_to_index(True, {"p": "half"})
+
+    def test_allow_nan_takes_a_numpy_boolean_by_its_truth(self):
+        assert choice_permitted(math.nan, float_c(allow_nan=numpy_style_bool(True)))
+        assert not choice_permitted(math.nan, float_c(allow_nan=numpy_style_bool(False)))
+        with pytest.raises(TypeError):
+            choice_permitted(math.nan, float_c(allow_nan=numpy_style_bool(True, module="numpyx")))
 
     def test_lenient_conversions(self):
         class Idx:

@@ -1,7 +1,5 @@
 import math
-import os
 import random
-import shutil
 import struct
 import subprocess
 
@@ -10,6 +8,7 @@ import pytest
 from quorvantis_fast._engine import float_to_lex, is_simple, lex_to_float
 
 from choice_helpers import bits_of, from_bits
+from qf_testing import build_driver
 
 TWO_56 = 2**56
 
@@ -142,26 +141,16 @@ class TestArguments:
 
 
 # next_up_width has no Python entry point: a small native driver runs it.
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIDTH_FORMATS = {16: "<e", 32: "<f", 64: "<d"}
 
 
 @pytest.fixture(scope="module")
-def next_up_width(tmp_path_factory):
-    cxx = shutil.which(os.environ.get("CXX", "g++"))
-    if not cxx:
-        pytest.skip("no C++ compiler")
-    exe = tmp_path_factory.mktemp("native") / "next_up_width"
-    subprocess.run(
-        [cxx, "-std=c++20", "-O1", "-I", os.path.join(ROOT, "src"),
-         os.path.join(ROOT, "tests/choice/native/next_up_width.cpp"),
-         os.path.join(ROOT, "src/floats/floats.cpp"), "-o", str(exe)],
-        check=True,
-    )
+def next_up_width():
+    exe, env = build_driver("next_up_width", ("tests/choice/native/next_up_width.cpp", "src/floats/floats.cpp"))
 
     def run(pairs):
         text = "".join(f"{w} {bits_of(x):x}\n" for w, x in pairs)
-        out = subprocess.run([str(exe)], input=text, capture_output=True, text=True, check=True)
+        out = subprocess.run([str(exe)], input=text, capture_output=True, text=True, check=True, env=env)
         return [from_bits(int(line, 16)) for line in out.stdout.split()]
 
     return run

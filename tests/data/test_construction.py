@@ -5,7 +5,8 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
 
-from record_helpers import FixedSeed, Simplest, SimplestWithoutCount, seeded
+from qf_testing import FixedSeed, seeded_record as seeded
+from record_helpers import Simplest, SimplestWithoutCount
 
 
 def test_new_record_starts_valid_with_root_span_open():

@@ -120,7 +120,17 @@ def test_missing_upstream_raises_after_marking(monkeypatch):
     assert d._shared_strategy_draws == {} and s.seen == []
 
 
-@pytest.mark.parametrize("label", [None, "x", -5, 2**64, 3.5])
+class BadIndex:
+    def __index__(self):
+        raise ValueError("no index")
+
+
+class NegativeIndex:
+    def __index__(self):
+        return -1
+
+
+@pytest.mark.parametrize("label", [None, "x", -5, 2**64, 3.5, BadIndex(), NegativeIndex()])
 def test_any_label_is_accepted(upstream, label):
     upstream(active=True)
     assert BrindlemarData().draw(Foreign(0), label=label) == 0

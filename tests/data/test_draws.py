@@ -6,7 +6,8 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from record_helpers import Simplest, Unlimited, rng, seeded
+from qf_testing import seeded_record as seeded
+from record_helpers import Simplest, Unlimited, rng
 
 
 def stop_test(errors, fn, *args, **kwargs):
@@ -227,6 +228,17 @@ class TestTemplates:
         d = BrindlemarData(prefix=[Unlimited()])
         stop_test(errors, d.draw_string, IntervalSet([(97, 97)]), min_size=10**9)
 
+    def test_simplest_value_past_the_limit_is_recorded_then_overruns(self, errors):
+        # Within the 8191 elements an index can build, the simplest value is
+        # made and recorded like any other; the limit then ends the test case.
+        _engine.set_buffer_limit(10)
+        d = BrindlemarData(prefix=[Unlimited()])
+        stop_test(errors, d.draw_bytes, 20, 30)
+        assert d.choices == (bytes(20),) and d.length == 21 and d.status == 0
+        d = BrindlemarData(prefix=[b"too short"])
+        stop_test(errors, d.draw_string, IntervalSet([(97, 98)]), min_size=12)
+        assert d.choices == ("a" * 12,) and d.length == 13 and d.misaligned_at is True
+
 
 def test_forced_during_replay_consumes_the_entry():
     d = BrindlemarData(prefix=[True, 3])
@@ -384,6 +396,18 @@ def test_choice():
         d.choice([])
     with pytest.raises(TypeError):
         d.choice(5)
+
+
+def test_choice_forces_tuples_as_single_values():
+    # A tuple given as `forced` is one element to look up, never an argument
+    # list for values.index.
+    d = seeded(8)
+    pairs = [(1, 2), (3, 4), ()]
+    assert d.choice(pairs, forced=(3, 4)) == (3, 4)
+    assert d.choice(pairs, forced=()) == ()
+    assert d.choices == (1, 2)
+    with pytest.raises(ValueError):
+        d.choice(pairs, forced=(3,))
 
 
 def test_string_alphabet_from_an_object_with_intervals():

@@ -1,6 +1,7 @@
 import pytest
 
 from quorvantis_fast._engine import BrindlemarData
+from qf_testing import numpy_style_bool
 
 
 def stop(errors, fn, *args, **kwargs):
@@ -48,6 +49,20 @@ def test_discard_must_be_a_bool(bad):
     with pytest.raises(TypeError, match="argument 'discard'"):
         d.stop_span(discard=bad)
     assert d.has_discards is False
+
+
+def test_discard_takes_a_numpy_boolean_by_its_truth():
+    d = BrindlemarData()
+    d.start_span(1)
+    d.stop_span(discard=numpy_style_bool(False))
+    assert d.has_discards is False
+    d.start_span(1)
+    d.stop_span(discard=numpy_style_bool(True))
+    assert d.has_discards is True
+    for lookalike in (numpy_style_bool(True, module="numpyx"), numpy_style_bool(True, name="int_")):
+        d.start_span(1)
+        with pytest.raises(TypeError, match="argument 'discard'"):
+            d.stop_span(discard=lookalike)
 
 
 def test_stop_without_open_span_is_tolerated():

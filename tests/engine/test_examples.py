@@ -85,6 +85,32 @@ class TestOutcomes:
         assert run_native(test, [Strategy(grab)], max_examples=5) is None
         assert len(seen) == 5
 
+    def test_stop_without_a_counter_is_the_ended_records_own(self):
+        # A class of that name from anywhere, carrying no counter at all.
+        Bare = type("StopTest", (Exception,), {})
+        captured, seen = [], []
+
+        def grab(data):
+            captured.append(data)
+            return data.draw_integer(0, 10**9)
+
+        def ends_then_stops(x):
+            seen.append(x)
+            try:
+                captured[-1].conclude_test(2)
+            except StopTest:
+                pass
+            raise Bare()
+
+        assert run_native(ends_then_stops, [Strategy(grab)], max_examples=5) is None
+        assert len(seen) == 5
+
+        def stops_without_ending(x):
+            raise Bare()
+
+        with pytest.raises(Bare):
+            run_native(stops_without_ending, [Strategy(grab)])
+
     def test_stop_of_another_record_is_not_booked_as_passed(self):
         # Every record carries counter 0: a stop raised by some other
         # record must not count as this record's own.

@@ -147,6 +147,33 @@ class TestMultipleBugs:
         result = run_native(test, [integers(0, 10**9)], report_multiple_bugs=True, max_examples=1000)
         assert [type(e) for _, e in result] == [ValueError, KeyError]
 
+    @pytest.mark.parametrize(
+        "new_origins_at, calls",
+        [
+            # min(2 * 20, 20 + 1000)
+            ((20,), 40),
+            # each new origin comes before twice the previous one; after the
+            # last, min(2 * 600, 20 + 1000)
+            ((20, 39, 77, 150, 299, 597, 600), 1020),
+        ],
+    )
+    def test_stop_after_failures(self, new_origins_at, calls):
+        kinds = {n: type(f"Fails{n}", (Exception,), {}) for n in new_origins_at}
+        seen = []
+
+        def test(x):
+            seen.append(x)
+            if len(seen) in kinds:
+                raise kinds[len(seen)]()
+
+        result = run_native(test, [integers(0, 10**9)], report_multiple_bugs=True,
+                            max_examples=100000, max_shrinks=0)
+        assert len(result) == len(new_origins_at)
+        # max_shrinks=0: no replay check and no shrink; with several failures
+        # each is confirmed by one more call.
+        confirmations = len(new_origins_at) if len(new_origins_at) > 1 else 0
+        assert len(seen) == calls + confirmations
+
     def test_same_origin_counted_once(self):
         t = Calls(fail=lambda x: True)
         result = run_native(t, [integers(0, 10**9)], report_multiple_bugs=True)

@@ -76,6 +76,20 @@ class TestExecutor:
         run_native(lambda: None, [], executor=TeardownOnly())
         assert log and all(t is None for t in log)
 
+    @pytest.mark.parametrize("token", [(1, 2), (), ("one",)])
+    def test_tuple_token_is_one_argument(self, token):
+        got = []
+
+        class Tupled:
+            def setup_example(self):
+                return token
+
+            def teardown_example(self, t):
+                got.append(t)
+
+        assert run_native(lambda: None, [], executor=Tupled()) is None
+        assert got and all(t is token for t in got)
+
     def test_teardown_errors_are_dropped(self):
         class Bad:
             def teardown_example(self, token):

@@ -95,6 +95,21 @@ def test_steps_until_the_record_says_stop(st):
     assert type(record._qv_stateful_machine).__name__ == "MyMachine"
 
 
+def test_methods_rebound_by_a_step_are_used_from_then_on(st):
+    record = FakeRecord([False, False, True])
+
+    def _run_step(machine, rec, rule, settings, emit, printing):
+        st.log.append("step")
+        machine.check_invariants = lambda s, e: st.log.append("rebound invariants")
+        rec.draw_boolean = lambda **kw: st.log.append(("rebound draw", kw["forced"])) or True
+
+    st._run_step = _run_step
+    StatefulRunner(lambda: make_machine(st), Settings(), 0, None)(Data(record))
+    assert st.log == ["invariants", "select", "step", "rebound invariants",
+                      ("rebound draw", False), "teardown"]
+    assert len(record.calls) == 1
+
+
 def test_forced_stop_at_first_step_runs_invariants_and_teardown_once(st):
     st._must_stop = lambda *a: True
     seen = []

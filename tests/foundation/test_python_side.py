@@ -5,6 +5,7 @@ import inspect
 import math
 import operator
 import random
+import re
 import sys
 import unicodedata
 import warnings
@@ -12,7 +13,7 @@ import warnings
 import pytest
 
 from qf_testing import run_python
-from quorvantis_fast import control, errors, native_strategies, settings, strategies
+from quorvantis_fast import _engine, control, errors, native_strategies, settings, strategies
 from quorvantis_fast.internal.brindlemar.choice import ChoiceNode
 
 
@@ -273,6 +274,48 @@ class TestDrawnObjects:
         marker = object()
         with pytest.warns(errors.QuorvantisWarning, match="look out"):
             assert pack(marker) is marker
+
+
+def _annotated_int(x) -> int:
+    return 0
+
+
+def _annotated_later(x) -> "str":
+    return ""
+
+
+def _annotated_none(x) -> None:
+    return None
+
+
+class _CallableInstance:
+    def __call__(self, x) -> int:
+        return 0
+
+
+class TestFunctionsWrapper:
+    def drawn(self, **kwargs):
+        f = _engine.BrindlemarData().draw(native_strategies.functions(**kwargs))
+        return [f(i) for i in range(5)]
+
+    @pytest.mark.parametrize(
+        "like, result_type",
+        [(_annotated_int, int), (_annotated_later, str), (_annotated_none, type(None)),
+         (lambda x: x, type(None)), (_CallableInstance(), type(None)), (ValueError, type(None))],
+    )
+    def test_results_follow_the_return_annotation(self, like, result_type):
+        assert {type(v) for v in self.drawn(like=like)} == {result_type}
+
+    def test_given_returns_wins_over_the_annotation(self):
+        assert self.drawn(like=_annotated_int, returns=_engine.just("x")) == ["x"] * 5
+
+    @pytest.mark.parametrize(
+        "kwargs, word",
+        [({"like": 3}, "like=3"), ({"returns": int}, "returns=<class 'int'>"), ({"pure": 1}, "pure=1")],
+    )
+    def test_bad_arguments_are_refused_at_once(self, kwargs, word):
+        with pytest.raises(errors.InvalidArgument, match=re.escape(word)):
+            native_strategies.functions(**kwargs)
 
 
 class TestTypeResolutionFallback:

@@ -1,12 +1,8 @@
-import hashlib
-import os
 import pathlib
-import subprocess
-import sys
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+from qf_testing import build_probe
 
 
 def model_pairs(members):
@@ -29,26 +25,7 @@ def members_of(pairs, limit=10_000):
     return out
 
 
-def run_python(code, extra_path=(), **env):
-    """Run code in a fresh interpreter that sees the staged package; returns stdout."""
-    path = [str(p) for p in extra_path] + [p for p in sys.path if p]
-    full_env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), **env)
-    done = subprocess.run([sys.executable, "-c", code], env=full_env, capture_output=True, text=True)
-    assert done.returncode == 0, done.stderr
-    return done.stdout
-
-
 @pytest.fixture(scope="session")
 def probe_dir():
     """Directory holding the `_probe` test extension, built on first use."""
-    san = os.environ.get("QF_SANITIZE") == "1"
-    # One build per interpreter: a CMake cache is tied to the Python it found.
-    tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
-    build = ROOT / "build" / f"probe-{tag}{'-san' if san else ''}"
-    src = pathlib.Path(__file__).parent / "probe"
-    configure = ["cmake", "-S", str(src), "-B", str(build), "-G", "Ninja",
-                 f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
-    for cmd in (configure, ["cmake", "--build", str(build)]):
-        done = subprocess.run(cmd, capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout + done.stderr
-    return build
+    return build_probe("intervalset", pathlib.Path(__file__).parent / "probe")

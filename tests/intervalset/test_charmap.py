@@ -4,9 +4,10 @@ import textwrap
 import unicodedata
 
 import pytest
-from conftest import members_of, model_pairs, run_python
+from conftest import members_of, model_pairs
 
 from quorvantis_fast._engine import IntervalSet
+from qf_testing import python_output
 
 GENERAL_CATEGORIES = (
     "Lu Ll Lt Lm Lo Mn Mc Me Nd Nl No Pc Pd Ps Pe Pi Pf Po Sm Sc Sk So Zs Zl Zp Cc Cf Cs Co Cn".split()
@@ -112,7 +113,7 @@ LOADING = textwrap.dedent(
 
 
 def test_loading_retries_until_it_succeeds_then_keeps_the_map(probe_dir):
-    out = json.loads(run_python(LOADING, extra_path=[probe_dir]))
+    out = json.loads(python_output(LOADING, extra_path=[probe_dir]))
     MIN, MAX = -(2**63), 2**63 - 1
     assert out["raises"] == ["ZeroDivisionError", "no map"]
     assert out["raises, no names"] == ["ZeroDivisionError", "no map"]

@@ -3,7 +3,7 @@ import random
 import sys
 
 import pytest
-from conftest import run_python
+from qf_testing import python_output
 
 from quorvantis_fast._engine import IntervalSet, IntervalSetIter
 
@@ -148,7 +148,7 @@ def test_hash_is_siphash13_with_a_zero_key():
         "    out.append(hash(data))\n"
         "print(json.dumps(out))\n" % json.dumps(lists)
     )
-    expected = json.loads(run_python(code, PYTHONHASHSEED="0"))
+    expected = json.loads(python_output(code, env={"PYTHONHASHSEED": "0"}))
     assert [hash(IntervalSet(p)) for p in lists] == expected
 
 

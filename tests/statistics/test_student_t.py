@@ -177,3 +177,15 @@ class TestArguments:
         assert _engine.__all__[start:start + 4] == names
         for name in names:
             assert getattr(_engine, name).__module__ == "quorvantis_fast._engine"
+
+
+def test_enormous_df_is_refused_rather_than_hanging():
+    import pytest
+
+    from quorvantis_fast import _engine
+
+    for f, v in ((_engine.stdtr, 1.0), (_engine.stdtrit, 0.7)):
+        with pytest.raises(ValueError, match="too large"):
+            f(2**62, v)
+        with pytest.raises(ValueError, match="too large"):
+            f(2**31, v)

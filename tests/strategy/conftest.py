@@ -5,20 +5,16 @@ which makes each object through the engine's own SearchStrategy class; the
 builders here give its functions the defaults of the node fields.
 """
 
-import hashlib
 import math
-import os
 import pathlib
-import subprocess
 import sys
 import types
 
 import pytest
 
-from quorvantis_fast import _engine
 from quorvantis_fast.errors import StopTest
+from qf_testing import UPSTREAM_DIR, build_probe, seeded_record as record
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
 UNBOUNDED = 10_000_000_000
 
 # Kind indices of the nodes.
@@ -34,16 +30,7 @@ K = types.SimpleNamespace(**{name: i for i, name in enumerate(KINDS)})
 
 
 def _build_probe():
-    san = os.environ.get("QF_SANITIZE") == "1"
-    # One build per interpreter: a CMake cache is tied to the Python it found.
-    tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
-    build = ROOT / "build" / f"strategy-probe-{tag}{'-san' if san else ''}"
-    src = pathlib.Path(__file__).parent / "probe"
-    configure = ["cmake", "-S", str(src), "-B", str(build), "-G", "Ninja",
-                 f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
-    for cmd in (configure, ["cmake", "--build", str(build)]):
-        done = subprocess.run(cmd, capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout + done.stderr
+    build = build_probe("strategy", pathlib.Path(__file__).parent / "probe")
     sys.path.insert(0, str(build))
     import _strategy_probe
 
@@ -111,19 +98,6 @@ def B():
     return Builders(_build_probe())
 
 
-class FixedSeed:
-    def __init__(self, seed):
-        self.seed = seed
-
-    def getrandbits(self, n):
-        return self.seed
-
-
-def record(seed=0, **kwargs):
-    """A record whose generator is keyed from `seed`."""
-    return _engine.BrindlemarData(random=FixedSeed(seed), **kwargs)
-
-
 def draws(strategy, n=300, first_seed=0):
     """(values, invalid count) of drawing `strategy` from records seeded in turn."""
     values, invalid = [], 0
@@ -147,8 +121,7 @@ def draw_invalid(strategy, seed=0):
 @pytest.fixture
 def upstream(monkeypatch):
     """Puts the test-only upstream layer on the path for one test."""
-    path = str(ROOT / "tests" / "upstream")
-    monkeypatch.syspath_prepend(path)
+    monkeypatch.syspath_prepend(UPSTREAM_DIR)
     yield
     for name in [m for m in sys.modules if m == "quorvantis" or m.startswith("quorvantis.")]:
         del sys.modules[name]

@@ -155,6 +155,27 @@ class TestDraw:
                 f"instead of builds({r})"
             )
 
+    def test_a_failing_newtype_probe_counts_as_absent(self, monkeypatch):
+        def probe(error):
+            class Meta(type):
+                @property
+                def __supertype__(cls):
+                    raise error
+
+            class NeedsArgument(metaclass=Meta):
+                def __init__(self, x):
+                    pass
+
+            return st.builds(NeedsArgument)
+
+        reports = []
+        monkeypatch.setattr(sys, "unraisablehook", reports.append)
+        # Neither a new type nor generic: the target's own TypeError.
+        e = raised(lambda: record(0).draw(probe(ValueError)), TypeError)
+        assert "x" in str(e) and not isinstance(e, InvalidArgument)
+        assert reports == []
+        raised(lambda: record(0).draw(probe(KeyboardInterrupt)), KeyboardInterrupt)
+
     def test_no_type_check_explains_the_missing_arguments(self):
         @typing.no_type_check
         def annotated(a: int):

@@ -88,6 +88,11 @@ class TestScalarsAndChoices:
         assert set(upstream_draws(B.sampled_from(["x", "y", "z"]), 60)[0]) == {"x", "y", "z"}
         huge = range(-(10**30), 10**30, 7)
         assert all(v in huge for v in upstream_draws(B.sampled_from_range(huge), 20)[0])
+        for huge in (range(10**30, -(10**30), -7), range(2**63, 2**65, 3)):
+            count = (abs(huge.stop - huge.start) + abs(huge.step) - 1) // abs(huge.step)
+            data = Scripted(integers=[count - 1])
+            assert B.sampled_from_range(huge).do_draw(data) == huge[-1]
+            assert data.calls == [("draw_integer", (), {"min_value": 0, "max_value": count - 1})]
         for answer in (3, -1, "0"):
             with pytest.raises((ValueError, OverflowError, TypeError)):
                 B.sampled_from([1, 2, 3]).do_draw(Scripted(integers=[answer]))

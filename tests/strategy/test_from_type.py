@@ -256,6 +256,11 @@ class TestBadInput:
         monkeypatch.delattr(native_strategies, "_NATIVE_TYPE_REGISTRY")
         assert r(list[int]) == "lists(integers())"
 
+    def test_a_blocked_module_fails_the_resolution(self, monkeypatch):
+        monkeypatch.setitem(sys.modules, "quorvantis_fast.native_strategies", None)
+        with pytest.raises(ImportError):
+            _engine.from_type(int)
+
     def test_references_are_released(self, handoff):
         def resolve_all(things, rounds):
             for _ in range(rounds):

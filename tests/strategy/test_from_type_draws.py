@@ -96,6 +96,11 @@ class TestAbstract:
         register_type_strategy(Square, _engine.just(Square()))
         assert {type(v) for v in draw_many(s)} == {Square}
 
+    def test_registration_drops_resolutions_already_made(self):
+        assert {type(v) for v in draw_many(_engine._resolve_abstract(Shape))} == {Square, Circle}
+        register_type_strategy(Circle, _engine.just(Circle(1.0)))
+        assert {type(v) for v in draw_many(_engine._resolve_abstract(Shape))} == {Circle}
+
     def test_each_run_resolves_afresh(self):
         outside = _engine._resolve_abstract(Shape)
         inside = []

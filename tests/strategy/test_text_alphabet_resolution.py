@@ -71,6 +71,36 @@ def test_unreadable_foreign_pairs_raise(bad, error):
         resolve(Foreign(bad))
 
 
+class Interrupting:
+    """An alphabet whose every probe is interrupted."""
+
+    @property
+    def intervals(self):
+        raise KeyboardInterrupt
+
+    def __repr__(self):
+        raise KeyboardInterrupt
+
+
+class Failing:
+    @property
+    def intervals(self):
+        raise ValueError
+
+    def __repr__(self):
+        raise ValueError
+
+
+def test_failed_probes_mean_unresolvable_but_interrupts_pass():
+    unresolvable(Failing(), "")
+    with pytest.raises(KeyboardInterrupt):
+        resolve(Interrupting())
+    # Only the repr of the message is interrupted here.
+    interrupted_repr = type("R", (), {"__repr__": Interrupting.__repr__})()
+    with pytest.raises(KeyboardInterrupt):
+        resolve(interrupted_repr)
+
+
 def test_deep_one_of_raises_instead_of_crashing():
     s = characters(max_codepoint=50)
     for _ in range(20000):

@@ -61,7 +61,7 @@ py::Ref unwrapped(PyObject* alphabet) {
         py::Ref unwrap = py::import_attr("quorvantis.strategies._internal.lazy", "unwrap_strategies");
         return py::call(unwrap.get(), alphabet);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref::borrow(alphabet);
     }
 }
@@ -82,7 +82,7 @@ std::optional<IntervalSet> resolve_foreign(PyObject* alphabet) {
         py::Ref b = py::getattr(a.get(), "intervals");
         it = py::check(PyObject_GetIter(b.get()));
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     Intervals pairs;
@@ -107,7 +107,7 @@ PyObject* regex_alphabet_intervals_fn(QF_FASTCALL_ARGS) {
             try {
                 shown = py::repr(a[0]);
             } catch (const py::Err&) {
-                PyErr_Clear();
+                py::drop_exception();
             }
             raise_invalid_argument("alphabet=" + shown + " must be a sampled_from() or characters() strategy.");
         }

@@ -128,8 +128,15 @@ PyObject* builds_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 // The TypeError of a call without any argument strategies, for a target
 // that builds() cannot call bare: a NewType or a generic alias.
 bool wants_from_type(PyObject* target) {
-    if (PyObject_HasAttrString(target, "__supertype__")) return true;
     py::Ref get_origin = py::import_attr("typing", "get_origin");
+    // A failing probe counts as absent; an interrupt is not swallowed, and
+    // nothing is reported on the side.
+    PyObject* supertype = PyObject_GetAttrString(target, "__supertype__");
+    if (supertype) {
+        Py_DECREF(supertype);
+        return true;
+    }
+    py::drop_exception();
     PyObject* origin = PyObject_CallFunctionObjArgs(get_origin.get(), target, nullptr);
     if (!origin) {
         py::drop_exception();

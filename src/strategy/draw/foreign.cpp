@@ -131,22 +131,7 @@ py::Ref draw_floats(const kinds::Floats& n, PyObject* record) {
 
 py::Ref draw_range(const kinds::SampledFromRange& n, PyObject* record) {
     PyObject* range = n.range.get();
-    mpz_class length;
-    Py_ssize_t len = PyObject_Length(range);
-    if (len >= 0) {
-        length = static_cast<long>(len);
-    } else {
-        // A range longer than the host's size type: count it exactly.
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
-        PyErr_Clear();
-        py::Ref start = py::getattr(range, "start"), stop = py::getattr(range, "stop"),
-                step = py::getattr(range, "step");
-        mpz_class a = py::to_mpz(start.get()), b = py::to_mpz(stop.get()), s = py::to_mpz(step.get());
-        if (s == 0) py::raise_value_error("range() arg 3 must not be zero");
-        mpz_class span = s > 0 ? mpz_class(b - a + s - 1) : mpz_class(a - b - s - 1);
-        mpz_class step_abs = abs(s);
-        mpz_fdiv_q(length.get_mpz_t(), span.get_mpz_t(), step_abs.get_mpz_t());
-    }
+    const mpz_class length = range_length(range);
     if (length <= 0) {
         mark_invalid_foreign(record);
         return py::none();
