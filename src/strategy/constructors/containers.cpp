@@ -22,8 +22,8 @@ py::Ref sized(PyObject* min_size, PyObject* max_size, const char* collection, bo
 }
 
 py::Ref make_sets(PyObject* elements, PyObject* min_size, PyObject* max_size, bool frozen) {
-    std::string r = repr_or_empty(elements);
     bool empty = strat_is_empty(elements);
+    std::string r = empty ? repr_or_empty(elements) : std::string();  // only messages use it
     return sized(min_size, max_size, frozen ? "frozensets" : "sets", empty, r, [&](uint64_t lo, uint64_t hi) {
         return kinds::Sets{py::Ref::borrow(elements), lo, hi, frozen};
     });

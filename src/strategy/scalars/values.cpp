@@ -171,8 +171,11 @@ py::Ref make_lists(PyObject* elements, PyObject* min_size, PyObject* max_size, P
         raise_invalid_argument("unique_by=" + py::repr(unique_by) +
                                " must be a callable or a (non-empty) tuple of callables.");
     }
-    const std::string elements_repr = repr_or_empty(elements);
-    OrMessage<Sizes> sized = collection_sizes(min_size, max_size, "lists", strat_is_empty(elements), elements_repr);
+    // The element repr only appears in the messages about empty elements;
+    // building it for every call would walk a nested tree again and again.
+    const bool elements_empty = strat_is_empty(elements);
+    const std::string elements_repr = elements_empty ? repr_or_empty(elements) : std::string();
+    OrMessage<Sizes> sized = collection_sizes(min_size, max_size, "lists", elements_empty, elements_repr);
     if (auto* m = std::get_if<std::string>(&sized)) return stored_error(std::move(*m));
     Sizes sizes = std::get<Sizes>(sized);
 
