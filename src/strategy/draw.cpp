@@ -5,6 +5,7 @@
 
 #include "data/record.hpp"
 #include "floats/floats.hpp"
+#include "strategy/draw/collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {
@@ -324,28 +325,10 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     return list;
 }
 
-py::Ref draw_unique_by(const kinds::Lists& n, PyObject* record) {
-    UniqueKeys unique(n.unique_by.get());
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref v = draw_child(n.elements.get(), record);
-        if (unique.admit(v.get())) py::list_append(list.get(), v.get());
-        else many.reject(record);
-    }
-    return list;
-}
-
 py::Ref draw_lists(const kinds::Lists& n, PyObject* record) {
     if (n.unique_domain) return draw_unique_domain(n, record);
-    if (n.unique_by) return draw_unique_by(n, record);
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref v = draw_child(n.elements.get(), record);
-        py::list_append(list.get(), v.get());
-    }
-    return list;
+    if (n.unique_by) return collections::draw_unique_by(n, collections::AskNative{record});
+    return collections::draw_list(n, collections::AskNative{record});
 }
 
 // Restores DEFERRED_DRAW_DEPTH on every road.
