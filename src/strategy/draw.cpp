@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "data/record.hpp"
+#include "floats/floats.hpp"
+#include "strategy/draw/collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {
@@ -204,23 +206,6 @@ bool UniqueKeys::admit(PyObject* value) {
 
 namespace {
 
-// Round-to-nearest-even into binary32, widened back.
-double round_to_single(double x) {
-    // At or beyond the midpoint between FLT_MAX and 2^128 the result is
-    // infinite (and the conversion itself would be undefined).
-    if (std::fabs(x) >= 3.4028235677973366e38) return std::copysign(HUGE_VAL, x);
-    return static_cast<double>(static_cast<float>(x));
-}
-
-// Round-to-nearest-even into binary16, widened back.
-double round_to_half(double x) {
-    int e = 0;
-    std::frexp(x, &e);  // |x| in [2^(e-1), 2^e)
-    int quantum_exp = std::max(e - 1, -14) - 10;
-    double r = std::ldexp(std::nearbyint(std::ldexp(x, -quantum_exp)), quantum_exp);
-    return std::fabs(r) > 65504.0 ? std::copysign(HUGE_VAL, x) : r;
-}
-
 py::Ref draw_floats(const kinds::Floats& n, PyObject* record) {
     const double M = n.width == 16 ? 65504.0 : n.width == 32 ? 3.4028234663852886e38 : 1.7976931348623157e308;
     double lo = n.min_value == -HUGE_VAL ? (n.allow_infinity ? -HUGE_VAL : -M) : std::max(n.min_value, -M);
@@ -234,7 +219,7 @@ py::Ref draw_floats(const kinds::Floats& n, PyObject* record) {
     double x = PyFloat_AsDouble(v.get());
     if (x == -1.0 && PyErr_Occurred()) throw py::Err{};
     if (!std::isfinite(x)) return v;
-    x = n.width == 32 ? round_to_single(x) : round_to_half(x);
+    x = floats::round_to_width(n.width, x);
     x = std::min(std::max(x, lo), hi);
     return py::from_double(x);
 }
@@ -340,28 +325,10 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     return list;
 }
 
-py::Ref draw_unique_by(const kinds::Lists& n, PyObject* record) {
-    UniqueKeys unique(n.unique_by.get());
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref v = draw_child(n.elements.get(), record);
-        if (unique.admit(v.get())) py::list_append(list.get(), v.get());
-        else many.reject(record);
-    }
-    return list;
-}
-
 py::Ref draw_lists(const kinds::Lists& n, PyObject* record) {
     if (n.unique_domain) return draw_unique_domain(n, record);
-    if (n.unique_by) return draw_unique_by(n, record);
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref v = draw_child(n.elements.get(), record);
-        py::list_append(list.get(), v.get());
-    }
-    return list;
+    if (n.unique_by) return collections::draw_unique_by(n, collections::AskNative{record});
+    return collections::draw_list(n, collections::AskNative{record});
 }
 
 // Restores DEFERRED_DRAW_DEPTH on every road.

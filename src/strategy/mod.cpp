@@ -349,16 +349,7 @@ void example_checks(PyObject* self) {
     }
 }
 
-bool is_stop_test(PyObject* exc) {
-    PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), "__name__");
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    int eq = PyUnicode_Check(name) ? PyUnicode_CompareWithASCIIString(name, "StopTest") : 1;
-    Py_DECREF(name);
-    return eq == 0;
-}
+bool is_stop_test(PyObject* exc) { return py::type_name_or_empty(exc) == "StopTest"; }
 
 PyObject* m_example(PyObject* self, PyObject*) {
     QF_ENTRY(nullptr, {

@@ -215,27 +215,22 @@ py::Ref FilteredStrategy::build(StrategyNode&& node, PyObject* filtered_strategy
     return py::Ref::steal(as_object(o));
 }
 
+namespace {
+// The sized view V over a node of kind K, or an empty Ref for another kind.
+template <class V, class K> py::Ref sized_view_of(StrategyNode& node) {
+    const K* k = node.get<K>();
+    if (!k) return py::Ref();
+    auto [lo, hi] = std::pair(k->min_size, k->max_size);
+    return V::build(std::move(node), lo, hi);
+}
+}  // namespace
+
 py::Ref build_typed_collection(StrategyNode&& node) {
-    if (const auto* l = node.get<kinds::Lists>()) {
-        auto [lo, hi] = std::pair(l->min_size, l->max_size);
-        return ListStrategy::build(std::move(node), lo, hi);
-    }
-    if (const auto* s = node.get<kinds::Sets>()) {
-        auto [lo, hi] = std::pair(s->min_size, s->max_size);
-        return ListStrategy::build(std::move(node), lo, hi);
-    }
-    if (const auto* d = node.get<kinds::Dictionaries>()) {
-        auto [lo, hi] = std::pair(d->min_size, d->max_size);
-        return ListStrategy::build(std::move(node), lo, hi);
-    }
-    if (const auto* t = node.get<kinds::Text>()) {
-        auto [lo, hi] = std::pair(t->min_size, t->max_size);
-        return TextStrategy::build(std::move(node), lo, hi);
-    }
-    if (const auto* b = node.get<kinds::Binary>()) {
-        auto [lo, hi] = std::pair(b->min_size, b->max_size);
-        return BytesStrategy::build(std::move(node), lo, hi);
-    }
+    if (py::Ref r = sized_view_of<ListStrategy, kinds::Lists>(node)) return r;
+    if (py::Ref r = sized_view_of<ListStrategy, kinds::Sets>(node)) return r;
+    if (py::Ref r = sized_view_of<ListStrategy, kinds::Dictionaries>(node)) return r;
+    if (py::Ref r = sized_view_of<TextStrategy, kinds::Text>(node)) return r;
+    if (py::Ref r = sized_view_of<BytesStrategy, kinds::Binary>(node)) return r;
     return SearchStrategy::wrap(std::move(node));
 }
 
@@ -245,14 +240,6 @@ py::Ref build_typed_collection(StrategyNode&& node) {
 namespace {
 py::Ref view_or_self(PyObject* o) {
     return is_search_strategy(o) ? wrapped_strategy(o) : py::Ref::borrow(o);
-}
-
-py::Ref tuple_of_refs(const std::vector<py::Ref>& items) {
-    py::Ref t = py::check(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-    for (size_t i = 0; i < items.size(); ++i) {
-        PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), Py_NewRef(items[i].get()));
-    }
-    return t;
 }
 
 // A chain of Filter nodes: each condition is applied again through the
@@ -279,7 +266,7 @@ py::Ref wrapped_filter_chain(PyObject* self) {
     }
     py::Ref inner = view_or_self(cur.get());
     if (residual.empty()) return inner;
-    py::Ref conds = tuple_of_refs(residual);
+    py::Ref conds = py::tuple_from_refs(residual);
     return FilteredStrategy::build(chain_filter_node(cur.get(), residual), inner.get(), conds.get());
 }
 }  // namespace

@@ -4,43 +4,17 @@
 #include "choice/constraints.hpp"
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
+#include "strategy/draw/collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {
 
 py::Ref draw_sets(const kinds::Sets& n, PyObject* record) {
-    py::Ref list = py::new_list(0);
-    py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref v = draw_child(n.elements.get(), record);
-        int present = PySet_Contains(seen.get(), v.get());
-        if (present < 0) throw py::Err{};
-        if (present) {
-            many.reject(record);
-            continue;
-        }
-        py::check_rc(PySet_Add(seen.get(), v.get()));
-        py::list_append(list.get(), v.get());
-    }
-    return py::check(n.frozen ? PyFrozenSet_New(list.get()) : PySet_New(list.get()));
+    return collections::draw_set(n, collections::AskNative{record});
 }
 
 py::Ref draw_dictionaries(const kinds::Dictionaries& n, PyObject* record) {
-    py::Ref out = py::new_dict();
-    Many many(n.min_size, n.max_size);
-    while (many.more(record)) {
-        py::Ref key = draw_child(n.keys.get(), record);
-        py::Ref value = draw_child(n.values.get(), record);
-        int present = PyDict_Contains(out.get(), key.get());
-        if (present < 0) throw py::Err{};
-        if (present) {
-            many.reject(record);
-            continue;
-        }
-        py::check_rc(PyDict_SetItem(out.get(), key.get(), value.get()));
-    }
-    return out;
+    return collections::draw_dict(n, collections::AskNative{record});
 }
 
 py::Ref draw_fixed_dictionaries(const kinds::FixedDictionaries& n, PyObject* record) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "strategy/draw.hpp"
+#include "strategy/draw/collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {
@@ -174,54 +175,18 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     return list;
 }
 
-py::Ref draw_unique_by(const kinds::Lists& n, PyObject* record) {
-    UniqueKeys unique(n.unique_by.get());
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (more_foreign(many, record)) {
-        py::Ref v = draw_child_foreign(n.elements.get(), record);
-        if (unique.admit(v.get())) py::list_append(list.get(), v.get());
-        else reject_foreign(many, record);
-    }
-    return list;
-}
+// The foreign record: choices and children through its Python methods.
+struct AskForeign {
+    PyObject* record;
+    bool more(Many& many) const { return more_foreign(many, record); }
+    void reject(Many& many) const { reject_foreign(many, record); }
+    py::Ref child(PyObject* strategy) const { return draw_child_foreign(strategy, record); }
+};
 
 py::Ref draw_lists(const kinds::Lists& n, PyObject* record) {
     if (n.unique_domain) return draw_unique_domain(n, record);
-    if (n.unique_by) return draw_unique_by(n, record);
-    py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
-    while (more_foreign(many, record)) {
-        py::Ref v = draw_child_foreign(n.elements.get(), record);
-        py::list_append(list.get(), v.get());
-    }
-    return list;
-}
-
-py::Ref draw_sets(const kinds::Sets& n, PyObject* record) {
-    py::Ref list = py::new_list(0);
-    py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
-    while (more_foreign(many, record)) {
-        py::Ref v = draw_child_foreign(n.elements.get(), record);
-        if (seen_before(seen.get(), v.get())) reject_foreign(many, record);
-        else py::list_append(list.get(), v.get());
-    }
-    return py::check(n.frozen ? PyFrozenSet_New(list.get()) : PySet_New(list.get()));
-}
-
-py::Ref draw_dictionaries(const kinds::Dictionaries& n, PyObject* record) {
-    py::Ref dict = py::new_dict();
-    Many many(n.min_size, n.max_size);
-    while (more_foreign(many, record)) {
-        py::Ref key = draw_child_foreign(n.keys.get(), record);
-        py::Ref value = draw_child_foreign(n.values.get(), record);
-        int present = PyDict_Contains(dict.get(), key.get());
-        if (present < 0) throw py::Err{};
-        if (present) reject_foreign(many, record);
-        else py::check_rc(PyDict_SetItem(dict.get(), key.get(), value.get()));
-    }
-    return dict;
+    if (n.unique_by) return collections::draw_unique_by(n, AskForeign{record});
+    return collections::draw_list(n, AskForeign{record});
 }
 
 py::Ref draw_text(const kinds::Text& n, PyObject* record) {
@@ -301,8 +266,8 @@ py::Ref draw_kind(const StrategyNode& node, PyObject* record) {
         return t;
     }
     case Kind::Lists: return draw_lists(*node.get<kinds::Lists>(), record);
-    case Kind::Sets: return draw_sets(*node.get<kinds::Sets>(), record);
-    case Kind::Dictionaries: return draw_dictionaries(*node.get<kinds::Dictionaries>(), record);
+    case Kind::Sets: return collections::draw_set(*node.get<kinds::Sets>(), AskForeign{record});
+    case Kind::Dictionaries: return collections::draw_dict(*node.get<kinds::Dictionaries>(), AskForeign{record});
     case Kind::Text: return draw_text(*node.get<kinds::Text>(), record);
     case Kind::Binary: return draw_binary(*node.get<kinds::Binary>(), record);
     case Kind::Map: {
