@@ -29,9 +29,10 @@ def _call_text(name, names, args):
 def given(*arg_strategies, **kw_strategies):
     """Run the decorated test over examples drawn from the given strategies.
 
-    Positional strategies fill the test's first parameters in order; keyword
-    strategies fill the parameters of those names. Parameters left over are
-    passed through, so pytest can still supply fixtures for them. On failure
+    Positional strategies fill the test's last positional parameters in order
+    (so ``self`` and fixtures may come first); keyword strategies fill the
+    parameters of those names. Parameters left over are passed through, so
+    pytest can still supply fixtures for them. On failure
     the shrunk, minimal example is attached to the raised error as a note.
     """
     if not arg_strategies and not kw_strategies:
@@ -40,11 +41,13 @@ def given(*arg_strategies, **kw_strategies):
     def decorate(test):
         sig = inspect.signature(test)
         params = list(sig.parameters.values())
-        if len(arg_strategies) > len(params):
+        positional = [p for p in params
+                      if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+        if len(arg_strategies) > len(positional):
             raise InvalidArgument(
                 f"given() has {len(arg_strategies)} positional strategies but "
-                f"{test.__name__} takes only {len(params)} arguments")
-        names = [p.name for p in params[: len(arg_strategies)]]
+                f"{test.__name__} takes only {len(positional)} positional arguments")
+        names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
         for name in kw_strategies:
             if name not in sig.parameters:
                 raise InvalidArgument(f"{test.__name__} has no argument {name!r}")

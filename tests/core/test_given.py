@@ -44,6 +44,19 @@ def test_keyword_strategies_and_pytest_fixtures_pass_through(tmp_path):
     prop(path=tmp_path)
 
 
+def test_positional_strategies_fill_the_last_arguments(tmp_path):
+    class TestSuite:
+        @settings(max_examples=3)
+        @given(st.integers(0, 5))
+        def check(self, path, x):
+            assert isinstance(self, TestSuite)
+            assert path == tmp_path
+            assert 0 <= x <= 5
+
+    assert list(inspect.signature(TestSuite.check).parameters) == ["self", "path"]
+    TestSuite().check(tmp_path)
+
+
 def test_settings_apply_above_or_below_given():
     seen = []
 
