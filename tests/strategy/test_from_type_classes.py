@@ -10,7 +10,8 @@ import typing
 import pytest
 
 from quorvantis_fast import _engine
-from typeres_helpers import REAL, assert_fails, calls, handoff, is_deferred_of, made, registry  # noqa: F401
+from typeres_helpers import (  # noqa: F401
+    REAL, Circle, Shape, Square, assert_fails, calls, handoff, is_deferred_of, made, registry)
 
 pytestmark = pytest.mark.usefixtures("calls", "registry")
 
@@ -153,24 +154,6 @@ def test_registered_subclasses(registry):
     assert r(Base) == "one_of(a, b)" and seen == [Base]
     registry[SubA] = registry[SubB] = lambda t: NotImplemented
     assert r(Base) == f"builds({Base!r})"
-
-
-class Shape(abc.ABC):
-    @abc.abstractmethod
-    def area(self): ...
-
-
-class Square(Shape):
-    def area(self):
-        return 1
-
-
-class Circle(Shape):
-    def __init__(self, radius: float):
-        pass
-
-    def area(self):
-        return 3
 
 
 class Unfinished(Shape, abc.ABC):

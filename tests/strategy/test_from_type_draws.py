@@ -9,7 +9,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import ResolutionFailed
 from quorvantis_fast.strategies import register_type_strategy
-from typeres_helpers import draw_many, needs, registry  # noqa: F401
+from typeres_helpers import Circle, Shape, Square, draw_many, needs, registry  # noqa: F401
 
 pytestmark = [
     pytest.mark.usefixtures("registry"),
@@ -60,24 +60,6 @@ def test_recursive_dataclass_draws_finite_chains():
             node, n = node.next, n + 1
         lengths.append(n)
     assert min(lengths) == 1 and max(lengths) > 1
-
-
-class Shape(abc.ABC):
-    @abc.abstractmethod
-    def area(self): ...
-
-
-class Square(Shape):
-    def area(self):
-        return 1
-
-
-class Circle(Shape):
-    def __init__(self, radius: float):
-        pass
-
-    def area(self):
-        return 2
 
 
 class Nowhere(abc.ABC):

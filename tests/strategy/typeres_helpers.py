@@ -5,7 +5,7 @@ Type resolution calls the engine's constructors by name on
 there, whose repr is the call that made them, so a test sees exactly what a
 type resolves to. Tests that draw values use the real constructors.
 """
-
+import abc
 import functools
 
 import pytest
@@ -112,3 +112,22 @@ def draw_many(strategy, n=200):
         except StopTest:
             pass
     return values
+
+
+# A small abstract hierarchy shared by the class-resolution tests.
+class Shape(abc.ABC):
+    @abc.abstractmethod
+    def area(self): ...
+
+
+class Square(Shape):
+    def area(self):
+        return 1
+
+
+class Circle(Shape):
+    def __init__(self, radius: float):
+        pass
+
+    def area(self):
+        return 2
