@@ -3,6 +3,7 @@ pinned file case by case (regenerate it with make_golden.py only when a
 behaviour is meant to change)."""
 
 import json
+import sys
 
 import pytest
 
@@ -33,6 +34,16 @@ def differences(want, got, limit=40):
             lines.append(f"{path}:\n  golden {want.get(path, '(absent)')[:400]}\n"
                          f"  now    {got.get(path, '(absent)')[:400]}")
     return "\n".join(lines[:limit]) + (f"\n... {len(lines) - limit} more" if len(lines) > limit else "")
+
+
+@pytest.fixture(autouse=True)
+def without_upstream(monkeypatch):
+    """The file pins the package on its own: the upstream layer, when it is on
+    the path, lends the engine its exception classes instead."""
+    names = {"quorvantis", "quorvantis.errors", "quorvantis.control"}
+    names.update(n for n in sys.modules if n.startswith("quorvantis."))
+    for name in names:
+        monkeypatch.setitem(sys.modules, name, None)
 
 
 def test_the_file_has_exactly_the_cases():
