@@ -188,7 +188,8 @@ def interactive(data):
     n = data.draw(qf.integers(0, 4))
     words = [data.draw(qf.text(max_size=3)) for _ in range(n)]
     flag = data.draw(qf.booleans())
-    return (n, words, data.draw(qf.floats(0, 1)) if flag else None)
+    toward = data.brindlemar_data.draw_integer(-100, 100, shrink_towards=7)
+    return (n, words, data.draw(qf.floats(0, 1)) if flag else None, toward)
 
 
 def interactive_case():
@@ -402,7 +403,49 @@ CASES["shrink/text"] = shrinking(words, text_property)
 CASES["shrink/multiple_bugs"] = shrinking(pairs, two_bugs, report_multiple_bugs=True)
 CASES["shrink/lists_distinct"] = shrinking(small_lists, distinct_pair)
 CASES["shrink/dict_and_flag"] = shrinking(mixed, mixed_property)
+def towards_fifty():
+    return qf.data()
+
+
+def at_least_ten(data):
+    x = data.brindlemar_data.draw_integer(0, 1000, shrink_towards=50)
+    assert x < 10, f"{x} is at least 10"
+
+
+CASES["shrink/shrink_towards"] = shrinking(towards_fifty, at_least_ten)
 CASES["shrink/max_shrinks_capped"] = shrinking(fixed_list, sum_bound, seeds=SEEDS[:1], max_shrinks=5)
+
+
+def replays():
+    """Fixed choice sequences replayed through strategies: whole, short,
+    misaligned and out of range."""
+    cases = [
+        (lambda: qf.lists(qf.integers(0, 10)), [True, 5, True, 3, False]),
+        (lambda: qf.lists(qf.integers(0, 10)), [True, 5]),
+        (lambda: qf.lists(qf.integers(0, 10)), [7, 5, False]),
+        (lambda: qf.lists(qf.integers(0, 10)), [True, 50, False]),
+        (lambda: qf.text("abc"), ["cab"]),
+        (lambda: qf.text("abc"), ["xyz"]),
+        (lambda: qf.floats(0, 1), [2.5]),
+        (lambda: qf.tuples(qf.booleans(), qf.integers()), [True, 2**80]),
+        (lambda: qf.integers().filter(third), [4, 5, 6]),
+        (lambda: qf.one_of(qf.integers(0, 3), qf.text("q")), [1, "qq"]),
+    ]
+    out = []
+    for make, choices in cases:
+        table = ChoiceTable()
+        data = qf.BrindlemarData.for_choices(choices)
+        try:
+            drawn = show(data.draw(make()))
+        except BaseException as exc:  # noqa: BLE001 - the record's StopTest is the result
+            drawn = "raised " + type(exc).__name__
+        out.append({"choices": [show(c) for c in choices], "drawn": drawn, "status": data.status,
+                    "misaligned_at": show(data.misaligned_at), "constraints": table.constraints,
+                    "nodes": " ".join(table.node(n) for n in data.nodes)})
+    return out
+
+
+CASES["replay/for_choices"] = replays
 
 
 def bytes_round_trip():
