@@ -471,8 +471,6 @@ void register_views(PyObject* m);
 
 }  // namespace strategy
 
-// ---------------------------------------------------------------------------
-// Seam of the record's `draw`.
 namespace strategy {
 PyTypeObject* search_strategy_type_or_null() {
     try {
