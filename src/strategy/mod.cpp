@@ -7,7 +7,7 @@
 #include "data/record.hpp"
 #include "registry.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {
