@@ -26,7 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "data/rng.hpp"
+#include "rng/rng.hpp"
 #include "py/py.hpp"
 
 namespace data {

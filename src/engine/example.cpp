@@ -1,7 +1,7 @@
 #include "engine/example.hpp"
 
 #include "data/record.hpp"
-#include "engine/clock.hpp"
+#include "clock/clock.hpp"
 
 namespace engine {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/clock.hpp"
+#include "clock/clock.hpp"
 #include "engine/state.hpp"
 #include "engine/tree.hpp"
 #include "py/py.hpp"

@@ -2,7 +2,7 @@
 // record's `draw`, is timed into the engine's per-thread draw time, and, for
 // the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
 // record's `_data_draws` list.
-#include "engine/clock.hpp"
+#include "clock/clock.hpp"
 #include "engine/example.hpp"
 #include "engine/state.hpp"
 #include "strategy/check_strategy.hpp"

@@ -1,4 +1,4 @@
-#include "engine/clock.hpp"
+#include "clock/clock.hpp"
 
 namespace engine {
 
