@@ -18,6 +18,7 @@ stage="$bdir/stage"
 rm -rf "$stage" && mkdir -p "$stage"
 cp -r "$root/python/quorvantis_fast" "$stage/"
 cp "$bdir"/_engine*.so "$stage/quorvantis_fast/"
+cp "$bdir"/unicode_categories.bin "$stage/quorvantis_fast/internal/"
 export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
 if [ "$san" = 1 ]; then
   . "$root/tools/sanitizer_env.sh"

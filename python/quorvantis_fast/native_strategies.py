@@ -7,17 +7,16 @@ the small packs and predicates the strategies need.
 
 import functools
 import inspect
-import itertools
 import math
 import operator
 import random
 import sys
 import typing
-import unicodedata
 import warnings
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning
+from quorvantis_fast.internal import unicode_table
 from quorvantis_fast.internal.thread_log import ThreadLog
 
 # Type -> strategy, or callable(type) -> strategy or NotImplemented. Read
@@ -33,22 +32,20 @@ _MAX_CODEPOINT = 0x10FFFF
 
 @functools.lru_cache(maxsize=None)
 def _charmap_of_this_interpreter():
-    # One C-level pass over every code point, then one Python step per run
-    # of equal categories (a few thousand runs).
-    categories = map(unicodedata.category, map(chr, range(_MAX_CODEPOINT + 1)))
+    runs = unicode_table.runs()
+    ends = [start - 1 for start, _ in runs[1:]] + [_MAX_CODEPOINT]
     result = {}
-    start = 0
-    for category, run in itertools.groupby(categories):
-        end = start + sum(1 for _ in run) - 1
+    for (start, category), end in zip(runs, ends):
         result.setdefault(category, []).append((start, end))
-        start = end + 1
     return {category: tuple(pairs) for category, pairs in result.items()}
 
 
 def _unicode_charmap():
     """Category name -> tuple of (first, last) code-point pairs, in order.
 
-    Derived from the running interpreter's ``unicodedata``; computed once.
+    Derived from the running interpreter's ``unicodedata`` (read from the
+    table the build stored when it was made for the same Unicode version);
+    computed once.
     """
     return dict(_charmap_of_this_interpreter())
 
