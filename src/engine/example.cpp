@@ -194,7 +194,7 @@ uint8_t record_status(PyObject* data) {
 }
 
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
-                      const TreeNode* trie) {
+                      TrieCheck* check) {
     static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
     timing::DrawClock clock;
@@ -215,15 +215,19 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
         PyTuple_SetItem(args.get(), i, v);
     }
     set_last_draw_secs(clock.elapsed());
-    if (trie) {
-        Path path;
+    if (check) {
+        Probe& probe = check->probe;
+        probe.reset();
         bool known = false;
         try {
-            node_seq(data, path);
-            known = trie->is_duplicate(path);
+            node_seq(data, probe.path);
+            known = check->trie.is_duplicate(probe);
+            // Only a native record is known to keep the nodes read so far.
+            probe.read = data::is_record(data);
         } catch (const py::Err&) {
             PyErr_Clear();
         }
+        if (!probe.read) probe.reset();
         if (known) return {OutcomeKind::Duplicate, {}, {}};
     }
     PyObject* r = PyObject_Call(test, args.get(), nullptr);

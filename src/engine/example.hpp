@@ -24,15 +24,22 @@ struct Outcome {
 
 using RefList = std::vector<py::Ref>;
 
+// The duplicate check of one example against a trie; the path read and
+// walked for it stay in `probe` for adding it after the test.
+struct TrieCheck {
+    const TreeNode& trie;
+    Probe& probe;
+};
+
 // Runs the test once on `data` (a record object), drawing one value per
 // strategy. `names` (may be null) name the arguments in notes on draw
-// errors; `trie` (may be null) makes a known terminal path a Duplicate
-// without calling the test. Throws the error that must leave the caller: an
+// errors; `check` (may be null) makes a path known to its trie a Duplicate
+// without calling the test (`check->probe` is reset first). Throws the error that must leave the caller: an
 // error raised while drawing (other than a rejection), or an exception of
 // the test that is passed on (skips, interrupts, a StopTest that is not this
 // record's own). The record is frozen on every way out.
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
-                      const TreeNode* trie);
+                      TrieCheck* check);
 
 // The failure origin of an exception instance; throws only when the type's
 // name cannot be read.

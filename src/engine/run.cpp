@@ -123,8 +123,8 @@ public:
 
 private:
     // ---- executor protocol
-    Outcome run_wrapped(PyObject* data, const RefList* names, const TreeNode* trie) {
-        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+    Outcome run_wrapped(PyObject* data, const RefList* names, TrieCheck* check) {
+        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, check);
         py::Ref token = py::none();
         if (PyObject* setup = PyObject_GetAttrString(a_.executor.get(), "setup_example")) {
             py::Ref owned = py::Ref::steal(setup);
@@ -133,7 +133,7 @@ private:
             PyErr_Clear();
         }
         try {
-            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, check);
             teardown(token.get());
             return o;
         } catch (const py::Err&) {
@@ -251,6 +251,7 @@ private:
             case OutcomeKind::Interesting: book_failure(rec.get(), o, 1); break;
             case OutcomeKind::Duplicate: break;
         }
+        probe_.reset();
         track_example(rec.get());
         draw_sum_ = last_draw_secs();
     }
@@ -277,20 +278,23 @@ private:
             tracking_ = false;
             return;
         }
+        // The path the duplicate check read, with any choices the test made
+        // since; else read afresh.
         try {
-            node_seq(rec, path_);
+            if (probe_.read) node_seq_extend(rec, probe_.path);
+            else node_seq(rec, probe_.path);
         } catch (const py::Err&) {
             PyErr_Clear();
             return;
         }
-        for (const PathElement& e : path_) {
+        for (const PathElement& e : probe_.path) {
             if (!e.branch_count) {
                 tracking_ = false;
                 return;
             }
         }
-        novelty_.add(path_);
-        tracked_ += path_.size;
+        novelty_.add(probe_);
+        tracked_ += probe_.path.size;
         if (tracked_ >= MAX_TRACKED_TOTAL) tracking_ = false;
     }
 
@@ -303,7 +307,9 @@ private:
                 PyEval_RestoreThread(ts);
             }
             py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
-            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr);
+            TrieCheck check{novelty_, probe_};
+            probe_.reset();
+            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &check : nullptr);
             bool go_on = true;
             switch (o.kind) {
                 case OutcomeKind::Passed: ++valid_; break;
@@ -406,7 +412,8 @@ private:
     TreeNode rejection_;
     bool tracking_ = true;
     uint64_t tracked_ = 0;
-    Path path_;
+    Path path_;    // rejected paths
+    Probe probe_;  // the path of the example running
 };
 
 }  // namespace

@@ -58,13 +58,39 @@ uint64_t TreeNode::hash(uint32_t parent, std::string_view key) const {
     return mix(h ^ tail ^ 0x5851f42d4c957f2dULL);
 }
 
+std::string_view TreeNode::key_text(const Key& k) const {
+    if (k.len <= INLINE_KEY) return std::string_view(reinterpret_cast<const char*>(&k.bytes), k.len);
+    return std::string_view(keys_.data() + k.bytes, k.len);
+}
+
+bool TreeNode::key_is(const Key& k, std::string_view key) const {
+    if (k.len != key.size()) return false;
+    if (key.size() <= INLINE_KEY) return std::memcmp(&k.bytes, key.data(), key.size()) == 0;
+    return std::memcmp(keys_.data() + k.bytes, key.data(), key.size()) == 0;
+}
+
+TreeNode::Key TreeNode::store_key(std::string_view key) {
+    if (key.size() > std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
+    Key k;
+    k.len = static_cast<uint32_t>(key.size());
+    if (key.size() <= INLINE_KEY) {
+        std::memcpy(&k.bytes, key.data(), key.size());
+    } else {
+        k.bytes = keys_.size();
+        keys_.append(key);
+    }
+    return k;
+}
+
 bool TreeNode::matches(const Slot& s, uint32_t parent, uint32_t h, std::string_view key) const {
-    if (s.parent != parent || s.hash != h || s.key_len != key.size()) return false;
-    if (key.size() <= INLINE_KEY) return std::memcmp(&s.key, key.data(), key.size()) == 0;
-    return std::memcmp(keys_.data() + s.key, key.data(), key.size()) == 0;
+    return s.parent == parent && s.hash == h && key_is(s.key, key);
 }
 
 uint32_t TreeNode::find(uint32_t parent, std::string_view key) const {
+    const Node& p = nodes_[parent];
+    if (p.first == NONE) return NONE;
+    if (key_is(p.first_key, key)) return p.first;
+    if (p.children < 2) return NONE;
     const uint64_t full = hash(parent, key);
     const auto h = static_cast<uint32_t>(full);
     const size_t mask = slots_.size() - 1;
@@ -81,16 +107,25 @@ void TreeNode::grow() {
     const size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
         if (s.parent == NONE) continue;
-        const std::string_view key = s.key_len <= INLINE_KEY
-                                         ? std::string_view(reinterpret_cast<const char*>(&s.key), s.key_len)
-                                         : std::string_view(keys_.data() + s.key, s.key_len);
-        size_t i = hash(s.parent, key) & mask;
+        size_t i = hash(s.parent, key_text(s.key)) & mask;
         while (slots_[i].parent != NONE) i = (i + 1) & mask;
         slots_[i] = s;
     }
 }
 
 uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
+    if (nodes_[parent].first == NONE) {
+        if (nodes_.size() >= NONE - 1) throw std::bad_alloc();
+        const Key k = store_key(key);
+        const auto child = static_cast<uint32_t>(nodes_.size());
+        nodes_.emplace_back();
+        Node& p = nodes_[parent];
+        p.first = child;
+        p.first_key = k;
+        p.children = 1;
+        return child;
+    }
+    if (key_is(nodes_[parent].first_key, key)) return nodes_[parent].first;
     if ((used_ + 1) * 4 > slots_.size() * 3) grow();
     const uint64_t full = hash(parent, key);
     const auto h = static_cast<uint32_t>(full);
@@ -101,23 +136,15 @@ uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
         if (s.parent == NONE) break;
         if (matches(s, parent, h, key)) return s.child;
     }
-    if (nodes_.size() >= NONE - 1 || key.size() > std::numeric_limits<uint32_t>::max()) {
-        throw std::bad_alloc();
-    }
+    if (nodes_.size() >= NONE - 1) throw std::bad_alloc();
+    const Key k = store_key(key);
     const auto child = static_cast<uint32_t>(nodes_.size());
     nodes_.emplace_back();
     Slot& s = slots_[i];
     s.parent = parent;
     s.child = child;
     s.hash = h;
-    s.key_len = static_cast<uint32_t>(key.size());
-    if (key.size() <= INLINE_KEY) {
-        s.key = 0;
-        std::memcpy(&s.key, key.data(), key.size());
-    } else {
-        s.key = keys_.size();
-        keys_.append(key);
-    }
+    s.key = k;
     ++used_;
     ++nodes_[parent].children;
     return child;
@@ -130,28 +157,45 @@ bool TreeNode::compute_exhausted(const Node& n) const {
 
 void TreeNode::add(const Path& path) {
     stack_.clear();
-    uint32_t cur = 0;
-    stack_.push_back(cur);
+    stack_.push_back(0);
+    add_from_stack(path);
+}
+
+void TreeNode::add(Probe& probe) {
+    stack_.clear();
+    if (probe.walked.empty()) stack_.push_back(0);
+    else stack_.assign(probe.walked.begin(), probe.walked.end());
+    add_from_stack(probe.path);
+    probe.walked.clear();
+}
+
+void TreeNode::add_from_stack(const Path& path) {
+    const size_t known = stack_.size() - 1;
+    uint32_t cur = stack_.back();
+    size_t k = 0;
     for (const PathElement& e : path) {
-        Node& n = nodes_[cur];
+        Node& n = nodes_[stack_[k]];
         if (!(n.flags & HAS_COUNT) && e.branch_count) {
             n.flags |= HAS_COUNT;
             n.count = static_cast<uint32_t>(std::min<uint64_t>(*e.branch_count, UINT32_MAX));
         }
-        cur = find_or_insert(cur, e.key);
-        stack_.push_back(cur);
+        if (k >= known) {
+            cur = find_or_insert(cur, e.key);
+            stack_.push_back(cur);
+        }
+        ++k;
     }
     nodes_[cur].flags |= TERMINAL;
     // Only the nodes on this path can change state; settle them deepest
     // first so each sees its children's new state.
-    for (size_t k = stack_.size(); k-- > 0;) {
-        Node& n = nodes_[stack_[k]];
+    for (size_t d = stack_.size(); d-- > 0;) {
+        Node& n = nodes_[stack_[d]];
         const bool was = n.flags & EXHAUSTED;
         const bool now = compute_exhausted(n);
         if (was == now) continue;
         n.flags = static_cast<uint8_t>(now ? n.flags | EXHAUSTED : n.flags & ~EXHAUSTED);
-        if (k > 0) {
-            Node& parent = nodes_[stack_[k - 1]];
+        if (d > 0) {
+            Node& parent = nodes_[stack_[d - 1]];
             parent.exhausted_children += now ? 1 : uint32_t(-1);
         }
     }
@@ -162,6 +206,18 @@ bool TreeNode::is_duplicate(const Path& path) const {
     for (const PathElement& e : path) {
         cur = find(cur, e.key);
         if (cur == NONE) return false;
+    }
+    return nodes_[cur].flags & TERMINAL;
+}
+
+bool TreeNode::is_duplicate(Probe& probe) const {
+    probe.walked.clear();
+    uint32_t cur = 0;
+    probe.walked.push_back(cur);
+    for (const PathElement& e : probe.path) {
+        cur = find(cur, e.key);
+        if (cur == NONE) return false;
+        probe.walked.push_back(cur);
     }
     return nodes_[cur].flags & TERMINAL;
 }
@@ -204,22 +260,31 @@ std::optional<uint64_t> integer_branch_count(PyObject* constraints) {
     return span.get_ui() + 1;
 }
 
-void repr_key(PyObject* value, std::string& out) {
+namespace {
+
+// The key of a boolean or of an int in the signed 64-bit range, which take
+// no Python code to spell; false for any other value.
+bool plain_key(PyObject* value, std::string& out) {
     if (value == Py_True) {
         out.assign("True");
-        return;
+        return true;
     }
     if (value == Py_False) {
         out.assign("False");
-        return;
+        return true;
     }
     int64_t small;
-    if (PyLong_CheckExact(value) && py::as_i64(value, small)) {
-        char buf[24];
-        auto r = std::to_chars(buf, buf + sizeof buf, small);
-        out.assign(buf, r.ptr);
-        return;
-    }
+    if (!PyLong_CheckExact(value) || !py::as_i64(value, small)) return false;
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, small);
+    out.assign(buf, r.ptr);
+    return true;
+}
+
+}  // namespace
+
+void repr_key(PyObject* value, std::string& out) {
+    if (plain_key(value, out)) return;
     py::Ref r = py::check(PyObject_Repr(value));
     Py_ssize_t n = 0;
     if (const char* p = PyUnicode_AsUTF8AndSize(r.get(), &n)) {
@@ -244,34 +309,56 @@ void add_element(Path& out, PyObject* value, PyObject* type_text, PyObject* cons
     }
 }
 
+void set_branch_count(PathElement& e, uint8_t tag, PyObject* constraints) {
+    if (tag == data::TAG_BOOLEAN) {
+        e.branch_count = 2;
+    } else if (tag == data::TAG_INTEGER) {
+        if (!PyDict_Check(constraints)) py::raise_cannot_convert(constraints, "PyDict");
+        e.branch_count = integer_branch_count(constraints);
+    }
+}
+
 struct NativeNode {
     py::Ref value;
     py::Ref constraints;
     uint8_t tag;
 };
 
-// A native record's nodes, read directly. The references are copied out
-// first so that no borrow of the record is held while reprs run.
+// A native record's nodes from `out.size` on, read directly. Booleans and
+// small ints are read under the record's borrow; from the first other
+// value on, the references are copied out first so that no borrow of the
+// record is held while reprs run.
 void native_node_seq(PyObject* record, Path& out) {
-    std::vector<NativeNode> nodes;
+    std::vector<NativeNode> rest;
     {
         data::RecordRef r(record);
-        nodes.reserve(r->nodes.size());
-        for (const data::NodeData& n : r->nodes) nodes.push_back({n.value, n.constraints, n.choice_type});
+        size_t k = out.size;
+        for (; k < r->nodes.size(); ++k) {
+            const data::NodeData& n = r->nodes[k];
+            if (n.choice_type == data::TAG_INTEGER && !PyDict_Check(n.constraints.get())) break;
+            PathElement& e = out.push();
+            if (!plain_key(n.value.get(), e.key)) {
+                --out.size;
+                break;
+            }
+            set_branch_count(e, n.choice_type, n.constraints.get());
+        }
+        rest.reserve(r->nodes.size() - k);
+        for (; k < r->nodes.size(); ++k) {
+            const data::NodeData& n = r->nodes[k];
+            rest.push_back({n.value, n.constraints, n.choice_type});
+        }
     }
-    for (const NativeNode& n : nodes) {
+    for (const NativeNode& n : rest) {
         PathElement& e = out.push();
         repr_key(n.value.get(), e.key);
-        if (n.tag == data::TAG_BOOLEAN) {
-            e.branch_count = 2;
-        } else if (n.tag == data::TAG_INTEGER) {
-            if (!PyDict_Check(n.constraints.get())) py::raise_cannot_convert(n.constraints.get(), "PyDict");
-            e.branch_count = integer_branch_count(n.constraints.get());
-        }
+        set_branch_count(e, n.tag, n.constraints.get());
     }
 }
 
 }  // namespace
+
+void node_seq_extend(PyObject* record, Path& out) { native_node_seq(record, out); }
 
 void node_seq(PyObject* record, Path& out) {
     out.clear();

@@ -32,11 +32,29 @@ struct Path {
     const PathElement* end() const { return elements.data() + size; }
 };
 
+// One example's path, read once for both uses of it: the duplicate check
+// before the test walks it as far as the trie holds it, and the add after
+// the test goes on from there. Reused from example to example.
+struct Probe {
+    Path path;
+    std::vector<uint32_t> walked;  // trie nodes along the path's first elements, the root first
+    bool read = false;             // `path` holds the record's nodes as the check saw them
+
+    void reset() {
+        path.clear();
+        walked.clear();
+        read = false;
+    }
+};
+
 // A whole trie, held from its root. Nodes live in one arena and are
-// addressed by index; the children of all nodes share one open-addressing
-// table keyed by (parent, key text). Nothing is ever removed. Whether a node
-// is exhausted is kept up to date as paths are added, so asking the root is
-// constant time and no operation recurses along a path.
+// addressed by index. Each node holds the edge to its first child; the
+// edges to further children share one open-addressing table keyed by
+// (parent, key text). A path never seen before so becomes a run of nodes
+// side by side in the arena, each leading to the next without a table
+// lookup. Nothing is ever removed. Whether a node is exhausted is kept up
+// to date as paths are added, so asking the root is constant time and no
+// operation recurses along a path.
 class TreeNode {
 public:
     TreeNode();
@@ -44,12 +62,18 @@ public:
     // Adds a path; its last node becomes terminal. An empty path makes the
     // root terminal.
     void add(const Path& path);
+    // The same for `probe.path`, going on from `probe.walked` (the walk of
+    // is_duplicate over a prefix of that path, on this trie unchanged since;
+    // empty: from the root).
+    void add(Probe& probe);
     // Every path below the root has been run: a node without children is
     // exhausted when terminal; one with children when its branch count is
     // known, it has at least that many children and all are exhausted.
     bool exhausted() const { return nodes_[0].flags & EXHAUSTED; }
     // The path leads, by keys alone, to a terminal node.
     bool is_duplicate(const Path& path) const;
+    // The same for `probe.path`, keeping the nodes walked in `probe.walked`.
+    bool is_duplicate(Probe& probe) const;
 
     size_t node_count() const { return nodes_.size(); }
 
@@ -57,37 +81,48 @@ private:
     static constexpr uint8_t HAS_COUNT = 1, TERMINAL = 2, EXHAUSTED = 4;
     static constexpr uint32_t NONE = UINT32_MAX;
 
+    // A key of up to 8 bytes (the reprs of booleans and most integers) is
+    // held in the edge itself, a longer one in the shared key arena.
+    struct Key {
+        uint64_t bytes = 0;  // the key's bytes, or its offset in keys_
+        uint32_t len = 0;
+    };
+    static constexpr size_t INLINE_KEY = 8;
+
     struct Node {
         uint32_t count = 0;  // branch count, saturated (children never exceed it)
         uint32_t children = 0;
         uint32_t exhausted_children = 0;
+        uint32_t first = NONE;  // the first child, reached by first_key
+        Key first_key;
         uint8_t flags = 0;
     };
-    // One parent-to-child edge. Keys of up to 8 bytes (the reprs of
-    // booleans and most integers) are held in the slot itself, longer ones
-    // in the shared key arena.
+    // One parent-to-child edge of a child after the first.
     struct Slot {
         uint32_t parent = NONE;  // NONE: empty slot
         uint32_t child = 0;
         uint32_t hash = 0;  // low bits of the edge's hash
-        uint32_t key_len = 0;
-        uint64_t key = 0;  // the key's bytes, or its offset in keys_
+        Key key;
     };
-    static constexpr size_t INLINE_KEY = 8;
 
+    std::string_view key_text(const Key& k) const;
+    bool key_is(const Key& k, std::string_view key) const;
+    Key store_key(std::string_view key);
     uint64_t hash(uint32_t parent, std::string_view key) const;
     bool matches(const Slot& s, uint32_t parent, uint32_t h, std::string_view key) const;
     uint32_t find(uint32_t parent, std::string_view key) const;
     uint32_t find_or_insert(uint32_t parent, std::string_view key);
     void grow();
     bool compute_exhausted(const Node& n) const;
+    // Adds `path`, whose first stack_.size() - 1 elements lead along stack_.
+    void add_from_stack(const Path& path);
 
     std::vector<Node> nodes_;
     std::vector<Slot> slots_;
     std::string keys_;
     size_t used_ = 0;
     uint64_t seed_;
-    std::vector<uint32_t> stack_;  // nodes visited by the last add
+    std::vector<uint32_t> stack_;  // nodes visited by the add running
 };
 
 // The number of values of an integer choice: present when both bounds are
@@ -99,5 +134,8 @@ void repr_key(PyObject* value, std::string& out);
 // Reduces a record's recorded choices to a path (into `out`, reused).
 // Raises the Python error of reading the record's nodes.
 void node_seq(PyObject* record, Path& out);
+// Appends to `out` the path of a native record's choices from `out.size`
+// on: the choices recorded since `out` was read from the same record.
+void node_seq_extend(PyObject* record, Path& out);
 
 }  // namespace engine

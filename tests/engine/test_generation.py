@@ -82,6 +82,18 @@ class TestStopRules:
         run_native(t, [same], max_examples=250)
         assert len(t.seen) == 250
 
+    def test_choices_the_test_makes_join_the_path(self):
+        # The test is handed the record and makes one more choice: the run
+        # ends once all four paths of two booleans are known.
+        seen = []
+
+        def test(first, record):
+            seen.append((first, record.draw_boolean(0.5)))
+
+        run_native(test, [booleans(), Strategy(lambda d: d)], max_examples=1000)
+        assert set(seen) == set(itertools.product((False, True), repeat=2))
+        assert len(seen) < 100
+
     def test_max_examples_counts_valid_examples(self):
         t = Calls()
         run_native(t, [integers(0, 10**9)], max_examples=37)
