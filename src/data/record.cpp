@@ -53,10 +53,10 @@ BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> pre
     return build_with_seed(seed, std::move(prefix), max_choices);
 }
 
-BrindlemarData BrindlemarData::new_for_choices(const std::vector<py::Ref>& values) {
+BrindlemarData BrindlemarData::new_for_choices(std::span<PyObject* const> values) {
     Prefix prefix;
     prefix.reserve(values.size());
-    for (const py::Ref& v : values) prefix.push_back(PrefixEntry::Value(v));
+    for (PyObject* v : values) prefix.push_back(PrefixEntry::Value(py::Ref::borrow(v)));
     return build_with_seed(fresh_seed(), std::move(prefix), values.size());
 }
 

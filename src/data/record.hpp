@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -138,7 +139,7 @@ public:
     // Replays exactly `values` (a sequence): one Value entry each,
     // max_choices = their number, fresh seed. Throws on a bad sequence.
     static BrindlemarData new_for_choices(PyObject* values);
-    static BrindlemarData new_for_choices(const std::vector<py::Ref>& values);
+    static BrindlemarData new_for_choices(std::span<PyObject* const> values);
 
     // ---- draws (each may throw StopTest on overrun)
     // Draw one choice of type `t` under `constraints` (a dict). `forced`

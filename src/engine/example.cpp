@@ -167,6 +167,12 @@ Origin origin_of(PyObject* exc) {
     return o;
 }
 
+std::vector<PyObject*> borrowed(const RefList& refs) {
+    std::vector<PyObject*> out(refs.size());
+    for (size_t i = 0; i < refs.size(); ++i) out[i] = refs[i].get();
+    return out;
+}
+
 RefList extract_choices(PyObject* data) {
     RefList out;
     if (data::is_record(data)) {

@@ -23,6 +23,8 @@ struct Outcome {
 };
 
 using RefList = std::vector<py::Ref>;
+// The items of `refs`, borrowed (as a record replaying them takes them).
+std::vector<PyObject*> borrowed(const RefList& refs);
 
 // The duplicate check of one example against a trie; the path read and
 // walked for it stay in `probe` for adding it after the test.

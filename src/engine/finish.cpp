@@ -30,7 +30,7 @@ class RunReplayer final : public Replayer {
 public:
     explicit RunReplayer(const RunArgs& a) : a_(a) {}
 
-    Replay replay(PyObject* choices, bool read_record) override {
+    Replay replay(Choices choices, bool read_record) override {
         py::Ref record = data::wrap_record(data::BrindlemarData::new_for_choices(choices));
         Outcome o = run_one_named(a_.test.get(), a_.strategies, record.get(), nullptr, nullptr);
         Replay r;
@@ -56,7 +56,8 @@ private:
 };
 
 struct Shrunk {
-    py::Ref args, exc, choices;  // choices: a list
+    py::Ref args, exc;
+    RefList choices;
 };
 
 class Ending {
@@ -64,19 +65,17 @@ public:
     explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
 
     Reported one(FailureEntry f, bool reproduced) {
-        py::Ref choices = py::list_from_refs(f.choices);
         if (a_.max_shrinks != 0 && !reproduced) {
-            Replay r = rp_.replay(choices.get(), false);
+            Replay r = rp_.replay(borrowed(f.choices), false);
             if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
                 py::Ref e = flaky_failure(INCONSISTENT_REPLAY, {f.exc.get(), r.exc.get()});
                 raise_instance(e.get());
             }
         }
-        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(choices)};
+        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(f.choices)};
         if (!reproduced) primary = shrunk(std::move(primary));
-        RefList minimal = refs_of(primary.choices.get());
-        set_minimal_choices(minimal);
-        save_choices(a_, minimal);
+        set_minimal_choices(primary.choices);
+        save_choices(a_, primary.choices);
         std::vector<Shrunk> slipped = shrink_slipped({f.origin});
 
         Reported out;
@@ -87,7 +86,7 @@ public:
         }
         const Shrunk* best = &primary;
         for (const Shrunk& s : slipped) {
-            if (smaller(s.choices.get(), best->choices.get())) best = &s;
+            if (smaller(s.choices, best->choices)) best = &s;
         }
         out.emplace_back(best->args, best->exc);
         return out;
@@ -102,9 +101,8 @@ public:
                 out.emplace_back(std::move(f.args), std::move(f.exc));
                 continue;
             }
-            Shrunk s =
-                confirmed(f.origin, {std::move(f.args), std::move(f.exc), py::list_from_refs(f.choices)});
-            save_choices(a_, refs_of(s.choices.get()));
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices)});
+            save_choices(a_, s.choices);
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
         if (!reproduced) {
@@ -125,7 +123,7 @@ private:
     // not fail alike is reported with a FlakyFailure as its exception.
     Shrunk confirmed(const Origin& origin, Shrunk f) {
         Shrunk s = shrunk(std::move(f));
-        Replay again = rp_.replay(s.choices.get(), false);
+        Replay again = rp_.replay(borrowed(s.choices), false);
         if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
             s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
         }
@@ -145,21 +143,18 @@ private:
         for (FailureEntry& f : taken) {
             if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
             seen.push_back(f.origin);
-            Shrunk s =
-                confirmed(f.origin, {std::move(f.args), std::move(f.exc), py::list_from_refs(f.choices)});
-            save_choices(a_, refs_of(s.choices.get()));
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices)});
+            save_choices(a_, s.choices);
             results.push_back(std::move(s));
         }
         return results;
     }
 
     // Fewer choices first, then the lesser choices_key; a tie keeps `b`.
-    static bool smaller(PyObject* a, PyObject* b) {
-        const Py_ssize_t na = PyList_Size(a), nb = PyList_Size(b);
-        if (na < 0 || nb < 0) throw py::Err{};
-        if (na != nb) return na < nb;
-        py::Ref ka = choice::choices_key(a);
-        py::Ref kb = choice::choices_key(b);
+    static bool smaller(const RefList& a, const RefList& b) {
+        if (a.size() != b.size()) return a.size() < b.size();
+        py::Ref ka = choice::choices_key(py::list_from_refs(a).get());
+        py::Ref kb = choice::choices_key(py::list_from_refs(b).get());
         const int lt = PyObject_RichCompareBool(ka.get(), kb.get(), Py_LT);
         if (lt < 0) throw py::Err{};
         return lt == 1;

@@ -69,7 +69,7 @@ bool to_byte_string(PyObject* o, std::string& out) {
 }
 
 py::Ref record_for_choices(const RefList& choices) {
-    return data::wrap_record(data::BrindlemarData::new_for_choices(choices));
+    return data::wrap_record(data::BrindlemarData::new_for_choices(borrowed(choices)));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "engine/shrinker.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +16,7 @@ constexpr uint64_t MAX_ROUNDS = 300;
 constexpr Py_ssize_t MAX_GROUP_NODES = 256;
 constexpr Py_ssize_t PAIR_REACH = 8;
 constexpr int64_t LINEAR_CHARS = 24;
-constexpr Py_ssize_t DELETION_WIDTHS[] = {8, 4, 3, 2, 1};
+constexpr size_t DELETION_WIDTHS[] = {8, 4, 3, 2, 1};
 
 using choice::ChoiceType;
 
@@ -47,9 +48,6 @@ Py_ssize_t list_len(PyObject* list) {
     return n;
 }
 
-// A new list holding the items of `list` (new references).
-py::Ref copy_list(PyObject* list) { return py::check(PyList_GetSlice(list, 0, list_len(list))); }
-
 // A new list: `list` without the `k` items from position i.
 py::Ref without(PyObject* list, Py_ssize_t i, Py_ssize_t k) {
     py::Ref head = py::check(PyList_GetSlice(list, 0, i));
@@ -60,6 +58,44 @@ py::Ref without(PyObject* list, Py_ssize_t i, Py_ssize_t k) {
 void list_put(PyObject* list, Py_ssize_t i, py::Ref value) {
     if (PyList_SetItem(list, i, value.release()) < 0) throw py::Err{};
 }
+
+// A new list holding the items of `list` (new references).
+py::Ref copy_list(PyObject* list) { return py::check(PyList_GetSlice(list, 0, list_len(list))); }
+
+// The choice sequence of one trial, built in buffers reused from trial to
+// trial: the items of a sequence that outlives the trial, borrowed, with
+// the values put in their place held here.
+class Candidate {
+public:
+    void copy_of(const RefList& seq) {
+        held_.clear();
+        items_.resize(seq.size());
+        for (size_t i = 0; i < seq.size(); ++i) items_[i] = seq[i].get();
+    }
+    // `seq` without its `k` items from position i.
+    void without(const RefList& seq, size_t i, size_t k) {
+        held_.clear();
+        items_.clear();
+        for (size_t j = 0; j < seq.size(); ++j)
+            if (j < i || j >= i + k) items_.push_back(seq[j].get());
+    }
+    void put(size_t i, py::Ref value) {
+        items_[i] = value.get();
+        held_.push_back(std::move(value));
+    }
+    Choices items() const { return items_; }
+    // The sequence as new references.
+    RefList owned() const {
+        RefList out;
+        out.reserve(items_.size());
+        for (PyObject* o : items_) out.push_back(py::Ref::borrow(o));
+        return out;
+    }
+
+private:
+    std::vector<PyObject*> items_;
+    std::vector<py::Ref> held_;
+};
 
 // floor((lo + hi) / 2) of non-negative indices.
 using Index = choice::Int;
@@ -85,7 +121,7 @@ bool read_min_size(PyObject* constraints, int64_t& out) {
 
 class Shrinker {
 public:
-    Shrinker(Replayer& rp, Origin target, py::Ref best, py::Ref args, py::Ref exc)
+    Shrinker(Replayer& rp, Origin target, RefList best, py::Ref args, py::Ref exc)
         : rp_(rp), target_(std::move(target)), best_(std::move(best)),
           args_(std::move(args)), exc_(std::move(exc)) {}
 
@@ -97,13 +133,13 @@ public:
                 set_report_capped();
                 break;
             }
-            Replay head = rp_.replay(best_.get(), true);
+            Replay head = rp_.replay(borrowed(best_), true);
             if (!head.interesting) break;
             args_ = std::move(head.args);
             exc_ = std::move(head.exc);
-            cur_ = py::list_from_refs(head.choices);
+            cur_ = std::move(head.choices);
             nodes_ = std::move(head.nodes);
-            n_cur_ = list_len(cur_.get());
+            n_cur_ = static_cast<Py_ssize_t>(cur_.size());
 
             const bool deletion_due =
                 first_round || force_deletion || n_cur_ != last_deletion_len_;
@@ -124,37 +160,37 @@ public:
     }
 
 private:
-    using Pass = py::Ref (Shrinker::*)();
+    // A pass's new best sequence, when it made progress.
+    using Found = std::optional<RefList>;
+    using Pass = Found (Shrinker::*)();
 
-    // Runs one pass and records it; a pass answers the new best sequence
-    // when it made progress.
+    // Runs one pass and records it.
     bool run_pass(const char* name, Pass pass) {
         const uint64_t start = shrink_calls();
-        py::Ref found = (this->*pass)();
-        const bool progress = static_cast<bool>(found);
-        if (progress) best_ = std::move(found);
+        Found found = (this->*pass)();
+        const bool progress = found.has_value();
+        if (progress) best_ = std::move(*found);
         record_pass(name, shrink_calls() - start, progress);
         return progress;
     }
 
-    bool trial_fails(PyObject* candidate) {
+    bool trial_fails() {
         set_shrink_calls(shrink_calls() + 1);
-        Replay r = rp_.replay(candidate, false);
+        Replay r = rp_.replay(cand_.items(), false);
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
         if (o == target_) return true;
         if (slip_enabled() && !slipped_has(o)) {
-            push_slipped(FailureEntry{std::move(o), refs_of(candidate), std::move(r.args),
-                                      std::move(r.exc)});
+            push_slipped(FailureEntry{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc)});
         }
         return false;
     }
 
     // cur with position i replaced by `value`, when its replay fails alike.
-    py::Ref set_node_value(Py_ssize_t i, py::Ref value) {
-        py::Ref cand = copy_list(cur_.get());
-        list_put(cand.get(), i, std::move(value));
-        if (trial_fails(cand.get())) return cand;
+    Found set_node_value(Py_ssize_t i, py::Ref value) {
+        cand_.copy_of(cur_);
+        cand_.put(static_cast<size_t>(i), std::move(value));
+        if (trial_fails()) return cand_.owned();
         return {};
     }
 
@@ -166,7 +202,7 @@ private:
         return n.kind() != ChoiceType::Float || choice::choice_to_index(v, n.constraints()) < k;
     }
 
-    py::Ref try_node_index(Py_ssize_t i, Node& n, const Index& idx, const Index& k) {
+    Found try_node_index(Py_ssize_t i, Node& n, const Index& idx, const Index& k) {
         py::Ref v = choice::choice_from_index(idx, n.kind(), n.constraints());
         if (!simpler_float(n, v.get(), k)) return {};
         return set_node_value(i, std::move(v));
@@ -178,8 +214,8 @@ private:
     // Lowers an index from k: 0 first, then a binary search for the least
     // accepted index, which is tried once more to obtain its sequence.
     template <class Step>
-    py::Ref lower_index(const Index& k, Step step) {
-        if (py::Ref c = step(Index(0))) return c;
+    Found lower_index(const Index& k, Step step) {
+        if (Found c = step(Index(0))) return c;
         Index lo = 0, hi = k;
         while (hi - lo > Index(1)) {
             Index mid = midpoint(lo, hi);
@@ -192,15 +228,15 @@ private:
 
     // --- passes ------------------------------------------------------------
 
-    py::Ref deletion_pass() {
-        py::Ref work = copy_list(cur_.get());
+    Found deletion_pass() {
+        RefList work = cur_;
         bool progress = false;
-        for (Py_ssize_t k : DELETION_WIDTHS) {
-            Py_ssize_t i = 0;
-            while (i + k <= list_len(work.get())) {
-                py::Ref cand = without(work.get(), i, k);
-                if (trial_fails(cand.get())) {
-                    work = std::move(cand);
+        for (size_t k : DELETION_WIDTHS) {
+            size_t i = 0;
+            while (i + k <= work.size()) {
+                cand_.without(work, i, k);
+                if (trial_fails()) {
+                    work = cand_.owned();
                     progress = true;
                 } else {
                     ++i;
@@ -208,17 +244,18 @@ private:
             }
         }
         last_deletion_len_ = n_cur_;
-        return progress ? work : py::Ref();
+        if (!progress) return {};
+        return work;
     }
 
-    py::Ref individual_pass() {
+    Found individual_pass() {
         const Py_ssize_t n = nodes_len();
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (i >= n_cur_) continue;
             Node node = node_at(i);
             if (node.was_forced()) continue;
             if (node.kind() == ChoiceType::String) {
-                if (py::Ref c = string_step(i, node)) return c;
+                if (Found c = string_step(i, node)) return c;
                 continue;
             }
             const Index k = choice::choice_to_index(node.value(), node.constraints());
@@ -228,10 +265,10 @@ private:
                     py::Ref fv = py::from_double(f);
                     if (!choice::choice_permitted(fv.get(), node.constraints())) continue;
                     if (!(choice::choice_to_index(fv.get(), node.constraints()) < k)) continue;
-                    if (py::Ref c = set_node_value(i, std::move(fv))) return c;
+                    if (Found c = set_node_value(i, std::move(fv))) return c;
                 }
             }
-            py::Ref c = lower_index(
+            Found c = lower_index(
                 k, [&](const Index& idx) { return try_node_index(i, node, idx, k); });
             if (c) return c;
         }
@@ -240,7 +277,7 @@ private:
 
     // Deletes single characters, then moves each character towards the
     // start of the alphabet's shrink order.
-    py::Ref string_step(Py_ssize_t i, Node& node) {
+    Found string_step(Py_ssize_t i, Node& node) {
         static py::Name k_intervals{"intervals"};
         PyObject* intervals = py::dict_get(node.constraints(), k_intervals.get());
         if (!intervals) return {};
@@ -258,7 +295,7 @@ private:
         const bool deletable = !read_min_size(node.constraints(), min_size) || n - 1 >= min_size;
         for (Py_ssize_t p = 0; deletable && p < n; ++p) {
             py::Ref shorter = without(chars.get(), p, 1);
-            if (py::Ref c = set_node_value(i, join(shorter.get()))) return c;
+            if (Found c = set_node_value(i, join(shorter.get()))) return c;
         }
 
         for (Py_ssize_t p = 0; p < n; ++p) {
@@ -268,7 +305,7 @@ private:
             const int64_t k = PyLong_AsLongLong(idx.get());
             if (k == -1 && PyErr_Occurred()) throw py::Err{};
             if (k < 1) continue;
-            auto step = [&](int64_t t) -> py::Ref {
+            auto step = [&](int64_t t) -> Found {
                 py::Ref ti = py::from_i64(t);
                 static py::Name k_char{"char_in_shrink_order"};
                 py::Ref ch = py::check(
@@ -278,7 +315,7 @@ private:
                 return set_node_value(i, join(moved.get()));
             };
             for (int64_t t = 0; t < std::min(k, LINEAR_CHARS); ++t) {
-                if (py::Ref c = step(t)) return c;
+                if (Found c = step(t)) return c;
             }
             if (k > LINEAR_CHARS) {
                 int64_t lo = LINEAR_CHARS - 1, hi = k;
@@ -288,14 +325,14 @@ private:
                     else lo = mid;
                 }
                 if (hi < k) {
-                    if (py::Ref c = step(hi)) return c;
+                    if (Found c = step(hi)) return c;
                 }
             }
         }
         return {};
     }
 
-    py::Ref duplicated_pass() {
+    Found duplicated_pass() {
         const Py_ssize_t n = nodes_len();
         if (n < 1 || n > MAX_GROUP_NODES) return {};
         std::vector<bool> visited(static_cast<size_t>(n), false);
@@ -313,15 +350,15 @@ private:
             }
             if (group.size() < 2) continue;
             for (Py_ssize_t g : group) visited[static_cast<size_t>(g)] = true;
-            auto step = [&](const Index& idx) -> py::Ref {
+            auto step = [&](const Index& idx) -> Found {
                 py::Ref v = choice::choice_from_index(idx, node.kind(), node.constraints());
                 if (!simpler_float(node, v.get(), k)) return {};
-                py::Ref cand = copy_list(cur_.get());
-                for (Py_ssize_t g : group) list_put(cand.get(), g, v);
-                if (trial_fails(cand.get())) return cand;
+                cand_.copy_of(cur_);
+                for (Py_ssize_t g : group) cand_.put(static_cast<size_t>(g), v);
+                if (trial_fails()) return cand_.owned();
                 return {};
             };
-            if (py::Ref c = lower_index(k, step)) return c;
+            if (Found c = lower_index(k, step)) return c;
         }
         return {};
     }
@@ -340,7 +377,7 @@ private:
         return simpler_float(node, out.simplest.get(), out.index);
     }
 
-    py::Ref pairs_pass() {
+    Found pairs_pass() {
         const Py_ssize_t n = nodes_len();
         if (n < 1 || n > MAX_GROUP_NODES) return {};
         for (Py_ssize_t i = 0; i < n; ++i) {
@@ -354,10 +391,10 @@ private:
                 Node b = node_at(j);
                 PairEnd eb;
                 if (!pair_end(b, eb)) continue;
-                py::Ref cand = copy_list(cur_.get());
-                list_put(cand.get(), i, ea.simplest);
-                list_put(cand.get(), j, std::move(eb.simplest));
-                if (trial_fails(cand.get())) return cand;
+                cand_.copy_of(cur_);
+                cand_.put(static_cast<size_t>(i), ea.simplest);
+                cand_.put(static_cast<size_t>(j), std::move(eb.simplest));
+                if (trial_fails()) return cand_.owned();
             }
         }
         return {};
@@ -365,8 +402,10 @@ private:
 
     Replayer& rp_;
     Origin target_;
-    py::Ref best_, args_, exc_;
-    py::Ref cur_;
+    RefList best_;
+    py::Ref args_, exc_;
+    RefList cur_;
+    Candidate cand_;
     std::vector<ChoiceView> nodes_;
     Py_ssize_t n_cur_ = 0;
     Py_ssize_t last_deletion_len_ = 0;
@@ -374,16 +413,7 @@ private:
 
 }  // namespace
 
-std::vector<py::Ref> refs_of(PyObject* list) {
-    const Py_ssize_t n = list_len(list);
-    std::vector<py::Ref> out;
-    out.reserve(static_cast<size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(py::Ref::borrow(PyList_GetItem(list, i)));
-    return out;
-}
-
-ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
-                    uint64_t max_shrinks) {
+ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks) {
     Origin target = origin_of(exc.get());
     set_shrink_calls(0);
     reset_shrink_report();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "choice/constraints.hpp"
@@ -30,13 +31,16 @@ struct Replay {
     std::vector<ChoiceView> nodes;  // its recorded choices (when asked for)
 };
 
+// A choice sequence as borrowed items, for a replay.
+using Choices = std::span<PyObject* const>;
+
 // Runs the test once on a fresh record that replays exactly the given choice
-// sequence (a Python list), without argument names, novelty trie or
-// executor; with `read_record` the record's choices and nodes are returned
-// too. Throws py::Err for an error that must end the run.
+// sequence, without argument names, novelty trie or executor; with
+// `read_record` the record's choices and nodes are returned too. Throws
+// py::Err for an error that must end the run.
 class Replayer {
 public:
-    virtual Replay replay(PyObject* choices, bool read_record) = 0;
+    virtual Replay replay(Choices choices, bool read_record) = 0;
 
 protected:
     ~Replayer() = default;
@@ -45,19 +49,14 @@ protected:
 struct ShrinkResult {
     py::Ref args;
     py::Ref exc;
-    py::Ref choices;  // a list
+    RefList choices;
 };
 
-// Shrinks `choices` (a list, taken over) that failed with `exc` when called
-// with `args`. At most `max_shrinks` rounds make progress and at most 300
-// rounds run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED
-// and SLIPPED slots.
-ShrinkResult shrink(Replayer& replayer, py::Ref choices, py::Ref args, py::Ref exc,
-                    uint64_t max_shrinks);
-
-// A choice sequence held as a Python list, as a vector (new references);
-// py::list_from_refs goes the other way.
-std::vector<py::Ref> refs_of(PyObject* list);
+// Shrinks `choices` (taken over) that failed with `exc` when called with
+// `args`. At most `max_shrinks` rounds make progress and at most 300 rounds
+// run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED and
+// SLIPPED slots.
+ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks);
 
 inline constexpr const char* PASS_DELETION = "adaptive_example_deletion";
 inline constexpr const char* PASS_INDIVIDUAL = "minimize_individual_choices";
