@@ -1,6 +1,6 @@
 #include "strategy/check_strategy.hpp"
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 
 namespace strategy {

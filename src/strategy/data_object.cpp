@@ -3,7 +3,7 @@
 // the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
 // record's `_data_draws` list.
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "timing/draw_clock.hpp"
 
 namespace strategy {

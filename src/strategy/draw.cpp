@@ -6,7 +6,7 @@
 #include "data/record.hpp"
 #include "floats/floats.hpp"
 #include "strategy/draw_collections.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

@@ -2,7 +2,7 @@
 // and the nesting depth of Deferred draws.
 #include <unordered_set>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {

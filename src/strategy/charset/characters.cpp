@@ -11,7 +11,7 @@
 #include "charmap/charmap.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {

@@ -7,7 +7,7 @@
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
 #include "strategy/charset/alphabet.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {

@@ -8,7 +8,7 @@
 
 #include "data/tls.hpp"
 #include "strategy/constructors/builds.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/typeres.hpp"
 
 namespace strategy {

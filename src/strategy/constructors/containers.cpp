@@ -4,7 +4,7 @@
 #include <string>
 
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 #include "strategy/scalars/scalars.hpp"
 

@@ -6,7 +6,7 @@
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/draw/filter.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 
 namespace strategy {

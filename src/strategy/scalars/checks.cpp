@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "floats/floats.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 
 namespace strategy {

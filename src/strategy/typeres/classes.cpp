@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "data/tls.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"

@@ -1,6 +1,6 @@
 #include "strategy/typeres/common.hpp"
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy::typeres {
 

@@ -2,7 +2,7 @@
 // of tests that runs before generic aliases and classes.
 #include <cstdio>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // SearchStrategy: the Python class, its members, the argument errors and the
 // registration of the strategy classes.
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 #include <structmember.h>
 
@@ -8,7 +8,7 @@
 #include "registry.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/node_queries.hpp"
-#include "strategy/object.hpp"
+#include "strategy/lifetime.hpp"
 
 namespace strategy {
 
