@@ -1,5 +1,6 @@
 #include "strategy/check_strategy.hpp"
 
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 

@@ -6,6 +6,8 @@
 #include "data/record.hpp"
 #include "floats/floats.hpp"
 #include "strategy/draw_collections.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/guards.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {

@@ -1,5 +1,7 @@
 // The per-thread recursion guards of the node queries and type resolution,
 // and the nesting depth of Deferred draws.
+#include "strategy/guards.hpp"
+
 #include <unordered_set>
 
 #include "strategy/object.hpp"

@@ -1,5 +1,5 @@
-// Strategy objects: SearchStrategy, its typed views, DataObject, the two
-// forms of argument error and the per-thread recursion guards.
+// Strategy objects: SearchStrategy, its typed views and DataObject, their
+// classes and the queries and combinators on them.
 //
 // Building a strategy from native code:
 //
@@ -103,78 +103,6 @@ template <class T> const T* node_if(PyObject* o) {
 // (SearchStrategy or a typed view) rather than a Python subclass? Errors of
 // the class check are dropped as the child-draw rule says.
 bool is_native_child(PyObject* o);
-
-// ---------------------------------------------------------------------------
-// Argument errors. Each returns the exception to raise: an instance of
-// quorvantis_fast.errors.InvalidArgument / ResolutionFailed made with the
-// message, or the error met while making it.
-py::Ref invalid_argument(std::string_view message);
-py::Ref resolution_failed_err(std::string_view message);
-// Set `exc` as the current error and throw py::Err.
-[[noreturn]] void raise_exc(py::Ref exc);
-[[noreturn]] inline void raise_invalid_argument(std::string_view message) {
-    raise_exc(invalid_argument(message));
-}
-// The stored error of an Invalid node.
-[[noreturn]] void raise_stored_error(const kinds::Invalid& node);
-// "Expected a SearchStrategy but got {} (type={})" for `o`.
-[[noreturn]] void raise_expected_strategy(PyObject* o);
-
-// ---------------------------------------------------------------------------
-// Per-thread recursion guards: sets of object identities. An entry lives
-// only while the call that inserted it runs.
-enum class InProgress { DeferredEmpty, DeferredBranches, DeferredReusable, FromType };
-
-bool in_progress(InProgress set, uintptr_t id);
-// Inserts; true when the id was not present.
-bool insert_in_progress(InProgress set, uintptr_t id);
-void remove_in_progress(InProgress set, uintptr_t id);
-// Number of entries (for tests).
-size_t in_progress_size(InProgress set);
-
-// Scoped entry of a Deferred query: present() answers whether the id was
-// already in the set; otherwise the id is inserted and removed on exit.
-class DeferredEntry {
-public:
-    DeferredEntry(InProgress set, PyObject* definition)
-        : set_(set), id_(reinterpret_cast<uintptr_t>(definition)),
-          present_(!insert_in_progress(set, id_)) {}
-    ~DeferredEntry() {
-        if (!present_) remove_in_progress(set_, id_);
-    }
-    bool present() const { return present_; }
-    DeferredEntry(const DeferredEntry&) = delete;
-    DeferredEntry& operator=(const DeferredEntry&) = delete;
-
-private:
-    InProgress set_;
-    uintptr_t id_;
-    bool present_;
-};
-
-// FROM_TYPE_INPROGRESS entry of builds inference and from_type: active when
-// the id was not yet present; only an active guard removes it again.
-class InProgressGuard {
-public:
-    static InProgressGuard enter(uintptr_t id) { return InProgressGuard(id); }
-    ~InProgressGuard() {
-        if (active_) remove_in_progress(InProgress::FromType, id_);
-    }
-    InProgressGuard(InProgressGuard&& o) noexcept : id_(o.id_), active_(o.active_) { o.active_ = false; }
-    InProgressGuard(const InProgressGuard&) = delete;
-    InProgressGuard& operator=(const InProgressGuard&) = delete;
-    InProgressGuard& operator=(InProgressGuard&&) = delete;
-    bool active() const { return active_; }
-
-private:
-    explicit InProgressGuard(uintptr_t id)
-        : id_(id), active_(insert_in_progress(InProgress::FromType, id)) {}
-    uintptr_t id_;
-    bool active_;
-};
-
-// DEFERRED_DRAW_DEPTH of the calling thread.
-uint32_t& deferred_draw_depth();
 
 // ---------------------------------------------------------------------------
 // Typed views and combinators.

@@ -3,6 +3,7 @@
 #include "strategy/charset/alphabet.hpp"
 
 #include "strategy/charset/text_util.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy::constructors {

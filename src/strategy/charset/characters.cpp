@@ -11,6 +11,7 @@
 #include "charmap/charmap.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 

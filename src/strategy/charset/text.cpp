@@ -7,6 +7,7 @@
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
 #include "strategy/charset/alphabet.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 

@@ -10,6 +10,7 @@
 
 #include "data/tls.hpp"
 #include "strategy/draw.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {

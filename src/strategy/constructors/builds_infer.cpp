@@ -8,6 +8,8 @@
 
 #include "data/tls.hpp"
 #include "strategy/constructors/builds.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/guards.hpp"
 #include "strategy/object.hpp"
 #include "strategy/typeres/typeres.hpp"
 

@@ -5,6 +5,7 @@
 
 #include "floats/floats.hpp"
 #include "strategy/draw.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 

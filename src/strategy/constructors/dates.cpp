@@ -8,6 +8,7 @@
 #include "data/tls.hpp"
 #include "strategy/constructors/constructors.hpp"
 #include "strategy/draw.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 

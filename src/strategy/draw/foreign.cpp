@@ -12,6 +12,7 @@
 
 #include "strategy/draw.hpp"
 #include "strategy/draw_collections.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {

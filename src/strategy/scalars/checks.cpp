@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "floats/floats.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 

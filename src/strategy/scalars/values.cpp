@@ -1,5 +1,6 @@
 // booleans, just, none, nothing, sampled_from, one_of, tuples, lists and deferred.
 #include "strategy/check_strategy.hpp"
+#include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 

@@ -2,6 +2,7 @@
 // of tests that runs before generic aliases and classes.
 #include <cstdio>
 
+#include "strategy/guards.hpp"
 #include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
