@@ -14,7 +14,7 @@ from quorvantis_fast import _engine
 from quorvantis_fast.strategies import register_type_strategy
 
 # The engine's public strategy functions, in the order the engine lists them.
-STRATEGY_NAMES = (
+_STRATEGY_NAMES = (
     "integers", "booleans", "floats", "none", "just", "nothing", "sampled_from", "one_of",
     "tuples", "lists", "sets", "frozensets", "dictionaries", "fixed_dictionaries", "text",
     "characters", "binary", "uuids", "permutations", "builds", "dates", "times", "datetimes",
@@ -22,6 +22,6 @@ STRATEGY_NAMES = (
     "decimals", "recursive", "data", "from_type", "randoms", "iterables", "emails",
 )
 
-globals().update({name: getattr(_engine, name) for name in STRATEGY_NAMES})
+globals().update({name: getattr(_engine, name) for name in _STRATEGY_NAMES})
 
-__all__ = [*STRATEGY_NAMES, "register_type_strategy"]
+__all__ = [*_STRATEGY_NAMES, "register_type_strategy"]
