@@ -113,12 +113,12 @@ class _Run:
         self.capture = False
         self.text = None  # the arguments of the last example, as text, taken before the call
         self.runtime = None  # milliseconds the last example took, draws excluded
-        self.smallest = {}  # failure origin -> size of the smallest example seen failing so
+        self.smallest = {}  # failure origin -> size of the smallest example seen failing
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
         __tracebackhide__ = True
-        self.text = None
+        self.text = self.runtime = None
         if self.capture or self.verbose:
             self.text = _call_text(self.name, self.names, drawn)
         if self.verbose:
