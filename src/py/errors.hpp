@@ -46,11 +46,19 @@ inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F
 inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
 // Drop the current error of a call whose failure only means "no answer":
 // an ordinary Exception is cleared; an interrupt or exit request (any other
-// BaseException) is kept and thrown.
+// BaseException) is kept and thrown. Nothing happens when no error is set.
+// The one way to drop an error outside this layer.
 inline void drop_exception() {
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw Err{};
+    PyObject* type = PyErr_Occurred();
+    if (!type) return;
+    if (!PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
     PyErr_Clear();
 }
+// Drop whatever error is set, an interrupt or exit request included. Only
+// for code that has no caller to hand an error to: destructors, functions
+// that must not fail (noexcept), and reads made while another error is held
+// pending (ErrorStash).
+inline void discard_error() noexcept { PyErr_Clear(); }
 
 // Save the current exception (if any) and restore it on scope exit.
 class ErrorStash {

@@ -16,7 +16,7 @@ bool is_strategy(PyObject* o) {
         if (r < 0) throw py::Err{};
         return r == 1;
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -34,7 +34,7 @@ bool strat_is_empty(PyObject* o) noexcept {
     try {
         return node_is_empty(s->node);
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
         return false;
     }
 }

@@ -47,13 +47,13 @@ bool is_native_child(PyObject* o) {
     static py::Name k_engine{"quorvantis_fast._engine"};
     PyObject* mod = PyObject_GetAttr(reinterpret_cast<PyObject*>(t), k_module.get());
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return true;
     }
     int eq = PyObject_RichCompareBool(mod, k_engine.get(), Py_EQ);
     Py_DECREF(mod);
     if (eq < 0) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     return eq == 1;
@@ -79,7 +79,7 @@ PyObject* strategy_repr(PyObject* self) {
             if (PyUnicode_Check(o)) return o;
             Py_DECREF(o);
         } else {
-            PyErr_Clear();
+            py::drop_exception();
         }
         return py::str(repr_node(self_of(self)->node)).release();
     });
@@ -120,7 +120,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
             static py::Name k_do_draw{"do_draw"};
             PyObject* attr = PyObject_GetAttr(right, k_do_draw.get());
             if (!attr) {
-                PyErr_Clear();
+                py::drop_exception();
                 py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
             }
             Py_DECREF(attr);
@@ -199,7 +199,7 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
             Py_DECREF(is_identity);
             if (t == 1) return Py_NewRef(self);
         }
-        PyErr_Clear();
+        py::drop_exception();
         kinds::Map node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
     });
@@ -239,7 +239,7 @@ template <class F> bool or_false(F&& f) {
     try {
         return f();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -273,7 +273,7 @@ void example_checks(PyObject* self) {
             try {
                 r = repr_node(self_of(self)->node);
             } catch (const py::Err&) {
-                PyErr_Clear();
+                py::drop_exception();
             }
             py::Ref category = py::import_attr("quorvantis.errors", "NonInteractiveExampleWarning");
             warn(category.get(),
@@ -440,7 +440,7 @@ PyTypeObject* search_strategy_type_or_null() {
     try {
         return search_strategy_type();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return nullptr;
     }
 }

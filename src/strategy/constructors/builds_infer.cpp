@@ -147,7 +147,7 @@ bool ann_has_forwardref(PyObject* annotation) noexcept {
         py::Ref get_args = py::getattr(typing.get(), "get_args");
         return has_forwardref(annotation, forward_ref.get(), get_args.get());
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
         return false;
     }
 }
