@@ -4,10 +4,9 @@ import textwrap
 import unicodedata
 
 import pytest
-from conftest import members_of, model_pairs
 
 from quorvantis_fast._engine import IntervalSet
-from qf_testing import python_output
+from qf_testing import members_of, model_pairs, python_output
 
 GENERAL_CATEGORIES = (
     "Lu Ll Lt Lm Lo Mn Mc Me Nd Nl No Pc Pd Ps Pe Pi Pf Po Sm Sc Sk So Zs Zl Zp Cc Cf Cs Co Cn".split()

@@ -13,7 +13,7 @@ from quorvantis_fast._engine import (
     zigzag_value,
 )
 
-from choice_helpers import bits_of, from_bits
+from qf_testing import bits_of, from_bits
 
 SMALLEST_NORMAL = 2.2250738585072014e-308
 

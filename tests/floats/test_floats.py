@@ -7,8 +7,7 @@ import pytest
 
 from quorvantis_fast._engine import float_to_lex, is_simple, lex_to_float
 
-from choice_helpers import bits_of, from_bits
-from qf_testing import build_driver
+from qf_testing import bits_of, build_driver, from_bits
 
 TWO_56 = 2**56
 
@@ -146,7 +145,7 @@ WIDTH_FORMATS = {16: "<e", 32: "<f", 64: "<d"}
 
 @pytest.fixture(scope="module")
 def next_up_width():
-    exe, env = build_driver("next_up_width", ("tests/choice/native/next_up_width.cpp", "src/floats/floats.cpp"))
+    exe, env = build_driver("next_up_width", ("tests/floats/native/next_up_width.cpp", "src/floats/floats.cpp"))
 
     def run(pairs):
         text = "".join(f"{w} {bits_of(x):x}\n" for w, x in pairs)

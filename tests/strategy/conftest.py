@@ -12,8 +12,7 @@ import types
 
 import pytest
 
-from quorvantis_fast.errors import StopTest
-from qf_testing import UPSTREAM_DIR, build_probe, seeded_record as record
+from qf_testing import UPSTREAM_DIR, build_probe
 
 UNBOUNDED = 10_000_000_000
 
@@ -96,26 +95,6 @@ class Builders:
 @pytest.fixture(scope="session")
 def B():
     return Builders(_build_probe())
-
-
-def draws(strategy, n=300, first_seed=0):
-    """(values, invalid count) of drawing `strategy` from records seeded in turn."""
-    values, invalid = [], 0
-    for seed in range(first_seed, first_seed + n):
-        try:
-            values.append(record(seed).draw(strategy))
-        except StopTest:
-            invalid += 1
-    return values, invalid
-
-
-def draw_invalid(strategy, seed=0):
-    """Draw from a fresh record and expect the test case to end invalid."""
-    data = record(seed)
-    with pytest.raises(StopTest):
-        data.draw(strategy)
-    assert data.status == 1 and data.frozen
-    return data
 
 
 @pytest.fixture

@@ -4,7 +4,8 @@ import math
 import struct
 
 import pytest
-from conftest import UNBOUNDED, draw_invalid, draws, record
+from conftest import UNBOUNDED
+from qf_testing import draw_invalid, seeded_draws as draws, seeded_record as record
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed, StopTest

@@ -6,7 +6,8 @@ import warnings
 import weakref
 
 import pytest
-from conftest import UNBOUNDED, K, record
+from conftest import UNBOUNDED, K
+from qf_testing import seeded_record as record
 from qf_testing import run_python
 
 from quorvantis_fast import _engine

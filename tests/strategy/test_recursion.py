@@ -5,7 +5,7 @@ import gc
 import sys
 
 import pytest
-from conftest import draws, record
+from qf_testing import seeded_draws as draws, seeded_record as record
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import StopTest

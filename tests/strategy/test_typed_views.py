@@ -5,8 +5,8 @@ import operator
 import warnings
 
 import pytest
-from conftest import K, record
-from qf_testing import needs_upstream
+from conftest import K
+from qf_testing import needs_upstream, seeded_record as record
 
 from quorvantis_fast import _engine
 

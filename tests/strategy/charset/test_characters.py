@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-from charset_helpers import ALL_BUT_CS, alphabet, draws, intervals_of, minimal, points, stored_error
+from qf_testing import ALL_BUT_CS, alphabet, assert_stored_error, draws, intervals_of, minimal_where, points
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument
 
@@ -166,7 +166,7 @@ def test_single_argument_errors_are_raised_at_once(kwargs, message):
     ],
 )
 def test_argument_combinations_are_stored(kwargs, message):
-    stored_error(characters(**kwargs), message)
+    assert_stored_error(characters(**kwargs), message)
 
 
 @pytest.mark.parametrize(
@@ -232,13 +232,13 @@ def test_failed_calls_release_their_arguments():
 
 class TestShrinking:
     def test_toward_zero_first(self):
-        assert minimal(characters(), lambda c: True) == "0"
+        assert minimal_where(characters(), lambda c: True) == "0"
 
     def test_through_the_letters_in_order(self):
-        assert minimal(characters(categories=["Lu"]), lambda c: c != "A") == "B"
+        assert minimal_where(characters(categories=["Lu"]), lambda c: c != "A") == "B"
 
     def test_below_zero_descending(self):
-        assert minimal(characters(max_codepoint=0x2F), lambda c: True) == "/"
+        assert minimal_where(characters(max_codepoint=0x2F), lambda c: True) == "/"
 
     def test_then_above_z_ascending(self):
-        assert minimal(characters(min_codepoint=0x5B), lambda c: c not in "[\\") == "]"
+        assert minimal_where(characters(min_codepoint=0x5B), lambda c: c not in "[\\") == "]"

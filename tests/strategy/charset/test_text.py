@@ -6,7 +6,7 @@ import warnings
 
 import pytest
 
-from charset_helpers import draws, minimal, permits, stored_error
+from qf_testing import assert_stored_error, draws, minimal_where, permits
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning
 
@@ -194,7 +194,7 @@ def test_errors_of_the_collection_pass_through(alphabet, error):
     ],
 )
 def test_size_errors_are_stored(args, kwargs, message):
-    stored_error(text(*args, **kwargs), message)
+    assert_stored_error(text(*args, **kwargs), message)
 
 
 @pytest.mark.parametrize(
@@ -235,11 +235,11 @@ def test_references_are_released():
 
 class TestShrinking:
     def test_toward_short_strings_of_zeros(self):
-        assert minimal(text(), lambda s: len(s) >= 3) == "000"
+        assert minimal_where(text(), lambda s: len(s) >= 3) == "000"
 
     def test_in_the_alphabet_order(self):
-        assert minimal(text("zyx"), lambda s: len(s) >= 2) == "xx"
+        assert minimal_where(text("zyx"), lambda s: len(s) >= 2) == "xx"
 
     def test_through_a_characters_alphabet(self):
         letters = _engine.characters(categories=["Ll", "Lu"])
-        assert minimal(text(letters), lambda s: any(c.isupper() for c in s)) == "A"
+        assert minimal_where(text(letters), lambda s: any(c.isupper() for c in s)) == "A"

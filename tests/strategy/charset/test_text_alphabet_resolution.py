@@ -3,7 +3,7 @@
 import pytest
 
 import qf_testing
-from charset_helpers import draws, intervals_of, permits, points
+from qf_testing import draws, intervals_of, permits, points
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument
 

@@ -5,7 +5,7 @@ import typing
 import uuid
 
 import pytest
-from builders_helpers import draws, record, registered
+from qf_testing import draws, random_record as record, registered
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument

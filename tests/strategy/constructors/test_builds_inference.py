@@ -3,7 +3,7 @@
 import typing
 
 import pytest
-from builders_helpers import draws, registered
+from qf_testing import draws, registered
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument

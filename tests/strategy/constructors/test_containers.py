@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-from container_helpers import Ints, draws, minimal, record, recorded, replay, valid_draws
+from qf_testing import Ints, draws, minimal, random_record as record, recorded, replay, valid_draws
 from quorvantis_fast import _engine as E
 from quorvantis_fast.errors import InvalidArgument, StopTest
 

@@ -7,8 +7,7 @@ import sys
 import uuid
 
 import pytest
-from builders_helpers import draws, record
-from qf_testing import run_python
+from qf_testing import draws, random_record as record, run_python
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument, StopTest

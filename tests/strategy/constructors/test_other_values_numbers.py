@@ -6,7 +6,7 @@ import struct
 import warnings
 
 import pytest
-from builders_helpers import draws
+from qf_testing import draws
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning

@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast import native_strategies
-from scalar_helpers import INVALID, StopTest, draw_or_stop, values
+from qf_testing import INVALID, StopTest, draw_or_stop, values
 
 
 class Counter:

@@ -10,8 +10,7 @@ import sys
 
 import pytest
 from conftest import UNBOUNDED, K
-from qf_testing import needs_upstream
-from upstream_record import upstream_draws
+from qf_testing import needs_upstream, upstream_draws
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument

@@ -14,8 +14,8 @@ import sys
 import types
 
 import pytest
-from conftest import K, draw_invalid, draws, record
-from qf_testing import UPSTREAM, needs_upstream
+from conftest import K
+from qf_testing import UPSTREAM, draw_invalid, needs_upstream, seeded_draws as draws, seeded_record as record
 
 from quorvantis_fast import _engine
 from quorvantis_fast import _engine as st

@@ -8,9 +8,7 @@ import types
 
 import pytest
 from conftest import UNBOUNDED, K
-from conftest import draws as native_draws
-from qf_testing import needs_upstream
-from upstream_record import upstream_draws as draws
+from qf_testing import needs_upstream, seeded_draws as native_draws, upstream_draws as draws
 
 from quorvantis_fast import _engine
 

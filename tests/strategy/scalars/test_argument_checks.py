@@ -10,8 +10,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from qf_testing import run_python
-from scalar_helpers import raises_invalid, assert_stored_error, values
+from qf_testing import assert_stored_error, raises_invalid, run_python, values
 
 
 class TestSizes:

@@ -5,7 +5,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from scalar_helpers import assert_stored_error, record, values
+from qf_testing import assert_stored_error, random_record as record, values
 
 SN64 = 2.2250738585072014e-308
 

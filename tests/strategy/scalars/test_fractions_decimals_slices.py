@@ -6,7 +6,7 @@ from fractions import Fraction
 import pytest
 
 from quorvantis_fast import _engine as st
-from scalar_helpers import raises_invalid, INVALID, StopTest, replay, values
+from qf_testing import INVALID, StopTest, raises_invalid, replay_prefix, values
 
 
 class TestFractions:
@@ -30,9 +30,9 @@ class TestFractions:
 
     def test_no_numerator_between_scaled_bounds_rejects_the_test_case(self):
         s = st.fractions(Fraction(1, 3), Fraction(1, 3))
-        value, data = replay(s, [2])  # denominator 2: ceil(2/3) > floor(2/3)
+        value, data = replay_prefix(s, [2])  # denominator 2: ceil(2/3) > floor(2/3)
         assert value is StopTest and data.status == INVALID
-        value, _ = replay(s, [6, 2])
+        value, _ = replay_prefix(s, [6, 2])
         assert value == Fraction(1, 3)
 
     @pytest.mark.parametrize(
@@ -80,14 +80,14 @@ class TestDecimals:
         assert got and all(lo <= v <= lo + Decimal("0.002") for v in got)
 
     def test_no_scaled_value_between_bounds_rejects(self):
-        value, data = replay(st.decimals(Decimal("0.0001"), Decimal("0.0002")), [])
+        value, data = replay_prefix(st.decimals(Decimal("0.0001"), Decimal("0.0002")), [])
         assert value is StopTest and data.status == INVALID
 
     def test_unconvertible_bound_fails_at_draw(self):
         s = st.decimals(min_value="x")
         s.validate()
         with pytest.raises(ValueError):
-            replay(s, [0])
+            replay_prefix(s, [0])
 
     def test_flags_and_places_are_checked_when_called(self):
         st.decimals(allow_nan=False, allow_infinity=True)

@@ -1,7 +1,7 @@
 import pytest
 
 from quorvantis_fast import _engine as st
-from scalar_helpers import assert_stored_error, values
+from qf_testing import assert_stored_error, values
 
 
 class TestIntegers:

@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from scalar_helpers import assert_stored_error, values
+from qf_testing import assert_stored_error, values
 
 
 class TestLists:

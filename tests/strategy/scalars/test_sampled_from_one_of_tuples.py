@@ -5,7 +5,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from scalar_helpers import INVALID, StopTest, assert_stored_error, draw_or_stop, values
+from qf_testing import INVALID, StopTest, assert_stored_error, draw_or_stop, values
 
 
 class Shade(enum.Enum):

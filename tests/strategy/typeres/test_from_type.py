@@ -15,7 +15,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed
 from quorvantis_fast.strategies import register_type_strategy
-from typeres_helpers import ANY, assert_fails, calls, handoff, is_deferred_of, made, registry  # noqa: F401
+from qf_testing import ANY, assert_fails, is_deferred_of, made
 
 pytestmark = pytest.mark.usefixtures("calls", "registry")
 

@@ -9,13 +9,9 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import ResolutionFailed
 from quorvantis_fast.strategies import register_type_strategy
-from typeres_helpers import Circle, Shape, Square, draw_many, needs, registry  # noqa: F401
+from qf_testing import Circle, Shape, Square, draw_many
 
-pytestmark = [
-    pytest.mark.usefixtures("registry"),
-    needs("integers", "booleans", "floats", "none", "just", "sampled_from", "one_of", "tuples", "lists",
-          "text", "binary", "deferred", "sets", "dictionaries", "builds", "_functions_strategy"),
-]
+pytestmark = pytest.mark.usefixtures("registry")
 
 
 def types_of(thing, n=200):

@@ -9,12 +9,9 @@ import pytest
 
 from quorvantis_fast import _engine
 from quorvantis_fast.strategies import register_type_strategy
-from typeres_helpers import draw_many, needs, registry  # noqa: F401
+from qf_testing import draw_many
 
-pytestmark = [
-    pytest.mark.usefixtures("registry"),
-    needs("integers", "text", "lists", "sampled_from", "one_of", "none", "just", "builds", "deferred"),
-]
+pytestmark = pytest.mark.usefixtures("registry")
 
 
 class Color(enum.Enum):

@@ -11,7 +11,7 @@ import typing
 import pytest
 
 from quorvantis_fast import _engine, native_strategies
-from typeres_helpers import ANY, assert_fails, calls, handoff, made, registry  # noqa: F401
+from qf_testing import ANY, assert_fails, made
 
 pytestmark = pytest.mark.usefixtures("calls", "registry")
 
