@@ -510,3 +510,22 @@ class Circle(Shape):
 def alphabet(strategy):
     """The alphabet of a characters() strategy as (start, end) pairs."""
     return tuple(_engine._regex_alphabet_intervals(strategy).intervals)
+
+
+class Unresolvable:
+    """A class from_type cannot build: its argument has no annotation."""
+
+    def __init__(self, x):
+        pass
+
+
+UNRESOLVABLE = f"Could not resolve {Unresolvable!r} to a strategy; consider using register_type_strategy"
+
+
+def is_filter(strategy):
+    """Did `strategy` stay a filter (no rewrite folded its condition)?"""
+    return type(strategy.wrapped_strategy) is _engine.FilteredStrategy
+
+
+def is_nothing(strategy):
+    return repr(strategy) == "nothing()"
