@@ -113,7 +113,6 @@ class TestEllipsis:
             st.builds(Opaque(), x=...)
         assert str(e.value) == "Cannot infer a strategy for x=... (no signature available)"
 
-    @pytest.mark.skipif(not hasattr(st, "one_of"), reason="needs one_of and just")
     def test_a_default_joins_the_inferred_strategy(self):
         def f(x: Alpha = 3):
             return x
@@ -147,7 +146,6 @@ class Tree:
         self.child = child
 
 
-@pytest.mark.skipif(not hasattr(st, "from_type"), reason="needs the native type resolver")
 def test_a_class_that_refers_to_itself_resolves_lazily():
     s = st.builds(Tree)
     assert "child=one_of(none(), " in repr(s)

@@ -81,7 +81,6 @@ class TestRegistry:
         assert_fails(_engine.from_type(int),
                      f"Error: {factory!r} was registered for <class 'int'>, but returned non-strategy 5")
 
-    @pytest.mark.skipif(not hasattr(_engine, "nothing"), reason="nothing() not built yet")
     def test_empty_strategy(self, registry, monkeypatch):
         registry[int] = _engine.nothing()
         assert_fails(_engine.from_type(int), "Error: <class 'int'> resolved to an empty strategy")
