@@ -137,7 +137,7 @@ def rng(seed):
     return random.Random(seed)
 
 
-# --- Floats -----------------------------------------------------------------
+# --- Floats ------------------------------------------------------------------
 
 def bits_of(x):
     return struct.unpack("<Q", struct.pack("<d", x))[0]
@@ -147,7 +147,7 @@ def from_bits(b):
     return struct.unpack("<d", struct.pack("<Q", b))[0]
 
 
-# --- Interval models ----------------------------------------------------------
+# --- Interval models ---------------------------------------------------------
 
 def model_pairs(members):
     """Normalised (start, end) pairs of a set of ints."""
@@ -195,7 +195,12 @@ def intervals_of(codepoints):
     return tuple(model_pairs(codepoints))
 
 
-# --- Record templates -----------------------------------------------------------
+def alphabet(strategy):
+    """The alphabet of a characters() strategy as (start, end) pairs."""
+    return tuple(_engine._regex_alphabet_intervals(strategy).intervals)
+
+
+# --- Record templates --------------------------------------------------------
 
 class Simplest:
     """A "simplest" prefix template with a count."""
@@ -219,7 +224,7 @@ class Unlimited:
     count = None
 
 
-# --- Strategies written in Python -------------------------------------------------
+# --- Strategies written in Python --------------------------------------------
 
 class PyStrategy:
     """A strategy object outside the module: drawn through its do_draw."""
@@ -260,7 +265,7 @@ class Ints(_engine.SearchStrategy):
         return f"Ints({self.lo}, {self.hi})"
 
 
-# --- Drawing ------------------------------------------------------------------------
+# --- Drawing -----------------------------------------------------------------
 
 INVALID = 1  # the status of a record whose test case was rejected
 
@@ -309,29 +314,36 @@ def valid_draws(strategy, n=300):
     return out
 
 
-def seeded_draws(strategy, n=300, first_seed=0):
-    """(values, invalid count) of drawing from `seeded_record`s in turn."""
-    values, invalid = [], 0
+def _draws_and_stops(make_record, stop, strategy, n, first_seed):
+    values, stopped = [], 0
     for seed in range(first_seed, first_seed + n):
         try:
-            values.append(seeded_record(seed).draw(strategy))
-        except StopTest:
-            invalid += 1
-    return values, invalid
+            values.append(make_record(seed).draw(strategy))
+        except stop:
+            stopped += 1
+    return values, stopped
+
+
+def seeded_draws(strategy, n=300, first_seed=0):
+    """(values, invalid count) of drawing from `seeded_record`s in turn."""
+    return _draws_and_stops(seeded_record, StopTest, strategy, n, first_seed)
 
 
 def upstream_draws(strategy, n=100, first_seed=0):
     """(values, stopped count) of drawing `strategy` from upstream-style
     records seeded in turn."""
-    from quorvantis.internal.brindlemar.data import BrindlemarData, StopTest
+    from quorvantis.internal.brindlemar.data import BrindlemarData, StopTest as UpstreamStop
 
-    values, stopped = [], 0
-    for seed in range(first_seed, first_seed + n):
-        try:
-            values.append(BrindlemarData(seed).draw(strategy))
-        except StopTest:
-            stopped += 1
-    return values, stopped
+    return _draws_and_stops(BrindlemarData, UpstreamStop, strategy, n, first_seed)
+
+
+def is_filter(strategy):
+    """Did `strategy` stay a filter (no rewrite folded its condition)?"""
+    return type(strategy.wrapped_strategy) is _engine.FilteredStrategy
+
+
+def is_nothing(strategy):
+    return repr(strategy) == "nothing()"
 
 
 def draw_invalid(strategy, seed=0):
@@ -385,7 +397,7 @@ def minimal_where(strategy, failing):
     return minimal(test, strategy, max_examples=300)
 
 
-# --- Errors ---------------------------------------------------------------------------
+# --- Errors ------------------------------------------------------------------
 
 def raises_invalid(message):
     """Expect InvalidArgument with exactly this message, raised at once."""
@@ -405,7 +417,17 @@ def assert_stored_error(strategy, message):
             raise AssertionError("no stored error raised")
 
 
-# --- Type resolution ----------------------------------------------------------------------
+class Unresolvable:
+    """A class from_type cannot build: its argument has no annotation."""
+
+    def __init__(self, x):
+        pass
+
+
+UNRESOLVABLE = f"Could not resolve {Unresolvable!r} to a strategy; consider using register_type_strategy"
+
+
+# --- Type resolution ---------------------------------------------------------
 
 @contextlib.contextmanager
 def registered(mapping):
@@ -466,12 +488,11 @@ def can_hash(value):
     return True
 
 
-def assert_fails(strategy, message, cls=None):
-    """Validating `strategy` raises exactly `cls` (ResolutionFailed by
-    default) with `message`."""
+def assert_fails(strategy, message, cls=ResolutionFailed):
+    """Validating `strategy` raises exactly `cls` with `message`."""
     with pytest.raises(InvalidArgument) as info:
         strategy.validate()
-    assert (type(info.value), str(info.value)) == (cls or ResolutionFailed, message)
+    assert (type(info.value), str(info.value)) == (cls, message)
 
 
 def is_deferred_of(strategy, function, thing):
@@ -505,27 +526,3 @@ class Circle(Shape):
 
     def area(self):
         return 2
-
-
-def alphabet(strategy):
-    """The alphabet of a characters() strategy as (start, end) pairs."""
-    return tuple(_engine._regex_alphabet_intervals(strategy).intervals)
-
-
-class Unresolvable:
-    """A class from_type cannot build: its argument has no annotation."""
-
-    def __init__(self, x):
-        pass
-
-
-UNRESOLVABLE = f"Could not resolve {Unresolvable!r} to a strategy; consider using register_type_strategy"
-
-
-def is_filter(strategy):
-    """Did `strategy` stay a filter (no rewrite folded its condition)?"""
-    return type(strategy.wrapped_strategy) is _engine.FilteredStrategy
-
-
-def is_nothing(strategy):
-    return repr(strategy) == "nothing()"
