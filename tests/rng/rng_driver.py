@@ -1,11 +1,11 @@
-"""Builds tests/data/rng_driver.cpp against the generator and draw sources and
+"""Builds tests/rng/rng_driver.cpp against the generator and draw sources and
 runs commands through it (see the .cpp for the command language)."""
 
 import subprocess
 
 from qf_testing import build_driver
 
-SOURCES = ("tests/data/rng_driver.cpp", "src/rng/rng.cpp", "src/statistics.cpp", "src/provider.cpp")
+SOURCES = ("tests/rng/rng_driver.cpp", "src/rng/rng.cpp", "src/statistics.cpp", "src/provider.cpp")
 
 
 def run(*commands):
