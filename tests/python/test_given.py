@@ -1,0 +1,128 @@
+"""The given() decorator: the package's thin runner over run_native."""
+import inspect
+
+import pytest
+
+from quorvantis_fast import given, settings, st
+from quorvantis_fast.database import InMemoryExampleDatabase
+from quorvantis_fast.errors import InvalidArgument
+
+
+def test_a_holding_property_runs_max_examples_times():
+    calls = []
+
+    @settings(max_examples=50, seed=1)
+    @given(st.integers(0, 10**9))
+    def prop(x):
+        calls.append(x)
+
+    assert prop() is None
+    assert len(calls) == 50
+    assert all(0 <= x <= 10**9 for x in calls)
+
+
+def test_failure_is_shrunk_and_reported_with_the_minimal_arguments():
+    @settings(seed=3)
+    @given(st.integers())
+    def prop(x):
+        assert x < 1000
+
+    with pytest.raises(AssertionError) as info:
+        prop()
+    assert info.value.__notes__[0] == "Falsifying example: prop(x=1000)"
+
+
+def test_keyword_strategies_and_pytest_fixtures_pass_through(tmp_path):
+    @given(b=st.booleans())
+    def prop(path, b):
+        assert path == tmp_path
+        assert isinstance(b, bool)
+
+    assert list(inspect.signature(prop).parameters) == ["path"]
+    prop(tmp_path)
+    prop(path=tmp_path)
+
+
+def test_positional_strategies_fill_the_last_arguments(tmp_path):
+    class TestSuite:
+        @settings(max_examples=3)
+        @given(st.integers(0, 5))
+        def check(self, path, x):
+            assert isinstance(self, TestSuite)
+            assert path == tmp_path
+            assert 0 <= x <= 5
+
+    assert list(inspect.signature(TestSuite.check).parameters) == ["self", "path"]
+    TestSuite().check(tmp_path)
+
+
+def test_settings_apply_above_or_below_given():
+    seen = []
+
+    @given(st.booleans())
+    @settings(max_examples=5)
+    def below(b):
+        seen.append(b)
+
+    below()
+    assert 1 <= len(seen) <= 5  # booleans can exhaust before five
+
+    count = []
+
+    @settings(max_examples=7)
+    @given(st.integers())
+    def above(x):
+        count.append(x)
+
+    above()
+    assert len(count) == 7
+
+
+def test_database_replays_the_stored_failure_first():
+    db = InMemoryExampleDatabase()
+    calls = []
+
+    @settings(database=db, seed=5)
+    @given(st.lists(st.integers(-1000, 1000)))
+    def prop(xs):
+        calls.append(xs)
+        assert len(set(xs)) == len(xs)
+
+    with pytest.raises(AssertionError) as first:
+        prop()
+    assert first.value.__notes__[0] == "Falsifying example: prop(xs=[0, 0])"
+    calls.clear()
+    with pytest.raises(AssertionError) as info:
+        prop()
+    assert calls == [[0, 0], [0, 0]]  # the stored example, then the replay that reports it
+    assert info.value.__notes__ == first.value.__notes__
+
+
+def test_distinct_failures_are_grouped_when_reported_together():
+    @settings(seed=2, report_multiple_bugs=True, max_examples=500)
+    @given(st.integers(-100, 100))
+    def prop(x):
+        if x > 50:
+            raise ValueError("big")
+        if x < -50:
+            raise KeyError("small")
+
+    with pytest.raises(ExceptionGroup) as info:
+        prop()
+    kinds = sorted(type(e).__name__ for e in info.value.exceptions)
+    assert kinds == ["KeyError", "ValueError"]
+    notes = sorted(e.__notes__[0] for e in info.value.exceptions)
+    assert notes == ["Falsifying example: prop(x=-51)", "Falsifying example: prop(x=51)"]
+    lines = {e.__notes__[-1] for e in info.value.exceptions}
+    assert len(lines) == 2 and all(line.startswith("@reproduce_failure(") for line in lines)
+
+
+def test_misuse_is_an_invalid_argument():
+    with pytest.raises(InvalidArgument):
+        given()
+    with pytest.raises(InvalidArgument):
+        given(st.integers(), st.integers())(lambda x: None)
+    with pytest.raises(InvalidArgument):
+        given(y=st.integers())(lambda x: None)
+    with pytest.raises(InvalidArgument):
+        given(st.integers(), x=st.integers())(lambda x: None)

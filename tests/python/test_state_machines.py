@@ -1,0 +1,158 @@
+"""Rule-based state machines run end to end through the engine."""
+import pytest
+
+from quorvantis_fast import _engine as st
+from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.settings import settings
+from quorvantis_fast.stateful import (
+    RuleBasedStateMachine,
+    invariant,
+    precondition,
+    rule,
+    run_state_machine_as_test,
+)
+
+FIXED = settings(seed=3, max_examples=300)
+
+
+def test_a_bug_needing_three_steps_is_shrunk_to_them():
+    teardowns = []
+
+    class Lock(RuleBasedStateMachine):
+        def __init__(self):
+            self.stage = 0
+
+        @rule()
+        def noise(self):
+            pass
+
+        @rule()
+        def arm(self):
+            self.stage = 1 if self.stage == 0 else self.stage
+
+        @rule(code=st.integers(0, 9))
+        def enter(self, code):
+            if self.stage == 1 and code == 7:
+                self.stage = 2
+
+        @rule()
+        def open(self):
+            assert self.stage != 2, "opened with the code"
+
+        def teardown(self):
+            teardowns.append(self.stage)
+
+    with pytest.raises(AssertionError, match="opened with the code") as info:
+        run_state_machine_as_test(Lock, settings=FIXED)
+    assert info.value.__notes__ == [
+        "Falsifying example:",
+        "state = Lock()",
+        "state.arm()",
+        "state.enter(code=7)",
+        "state.open()",
+        "state.teardown()",
+    ]
+    assert teardowns  # every test case tore its machine down
+
+
+def test_invariant_failures_carry_the_step_trace():
+    class Bounded(RuleBasedStateMachine):
+        def __init__(self):
+            self.total = 0
+
+        @rule(x=st.integers(0, 10))
+        def add(self, x):
+            self.total += x
+
+        @invariant()
+        def below_limit(self):
+            assert self.total < 10
+
+    with pytest.raises(AssertionError) as info:
+        run_state_machine_as_test(Bounded, settings=FIXED)
+    notes = info.value.__notes__
+    assert notes[:2] == ["Falsifying example:", "state = Bounded()"]
+    assert notes[-1] == "state.teardown()"
+    steps = notes[2:-1]
+    assert steps == ["state.add(x=10)"]
+
+
+def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
+    log = []
+
+    class Fine(RuleBasedStateMachine):
+        @rule()
+        def step(self):
+            log.append("step")
+
+        def teardown(self):
+            log.append("teardown")
+
+    run_state_machine_as_test(Fine, settings=settings(seed=1, max_examples=20))
+    assert log.count("teardown") >= 1
+    assert log[-1] == "teardown"
+
+    log.clear()
+
+    class Broken(Fine):
+        @rule()
+        def boom(self):
+            raise RuntimeError("boom")
+
+    with pytest.raises(RuntimeError):
+        run_state_machine_as_test(Broken, settings=FIXED)
+    assert log[-1] == "teardown"
+
+
+def test_preconditions_gate_rules():
+    class Gated(RuleBasedStateMachine):
+        def __init__(self):
+            self.ready = False
+
+        @rule()
+        def prepare(self):
+            self.ready = True
+
+        @precondition(lambda self: self.ready)
+        @rule()
+        def use(self):
+            assert self.ready
+
+    run_state_machine_as_test(Gated, settings=settings(seed=3, max_examples=50))
+
+
+def test_machines_without_rules_or_with_a_bad_factory_are_refused():
+    class Empty(RuleBasedStateMachine):
+        pass
+
+    with pytest.raises(InvalidArgument, match="Empty defines no rules"):
+        run_state_machine_as_test(Empty, settings=FIXED)
+    with pytest.raises(InvalidArgument, match="must return a RuleBasedStateMachine, got 3"):
+        run_state_machine_as_test(lambda: 3, settings=FIXED)
+    with pytest.raises(InvalidArgument, match="must be callable"):
+        run_state_machine_as_test(42)
+
+
+def test_a_machine_whose_setup_raises_reports_that_error():
+    class Unbuildable(RuleBasedStateMachine):
+        def __init__(self):
+            raise OSError("no device")
+
+        @rule()
+        def step(self):
+            pass
+
+    with pytest.raises(OSError, match="no device"):
+        run_state_machine_as_test(Unbuildable, settings=FIXED)
+
+
+def test_testcase_attribute_runs_the_machine():
+    class Failing(RuleBasedStateMachine):
+        @rule()
+        def fail(self):
+            raise ValueError("x")
+
+    case = Failing.TestCase()
+    case.settings = FIXED
+    with pytest.raises(ValueError):
+        case.runTest()
