@@ -113,16 +113,22 @@ void TreeNode::grow() {
     }
 }
 
+uint32_t TreeNode::new_node(uint32_t parent, std::string_view key, Key& stored) {
+    if (nodes_.size() >= NONE - 1) throw std::bad_alloc();
+    stored = store_key(key);
+    const auto child = static_cast<uint32_t>(nodes_.size());
+    nodes_.emplace_back();
+    ++nodes_[parent].children;
+    return child;
+}
+
 uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
     if (nodes_[parent].first == NONE) {
-        if (nodes_.size() >= NONE - 1) throw std::bad_alloc();
-        const Key k = store_key(key);
-        const auto child = static_cast<uint32_t>(nodes_.size());
-        nodes_.emplace_back();
+        Key k;
+        const uint32_t child = new_node(parent, key, k);
         Node& p = nodes_[parent];
         p.first = child;
         p.first_key = k;
-        p.children = 1;
         return child;
     }
     if (key_is(nodes_[parent].first_key, key)) return nodes_[parent].first;
@@ -136,17 +142,10 @@ uint32_t TreeNode::find_or_insert(uint32_t parent, std::string_view key) {
         if (s.parent == NONE) break;
         if (matches(s, parent, h, key)) return s.child;
     }
-    if (nodes_.size() >= NONE - 1) throw std::bad_alloc();
-    const Key k = store_key(key);
-    const auto child = static_cast<uint32_t>(nodes_.size());
-    nodes_.emplace_back();
-    Slot& s = slots_[i];
-    s.parent = parent;
-    s.child = child;
-    s.hash = h;
-    s.key = k;
+    Key k;
+    const uint32_t child = new_node(parent, key, k);
+    slots_[i] = Slot{parent, child, h, k};
     ++used_;
-    ++nodes_[parent].children;
     return child;
 }
 

@@ -112,6 +112,8 @@ private:
     bool matches(const Slot& s, uint32_t parent, uint32_t h, std::string_view key) const;
     uint32_t find(uint32_t parent, std::string_view key) const;
     uint32_t find_or_insert(uint32_t parent, std::string_view key);
+    // A new child of `parent`, counted there; its key stored into `stored`.
+    uint32_t new_node(uint32_t parent, std::string_view key, Key& stored);
     void grow();
     bool compute_exhausted(const Node& n) const;
     // Adds `path`, whose first stack_.size() - 1 elements lead along stack_.
