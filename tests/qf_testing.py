@@ -275,6 +275,20 @@ class Ints(_engine.SearchStrategy):
 INVALID = 1  # the status of a record whose test case was rejected
 
 
+def stop_test_of(fn, *args, **kwargs):
+    """The StopTest that ``fn(*args, **kwargs)`` must raise."""
+    with pytest.raises(StopTest) as info:
+        fn(*args, **kwargs)
+    return info.value
+
+
+def first_constraints(strategy, seed=0):
+    """The constraints of each choice one draw from `strategy` makes."""
+    data = seeded_record(seed)
+    data.draw(strategy)
+    return [n.constraints for n in data.nodes]
+
+
 def draw_or_stop(strategy, seed, **kwargs):
     """(value, record) of one draw; value is StopTest when the record ended."""
     data = random_record(seed, **kwargs)
