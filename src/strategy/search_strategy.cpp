@@ -1,53 +1,17 @@
-// SearchStrategy: the Python class, its members, the argument errors and the
-// registration of the strategy classes.
-#include "strategy/mod.hpp"
+// SearchStrategy: the Python class, its members and the registration of the
+// strategy classes.
+#include "strategy/object.hpp"
 
 #include <structmember.h>
 
 #include "data/record.hpp"
 #include "registry.hpp"
 #include "strategy/draw.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/lifetime.hpp"
 #include "strategy/node_queries.hpp"
-#include "strategy/object.hpp"
 
 namespace strategy {
-
-// ---------------------------------------------------------------------------
-// Argument errors
-
-namespace {
-py::Ref make_named_error(const char* cls_name, std::string_view message) {
-    try {
-        py::Ref cls = py::import_attr("quorvantis_fast.errors", cls_name);
-        py::Ref text = py::str(message);
-        return py::call(cls.get(), text.get());
-    } catch (const py::Err&) {
-        py::Ref exc = py::fetch_error();
-        if (exc) return exc;
-        return py::check(PyObject_CallFunction(PyExc_SystemError, "s",
-                                               "error return without exception set"));
-    }
-}
-}  // namespace
-
-py::Ref invalid_argument(std::string_view message) { return make_named_error("InvalidArgument", message); }
-py::Ref resolution_failed_err(std::string_view message) {
-    return make_named_error("ResolutionFailed", message);
-}
-
-[[noreturn]] void raise_exc(py::Ref exc) {
-    py::restore_error(exc.get());
-    throw py::Err{};
-}
-
-[[noreturn]] void raise_stored_error(const kinds::Invalid& node) {
-    raise_exc(node.resolution_failure ? resolution_failed_err(node.message) : invalid_argument(node.message));
-}
-
-[[noreturn]] void raise_expected_strategy(PyObject* o) {
-    std::string r = py::repr(o);
-    raise_invalid_argument("Expected a SearchStrategy but got " + r + " (type=" + py::type_name(o) + ")");
-}
 
 void check_not_data(PyObject* self, const char* method) {
     if (node_if<kinds::Data>(self)) {
@@ -83,13 +47,13 @@ bool is_native_child(PyObject* o) {
     static py::Name k_engine{"quorvantis_fast._engine"};
     PyObject* mod = PyObject_GetAttr(reinterpret_cast<PyObject*>(t), k_module.get());
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return true;
     }
     int eq = PyObject_RichCompareBool(mod, k_engine.get(), Py_EQ);
     Py_DECREF(mod);
     if (eq < 0) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     return eq == 1;
@@ -115,7 +79,7 @@ PyObject* strategy_repr(PyObject* self) {
             if (PyUnicode_Check(o)) return o;
             Py_DECREF(o);
         } else {
-            PyErr_Clear();
+            py::drop_exception();
         }
         return py::str(repr_node(self_of(self)->node)).release();
     });
@@ -156,7 +120,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
             static py::Name k_do_draw{"do_draw"};
             PyObject* attr = PyObject_GetAttr(right, k_do_draw.get());
             if (!attr) {
-                PyErr_Clear();
+                py::drop_exception();
                 py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
             }
             Py_DECREF(attr);
@@ -235,7 +199,7 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
             Py_DECREF(is_identity);
             if (t == 1) return Py_NewRef(self);
         }
-        PyErr_Clear();
+        py::drop_exception();
         kinds::Map node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
     });
@@ -275,7 +239,7 @@ template <class F> bool or_false(F&& f) {
     try {
         return f();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -309,7 +273,7 @@ void example_checks(PyObject* self) {
             try {
                 r = repr_node(self_of(self)->node);
             } catch (const py::Err&) {
-                PyErr_Clear();
+                py::drop_exception();
             }
             py::Ref category = py::import_attr("quorvantis.errors", "NonInteractiveExampleWarning");
             warn(category.get(),
@@ -476,7 +440,7 @@ PyTypeObject* search_strategy_type_or_null() {
     try {
         return search_strategy_type();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return nullptr;
     }
 }

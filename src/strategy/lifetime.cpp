@@ -1,4 +1,4 @@
-#include "strategy/object.hpp"
+#include "strategy/lifetime.hpp"
 
 #include <atomic>
 #include <vector>
