@@ -41,6 +41,7 @@ uint64_t fresh_seed() {
 }  // namespace
 
 TreeNode::TreeNode() : seed_(fresh_seed()) {
+    static_assert(sizeof(Node) == 32, "two nodes to a cache line");
     nodes_.emplace_back();
     slots_.resize(16);
 }
@@ -59,14 +60,14 @@ uint64_t TreeNode::hash(uint32_t parent, std::string_view key) const {
 }
 
 std::string_view TreeNode::key_text(const Key& k) const {
-    if (k.len <= INLINE_KEY) return std::string_view(reinterpret_cast<const char*>(&k.bytes), k.len);
-    return std::string_view(keys_.data() + k.bytes, k.len);
+    if (k.len <= INLINE_KEY) return std::string_view(k.bytes, k.len);
+    uint64_t offset;
+    std::memcpy(&offset, k.bytes, sizeof offset);
+    return std::string_view(keys_.data() + offset, k.len);
 }
 
 bool TreeNode::key_is(const Key& k, std::string_view key) const {
-    if (k.len != key.size()) return false;
-    if (key.size() <= INLINE_KEY) return std::memcmp(&k.bytes, key.data(), key.size()) == 0;
-    return std::memcmp(keys_.data() + k.bytes, key.data(), key.size()) == 0;
+    return k.len == key.size() && key_text(k) == key;
 }
 
 TreeNode::Key TreeNode::store_key(std::string_view key) {
@@ -74,9 +75,10 @@ TreeNode::Key TreeNode::store_key(std::string_view key) {
     Key k;
     k.len = static_cast<uint32_t>(key.size());
     if (key.size() <= INLINE_KEY) {
-        std::memcpy(&k.bytes, key.data(), key.size());
+        std::memcpy(k.bytes, key.data(), key.size());
     } else {
-        k.bytes = keys_.size();
+        const uint64_t offset = keys_.size();
+        std::memcpy(k.bytes, &offset, sizeof offset);
         keys_.append(key);
     }
     return k;
@@ -236,8 +238,10 @@ bool fits_i128(const mpz_class& v) {
 
 std::optional<uint64_t> integer_branch_count(PyObject* constraints) {
     static py::Name k_min{"min_value"}, k_max{"max_value"};
-    PyObject* lo = py::dict_get(constraints, k_min.get());
-    PyObject* hi = py::dict_get(constraints, k_max.get());
+    return integer_branch_count(py::dict_get(constraints, k_min.get()), py::dict_get(constraints, k_max.get()));
+}
+
+std::optional<uint64_t> integer_branch_count(PyObject* lo, PyObject* hi) {
     if (!lo || !hi || lo == Py_None || hi == Py_None) return std::nullopt;
     int64_t a, b;
     if (py::as_i64(lo, a) && py::as_i64(hi, b)) {

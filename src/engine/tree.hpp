@@ -83,11 +83,11 @@ private:
 
     // A key of up to 8 bytes (the reprs of booleans and most integers) is
     // held in the edge itself, a longer one in the shared key arena.
+    static constexpr size_t INLINE_KEY = 8;
     struct Key {
-        uint64_t bytes = 0;  // the key's bytes, or its offset in keys_
+        char bytes[INLINE_KEY] = {};  // the key's bytes, or its offset in keys_
         uint32_t len = 0;
     };
-    static constexpr size_t INLINE_KEY = 8;
 
     struct Node {
         uint32_t count = 0;  // branch count, saturated (children never exceed it)
@@ -130,6 +130,8 @@ private:
 // The number of values of an integer choice: present when both bounds are
 // ints within the signed 128-bit range and span at most 256 values.
 std::optional<uint64_t> integer_branch_count(PyObject* constraints);
+// The same for the bounds themselves (nullptr or None: absent).
+std::optional<uint64_t> integer_branch_count(PyObject* lo, PyObject* hi);
 // The key of a value in a path: its repr text.
 void repr_key(PyObject* value, std::string& out);
 
