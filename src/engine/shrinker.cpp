@@ -48,6 +48,9 @@ Py_ssize_t list_len(PyObject* list) {
     return n;
 }
 
+// A new list holding the items of `list` (new references).
+py::Ref copy_list(PyObject* list) { return py::check(PyList_GetSlice(list, 0, list_len(list))); }
+
 // A new list: `list` without the `k` items from position i.
 py::Ref without(PyObject* list, Py_ssize_t i, Py_ssize_t k) {
     py::Ref head = py::check(PyList_GetSlice(list, 0, i));
@@ -58,9 +61,6 @@ py::Ref without(PyObject* list, Py_ssize_t i, Py_ssize_t k) {
 void list_put(PyObject* list, Py_ssize_t i, py::Ref value) {
     if (PyList_SetItem(list, i, value.release()) < 0) throw py::Err{};
 }
-
-// A new list holding the items of `list` (new references).
-py::Ref copy_list(PyObject* list) { return py::check(PyList_GetSlice(list, 0, list_len(list))); }
 
 // The choice sequence of one trial, built in buffers reused from trial to
 // trial: the items of a sequence that outlives the trial, borrowed, with
