@@ -60,10 +60,9 @@ bool str_payload(PyObject* v, uint64_t& out) {
             return true;
         }
         py::drop_exception();
-        PyObject* b = PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass");
+        py::Ref b = py::Ref::steal(PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass"));
         if (!b) return false;
-        out = static_cast<uint64_t>(PyBytes_Size(b));
-        Py_DECREF(b);
+        out = static_cast<uint64_t>(PyBytes_Size(b.get()));
         return true;
     }
     // A subclass encodes through its own method.
@@ -76,10 +75,9 @@ bool str_payload(PyObject* v, uint64_t& out) {
     PyObject* kw = Py_BuildValue("{s:s}", "errors", "surrogatepass");
     if (!kw) return false;
     py::Ref k = py::Ref::steal(kw);
-    PyObject* b = PyObject_Call(encode, args, kw);
+    py::Ref b = py::Ref::steal(PyObject_Call(encode, args, kw));
     if (!b) return false;
-    Py_ssize_t n = PyObject_Size(b);
-    Py_DECREF(b);
+    Py_ssize_t n = PyObject_Size(b.get());
     if (n < 0) return false;
     out = static_cast<uint64_t>(n);
     return true;

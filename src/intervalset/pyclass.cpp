@@ -214,8 +214,7 @@ PyObject* set_iter(PyObject* self) {
         PyObject* o = py::alloc(reinterpret_cast<PyTypeObject*>(iter_type()));
         auto* it = reinterpret_cast<IterObject*>(o);
         const Intervals& ivs = val(self).intervals;
-        Py_INCREF(self);
-        it->set = self;
+        it->set = py::Ref::borrow(self).release();
         it->interval_index = 0;
         it->next_codepoint = ivs.empty() ? 0 : ivs.front().start;
         return o;
@@ -225,7 +224,7 @@ PyObject* set_iter(PyObject* self) {
 // --- IntervalSetIter ---------------------------------------------------------
 
 void iter_dealloc(PyObject* self) {
-    Py_XDECREF(reinterpret_cast<IterObject*>(self)->set);
+    py::clear_field(reinterpret_cast<IterObject*>(self)->set);
     py::free_object(self);
 }
 

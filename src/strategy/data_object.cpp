@@ -80,20 +80,22 @@ PyObject* m_is_frozen(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* g_record(PyObject* self, void*) { return Py_NewRef(self_of(self)->record); }
+PyObject* g_record(PyObject* self, void*) { return py::Ref::borrow(self_of(self)->record).release(); }
 
 PyObject* g_drawn_notes(PyObject* self, void*) {
-    PyObject* notes = PyObject_GetAttrString(self_of(self)->record, "_data_draws");
-    if (notes && notes != Py_None) return notes;
-    Py_XDECREF(notes);
-    py::drop_exception();
-    return PyList_New(0);
+    QF_ENTRY(nullptr, {
+        py::Ref notes = py::Ref::steal(PyObject_GetAttrString(self_of(self)->record, "_data_draws"));
+        if (notes && notes.get() != Py_None) return notes.release();
+        notes.reset();
+        py::drop_exception();
+        return PyList_New(0);
+    });
 }
 
 PyObject* data_repr(PyObject*) { return PyUnicode_FromString("data(...)"); }
 
 void data_dealloc(PyObject* self) {
-    Py_CLEAR(self_of(self)->record);
+    py::clear_field(self_of(self)->record);
     py::free_object(self);
 }
 
@@ -138,7 +140,7 @@ PyTypeObject* data_object_type() {
 
 py::Ref DataObject::make(PyObject* record, bool records_notes) {
     PyObject* o = py::alloc(data_object_type());
-    self_of(o)->record = Py_NewRef(record);
+    self_of(o)->record = py::Ref::borrow(record).release();
     self_of(o)->records_notes = records_notes;
     return py::Ref::steal(o);
 }

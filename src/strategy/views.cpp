@@ -64,7 +64,7 @@ template <class T> void view_dealloc(PyObject* self) {
     release_strategy(o);
 }
 
-PyObject* ref_or_none(const py::Ref& r) { return Py_NewRef(r ? r.get() : Py_None); }
+PyObject* ref_or_none(const py::Ref& r) { return py::Ref::borrow(r ? r.get() : Py_None).release(); }
 
 PyObject* size_value(uint64_t v, bool infinite_when_unbounded) {
     if (infinite_when_unbounded && v == UNBOUNDED_SIZE) return PyFloat_FromDouble(HUGE_VAL);
@@ -89,7 +89,7 @@ PyObject* g_float_max(PyObject* self, void*) {
     return PyFloat_FromDouble(view_of<FloatStrategy>(self)->max_value);
 }
 PyObject* opt_int(const OptInt& v) {
-    QF_ENTRY(nullptr, { return v ? py::from_mpz(*v).release() : Py_NewRef(Py_None); });
+    QF_ENTRY(nullptr, { return v ? py::from_mpz(*v).release() : py::Ref::borrow(Py_None).release(); });
 }
 PyObject* g_start(PyObject* self, void*) { return opt_int(view_of<IntegersStrategy>(self)->start); }
 PyObject* g_end(PyObject* self, void*) { return opt_int(view_of<IntegersStrategy>(self)->end); }
@@ -102,7 +102,7 @@ PyObject* g_filtered_strategy(PyObject* self, void*) {
 }
 PyObject* g_conditions(PyObject* self, void*) {
     const py::Ref& c = view_of<FilteredStrategy>(self)->conditions;
-    return c ? Py_NewRef(c.get()) : PyTuple_New(0);
+    return c ? py::Ref::borrow(c.get()).release() : PyTuple_New(0);
 }
 
 PyGetSetDef list_getset[] = {

@@ -51,13 +51,9 @@ py::Ref from_strategy(const StrategyNode& node) {
 }
 
 bool has_do_draw(PyObject* o) {
-    PyObject* attr = PyObject_GetAttrString(o, "do_draw");
-    if (!attr) {
-        py::drop_exception();
-        return false;
-    }
-    Py_DECREF(attr);
-    return true;
+    if (py::Ref::steal(PyObject_GetAttrString(o, "do_draw"))) return true;
+    py::drop_exception();
+    return false;
 }
 
 // A collection of one-character strings; every offending element is listed.

@@ -265,10 +265,7 @@ py::Ref resolve_via_subclasses(PyObject* thing) {
             bool readable = true;
             if (PyObject* it = PyObject_GetIter(mro.get())) {
                 py::Ref mro_iter = py::Ref::steal(it);
-                while (PyObject* c = PyIter_Next(it)) {
-                    count += registered_ids.count(c);
-                    Py_DECREF(c);
-                }
+                while (py::Ref c = py::Ref::steal(PyIter_Next(it))) count += registered_ids.count(c.get());
                 if (PyErr_Occurred()) {
                     py::drop_exception();
                     readable = false;
