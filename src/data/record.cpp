@@ -281,16 +281,12 @@ PyType_Spec spec = {
 }  // namespace py_record
 
 PyTypeObject* record_type() {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&py_record::spec).release();
-    return reinterpret_cast<PyTypeObject*>(type);
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &py_record::spec);
 }
 
 bool is_record(PyObject* o) {
-    static PyTypeObject* type = nullptr;
-    if (!type) {
-        type = record_type();
-    }
+    PyTypeObject* type = record_type();
     return Py_IS_TYPE(o, type) || PyObject_TypeCheck(o, type);
 }
 

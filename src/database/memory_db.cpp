@@ -146,9 +146,8 @@ PyType_Spec spec = {
 };
 
 PyObject* type_object() {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&spec).release();
-    return type;
+    static PyObject* cell = nullptr;
+    return reinterpret_cast<PyObject*>(py::type_once(cell, &spec));
 }
 
 }  // namespace

@@ -186,8 +186,7 @@ PyType_Spec spec = {
 
 namespace reg {
 void stateful(PyObject* m) {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&::stateful::spec).release();
-    py::add_type(m, "StatefulRunner", type);
+    static PyObject* cell = nullptr;
+    py::add_type(m, "StatefulRunner", reinterpret_cast<PyObject*>(py::type_once(cell, &::stateful::spec)));
 }
 }  // namespace reg

@@ -315,18 +315,13 @@ PyType_Spec iter_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, iter_slots,
 };
 
-PyObject* once(PyObject*& cell, PyType_Spec* spec) {
-    if (!cell) cell = py::make_type(spec).release();
-    return cell;
-}
-
 PyObject* set_type_cell = nullptr;
 PyObject* iter_type_cell = nullptr;
 
 }  // namespace
 
-PyObject* type() { return once(set_type_cell, &set_spec); }
-PyObject* iter_type() { return once(iter_type_cell, &iter_spec); }
+PyObject* type() { return reinterpret_cast<PyObject*>(py::type_once(set_type_cell, &set_spec)); }
+PyObject* iter_type() { return reinterpret_cast<PyObject*>(py::type_once(iter_type_cell, &iter_spec)); }
 
 bool check(PyObject* o) { return set_type_cell && Py_TYPE(o) == reinterpret_cast<PyTypeObject*>(set_type_cell); }
 

@@ -133,9 +133,8 @@ PyType_Spec data_spec = {
 }  // namespace
 
 PyTypeObject* data_object_type() {
-    static PyTypeObject* type = nullptr;
-    if (!type) type = reinterpret_cast<PyTypeObject*>(py::make_type(&data_spec).release());
-    return type;
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &data_spec);
 }
 
 py::Ref DataObject::make(PyObject* record, bool records_notes) {

@@ -415,9 +415,8 @@ PyType_Spec strategy_spec = {
 }  // namespace
 
 PyTypeObject* search_strategy_type() {
-    static PyTypeObject* type = nullptr;
-    if (!type) type = reinterpret_cast<PyTypeObject*>(py::make_type(&strategy_spec).release());
-    return type;
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &strategy_spec);
 }
 
 // Views, DataObject: views.cpp, data_object.cpp.

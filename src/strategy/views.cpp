@@ -139,7 +139,7 @@ PyGetSetDef filtered_getset[] = {
 
 // One class per view: a subclass of SearchStrategy that Python cannot
 // subclass further.
-template <class T> PyTypeObject* view_type(const char* name, PyGetSetDef* getset) {
+template <class T> py::Ref view_type(const char* name, PyGetSetDef* getset) {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(view_new<T>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc<T>)},
@@ -147,17 +147,16 @@ template <class T> PyTypeObject* view_type(const char* name, PyGetSetDef* getset
         {0, nullptr},
     };
     PyType_Spec spec = {name, static_cast<int>(sizeof(T)), 0, Py_TPFLAGS_DEFAULT, slots};
-    return reinterpret_cast<PyTypeObject*>(
-        py::make_type(&spec, reinterpret_cast<PyObject*>(search_strategy_type())).release());
+    return py::make_type(&spec, reinterpret_cast<PyObject*>(search_strategy_type()));
 }
 
 }  // namespace
 
-#define QF_VIEW_TYPE(fn, T, name, getset)                                       \
-    PyTypeObject* fn() {                                                        \
-        static PyTypeObject* type = nullptr;                                    \
-        if (!type) type = view_type<T>("quorvantis_fast._engine." name, getset); \
-        return type;                                                            \
+#define QF_VIEW_TYPE(fn, T, name, getset)                                                  \
+    PyTypeObject* fn() {                                                                   \
+        static PyObject* cell = nullptr;                                                   \
+        return py::type_once(cell,                                                         \
+                             [] { return view_type<T>("quorvantis_fast._engine." name, getset); }); \
     }
 QF_VIEW_TYPE(list_strategy_type, ListStrategy, "ListStrategy", list_getset)
 QF_VIEW_TYPE(text_strategy_type, TextStrategy, "TextStrategy", list_getset)
