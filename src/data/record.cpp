@@ -190,8 +190,7 @@ void tp_dealloc(PyObject* self) {
 PyObject* for_choices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"for_choices", {"choices", "observer", "provider", "random"}, 1, 1};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         Prefix prefix = parse_prefix(a[0]);
         std::optional<uint64_t> max_choices = 0;
         for (const PrefixEntry& e : prefix) {

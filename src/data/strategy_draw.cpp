@@ -121,8 +121,7 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
 PyObject* draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw", {"strategy", "label", "observe_as"}, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         if (a[2] && a[2] != Py_None) {
             if (!PyUnicode_Check(a[2])) py::arg_str(a[2], "observe_as");
             Py_ssize_t n;

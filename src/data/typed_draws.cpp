@@ -540,8 +540,7 @@ PyObject* draw_integer(QF_FASTCALL_ARGS) {
         static const py::Sig sig{"draw_integer",
                                  {"min_value", "max_value", "weights", "shrink_towards", "forced", "observe"},
                                  0, 2};
-        PyObject* a[6];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<6>(args, nargs, kwnames);
         RecordMut r(self);
         bool observe = observe_arg(a[5]);
         py::Ref st = a[3] && a[3] != Py_None ? py::Ref::borrow(a[3]) : py::from_i64(0);
@@ -556,8 +555,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
                                  {"min_value", "max_value", "allow_nan", "smallest_nonzero_magnitude",
                                   "forced", "observe"},
                                  0, 2};
-        PyObject* a[6];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<6>(args, nargs, kwnames);
         RecordMut r(self);
         const double inf = std::numeric_limits<double>::infinity();
         double lo = a[0] && a[0] != Py_None ? py::arg_f64(a[0], "min_value") : -inf;
@@ -573,8 +571,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
 PyObject* draw_string(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_string", {"intervals", "min_size", "max_size", "forced", "observe"}, 1, 1};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         return draw_sized(self, TAG_STRING, a[0], a[1], a[2], a[3], a[4]);
     });
 }
@@ -582,8 +579,7 @@ PyObject* draw_string(QF_FASTCALL_ARGS) {
 PyObject* draw_bytes(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_bytes", {"min_size", "max_size", "forced", "observe"}, 0, 2};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         return draw_sized(self, TAG_BYTES, nullptr, a[0], a[1], a[2], a[3]);
     });
 }
@@ -591,8 +587,7 @@ PyObject* draw_bytes(QF_FASTCALL_ARGS) {
 PyObject* draw_boolean(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_boolean", {"p", "forced", "observe"}, 0, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         RecordMut r(self);
         double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
         bool observe = observe_arg(a[2]);
@@ -604,8 +599,7 @@ PyObject* draw_boolean(QF_FASTCALL_ARGS) {
 PyObject* choice(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice", {"values", "forced", "observe"}, 1, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         RecordMut r(self);
         bool observe = observe_arg(a[2]);
         PyObject* values = a[0];

@@ -83,8 +83,7 @@ void set_dealloc(PyObject* self) {
 PyObject* set_from_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"from_string", {"s"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         std::string text = py::arg_str(a[0], "s");
         return make_set(reinterpret_cast<PyTypeObject*>(cls), IntervalSet::from_string_rs(text)).release();
     });
@@ -92,14 +91,12 @@ PyObject* set_from_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 
 // One argument named `name`, converted to a signed 64-bit integer.
 int64_t one_i64(const py::Sig& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    sig.parse(args, nargs, kwnames, a);
+    auto a = sig.parse<1>(args, nargs, kwnames);
     return py::arg_i64(a[0], *sig.names.begin());
 }
 
 PyObject* one_arg(const py::Sig& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    sig.parse(args, nargs, kwnames, a);
+    auto a = sig.parse<1>(args, nargs, kwnames);
     return a[0];
 }
 

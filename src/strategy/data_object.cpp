@@ -50,8 +50,7 @@ py::Ref pretty_text(PyObject* value) {
 PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"DataObject.draw", {"strategy", "label"}, 1};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* strategy = a[0];
         PyObject* label = a[1] == Py_None ? nullptr : a[1];
         check_strategy(strategy, "data.draw() strategy");

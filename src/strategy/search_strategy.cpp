@@ -130,8 +130,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
 PyObject* m_do_draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.do_draw", {"data"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         const StrategyNode& node = self_of(self)->node;
         if (data::is_record(a[0])) return draw_node(node, a[0]).release();
         return draw_node_foreign(node, a[0]).release();
@@ -145,8 +144,7 @@ PyObject* m_calc_label(PyObject* self, PyObject*) {
 PyObject* m_class_getitem(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.__class_getitem__", {"item"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return py::check(Py_GenericAlias(cls, a[0])).release();
     });
 }
@@ -156,8 +154,7 @@ PyObject* m_class_getitem(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 PyObject* recur_query(const py::Sig& sig, bool (*query)(const StrategyNode&), PyObject* self,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        sig.parse<1>(args, nargs, kwnames);
         return py::boolean(query(self_of(self)->node)).release();
     });
 }
@@ -176,8 +173,7 @@ PyObject* m_calc_has_reusable_values(QF_FASTCALL_ARGS) {
 PyObject* m_map(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.map", {"pack"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "map");
         if (py::Ref is_identity = [&]() -> py::Ref {
                 // Asking the upstream library only refines the answer.
@@ -198,8 +194,7 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
 PyObject* m_flatmap(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.flatmap", {"expand"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "flatmap");
         kinds::FlatMap node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
@@ -209,8 +204,7 @@ PyObject* m_flatmap(QF_FASTCALL_ARGS) {
 PyObject* m_filter(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.filter", {"condition"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return filter_strategy(self, a[0]).release();
     });
 }

@@ -97,8 +97,7 @@ PyObject* text_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"text", {"alphabet", "min_size", "max_size"}, 0, 1};
-        PyObject* a[3] = {};
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return text(a[0], a[1], a[2]).release();
     });
 }
