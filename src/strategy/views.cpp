@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "strategy/object.hpp"
 #include "strategy/lifetime.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {

@@ -4,9 +4,9 @@
 //
 // Alphabet errors are raised at once; size errors are stored in an Invalid
 // node and raised by validate() or the first draw.
+#include "strategy/charset/alphabet.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
-#include "strategy/charset/alphabet.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"

@@ -4,8 +4,8 @@
 #include <unordered_set>
 
 #include "data/tls.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 
