@@ -173,6 +173,8 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
         if (last == 0) exhausted = true;
         else --last;
     }
+    // A domain with fewer distinct values than min_size cannot make a valid list.
+    if (static_cast<uint64_t>(PyList_Size(list.get())) < n.min_size) mark_invalid_foreign(record);
     return list;
 }
 
