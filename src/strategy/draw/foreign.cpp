@@ -224,7 +224,7 @@ py::Ref draw_composite(const kinds::Composite& n, PyObject* record) {
     py::Ref args = py::check(PyTuple_New(count + 1));
     PyTuple_SetItem(args.get(), 0, draw.release());
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyTuple_SetItem(args.get(), i + 1, Py_NewRef(PyTuple_GetItem(n.args.get(), i)));
+        PyTuple_SetItem(args.get(), i + 1, py::Ref::borrow(PyTuple_GetItem(n.args.get(), i)).release());
     }
     return py::call_args(n.function.get(), args.get(), n.kwargs.get());
 }
