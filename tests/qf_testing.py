@@ -1,5 +1,6 @@
 """Helpers shared by the test modules."""
 
+import fcntl
 import functools
 import hashlib
 import os
@@ -63,9 +64,16 @@ def build_probe(name, source_dir):
     build = ROOT / "build" / f"probe-{name}-{tag}{'-san' if san else ''}"
     configure = ["cmake", "-S", str(source_dir), "-B", str(build), "-G", "Ninja",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
-    for cmd in (configure, ["cmake", "--build", str(build)]):
-        done = subprocess.run(cmd, capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout + done.stderr
+    build.parent.mkdir(parents=True, exist_ok=True)
+    # Parallel test processes share the build: one builds, the others wait
+    # for it rather than load a module that is still being written.
+    with open(f"{build}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        # Once configured, the build step reconfigures by itself when needed.
+        steps = [] if (build / "CMakeCache.txt").exists() else [configure]
+        for cmd in (*steps, ["cmake", "--build", str(build)]):
+            done = subprocess.run(cmd, capture_output=True, text=True)
+            assert done.returncode == 0, done.stdout + done.stderr
     return build
 
 
