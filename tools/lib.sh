@@ -105,8 +105,8 @@ current_wheel() {
 # Reads a build's output, keeps all of it in the log file $1 and prints a
 # line at every fifth of the way through ninja's [n/N] steps.
 show_build_progress() {
-  awk -v log="$1" '
-    { print > log; fflush(log) }
+  awk -v logfile="$1" '
+    { print > logfile; fflush(logfile) }
     match($0, /\[[0-9]+\/[0-9]+\]/) {
       split(substr($0, RSTART + 1, RLENGTH - 2), step, "/")
       fifth = int(step[1] * 5 / step[2])

@@ -30,9 +30,18 @@ pytest_args=(-q -p no:cacheprovider -n "$workers" --dist worksteal "$root/tests"
 # a log of its own; report_runs waits for it.
 start_run() {
   local label=$1 log="$logs/run-${#labels[@]}.log"; shift
+  set -m  # a process group of its own, ended with the script
   ("$@") >"$log" 2>&1 &
+  set +m
   pids+=($!) labels+=("$label") run_logs+=("$log")
 }
+venv_pids=()
+end_runs() {
+  local p
+  for p in "${pids[@]}" "${venv_pids[@]}"; do kill -- "-$p" 2>/dev/null; done
+}
+trap end_runs EXIT
+trap 'exit 130' INT TERM
 
 # count WORD LINE: the number pytest's closing LINE gives for WORD, or 0.
 count() { grep -oE "[0-9]+ $1" <<<"$2" | grep -oE '^[0-9]+' || echo 0; }
@@ -98,11 +107,12 @@ start_run "debug build, Python ${main[1]}" \
   env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_DEBUG=1 "$root/tools/dev.sh" ci "${pytest_args[@]}"
 
 # The other interpreters' venvs, made while the wheel builds.
-venv_pids=()
 for i in "${!pythons[@]}"; do
   [ "$i" -gt 0 ] || continue
   read -r py version <<<"${pythons[$i]}"
+  set -m
   venv_for "$py" "$version" pytest pytest-xdist >"$logs/venv-$i" 2>"$logs/venv-$i.err" &
+  set +m
   venv_pids[$i]=$!
 done
 
