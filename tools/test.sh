@@ -21,10 +21,11 @@ failures=()
 labels=() pids=() run_logs=()
 total_passed=0 total_failed=0 total_skipped=0 total_errors=0
 
-# Two processes per suite for every four cores: the runs share the machine.
-workers=$(( $(nproc) / 2 ))
-[ "$workers" -ge 2 ] || workers=2
-pytest_args=(-q -p no:cacheprovider -n "$workers" --dist worksteal "$root/tests")
+# pytest-xdist processes per suite: the runs share the machine, and the
+# slower sanitizer and debug suites take a larger share.
+cores=$(nproc)
+few=$(( cores / 4 > 2 ? cores / 4 : 2 )) many=$(( cores / 2 > 2 ? cores / 2 : 2 ))
+pytest_args=(-p no:cacheprovider --dist worksteal "$root/tests")
 
 # start_run LABEL COMMAND...: runs COMMAND in the background, its output to
 # a log of its own; report_runs waits for it.
@@ -61,8 +62,11 @@ report_runs() {
     if [ "$rc" -eq 0 ] && [ -n "$closing" ] && grep -qE "ERROR: (Address|Leak)Sanitizer|runtime error:" "$log"; then
       rc=1 closing="$closing; a sanitizer report is in the log"
     fi
+    if [ -z "$closing" ] && [ "$rc" -ne 5 ]; then
+      closing="no test results (exit $rc)" errors=1
+      [ "$rc" -ne 0 ] || rc=1
+    fi
     if [ "$rc" -ne 0 ] && [ "$rc" -ne 5 ]; then
-      [ -n "$closing" ] || { closing="no test results (exit $rc)"; errors=1; }
       grep -vE '^[.sxXfFE]+ *\[ *[0-9]+%\]$|^\[[0-9]+/[0-9]+\] ' "$log"
       failures+=("${labels[$i]}: $closing")
       printf 'failed  %-46s %s\n' "${labels[$i]}" "$closing"
@@ -101,10 +105,10 @@ libc.memset(ctypes.c_void_p(p), 0, 32)
     failures+=("sanitizer harness check: a heap overflow was not reported")
   fi
   start_run "ASan+UBSan build, Python ${main[1]}" \
-    env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_SANITIZE=1 "$root/tools/dev.sh" ci "${pytest_args[@]}"
+    env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_SANITIZE=1 "$root/tools/dev.sh" ci -n "$many" "${pytest_args[@]}"
 fi
 start_run "debug build, Python ${main[1]}" \
-  env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_DEBUG=1 "$root/tools/dev.sh" ci "${pytest_args[@]}"
+  env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_DEBUG=1 "$root/tools/dev.sh" ci -n "$many" "${pytest_args[@]}"
 
 # The other interpreters' venvs, made while the wheel builds.
 for i in "${!pythons[@]}"; do
@@ -121,7 +125,7 @@ wheel=$(build_wheel "$main_venv") || exit 1
 # run_wheel_suite VENV_PYTHON [VAR=VALUE...]: the suite against the wheel.
 run_wheel_suite() {
   local vpy=$1; shift
-  env -u QF_UPSTREAM -C "$root" "$@" "$vpy" -m pytest "${pytest_args[@]}"
+  env -u QF_UPSTREAM -C "$root" "$@" "$vpy" -m pytest -q -n "$few" "${pytest_args[@]}"
 }
 
 for i in "${!pythons[@]}"; do
