@@ -1,7 +1,7 @@
 #include "engine/example.hpp"
 
 #include "data/record.hpp"
-#include "engine/clock.hpp"
+#include "timing/draw_clock.hpp"
 
 namespace engine {
 namespace {
@@ -197,7 +197,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
                       const TreeNode* trie) {
     static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
-    DrawClock clock;
+    timing::DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
