@@ -67,7 +67,8 @@ report_runs() {
       [ "$rc" -ne 0 ] || rc=1
     fi
     if [ "$rc" -ne 0 ] && [ "$rc" -ne 5 ]; then
-      grep -vE '^[.sxXfFE]+ *\[ *[0-9]+%\]$|^\[[0-9]+/[0-9]+\] ' "$log"
+      say "output of: ${labels[$i]}"
+      grep -vE '^[.sxXfFE]+ *\[ *[0-9]+%\]$|^\[[0-9]+/[0-9]+\] |^bringing up nodes' "$log"
       failures+=("${labels[$i]}: $closing")
       printf 'failed  %-46s %s\n' "${labels[$i]}" "$closing"
     else
