@@ -121,7 +121,7 @@ for i in "${!pythons[@]}"; do
   venv_pids[$i]=$!
 done
 
-wheel=$(build_wheel "$main_venv") || exit 1
+wheel=$(build_wheel "$main_venv") || { failures+=("the wheel's build"); pythons=(); }
 
 # run_wheel_suite VENV_PYTHON [VAR=VALUE...]: the suite against the wheel.
 run_wheel_suite() {
@@ -140,7 +140,7 @@ for i in "${!pythons[@]}"; do
     failures+=("venv for $py")
     continue
   fi
-  install_wheel "$vpy" "$wheel" || { failures+=("install into $py"); continue; }
+  (install_wheel "$vpy" "$wheel") || { failures+=("install into $py"); continue; }
   start_run "Python $version ($py)" run_wheel_suite "$vpy"
   if [ "$i" -eq 0 ]; then
     start_run "Python $version with the upstream layer" run_wheel_suite "$vpy" QF_UPSTREAM=1
