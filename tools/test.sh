@@ -44,6 +44,9 @@ end_runs() {
 trap end_runs EXIT
 trap 'exit 130' INT TERM
 
+# step_failed WHAT: a failure outside the test runs, counted as an error.
+step_failed() { failures+=("$1"); total_errors=$((total_errors + 1)); }
+
 # count WORD LINE: the number pytest's closing LINE gives for WORD, or 0.
 count() { grep -oE "[0-9]+ $1" <<<"$2" | grep -oE '^[0-9]+' || echo 0; }
 
@@ -79,7 +82,7 @@ report_runs() {
   done
 }
 
-check_rebuild_rule || failures+=("the rebuild rule's self-check")
+check_rebuild_rule || step_failed "the rebuild rule's self-check"
 
 ensure_system_packages
 mapfile -t pythons < <(discover_pythons)
@@ -103,7 +106,7 @@ p = libc.malloc(16)
 libc.memset(ctypes.c_void_p(p), 0, 32)
 ') 2>&1)
   if [ $? -eq 0 ] || ! grep -q "ERROR: AddressSanitizer" <<<"$probe"; then
-    failures+=("sanitizer harness check: a heap overflow was not reported")
+    step_failed "sanitizer harness check: a heap overflow was not reported"
   fi
   start_run "ASan+UBSan build, Python ${main[1]}" \
     env PATH="$bindir:$PATH" QF_PYTHON="$main_venv" QF_SANITIZE=1 "$root/tools/dev.sh" ci -n "$many" "${pytest_args[@]}"
@@ -121,7 +124,7 @@ for i in "${!pythons[@]}"; do
   venv_pids[$i]=$!
 done
 
-wheel=$(build_wheel "$main_venv") || { failures+=("the wheel's build"); pythons=(); }
+wheel=$(build_wheel "$main_venv") || { step_failed "the wheel's build"; pythons=(); }
 
 # run_wheel_suite VENV_PYTHON [VAR=VALUE...]: the suite against the wheel.
 run_wheel_suite() {
@@ -137,10 +140,10 @@ for i in "${!pythons[@]}"; do
     vpy=$(cat "$logs/venv-$i")
   else
     cat "$logs/venv-$i.err"
-    failures+=("venv for $py")
+    step_failed "venv for $py"
     continue
   fi
-  (install_wheel "$vpy" "$wheel") || { failures+=("install into $py"); continue; }
+  (install_wheel "$vpy" "$wheel") || { step_failed "install into $py"; continue; }
   start_run "Python $version ($py)" run_wheel_suite "$vpy"
   if [ "$i" -eq 0 ]; then
     start_run "Python $version with the upstream layer" run_wheel_suite "$vpy" QF_UPSTREAM=1
@@ -156,7 +159,7 @@ if [ ${#failures[@]} -gt 0 ]; then
   printf '  %s\n' "${failures[@]}"
 fi
 errors_part=""
-[ "$total_errors" -eq 0 ] || errors_part=", $total_errors errors"
+[ "$total_errors" -eq 0 ] || errors_part=", $total_errors error$([ "$total_errors" -eq 1 ] || echo s)"
 printf '\n%d passed, %d failed, %d skipped%s in %ds (all runs)\n' \
   "$total_passed" "$total_failed" "$total_skipped" "$errors_part" "$elapsed"
 [ ${#failures[@]} -eq 0 ]
