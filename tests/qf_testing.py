@@ -80,6 +80,7 @@ def build_probe(name, source_dir):
     The build goes to build/probe-<name>-<interpreter hash>[-san]: one per
     interpreter, since a CMake cache is tied to the Python it found, and one
     per sanitizer setting. Returns the build directory, which holds the module.
+    Test processes running side by side take turns (a lock file beside it).
     """
     san = os.environ.get("QF_SANITIZE") == "1"
     tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
@@ -295,6 +296,20 @@ class Ints(_engine.SearchStrategy):
 # --- Drawing -----------------------------------------------------------------
 
 INVALID = 1  # the status of a record whose test case was rejected
+
+
+def stop_test_of(fn, *args, **kwargs):
+    """The StopTest that ``fn(*args, **kwargs)`` must raise."""
+    with pytest.raises(StopTest) as info:
+        fn(*args, **kwargs)
+    return info.value
+
+
+def first_constraints(strategy, seed=0):
+    """The constraints of each choice one draw from `strategy` makes."""
+    data = seeded_record(seed)
+    data.draw(strategy)
+    return [n.constraints for n in data.nodes]
 
 
 def draw_or_stop(strategy, seed, **kwargs):
