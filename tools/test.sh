@@ -87,7 +87,7 @@ check_rebuild_rule || step_failed "the rebuild rule's self-check"
 ensure_system_packages
 mapfile -t pythons < <(discover_pythons)
 [ ${#pythons[@]} -gt 0 ] || die "no CPython 3.11 or later found"
-say "interpreters: $(printf '%s; ' "${pythons[@]}")"
+say "interpreters: $(printf '%s\n' "${pythons[@]}" | sed -E 's/^(.*) (.*)$/\2 (\1)/' | paste -sd, - | sed 's/,/, /g')"
 
 main=(${pythons[0]})
 main_venv=$(venv_for "${main[0]}" "${main[1]}" pytest pytest-xdist scikit-build-core cmake ninja) || exit 1
