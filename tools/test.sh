@@ -70,7 +70,7 @@ report_runs() {
       [ "$rc" -ne 0 ] || rc=1
     fi
     if [ "$rc" -ne 0 ] && [ "$rc" -ne 5 ]; then
-      say "output of: ${labels[$i]}"
+      say "output of: ${labels[$i]} (whole log: $log)"
       grep -vE '^[.sxXfFE]+ *\[ *[0-9]+%\]$|^\[[0-9]+/[0-9]+\] |^bringing up nodes' "$log"
       failures+=("${labels[$i]}: $closing")
       printf 'failed  %-46s %s\n' "${labels[$i]}" "$closing"
