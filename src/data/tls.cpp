@@ -11,34 +11,14 @@ struct Slots : py::SlotFlags {
     DeferredMap deferred;
     InferMap infer;
     StrategyMap strategies;
-
-    ~Slots() {
-        py::ExitGil gil;
-        if (!gil.ok()) {
-            // The interpreter is gone: the references cannot be dropped.
-            for (auto& [k, v] : deferred) {
-                v.first.release();
-                v.second.release();
-            }
-            for (auto& [k, v] : infer)
-                for (auto& p : v) p.second.release();
-            for (auto& [k, v] : strategies) v.release();
-        }
-        DeferredMap d = std::move(deferred);
-        InferMap i = std::move(infer);
-        StrategyMap s = std::move(strategies);
-        dead = true;
-    }
 };
 
-thread_local Slots slots;
+py::StateSlots<Slots> state{"quorvantis_fast._engine.record_slots"};
 
 // Holds the calling thread's slots for one operation.
 class Hold : public py::SlotHold<Slots> {
 public:
-    Hold()
-        : SlotHold(slots, "thread-local state accessed during thread teardown",
-                   "thread-local slot already borrowed") {}
+    Hold() : SlotHold(state.get(), "thread-local slot already borrowed") {}
 };
 
 // A whole slot or one entry of a cache, exchanged under the hold. What they
@@ -46,6 +26,7 @@ public:
 // re-enters the caches finds them free.
 template <class T>
 T take(T Slots::*slot) {
+    if (!state.find()) return {};
     Hold h;
     return std::exchange((*h).*slot, {});
 }
@@ -89,7 +70,11 @@ void clear_inject_candidates() {
     Hold h;
     h->inject.clear();
 }
-const std::vector<mpz_class>& inject_candidates() { return slots.inject; }
+const std::vector<mpz_class>& inject_candidates() {
+    static const std::vector<mpz_class> none;
+    const Slots* s = state.find();
+    return s ? s->inject : none;
+}
 std::vector<mpz_class> take_inject_candidates() { return take(&Slots::inject); }
 
 py::Ref deferred_get(PyObject* key) {

@@ -17,32 +17,14 @@ struct Slots : py::SlotFlags {
     ShrinkReport report_result;
     std::vector<py::Ref> minimal;
     std::vector<py::Ref> minimal_result;
-
-    ~Slots() {
-        py::ExitGil gil;
-        if (!gil.ok()) {
-            // The interpreter is gone: the references cannot be dropped.
-            for (auto& f : slipped) {
-                for (auto& c : f.choices) c.release();
-                f.args.release();
-                f.exc.release();
-            }
-            for (auto& r : minimal) r.release();
-            for (auto& r : minimal_result) r.release();
-        }
-        Failures s = std::move(slipped);
-        std::vector<py::Ref> m = std::move(minimal), mr = std::move(minimal_result);
-        dead = true;
-    }
 };
 
-thread_local Slots slots;
+py::StateSlots<Slots> state{"quorvantis_fast._engine.engine_slots"};
 
 class Hold : public py::SlotHold<Slots> {
 public:
     Hold()
-        : SlotHold(slots, "engine thread state accessed during thread teardown",
-                   "engine thread state already borrowed") {}
+        : SlotHold(state.get(), "engine thread state already borrowed") {}
 };
 
 }  // namespace

@@ -316,29 +316,6 @@ void restore_error(PyObject* exc);
 // Wrap an entry point body: `QF_ENTRY(nullptr, { ... return x.release(); })`.
 #define QF_ENTRY(fail, ...) return ::py::guard(fail, [&]() -> PyObject* __VA_ARGS__)
 
-namespace py {
-// For destructors of thread_local state that holds Python references. While
-// the interpreter is alive it takes the interpreter lock for the scope, so
-// the references can be dropped; after finalisation `ok()` is false and the
-// references must be leaked (Ref::release) instead.
-class ExitGil {
-public:
-    ExitGil() : ok_(Py_IsInitialized() != 0) {
-        if (ok_) state_ = PyGILState_Ensure();
-    }
-    ~ExitGil() {
-        if (ok_) PyGILState_Release(state_);
-    }
-    bool ok() const { return ok_; }
-    ExitGil(const ExitGil&) = delete;
-    ExitGil& operator=(const ExitGil&) = delete;
-
-private:
-    bool ok_;
-    PyGILState_STATE state_{};
-};
-}  // namespace py
-
 // A METH_FASTCALL | METH_KEYWORDS function as a PyMethodDef's ml_meth.
 #define QF_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
 // Signature of such a function.
