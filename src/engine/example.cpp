@@ -2,6 +2,7 @@
 
 #include "data/record.hpp"
 #include "engine/clock.hpp"
+#include "engine/interleave.hpp"
 
 namespace engine {
 namespace {
@@ -197,6 +198,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
                       const TreeNode* trie) {
     static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
+    let_other_threads_run();
     DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
