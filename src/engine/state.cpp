@@ -89,11 +89,14 @@ RunNativeGuard::RunNativeGuard() {
     deferred_ = data::take_deferred_cache();
     infer_ = data::take_builds_infer_cache();
     strategies_ = data::take_builds_strategy_cache();
-    Hold h;
-    h->report = ShrinkReport{};
-    h->slipped.clear();
-    h->slip_enabled = true;
-    h->minimal.clear();
+    {
+        Hold h;
+        h->report = ShrinkReport{};
+        h->slipped.clear();
+        h->slip_enabled = true;
+        h->minimal.clear();
+    }
+    data::enter_run();
 }
 
 RunNativeGuard::~RunNativeGuard() {
@@ -116,6 +119,7 @@ RunNativeGuard::~RunNativeGuard() {
         data::put_deferred_cache(std::move(deferred_));
         data::put_builds_infer_cache(std::move(infer_));
         data::put_builds_strategy_cache(std::move(strategies_));
+        data::leave_run();
     } catch (...) {
         // Only a broken slot invariant lands here; nothing can be restored.
         PyObject *t, *v, *tb;
