@@ -1,91 +1,205 @@
-"""Engine benchmarks, printed side by side with plain Python loops.
+"""Engine benchmarks: the hot-path workloads against their targets.
 
 Run: tools/bench.sh   (builds, installs into the CI venv and runs this file)
 Not a test: it prints numbers and asserts nothing.
+
+A generation workload is measured as a ratio in this one process: engine time
+per example over the time per example of a plain ``random`` loop that builds
+values of the same kinds and sizes and calls the same trivial test. Engine and
+plain runs alternate; the row shows the median of the pairs' ratios.
 """
 
+import os
 import random
+import statistics
+import struct
+import subprocess
 import sys
 import time
 
 from quorvantis_fast import _engine as qf
 
 N = 10_000
-
-
-def per_example(seconds, count):
-    return seconds / max(count, 1) * 1e6
-
-
-def timed_run(strategy, test_body, max_examples, seed):
-    """(seconds, test calls, result) of one run_native over `strategy`."""
-    calls = 0
-
-    def counted(*args):
-        nonlocal calls
-        calls += 1
-        test_body(*args)
-
-    start = time.perf_counter()
-    result = qf.run_native(counted, [strategy], max_examples=max_examples, seed=seed)
-    return time.perf_counter() - start, calls, result
-
-
-def bench_engine(strategy, test_body):
-    elapsed, calls, _ = timed_run(strategy, test_body, N, 1)
-    return elapsed, calls
-
-
-def bench_loop(make_value, test_body):
-    rnd = random.Random(1)
-    start = time.perf_counter()
-    for _ in range(N):
-        test_body(make_value(rnd))
-    return time.perf_counter() - start, N
-
-
-def row(name, engine, loop):
-    (et, ec), (lt, lc) = engine, loop
-    e_us, l_us = per_example(et, ec), per_example(lt, lc)
-    print(f"{name:<34} engine {e_us:8.2f} us/example ({ec} examples)   "
-          f"plain loop {l_us:8.2f} us/example   ratio {e_us / l_us:5.2f}x")
+PAIRS = 7
+INT64 = (-(2**63), 2**63 - 1)
+ROWS = []
 
 
 def trivial(*args):
     return None
 
 
-def random_list(rnd):
-    # Sizes as the engine draws them are not uniform; this loop uses the same
-    # bound and draws each element as a Python int of up to 64 bits.
-    return [rnd.randint(-(2**63), 2**63 - 1) for _ in range(rnd.randint(0, 20))]
+def engine_run(strategy, max_examples, seed, test=trivial, **kw):
+    """(seconds, test calls) of one run_native over `strategy`."""
+    calls = 0
+
+    def counted(*args):
+        nonlocal calls
+        calls += 1
+        test(*args)
+
+    start = time.perf_counter()
+    qf.run_native(counted, [strategy], max_examples=max_examples, seed=seed, **kw)
+    return time.perf_counter() - start, calls
 
 
-def shrink_cost(name, strategy, test):
-    elapsed, calls, result = timed_run(strategy, test, 1000, 3)
-    report = qf.shrink_report() if hasattr(qf, "shrink_report") else None
-    found = result[0][0] if result else None
-    print(f"{name:<34} minimal {found!r:<14} test calls {calls:6d}   {elapsed * 1e3:8.1f} ms"
-          + (f"   shrink trials {report[0]}" if report else ""))
+def plain_run(make_value, count, seed):
+    rnd = random.Random(seed)
+    start = time.perf_counter()
+    for _ in range(count):
+        trivial(make_value(rnd))
+    return time.perf_counter() - start, count
+
+
+def us_per(seconds, count):
+    return seconds / max(count, 1) * 1e6
+
+
+def paired(make_strategy, make_value, examples=N):
+    """Median engine/plain ratio and the median us per example of each side."""
+    ratios, engine_us, plain_us = [], [], []
+    for i in range(PAIRS):
+        e = us_per(*engine_run(make_strategy(), examples, i + 1))
+        p = us_per(*plain_run(make_value, examples, i + 1))
+        ratios.append(e / p)
+        engine_us.append(e)
+        plain_us.append(p)
+    return statistics.median(ratios), statistics.median(engine_us), statistics.median(plain_us)
+
+
+def record(name, measured, target, ok, detail=""):
+    """One table row; `ok` None for a row that only shows numbers."""
+    verdict = "" if ok is None else "ok" if ok else "OVER"
+    ROWS.append((name, measured, target, verdict, detail))
+
+
+def ratio_row(name, make_strategy, make_value, limit, examples=N):
+    ratio, e, p = paired(make_strategy, make_value, examples)
+    record(name, f"{ratio:.2f}x", f"<= {limit}x", ratio <= limit,
+           f"engine {e:.2f} us, plain {p:.2f} us per example")
+    return e
+
+
+# ---------------------------------------------------------------------------
+# Plain values of the same kinds and sizes
+
+
+def any_float(rnd):
+    return struct.unpack("<d", rnd.getrandbits(64).to_bytes(8, "little"))[0]
+
+
+def int_list(rnd):
+    return [rnd.randint(*INT64) for _ in range(rnd.randint(0, 20))]
+
+
+def small_int_list(rnd):
+    return [rnd.randint(0, 10) for _ in range(rnd.randint(0, 20))]
+
+
+def third(x):
+    return x % 3 == 0
+
+
+def rejecting(rnd):
+    while True:
+        x = rnd.randint(*INT64)
+        if third(x):
+            return x
+
+
+# ---------------------------------------------------------------------------
+# Workloads
+
+
+def generation_rows():
+    ratio_row("integers(0, 10**6)", lambda: qf.integers(0, 10**6),
+              lambda r: r.randint(0, 10**6), 2.0)
+    ratio_row("floats()", qf.floats, any_float, 2.0)
+    ratio_row("lists(integers(), max_size=20)", lambda: qf.lists(qf.integers(), max_size=20),
+              int_list, 0.8)
+    ratio_row("integers().filter(x % 3 == 0)", lambda: qf.integers().filter(third),
+              rejecting, 3.0)
+
+
+def novelty_rows():
+    def small_lists():
+        return qf.lists(qf.integers(0, 10), max_size=20)
+
+    at_n = ratio_row("novelty: lists(integers(0, 10)), 10k", small_lists, small_int_list, 2.0)
+    small = statistics.median(us_per(*engine_run(small_lists(), 100, i + 1)) for i in range(25))
+    growth = at_n / small
+    record("novelty: us/example 10k over 100", f"{growth:.2f}x", "<= 1.5x (flat)", growth <= 1.5,
+           f"{small:.2f} us at 100, {at_n:.2f} us at 10k")
+
+
+def fixed_list(n):
+    return qf.lists(qf.integers(), min_size=n, max_size=n)
+
+
+def sum_bound(xs):
+    assert sum(xs) <= 1000
+
+
+def shrink_run(n, seed=3):
+    """(seconds, test calls, shrink trials) of one failing run shrunk to its end."""
+    seconds, calls = engine_run(fixed_list(n), 1000, seed, sum_bound)
+    return seconds, calls, qf.shrink_report()[0]
+
+
+def shrink_rows():
+    runs = [shrink_run(555) for _ in range(3)]
+    seconds, calls, trials = sorted(runs)[1]
+    per_call = us_per(seconds, calls)
+    record("shrink 555-int list: per test call", f"{per_call:.1f} us", "<= 100 us", per_call <= 100,
+           f"{calls} calls, {trials} trials, {seconds * 1e3:.0f} ms")
+    per_element = {}
+    for n in (100, 200, 400):
+        seconds, calls, trials = sorted(shrink_run(n) for _ in range(3))[1]
+        per_trial = us_per(seconds, trials)
+        per_element[n] = per_trial / n
+        record(f"shrink {n}-int list: per trial", f"{per_trial:.1f} us", "(see below)", None,
+               f"{trials} trials x {per_trial:.1f} us = {seconds * 1e3:.0f} ms; "
+               f"{per_element[n] * 1e3:.0f} ns per trial per element")
+    growth = per_element[400] / per_element[100]
+    record("shrink: per-element trial cost 400/100", f"{growth:.2f}x", "<= 1.5x (linear)",
+           growth <= 1.5)
+
+
+FIRST_TEXT = """
+import time
+start = time.perf_counter()
+from quorvantis_fast import _engine as qf
+qf.run_native(lambda s: None, [qf.text()], max_examples=1, seed=0)
+print(time.perf_counter() - start)
+"""
+
+
+def import_row(runs=7):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    times = []
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-c", FIRST_TEXT], env=env, check=True,
+                             capture_output=True, text=True, timeout=60)
+        times.append(float(out.stdout.strip()) * 1e3)
+    ms = statistics.median(times)
+    record("import + first text() draw", f"{ms:.1f} ms", "<= 40 ms", ms <= 40,
+           f"fresh process, median of {runs}")
 
 
 def main():
-    print(f"python {sys.version.split()[0]}, {N} examples per run")
-    row("integers(0, 10**6)",
-        bench_engine(qf.integers(0, 10**6), trivial),
-        bench_loop(lambda r: r.randint(0, 10**6), trivial))
-    row("lists(integers(), max_size=20)",
-        bench_engine(qf.lists(qf.integers(), max_size=20), trivial),
-        bench_loop(random_list, trivial))
-
-    def below_1000(x):
-        assert x < 1000
-
-    def small_sum(xs):
-        assert sum(xs) <= 1000
-
-    shrink_cost("shrink integers(): x < 1000", qf.integers(), below_1000)
-    shrink_cost("shrink lists(integers()): sum", qf.lists(qf.integers()), small_sum)
+    start = time.perf_counter()
+    print(f"python {sys.version.split()[0]}, {N} examples per generation run, "
+          f"median of {PAIRS} engine/plain pairs")
+    generation_rows()
+    novelty_rows()
+    shrink_rows()
+    import_row()
+    width = max(len(r[0]) for r in ROWS)
+    print(f"{'workload':<{width}}  {'measured':>10}  {'target':<17} {'':4}  detail")
+    for name, measured, target, verdict, detail in ROWS:
+        print(f"{name:<{width}}  {measured:>10}  {target:<17} {verdict:<4}  {detail}")
+    print(f"({time.perf_counter() - start:.0f} s)")
 
 
 if __name__ == "__main__":

@@ -1,21 +1,25 @@
-"""A property test that finds, shrinks and reports a failure.
+"""A first look at quorvantis_fast: property tests that pass, fail and are replayed.
+
+A property test states something that should hold for every input, and
+quorvantis_fast tries it on many generated inputs. When one breaks it, the
+input is simplified to a smallest one that still breaks it, and the report
+says how to run exactly that input again.
 
 Run with tools/demo.sh (it builds and installs the package first).
 """
 
-from quorvantis_fast import _engine as st
-from quorvantis_fast import given
-from quorvantis_fast.settings import settings
+import shutil
+import tempfile
 
-database = st.InMemoryExampleDatabase()
+from quorvantis_fast import given, reproduce_failure, settings, st
+from quorvantis_fast.database import DirectoryExampleDatabase
+
+# Failing inputs are saved in a folder, so that the next run tries them
+# first. By default the folder is .quorvantis_fast/examples in the working
+# directory; this demo keeps its own in a temporary folder.
+folder = tempfile.mkdtemp(prefix="quorvantis-demo-")
+database = DirectoryExampleDatabase(folder)
 calls = {"count": 0}
-
-
-@settings(database=database, seed=2024)
-@given(st.lists(st.integers(-1000, 1000)))
-def test_lists_have_no_duplicates(xs):
-    calls["count"] += 1
-    assert len(set(xs)) == len(xs), f"{len(xs) - len(set(xs))} duplicate(s)"
 
 
 @given(st.integers(), st.integers())
@@ -23,27 +27,58 @@ def test_addition_commutes(a, b):
     assert a + b == b + a
 
 
+def check_no_duplicates(xs):
+    calls["count"] += 1
+    assert len(set(xs)) == len(xs), f"{len(xs) - len(set(xs))} duplicate(s)"
+
+
+@settings(database=database, seed=2024)
+@given(st.lists(st.integers(-1000, 1000)))
+def test_lists_have_no_duplicates(xs):
+    check_no_duplicates(xs)
+
+
 def run(test):
+    """Run a test as pytest would, and show what it reports."""
     calls["count"] = 0
     try:
         test()
     except AssertionError as e:
-        print(f"  FAILED after {calls['count']} test calls: {e}")
+        count = calls["count"]
+        print(f"  As expected, the property does not hold ({count} call{'s' * (count != 1)} of the test).")
+        print(f"  The report: AssertionError: {e}")
         for note in getattr(e, "__notes__", []):
             print("   ", note)
-    else:
-        print("  passed")
+        return e.__notes__[-1]
+    print("  It held for every input tried.")
+    return None
 
 
-print("A property that holds: a + b == b + a")
+print("1. A property that holds: a + b == b + a for any integers a and b")
 run(test_addition_commutes)
 
-print("\nA property that fails: a list of integers holds no duplicates")
-run(test_lists_have_no_duplicates)
-report = st.shrink_report()
-print(f"  shrinking: {report[0]} trial calls; minimal choice sequence {st.minimal_choices()}")
+print("\n2. A property that does not: a list of integers never holds the same number twice")
+print("   Random lists are tried until one breaks the property; that list is then")
+print("   simplified as far as possible, here down to [0, 0].")
+line = run(test_lists_have_no_duplicates)
 
-print("\nThe same test again: the stored minimal example is replayed first")
+print("\n3. The same test again, as in your next test run")
 run(test_lists_have_no_duplicates)
-print("  (one call: the database held the failure, so nothing was generated or shrunk)"
-      if calls["count"] == 1 else "")
+print("   Two calls: the failing input saved in the folder is tried first, and run once")
+print("   more to confirm it before it is reported. Nothing new was generated.")
+
+print("\n4. The last line of a report replays exactly that input")
+print(f"   Put {line} above @given, and the test runs that one input:")
+blob = line[len("@reproduce_failure('"):-len("')")]
+
+
+@reproduce_failure(blob)
+@given(st.lists(st.integers(-1000, 1000)))
+def test_lists_have_no_duplicates_replayed(xs):
+    check_no_duplicates(xs)
+
+
+run(test_lists_have_no_duplicates_replayed)
+print("   (The text in quotes is the input's recorded random choices, in base64.)")
+
+shutil.rmtree(folder)

@@ -1,9 +1,11 @@
 // Module entry: PyInit__engine and the registration of every public name.
 #include <atomic>
 
+#include "data/record.hpp"
 #include "data/tls.hpp"
 #include "py/py.hpp"
 #include "registry.hpp"
+#include "strategy/mod.hpp"
 
 namespace {
 
@@ -49,6 +51,7 @@ PyObject* init() {
         Py_INCREF(module_cell);
         return module_cell;
     }
+    data::install_native_strategy_draw({strategy::search_strategy_type_or_null, strategy::draw_native});
     return py::guard(nullptr, [&]() -> PyObject* {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());

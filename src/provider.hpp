@@ -8,7 +8,7 @@
 
 #include <gmpxx.h>
 
-#include "data/rng.hpp"
+#include "rng/rng.hpp"
 
 namespace provider {
 

@@ -1,6 +1,5 @@
 // The registration steps of the module body, one function per step, each
-// defined by the subsystem that owns the names. A step that has no names yet
-// adds nothing.
+// defined by the subsystem that owns the names.
 #pragma once
 
 #include "py/py.hpp"

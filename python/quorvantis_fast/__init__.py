@@ -1,24 +1,39 @@
 """quorvantis_fast: property-based testing with a native engine.
 
-The public names are loaded on first use, so importing the native module
-alone pulls in nothing else of the package. Settings live in
-``quorvantis_fast.settings`` (the module shares its name with the class).
+Public names::
+
+    from quorvantis_fast import given, settings, st, reproduce_failure
+
+``st`` holds the strategies. ``settings`` here is the settings class: the
+module of the same name, ``quorvantis_fast.settings``, also holds
+``Verbosity`` and ``HealthCheck`` (both importable from here as well).
+
+Apart from the small settings module, the public names are loaded on first
+use, so importing the native module alone pulls in little else.
 """
 
 import importlib
 
+# Imported first and bound here, so that the name is the class and stays the
+# class: the submodule is then in sys.modules and later imports of it do not
+# rebind the package attribute.
+from quorvantis_fast.settings import settings
+
 _PUBLIC = {
     "given": "quorvantis_fast.core",
+    "reproduce_failure": "quorvantis_fast.core",
     "HealthCheck": "quorvantis_fast.settings",
     "Verbosity": "quorvantis_fast.settings",
     "assume": "quorvantis_fast.control",
     "reject": "quorvantis_fast.control",
 }
 
-__all__ = sorted(_PUBLIC)
+__all__ = sorted([*_PUBLIC, "settings", "st"])
 
 
 def __getattr__(name):
+    if name == "st":
+        return importlib.import_module("quorvantis_fast.st")
     module = _PUBLIC.get(name)
     if module is None:
         raise AttributeError(f"module 'quorvantis_fast' has no attribute {name!r}")

@@ -1,16 +1,35 @@
-"""The test decorator: hands a test and its strategies to the native engine."""
+"""The test decorator: hands a test and its strategies to the native engine,
+then replays each failure it returns once more and reports it.
 
+Every frame of this module sets ``__tracebackhide__``, so pytest shows a
+failure from the user's test down, without the runner in between.
+"""
+
+import base64
+import binascii
 import functools
 import inspect
-import random
+import time
 
 from quorvantis_fast import _engine
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.settings import Verbosity, engine_seed
 from quorvantis_fast.settings import settings as Settings
 
-__all__ = ["given"]
+__all__ = ["given", "reproduce_failure"]
 
 _DEFAULT_SETTINGS = Settings()
+
+# Drawn ahead of the test's own strategies for every example. It makes no
+# choice, so the examples are those of the test's strategies alone; the
+# handle it gives leads to the example's record, whose choices and notes of
+# interactive draws the report needs.
+_RECORD_HANDLE = _engine.data()
+
+# While searching, an example fails the deadline only when it is this much
+# slower than the deadline; the replay that confirms a failure holds it to
+# the deadline itself, so a test near the limit does not fail by chance.
+_SEARCH_DEADLINE_SLACK = 1.25
 
 
 def _settings_of(*objects):
@@ -26,19 +45,187 @@ def _call_text(name, names, args):
     return f"{name}({parts})"
 
 
+def _origin(exc):
+    """What tells two failures apart: the error's type and the line it was raised on."""
+    tb = exc.__traceback__
+    while tb is not None and tb.tb_next is not None:
+        tb = tb.tb_next
+    return type(exc).__name__, (tb.tb_lineno if tb is not None else -1)
+
+
+def _is_strategy(obj):
+    if isinstance(obj, _engine.SearchStrategy):
+        return True
+    from quorvantis_fast.strategies import _real_quorvantis
+
+    upstream = getattr(getattr(_real_quorvantis, "strategies", None), "SearchStrategy", None)
+    return upstream is not None and isinstance(obj, upstream)
+
+
+def _check_strategy(name, obj):
+    if _is_strategy(obj):
+        return
+    hint = ""
+    if isinstance(obj, type):
+        hint = f"; for values of a type, use st.from_type({obj.__name__})"
+    elif callable(obj):
+        hint = f"; it must be called: {getattr(obj, '__name__', 'strategy')}(...)"
+    raise InvalidArgument(f"given() argument {name}={obj!r} is not a strategy{hint}")
+
+
+def _check_test_function(test):
+    name = getattr(test, "__name__", repr(test))
+    if inspect.iscoroutinefunction(test) or inspect.isasyncgenfunction(test):
+        raise InvalidArgument(
+            f"{name} is an async function: given() calls the test and nothing would await "
+            "it, so its body would never run. Write the test as a plain function")
+    if inspect.isgeneratorfunction(test):
+        raise InvalidArgument(
+            f"{name} is a generator function: calling it does not run its body, so it "
+            "could check nothing. Remove the yield")
+
+
+def _refuse_result(name, result):
+    __tracebackhide__ = True
+    if inspect.iscoroutine(result) or inspect.isgenerator(result):
+        result.close()  # never run; closing it spares the 'never awaited' warning
+        raise InvalidArgument(
+            f"{name} returned {result!r} instead of running: an async or generator test "
+            "checks nothing under given()")
+    raise InvalidArgument(
+        f"{name} returned {result!r}; a test checks with assert and returns None "
+        "(was an assert forgotten?)")
+
+
+class _Run:
+    """One call of a decorated test: runs examples and turns failures into reports."""
+
+    def __init__(self, test, args, kwargs, names, strategies, s):
+        self.test = test
+        self.strategies = strategies
+        self.name = test.__name__
+        self.args = args
+        self.kwargs = kwargs
+        self.names = names
+        self.deadline = s.deadline
+        self.deadline_slack = _SEARCH_DEADLINE_SLACK
+        self.verbose = s.verbosity >= Verbosity.verbose
+        self.capture = False
+        self.text = None  # the arguments of the last example, as text, taken before the call
+        self.runtime = None  # milliseconds the last example took, draws excluded
+        self.smallest = {}  # failure origin -> size of the smallest example seen failing
+
+    def example(self, handle, *drawn):
+        """Run the test on one drawn example (the engine's test callable)."""
+        __tracebackhide__ = True
+        self.text = self.runtime = None
+        if self.capture or self.verbose:
+            self.text = _call_text(self.name, self.names, drawn)
+        if self.verbose:
+            print(f"Trying example: {self.text}")
+        try:
+            self._timed_call(drawn)
+        except Exception as e:
+            if self.verbose:
+                self._print_failure(handle, e)
+            raise
+
+    def _timed_call(self, drawn):
+        __tracebackhide__ = True
+        draws_before = _engine.draw_secs()
+        start = time.perf_counter()
+        result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        elapsed = time.perf_counter() - start - (_engine.draw_secs() - draws_before)
+        self.runtime = elapsed * 1000.0
+        if result is not None:
+            _refuse_result(self.name, result)
+        if self.deadline is not None and self.runtime > self.deadline * self.deadline_slack:
+            raise DeadlineExceeded(self.runtime, self.deadline)
+
+    def _print_failure(self, handle, exc):
+        origin = _origin(exc)
+        choices = list(handle.brindlemar_data.choices)
+        size = (len(choices), _engine.choices_key(choices))
+        best = self.smallest.get(origin)
+        if best is None:
+            print(f"  failed with {type(exc).__name__}: {exc}")
+        else:
+            try:
+                smaller = size < best
+            except TypeError:
+                smaller = size[0] < best[0]
+            if not smaller:
+                return
+            print(f"Shrunk example to {self.text}")
+        self.smallest[origin] = size
+
+    def replay(self, choices):
+        """Run exactly the example of ``choices`` once more, judged for the report."""
+        __tracebackhide__ = True
+        self.capture = True
+        self.deadline_slack = 1.0
+        return _engine.reproduce_native(self.example, [_RECORD_HANDLE, *self.strategies], choices)
+
+    def final_error(self, args, exc):
+        """The error to report for a failure the engine returned."""
+        __tracebackhide__ = True
+        if isinstance(exc, Flaky):
+            return exc  # the engine already found that it does not reproduce
+        replayed = self.replay(list(args[0].brindlemar_data.choices))
+        if replayed is None:
+            if self.text is not None:
+                exc.add_note("Falsifying example: " + self.text)
+            return FlakyFailure(self._flaky_message(exc), [exc])
+        if _origin(replayed[1]) != _origin(exc):
+            return FlakyFailure(
+                f"{self.name} failed with {type(exc).__name__}, but when the same example was "
+                f"run again it failed with {type(replayed[1]).__name__}", [exc, replayed[1]])
+        return self.annotate(*replayed)
+
+    def _flaky_message(self, exc):
+        if isinstance(exc, DeadlineExceeded) and self.runtime is not None:
+            return (f"{self.name} took {exc.runtime_ms:.2f} ms on an example, over its deadline "
+                    f"of {exc.deadline_ms:.2f} ms, but only {self.runtime:.2f} ms when the same "
+                    "example was run again. If its timing varies this much, raise the "
+                    "deadline or set deadline=None")
+        return (f"{self.name} failed, but passed when the same example was run again, so the "
+                "failure does not reproduce. Does the test depend on something besides its "
+                "arguments, such as time, randomness or state left by earlier examples?")
+
+    def annotate(self, args, exc):
+        """Add the report to the error of a replayed failure."""
+        record = args[0].brindlemar_data
+        exc.add_note("Falsifying example: " + self.text)
+        for note in args[0]._drawn_notes:
+            exc.add_note(note)
+        blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
+        exc.add_note(f"@reproduce_failure({blob!r})")
+        return exc
+
+
+def _raise_all(name, errors):
+    __tracebackhide__ = True
+    if len(errors) == 1:
+        raise errors[0]
+    raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
+
+
 def given(*arg_strategies, **kw_strategies):
     """Run the decorated test over examples drawn from the given strategies.
 
     Positional strategies fill the test's last positional parameters in order
     (so ``self`` and fixtures may come first); keyword strategies fill the
     parameters of those names. Parameters left over are passed through, so
-    pytest can still supply fixtures for them. On failure
-    the shrunk, minimal example is attached to the raised error as a note.
+    pytest can still supply fixtures for them. Each failure is shrunk to a
+    minimal example, run once more to confirm it, and raised with notes: the
+    example's arguments, its interactive draws, and a ``@reproduce_failure``
+    line that replays exactly that example.
     """
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
 
     def decorate(test):
+        _check_test_function(test)
         sig = inspect.signature(test)
         params = list(sig.parameters.values())
         positional = [p for p in params
@@ -55,32 +242,32 @@ def given(*arg_strategies, **kw_strategies):
                 raise InvalidArgument(f"argument {name!r} was given two strategies")
         names += list(kw_strategies)
         strategies = list(arg_strategies) + list(kw_strategies.values())
+        for name, strategy in zip(names, strategies):
+            _check_strategy(name, strategy)
         db_key = f"{test.__module__}.{test.__qualname__}".encode()
 
         @functools.wraps(test)
         def run(*args, **kwargs):
+            __tracebackhide__ = True
             s = _settings_of(run, test)
-
-            def one_example(*drawn):
-                return test(*args, **kwargs, **dict(zip(names, drawn)))
-
-            if s.seed is not None:
-                seed = s.seed
-            else:
-                seed = 0 if s.derandomize else random.getrandbits(64)
+            state = _Run(test, args, kwargs, names, strategies, s)
+            reproduce = getattr(run, "_quorvantis_reproduce", None)
+            if reproduce is not None:
+                blob, choices = reproduce
+                replayed = state.replay(list(choices))
+                if replayed is None:
+                    raise Flaky(
+                        f"{test.__name__} passed on the example of @reproduce_failure({blob!r}): "
+                        "the failure does not reproduce (have the test or its strategies "
+                        "changed since?)")
+                _raise_all(test.__name__, [state.annotate(*replayed)])
+            database = s.database
             failures = _engine.run_native(
-                one_example, strategies, seed=seed, database=s.database,
-                db_key=db_key if s.database is not None else None, names=names,
-                test_name=test.__name__, **s.engine_arguments())
-            if not failures:
-                return None
-            errors = []
-            for drawn, exc in failures:
-                exc.add_note("Falsifying example: " + _call_text(test.__name__, names, drawn))
-                errors.append(exc)
-            if len(errors) == 1:
-                raise errors[0]
-            raise ExceptionGroup(f"{test.__name__} found {len(errors)} distinct failures", errors)
+                state.example, [_RECORD_HANDLE, *strategies], seed=engine_seed(s),
+                database=database, db_key=db_key if database is not None else None,
+                names=["_record", *names], test_name=test.__name__, **s.engine_arguments())
+            if failures:
+                _raise_all(test.__name__, [state.final_error(a, e) for a, e in failures])
 
         run.__signature__ = sig.replace(
             parameters=[p for p in params if p.name not in names])
@@ -89,3 +276,29 @@ def given(*arg_strategies, **kw_strategies):
         return run
 
     return decorate
+
+
+def reproduce_failure(blob):
+    """Replay exactly the example of a reported failure (place above ``@given``).
+
+    ``blob`` is the text of the ``@reproduce_failure(...)`` line of a failure
+    report. The decorated test then runs that one example and raises its
+    failure; it raises ``Flaky`` when the example passes.
+    """
+    try:
+        raw = base64.b64decode(blob, validate=True)
+    except (binascii.Error, TypeError, ValueError):
+        raw = None
+    choices = None if raw is None else _engine.choices_from_bytes(raw)
+    if choices is None:
+        raise InvalidArgument(
+            f"reproduce_failure({blob!r}): the blob does not decode; copy it whole from the "
+            "@reproduce_failure line of a failure report")
+
+    def accept(test):
+        if not getattr(test, "is_quorvantis_test", False):
+            raise InvalidArgument("@reproduce_failure must be placed above @given")
+        test._quorvantis_reproduce = (blob, choices)
+        return test
+
+    return accept

@@ -19,6 +19,7 @@ __all__ = [
     "FailedHealthCheck",
     "Flaky",
     "FlakyFailure",
+    "DeadlineExceeded",
     "StopTest",
     "UnsatisfiedAssumption",
     "QuorvantisWarning",
@@ -90,3 +91,17 @@ class QuorvantisWarning(QuorvantisException, Warning):
 
 class NonInteractiveExampleWarning(QuorvantisWarning):
     """``.example()`` was used outside an interactive session."""
+
+
+class DeadlineExceeded(QuorvantisException):
+    """An example took longer than the ``deadline`` setting allows."""
+
+    def __init__(self, runtime_ms, deadline_ms):
+        super().__init__(
+            f"Test took {runtime_ms:.2f} ms, which exceeds the deadline of {deadline_ms:.2f} ms. "
+            "Make the test faster, or raise the deadline (deadline=None turns it off)")
+        self.runtime_ms = runtime_ms
+        self.deadline_ms = deadline_ms
+
+    def __reduce__(self):
+        return type(self), (self.runtime_ms, self.deadline_ms)

@@ -1,7 +1,9 @@
 """Settings of a property test."""
 
+import datetime
 import enum
 import operator
+import os
 
 from quorvantis_fast.errors import InvalidArgument
 
@@ -60,9 +62,35 @@ def _validate_verbosity(v):
 def _validate_deadline(v):
     if v is None:
         return None
-    if isinstance(v, bool) or not isinstance(v, (int, float)) or not v > 0:
-        raise InvalidArgument(f"deadline={v!r} must be None or a positive number of milliseconds")
-    return float(v)
+    ms = v / datetime.timedelta(milliseconds=1) if isinstance(v, datetime.timedelta) else v
+    if isinstance(ms, bool) or not isinstance(ms, (int, float)) or not ms > 0 or ms == float("inf"):
+        raise InvalidArgument(
+            f"deadline={v!r} must be None, a timedelta or a positive number of milliseconds")
+    return float(ms)
+
+
+class _DefaultDatabase:
+    """Stands for the directory database under the working directory of the run."""
+
+    def __repr__(self):
+        return "<the default database>"
+
+
+_DEFAULT_DATABASE = _DefaultDatabase()
+DEFAULT_DATABASE_PATH = os.path.join(".quorvantis_fast", "examples")
+
+
+def _validate_database(v):
+    if v is None or v is _DEFAULT_DATABASE:
+        return v
+    if isinstance(v, type):
+        raise InvalidArgument(f"database={v!r} is a class; pass an instance of it")
+    missing = [m for m in ("fetch", "save", "delete") if not callable(getattr(v, m, None))]
+    if missing:
+        raise InvalidArgument(
+            f"database={v!r} is not an example database: it has no {', '.join(missing)} method; "
+            "use None to turn the database off")
+    return v
 
 
 def _validate_health_checks(v):
@@ -90,7 +118,7 @@ _FIELDS = {
     "derandomize": (False, _validate_bool("derandomize")),
     "report_multiple_bugs": (True, _validate_bool("report_multiple_bugs")),
     "suppress_health_check": ((), _validate_health_checks),
-    "database": (None, lambda v: v),
+    "database": (_DEFAULT_DATABASE, _validate_database),
     "max_shrinks": (500, lambda v: _non_negative_int("max_shrinks", v)),
     "seed": (None, lambda v: None if v is None else _non_negative_int("seed", v)),
 }
@@ -100,7 +128,10 @@ class settings:
     """An immutable set of test settings; unspecified ones come from ``parent``.
 
     ``settings(parent, **changes)`` makes a new object; attribute assignment
-    is refused.
+    is refused. ``deadline`` is in milliseconds (a ``timedelta`` is accepted;
+    None turns it off). ``database`` defaults to a directory database at
+    ``.quorvantis_fast/examples`` under the working directory of the run;
+    None turns it off.
     """
 
     __slots__ = tuple(f"_{name}" for name in _FIELDS)
@@ -121,9 +152,15 @@ class settings:
             object.__setattr__(self, f"_{name}", value)
 
     def __getattr__(self, name):
-        if name in _FIELDS:
-            return object.__getattribute__(self, f"_{name}")
-        raise AttributeError(name)
+        if name not in _FIELDS:
+            raise AttributeError(name)
+        value = object.__getattribute__(self, f"_{name}")
+        if value is _DEFAULT_DATABASE:
+            # Resolved at each use, so that it follows the working directory of the run.
+            from quorvantis_fast.database import DirectoryExampleDatabase
+
+            return DirectoryExampleDatabase(os.path.join(os.getcwd(), DEFAULT_DATABASE_PATH))
+        return value
 
     def __setattr__(self, name, value):
         raise AttributeError("settings objects are immutable")
@@ -153,3 +190,19 @@ class settings:
             "deadline_ms": self.deadline or 0.0,
             "max_shrinks": self.max_shrinks,
         }
+
+
+def engine_seed(s):
+    """The seed that the engine gets for a run under settings ``s``.
+
+    A user's seed is mixed so that neighbouring seeds give unrelated runs
+    (the engine seeds example i with its seed + i); the same seed always
+    gives the same run.
+    """
+    import hashlib
+    import random
+
+    if s.seed is None:
+        return 0 if s.derandomize else random.getrandbits(64)
+    raw = s.seed.to_bytes(s.seed.bit_length() // 8 + 1, "little")
+    return int.from_bytes(hashlib.blake2b(raw, digest_size=8, person=b"qf-seed").digest(), "little")

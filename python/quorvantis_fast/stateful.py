@@ -6,7 +6,6 @@ for (which rule, when to stop, what to print) are the functions below.
 
 import contextlib
 import dataclasses
-import random
 import threading
 import unittest
 
@@ -188,7 +187,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     the final run, whose error carries the printed steps as notes.
     """
     from quorvantis_fast import _engine
-    from quorvantis_fast.settings import settings as Settings
+    from quorvantis_fast.settings import engine_seed, settings as Settings
 
     s = settings if settings is not None else Settings()
     if not callable(state_machine_factory):
@@ -197,7 +196,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
-    seed = s.seed if s.seed is not None else (0 if s.derandomize else random.getrandbits(64))
+    seed = engine_seed(s)
     arguments = s.engine_arguments()
     arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
     with running(final=False, verbosity=s.verbosity):

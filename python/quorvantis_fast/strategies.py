@@ -1,4 +1,10 @@
-"""Python-level strategy helpers around the native engine."""
+"""Python-level strategy helpers that the native engine calls by name.
+
+The engine reads ``_real_quorvantis`` here and calls ``from_type`` as its
+Python-level fallback while it resolves a type. Tests take their strategies
+from ``quorvantis_fast.st`` instead, whose ``from_type`` is the engine's own
+resolver; ``register_type_strategy`` is the same function in both.
+"""
 
 import dis
 import importlib

@@ -26,7 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "data/rng.hpp"
+#include "rng/rng.hpp"
 #include "py/py.hpp"
 
 namespace data {
@@ -231,13 +231,17 @@ private:
 }  // namespace data
 
 // ---------------------------------------------------------------------------
-// Seam to the strategy core, which defines both functions. Until it is
-// linked in, no object counts as a native strategy and the second raises.
-namespace strategy {
-// The SearchStrategy class (borrowed), or nullptr when there is none.
-PyTypeObject* search_strategy_type_or_null();
-// Draw a native strategy object's node against `record` (draw_node), holding
-// the strategy's shared borrow for the call; a conflicting borrow is an
-// internal fault starting with "Already mutably borrowed".
-py::Ref draw_native(PyObject* strategy, PyObject* record);
-}  // namespace strategy
+// How BrindlemarData.draw reaches the strategy core, which is built on the
+// record: the module entry installs both functions once, before it adds any
+// name. Without them no object counts as a native strategy.
+namespace data {
+struct NativeStrategyDraw {
+    // The SearchStrategy class (borrowed), or nullptr when it cannot be made.
+    PyTypeObject* (*strategy_type)();
+    // Draw a native strategy object's node against `record`, holding the
+    // strategy's shared borrow for the call; a conflicting borrow is an
+    // internal fault starting with "Already mutably borrowed".
+    py::Ref (*draw)(PyObject* strategy, PyObject* record);
+};
+void install_native_strategy_draw(NativeStrategyDraw hooks);
+}  // namespace data

@@ -11,7 +11,7 @@ inline RecordObject* obj(PyObject* self) { return reinterpret_cast<RecordObject*
 // A new dict of the given (key, value) pairs, in order (values borrowed).
 py::Ref make_dict(std::initializer_list<std::pair<PyObject*, PyObject*>> items);
 
-// Draw methods (draws.cpp).
+// Draw methods (typed_draws.cpp).
 PyObject* draw_integer(QF_FASTCALL_ARGS);
 PyObject* draw_float(QF_FASTCALL_ARGS);
 PyObject* draw_string(QF_FASTCALL_ARGS);
@@ -19,7 +19,7 @@ PyObject* draw_bytes(QF_FASTCALL_ARGS);
 PyObject* draw_boolean(QF_FASTCALL_ARGS);
 PyObject* choice(QF_FASTCALL_ARGS);
 
-// Strategy draw (draw.cpp).
+// Strategy draw (strategy_draw.cpp).
 PyObject* draw(QF_FASTCALL_ARGS);
 
 // Spans, notes, status (spans.cpp).

@@ -1,8 +1,8 @@
 #include "engine/example.hpp"
 
 #include "data/record.hpp"
-#include "engine/clock.hpp"
 #include "engine/interleave.hpp"
+#include "timing/draw_clock.hpp"
 
 namespace engine {
 namespace {
@@ -199,7 +199,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
     static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
     let_other_threads_run();
-    DrawClock clock;
+    timing::DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {

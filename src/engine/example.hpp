@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/clock.hpp"
 #include "engine/state.hpp"
 #include "engine/tree.hpp"
 #include "py/py.hpp"

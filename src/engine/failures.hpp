@@ -3,7 +3,7 @@
 // example database.
 #pragma once
 
-#include "engine/run.hpp"
+#include "engine/run_args.hpp"
 
 namespace engine {
 

@@ -11,8 +11,6 @@ struct Slots : py::SlotFlags {
     uint64_t shrink_calls = 0;
     bool slip_enabled = false;
     Failures slipped;
-    bool use_py_clock = false;
-    double last_draw_secs = 0.0;
     ShrinkReport report;
     ShrinkReport report_result;
     std::vector<py::Ref> minimal;
@@ -49,13 +47,6 @@ bool slipped_has(const Origin& origin) {
 }
 void push_slipped(FailureEntry e) { Hold()->slipped.push_back(std::move(e)); }
 
-bool use_py_clock() { return Hold()->use_py_clock; }
-void set_use_py_clock(bool v) { Hold()->use_py_clock = v; }
-
-double last_draw_secs() { return Hold()->last_draw_secs; }
-void set_last_draw_secs(double v) { Hold()->last_draw_secs = v; }
-void add_last_draw_secs(double v) { Hold()->last_draw_secs += v; }
-
 ShrinkReport take_shrink_report() { return std::exchange(Hold()->report, {}); }
 void put_shrink_report(ShrinkReport v) { Hold()->report = std::move(v); }
 void update_shrink_report(const std::function<void(ShrinkReport&)>& edit) {
@@ -76,10 +67,10 @@ RunNativeGuard::RunNativeGuard() {
         Hold h;
         slip_enabled_ = h->slip_enabled;
         slipped_ = std::exchange(h->slipped, {});
-        last_draw_secs_ = h->last_draw_secs;
         shrink_calls_ = h->shrink_calls;
-        use_py_clock_ = h->use_py_clock;
     }
+    last_draw_secs_ = last_draw_secs();
+    use_py_clock_ = use_py_clock();
     inject_ = data::take_inject_candidates();
     {
         Hold h;
@@ -111,10 +102,10 @@ RunNativeGuard::~RunNativeGuard() {
             old_result = std::exchange(h->minimal_result, std::exchange(h->minimal, std::move(minimal_)));
             h->slip_enabled = slip_enabled_;
             run_slipped = std::exchange(h->slipped, std::move(slipped_));
-            h->last_draw_secs = last_draw_secs_;
             h->shrink_calls = shrink_calls_;
-            h->use_py_clock = use_py_clock_;
         }
+        set_last_draw_secs(last_draw_secs_);
+        set_use_py_clock(use_py_clock_);
         data::set_inject_candidates(std::move(inject_));
         data::put_deferred_cache(std::move(deferred_));
         data::put_builds_infer_cache(std::move(infer_));

@@ -14,6 +14,7 @@
 
 #include "data/tls.hpp"
 #include "py/py.hpp"
+#include "timing/draw_clock.hpp"
 
 namespace engine {
 
@@ -61,12 +62,11 @@ void put_slipped(Failures v);
 bool slipped_has(const Origin& origin);
 void push_slipped(FailureEntry e);
 
-bool use_py_clock();
-void set_use_py_clock(bool v);
-
-double last_draw_secs();
-void set_last_draw_secs(double v);
-void add_last_draw_secs(double v);
+// The draw clock's slots, saved and restored with the engine's own.
+using timing::last_draw_secs;
+using timing::set_last_draw_secs;
+using timing::set_use_py_clock;
+using timing::use_py_clock;
 
 // SHRINK_REPORT: the report of the shrink in progress.
 ShrinkReport take_shrink_report();

@@ -1,7 +1,7 @@
 #include "strategy/check_strategy.hpp"
 
 #include "strategy/mod.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 
 namespace strategy {
 

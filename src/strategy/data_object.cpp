@@ -2,11 +2,9 @@
 // record's `draw`, is timed into the engine's per-thread draw time, and, for
 // the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
 // record's `_data_draws` list.
-#include "engine/clock.hpp"
-#include "engine/example.hpp"
-#include "engine/state.hpp"
 #include "strategy/check_strategy.hpp"
 #include "strategy/mod.hpp"
+#include "timing/draw_clock.hpp"
 
 namespace strategy {
 namespace {
@@ -15,9 +13,9 @@ DataObject* self_of(PyObject* o) { return reinterpret_cast<DataObject*>(o); }
 
 py::Ref timed_draw(PyObject* record, PyObject* strategy) {
     static py::Name k_draw{"draw"};
-    engine::DrawClock clock;
+    timing::DrawClock clock;
     py::Ref v = py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
-    engine::add_last_draw_secs(clock.elapsed());
+    timing::add_last_draw_secs(clock.elapsed());
     return v;
 }
 

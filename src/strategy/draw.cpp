@@ -5,7 +5,7 @@
 
 #include "data/record.hpp"
 #include "floats/floats.hpp"
-#include "strategy/draw/collections.hpp"
+#include "strategy/draw_collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {

@@ -69,9 +69,7 @@ double many_p_continue(uint64_t min_size, uint64_t max_size);
 
 // ---------------------------------------------------------------------------
 // Draws of kinds whose rules live beside their constructors, and the draw
-// against a record that is not native. Each has a default that raises
-// NotImplementedError until the part that owns it is linked in (a strong
-// definition replaces the weak default).
+// against a record that is not native.
 py::Ref draw_sets(const kinds::Sets& n, PyObject* record);
 py::Ref draw_dictionaries(const kinds::Dictionaries& n, PyObject* record);
 py::Ref draw_fixed_dictionaries(const kinds::FixedDictionaries& n, PyObject* record);

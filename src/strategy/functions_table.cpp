@@ -1,8 +1,7 @@
 // The module's strategy functions, in their fixed registration order.
 //
 // Each constructor's sources define its method definition as
-// `strategy::defs::NAME`; a name whose constructor is not built yet is a weak
-// reference that resolves to null and is skipped.
+// `strategy::defs::NAME`.
 #include "py/py.hpp"
 #include "registry.hpp"
 
@@ -16,7 +15,7 @@
     X(_functions_strategy) X(iterables) X(emails) X(can_hash) X(_regex_alphabet_intervals)
 
 namespace strategy::defs {
-#define QF_DECLARE(name) extern PyMethodDef name __attribute__((weak));
+#define QF_DECLARE(name) extern PyMethodDef name;
 QF_STRATEGY_FUNCTIONS(QF_DECLARE)
 #undef QF_DECLARE
 }  // namespace strategy::defs
@@ -26,8 +25,6 @@ void strategy_functions(PyObject* m) {
 #define QF_ENTRY_OF(name) &::strategy::defs::name,
     PyMethodDef* const table[] = {QF_STRATEGY_FUNCTIONS(QF_ENTRY_OF)};
 #undef QF_ENTRY_OF
-    for (PyMethodDef* def : table) {
-        if (def) py::add_function(m, def);
-    }
+    for (PyMethodDef* def : table) py::add_function(m, def);
 }
 }  // namespace reg

@@ -7,7 +7,7 @@
 #include "data/record.hpp"
 #include "registry.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {
@@ -471,8 +471,6 @@ void register_views(PyObject* m);
 
 }  // namespace strategy
 
-// ---------------------------------------------------------------------------
-// Seam of the record's `draw`.
 namespace strategy {
 PyTypeObject* search_strategy_type_or_null() {
     try {

@@ -72,6 +72,10 @@ struct DataObject {
 
 // Class objects (borrowed; each made once per process on first request).
 PyTypeObject* search_strategy_type();
+// The same, or nullptr (no error set) when the class cannot be made.
+PyTypeObject* search_strategy_type_or_null();
+// Draws a native strategy object's node against `record` (draw_node).
+py::Ref draw_native(PyObject* strategy, PyObject* record);
 PyTypeObject* list_strategy_type();
 PyTypeObject* text_strategy_type();
 PyTypeObject* bytes_strategy_type();

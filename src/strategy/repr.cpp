@@ -1,7 +1,7 @@
 // Strategy reprs: every strategy prints as the call that would build it.
 #include <string>
 
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 
 namespace strategy {
 namespace {

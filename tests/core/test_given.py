@@ -3,10 +3,9 @@ import inspect
 
 import pytest
 
-from quorvantis_fast import _engine as st
-from quorvantis_fast import given
+from quorvantis_fast import given, settings, st
+from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
-from quorvantis_fast.settings import settings
 
 
 def test_a_holding_property_runs_max_examples_times():
@@ -30,7 +29,7 @@ def test_failure_is_shrunk_and_reported_with_the_minimal_arguments():
 
     with pytest.raises(AssertionError) as info:
         prop()
-    assert info.value.__notes__[-1] == "Falsifying example: prop(x=1000)"
+    assert info.value.__notes__[0] == "Falsifying example: prop(x=1000)"
 
 
 def test_keyword_strategies_and_pytest_fixtures_pass_through(tmp_path):
@@ -80,7 +79,7 @@ def test_settings_apply_above_or_below_given():
 
 
 def test_database_replays_the_stored_failure_first():
-    db = st.InMemoryExampleDatabase()
+    db = InMemoryExampleDatabase()
     calls = []
 
     @settings(database=db, seed=5)
@@ -91,12 +90,12 @@ def test_database_replays_the_stored_failure_first():
 
     with pytest.raises(AssertionError) as first:
         prop()
-    assert first.value.__notes__[-1] == "Falsifying example: prop(xs=[0, 0])"
+    assert first.value.__notes__[0] == "Falsifying example: prop(xs=[0, 0])"
     calls.clear()
     with pytest.raises(AssertionError) as info:
         prop()
-    assert calls == [[0, 0]]
-    assert "prop(xs=[0, 0])" in info.value.__notes__[-1]
+    assert calls == [[0, 0], [0, 0]]  # the stored example, then the replay that reports it
+    assert info.value.__notes__ == first.value.__notes__
 
 
 def test_distinct_failures_are_grouped_when_reported_together():
@@ -112,8 +111,10 @@ def test_distinct_failures_are_grouped_when_reported_together():
         prop()
     kinds = sorted(type(e).__name__ for e in info.value.exceptions)
     assert kinds == ["KeyError", "ValueError"]
-    notes = sorted(e.__notes__[-1] for e in info.value.exceptions)
+    notes = sorted(e.__notes__[0] for e in info.value.exceptions)
     assert notes == ["Falsifying example: prop(x=-51)", "Falsifying example: prop(x=51)"]
+    lines = {e.__notes__[-1] for e in info.value.exceptions}
+    assert len(lines) == 2 and all(line.startswith("@reproduce_failure(") for line in lines)
 
 
 def test_misuse_is_an_invalid_argument():

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "data/rng.hpp"
+#include "rng/rng.hpp"
 #include "provider.hpp"
 
 namespace {

@@ -5,7 +5,7 @@ import subprocess
 
 from qf_testing import build_driver
 
-SOURCES = ("tests/data/rng_driver.cpp", "src/data/rng.cpp", "src/statistics.cpp", "src/provider.cpp")
+SOURCES = ("tests/data/rng_driver.cpp", "src/rng/rng.cpp", "src/statistics.cpp", "src/provider.cpp")
 
 
 def run(*commands):

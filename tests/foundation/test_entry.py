@@ -62,17 +62,23 @@ def test_second_interpreter_is_refused_and_first_keeps_working(tmp_path):
 
 def test_import_loads_no_python_side_and_starts_nothing():
     # The package's Python modules and the upstream library are imported
-    # only when first needed, never by the module's start-up.
+    # only when first needed, never by the module's start-up; the package
+    # itself loads only its settings class (and the errors it raises).
     result = run_python(
         """
         import json, sys, threading
+        def ours(modules):
+            return sorted(m for m in modules
+                          if m == "quorvantis" or m.startswith(("quorvantis.", "quorvantis_fast.")))
+        before = set(sys.modules)
+        import quorvantis_fast
+        package = ours(set(sys.modules) - before)
         before = set(sys.modules)
         import quorvantis_fast._engine
-        loaded = sorted(m for m in set(sys.modules) - before
-                        if m == "quorvantis" or m.startswith(("quorvantis.", "quorvantis_fast.")))
-        print(json.dumps([loaded, threading.active_count()]))
+        print(json.dumps([package, ours(set(sys.modules) - before), threading.active_count()]))
         """,
         upstream=True,
     )
     assert result.returncode == 0, result.stderr
-    assert json.loads(result.stdout) == [["quorvantis_fast._engine"], 1]
+    assert json.loads(result.stdout) == [
+        ["quorvantis_fast.errors", "quorvantis_fast.settings"], ["quorvantis_fast._engine"], 1]

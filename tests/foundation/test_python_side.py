@@ -1,5 +1,6 @@
 """The package's Python modules that the engine calls by name."""
 
+import datetime
 import functools
 import inspect
 import math
@@ -13,7 +14,9 @@ import warnings
 import pytest
 
 from qf_testing import run_python
-from quorvantis_fast import _engine, control, errors, native_strategies, settings, strategies
+from quorvantis_fast import _engine, control, errors, native_strategies, strategies
+from quorvantis_fast.database import InMemoryExampleDatabase
+from quorvantis_fast.settings import HealthCheck, Verbosity, engine_seed, settings
 from quorvantis_fast.internal.brindlemar.choice import ChoiceNode
 
 
@@ -150,31 +153,43 @@ def test_choice_node_keywords_and_equality():
 
 class TestSettings:
     def test_defaults_and_inheritance(self):
-        base = settings.settings(max_examples=7)
-        child = settings.settings(base, stateful_step_count=3)
+        base = settings(max_examples=7)
+        child = settings(base, stateful_step_count=3)
         assert (child.max_examples, child.stateful_step_count) == (7, 3)
-        assert child.verbosity is settings.Verbosity.normal
+        assert child.verbosity is Verbosity.normal
 
     @pytest.mark.parametrize(
         "kwargs",
         [{"max_examples": 0}, {"max_examples": "5"}, {"stateful_step_count": 0}, {"verbosity": 9},
-         {"verbosity": True}, {"deadline": -1}, {"derandomize": 1}, {"suppress_health_check": ["x"]},
-         {"no_such_setting": 1}],
+         {"verbosity": True}, {"deadline": -1}, {"deadline": datetime.timedelta(0)},
+         {"derandomize": 1}, {"suppress_health_check": ["x"]}, {"no_such_setting": 1},
+         {"database": 5}, {"database": InMemoryExampleDatabase}],
     )
     def test_rejects_invalid_values(self, kwargs):
         with pytest.raises(errors.InvalidArgument):
-            settings.settings(**kwargs)
+            settings(**kwargs)
+
+    def test_deadline_is_milliseconds_or_a_timedelta(self):
+        assert settings(deadline=datetime.timedelta(seconds=1.5)).deadline == 1500.0
+        assert settings(deadline=None).engine_arguments()["deadline_ms"] == 0.0
+
+    def test_neighbouring_seeds_give_unrelated_engine_seeds(self):
+        # The engine seeds example i with its seed + i, so engine seeds close
+        # together would share most of their examples.
+        seeds = [engine_seed(settings(seed=k)) for k in (0, 1, 2, 2**64, 2**64 + 1)]
+        assert all(abs(a - b) > 2**32 for i, a in enumerate(seeds) for b in seeds[i + 1:])
+        assert seeds[1] == engine_seed(settings(seed=1))
 
     def test_immutable(self):
         with pytest.raises(AttributeError):
-            settings.settings().max_examples = 3
+            settings().max_examples = 3
 
     def test_verbosity_orders_by_loudness(self):
-        V = settings.Verbosity
+        V = Verbosity
         assert V.quiet < V.normal < V.verbose < V.debug
 
     def test_engine_arguments_name_the_checks_the_engine_knows(self):
-        s = settings.settings(suppress_health_check=list(settings.HealthCheck), deadline=None)
+        s = settings(suppress_health_check=list(HealthCheck), deadline=None)
         args = s.engine_arguments()
         assert args["suppress_health_check"] == ["filter_too_much", "too_slow"]
         assert args["deadline_ms"] == 0.0

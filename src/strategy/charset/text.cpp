@@ -6,7 +6,7 @@
 // node and raised by validate() or the first draw.
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
-#include "strategy/constructors/alphabet.hpp"
+#include "strategy/charset/alphabet.hpp"
 #include "strategy/mod.hpp"
 #include "strategy/scalars/checks.hpp"
 

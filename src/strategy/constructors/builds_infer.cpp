@@ -9,24 +9,10 @@
 #include "data/tls.hpp"
 #include "strategy/constructors/builds.hpp"
 #include "strategy/mod.hpp"
-
-// The native resolution chain, when it is linked into the module.
-namespace strategy::typeres {
-py::Ref from_type(PyObject* thing) __attribute__((weak));
-}
+#include "strategy/typeres/typeres.hpp"
 
 namespace strategy {
 namespace {
-
-// from_type(thing): the native chain; without it, the module's function of
-// that name, else the package's Python-level resolver.
-py::Ref resolve_type(PyObject* thing) {
-    if (&typeres::from_type) return typeres::from_type(thing);
-    py::Ref engine = py::import("quorvantis_fast._engine");
-    py::Ref resolver = py::getattr_opt(engine.get(), "from_type");
-    if (!resolver) resolver = py::import_attr("quorvantis_fast.strategies", "from_type");
-    return py::call(resolver.get(), thing);
-}
 
 // An ordinary exception of the call is no answer (empty); an interrupt is
 // raised.
@@ -240,7 +226,7 @@ void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs) {
                 std::string text = py::utf8(name.get());
                 raise_invalid_argument("passed ... for " + text + ", but " + text + " has no type annotation");
             }
-            py::Ref s = resolve_type(ann.get());
+            py::Ref s = typeres::from_type(ann.get());
             py::Ref default_value = py::getattr(p.get(), "default");
             if (default_value.get() != k.empty.get()) s = with_default(std::move(s), default_value.get());
             py::check_rc(PyDict_SetItem(kwargs, name.get(), s.get()));
@@ -248,7 +234,7 @@ void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs) {
         }
         py::Ref default_value = py::getattr(p.get(), "default");
         if (default_value.get() != k.empty.get() || kind.get() == k.positional_only.get() || !ann) continue;
-        py::Ref s = resolve_type(ann.get());
+        py::Ref s = typeres::from_type(ann.get());
         py::check_rc(PyDict_SetItem(kwargs, name.get(), s.get()));
         if (cache_on) recorded.emplace_back(py::utf8(name.get()), std::move(s));
     }

@@ -4,7 +4,7 @@
 #include "choice/constraints.hpp"
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/draw/collections.hpp"
+#include "strategy/draw_collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {

@@ -7,7 +7,7 @@
 #include "strategy/draw.hpp"
 #include "strategy/draw/filter.hpp"
 #include "strategy/mod.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 
 namespace strategy {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "strategy/draw.hpp"
-#include "strategy/draw/collections.hpp"
+#include "strategy/draw_collections.hpp"
 #include "strategy/mod.hpp"
 
 namespace strategy {

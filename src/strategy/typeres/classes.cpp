@@ -5,7 +5,7 @@
 
 #include "data/tls.hpp"
 #include "strategy/mod.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "strategy/mod.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 

@@ -2,7 +2,7 @@
 // literals, callables, tuples and the abstract collection types, mapped onto
 // the module's constructors with each argument resolved through from_type.
 #include "strategy/mod.hpp"
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 

@@ -1,11 +1,5 @@
-// The Python functions from_type and _resolve_abstract, and the resolver
-// that builds() inference calls.
-#include "strategy/constructors/builds.hpp"
+// The Python functions from_type and _resolve_abstract.
 #include "strategy/typeres/typeres.hpp"
-
-namespace strategy {
-py::Ref from_type(PyObject* thing) { return typeres::from_type(thing); }
-}  // namespace strategy
 
 namespace {
 

@@ -1,13 +1,20 @@
 // The draw clock: how long the draws of one example took, read from Python's
-// time.perf_counter while USE_PY_CLOCK is set (so tests can drive it), else
-// from the monotonic clock.
+// time.perf_counter while the thread's USE_PY_CLOCK is set (so tests can
+// drive it), else from the monotonic clock; and the thread's LAST_DRAW_SECS,
+// where the draw time of the current example adds up.
 #pragma once
 
 #include <chrono>
 
-#include "engine/state.hpp"
+namespace timing {
 
-namespace engine {
+// ---- slots (calling thread)
+bool use_py_clock();
+void set_use_py_clock(bool v);
+
+double last_draw_secs();
+void set_last_draw_secs(double v);
+void add_last_draw_secs(double v);
 
 // time.perf_counter(), looked up at each call; 0.0 on any failure.
 double perf_counter();
@@ -33,4 +40,4 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-}  // namespace engine
+}  // namespace timing

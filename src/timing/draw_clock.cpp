@@ -1,6 +1,19 @@
-#include "engine/clock.hpp"
+#include "timing/draw_clock.hpp"
 
-namespace engine {
+#include "py/py.hpp"
+
+namespace timing {
+namespace {
+thread_local bool py_clock = false;
+thread_local double draw_secs = 0.0;
+}  // namespace
+
+bool use_py_clock() { return py_clock; }
+void set_use_py_clock(bool v) { py_clock = v; }
+
+double last_draw_secs() { return draw_secs; }
+void set_last_draw_secs(double v) { draw_secs = v; }
+void add_last_draw_secs(double v) { draw_secs += v; }
 
 double perf_counter() {
     py::ErrorStash keep;  // callable with an error pending
@@ -22,4 +35,4 @@ double perf_counter() {
     return v;
 }
 
-}  // namespace engine
+}  // namespace timing

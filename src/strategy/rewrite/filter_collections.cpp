@@ -3,7 +3,7 @@
 // strategies, and filters pushed inside a list mapped to a collection.
 #include <string>
 
-#include "strategy/nodes/filter.hpp"
+#include "strategy/rewrite/filter.hpp"
 
 namespace strategy {
 

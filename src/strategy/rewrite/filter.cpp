@@ -1,5 +1,5 @@
 // Filter rewriting: the entry point and the numeric and date kinds.
-#include "strategy/nodes/filter.hpp"
+#include "strategy/rewrite/filter.hpp"
 
 #include <cfloat>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "data/rng.hpp"
+#include "rng/rng.hpp"
 
 #include <bit>
 #include <chrono>

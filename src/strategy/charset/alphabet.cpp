@@ -1,6 +1,6 @@
 // Alphabet resolution: the characters of a strategy given as an alphabet, for
 // text() and for _regex_alphabet_intervals.
-#include "strategy/constructors/alphabet.hpp"
+#include "strategy/charset/alphabet.hpp"
 
 #include "strategy/charset/text_util.hpp"
 #include "strategy/mod.hpp"

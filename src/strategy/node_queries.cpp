@@ -1,5 +1,5 @@
 // Node queries: emptiness, reusable values, validation and branches.
-#include "strategy/nodes.hpp"
+#include "strategy/node_queries.hpp"
 
 namespace strategy {
 namespace {

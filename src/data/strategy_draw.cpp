@@ -7,13 +7,13 @@
 #include "data/record.hpp"
 #include "data/record_py.hpp"
 
-namespace strategy {
-// Defaults used while the strategy core is not linked in.
-__attribute__((weak)) PyTypeObject* search_strategy_type_or_null() { return nullptr; }
-__attribute__((weak)) py::Ref draw_native(PyObject*, PyObject*) {
-    py::throw_fault("native strategies cannot be drawn: the strategy core is not built in");
-}
-}  // namespace strategy
+namespace data {
+namespace {
+NativeStrategyDraw native_strategies{nullptr, nullptr};
+}  // namespace
+
+void install_native_strategy_draw(NativeStrategyDraw hooks) { native_strategies = hooks; }
+}  // namespace data
 
 namespace data::py_record {
 namespace {
@@ -21,7 +21,7 @@ namespace {
 enum class Kind { Native, Subclass, Foreign };
 
 Kind classify(PyObject* strategy) {
-    PyTypeObject* base = strategy::search_strategy_type_or_null();
+    PyTypeObject* base = native_strategies.strategy_type ? native_strategies.strategy_type() : nullptr;
     if (!base || !PyObject_TypeCheck(strategy, base)) return Kind::Foreign;
     if (Py_IS_TYPE(strategy, base)) return Kind::Native;
     PyObject* mod = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(strategy)), "__module__");
@@ -64,7 +64,7 @@ py::Ref draw_in_span(PyObject* self, PyObject* strategy, Kind kind, uint64_t lab
     };
     py::Ref value;
     try {
-        value = kind == Kind::Native ? strategy::draw_native(strategy, self) : call_do_draw(strategy, self);
+        value = kind == Kind::Native ? native_strategies.draw(strategy, self) : call_do_draw(strategy, self);
     } catch (const py::Err&) {
         py::Ref err = py::fetch_error();
         close();

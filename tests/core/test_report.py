@@ -1,0 +1,212 @@
+"""What a failing given() test reports, and how it is reproduced."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+from quorvantis_fast import Verbosity, given, reproduce_failure, settings, st
+from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+
+QUIET_DB = settings(database=None, seed=1)
+
+
+class TestReport:
+    def test_arguments_as_drawn_then_interactive_draws_then_reproduction_line(self):
+        @settings(QUIET_DB)
+        @given(st.lists(st.integers()), st.data())
+        def prop(xs, data):
+            n = data.draw(st.integers(0, 10), label="n")
+            xs.append("MUTATED")
+            assert n < 3
+
+        with pytest.raises(AssertionError) as info:
+            prop()
+        *notes, line = info.value.__notes__
+        assert notes == ["Falsifying example: prop(xs=[], data=data(...))", "Draw 1 (n): 3"]
+        assert line.startswith("@reproduce_failure('") and line.endswith("')")
+
+    def test_reproduction_line_replays_that_example_in_one_call(self):
+        def make(fixed):
+            calls = []
+
+            @given(st.integers(), st.text())
+            def prop(x, s):
+                calls.append((x, s))
+                assert fixed or x < 5
+
+            return prop, calls
+
+        found, _ = make(fixed=False)
+        with pytest.raises(AssertionError) as info:
+            settings(QUIET_DB)(found)()
+        blob = info.value.__notes__[-1][len("@reproduce_failure('"):-2]
+
+        again, calls = make(fixed=False)
+        with pytest.raises(AssertionError) as replayed:
+            reproduce_failure(blob)(again)()
+        assert calls == [(5, "")]
+        assert replayed.value.__notes__ == info.value.__notes__
+
+        repaired, calls = make(fixed=True)
+        with pytest.raises(Flaky, match="does not reproduce"):
+            reproduce_failure(blob)(repaired)()
+        assert calls == [(5, "")]
+
+    @pytest.mark.parametrize("blob", ["not base64!", "oA==", "QQ", 12])
+    def test_a_blob_that_does_not_decode_is_refused(self, blob):
+        with pytest.raises(InvalidArgument, match="does not decode"):
+            reproduce_failure(blob)
+
+    def test_reproduce_failure_goes_above_given(self):
+        with pytest.raises(InvalidArgument, match="above @given"):
+            given(st.integers())(reproduce_failure("QQA=")(lambda x: None))
+
+    def test_a_failure_that_passes_when_replayed_is_flaky(self):
+        seen = set()
+
+        @settings(QUIET_DB)
+        @given(st.integers(0, 1000))
+        def prop(x):
+            if x not in seen:
+                seen.add(x)
+                raise ValueError("fails once per value")
+
+        with pytest.raises(FlakyFailure, match="does not reproduce") as info:
+            prop()
+        (original,) = info.value.exceptions
+        assert isinstance(original, ValueError)
+        assert original.__notes__ == ["Falsifying example: prop(x=0)"]
+
+
+def test_neighbouring_seeds_try_different_examples():
+    def examples(seed):
+        seen = []
+
+        @settings(database=None, seed=seed)
+        @given(st.tuples(st.integers(0, 2**62), st.integers(0, 2**62)))
+        def prop(pair):
+            seen.append(pair)
+
+        prop()
+        return seen
+
+    first = examples(10)
+    assert examples(10) == first
+    assert len(set(first) & set(examples(11))) < 10  # 98 of 100 when example i used seed + i
+
+
+class TestMisuse:
+    @pytest.mark.parametrize("thing, hint", [
+        (5, ""), (int, "st.from_type(int)"), (st.integers, "it must be called: integers(...)"),
+    ])
+    def test_a_non_strategy_is_refused_by_name(self, thing, hint):
+        with pytest.raises(InvalidArgument, match="x=.* is not a strategy") as info:
+            given(x=thing)(lambda x: None)
+        assert hint in str(info.value)
+
+    def test_tests_that_cannot_run_their_body_are_refused(self):
+        async def coroutine_test(x):
+            assert False
+
+        def generator_test(x):
+            yield
+            assert False
+
+        with pytest.raises(InvalidArgument, match="async function"):
+            given(st.integers())(coroutine_test)
+        with pytest.raises(InvalidArgument, match="generator function"):
+            given(st.integers())(generator_test)
+
+    def test_a_test_that_returns_a_value_fails(self):
+        @settings(QUIET_DB)
+        @given(st.integers())
+        def prop(x):
+            return x == x  # an assert forgotten
+
+        with pytest.raises(InvalidArgument, match="returned True.*assert") as info:
+            prop()
+        assert info.value.__notes__[0] == "Falsifying example: prop(x=0)"
+
+
+class TestDeadline:
+    def test_a_slow_example_fails_and_shrinks(self):
+        @settings(QUIET_DB, deadline=20)
+        @given(st.integers(0, 100))
+        def prop(x):
+            if x >= 10:
+                time.sleep(0.05)
+
+        with pytest.raises(DeadlineExceeded, match="exceeds the deadline of 20.00 ms") as info:
+            prop()
+        assert info.value.__notes__[0] == "Falsifying example: prop(x=10)"
+        assert info.value.runtime_ms >= 50
+
+    def test_an_example_slow_only_once_is_flaky(self):
+        slow = [True]
+
+        @settings(QUIET_DB, deadline=20)
+        @given(st.integers())
+        def prop(x):
+            if slow:
+                slow.pop()
+                time.sleep(0.05)
+
+        with pytest.raises(FlakyFailure, match="deadline") as info:
+            prop()
+        assert [type(e) for e in info.value.exceptions] == [DeadlineExceeded]
+
+    def test_draw_time_does_not_count(self):
+        @settings(QUIET_DB, deadline=20, max_examples=3)
+        @given(st.integers().map(lambda x: time.sleep(0.05) or x), st.data())
+        def prop(x, data):
+            data.draw(st.integers().map(lambda x: time.sleep(0.05) or x))
+
+        prop()
+
+
+class TestVerbosity:
+    def failing(self, verbosity):
+        @settings(QUIET_DB, verbosity=verbosity)
+        @given(st.integers())
+        def prop(x):
+            assert x < 1000
+
+        with pytest.raises(AssertionError):
+            prop()
+
+    def test_verbose_prints_each_example_and_shrink(self, capsys):
+        self.failing(Verbosity.verbose)
+        lines = capsys.readouterr().out.splitlines()
+        assert lines[0] == "Trying example: prop(x=0)"
+        assert "Shrunk example to prop(x=1000)" in lines
+        assert sum(line.startswith("Trying example: ") for line in lines) > 10
+
+    @pytest.mark.parametrize("verbosity", [Verbosity.quiet, Verbosity.normal])
+    def test_otherwise_nothing_is_printed(self, capsys, verbosity):
+        self.failing(verbosity)
+        assert capsys.readouterr() == ("", "")
+
+
+def test_pytest_shows_the_users_frames_only(tmp_path):
+    (tmp_path / "test_user.py").write_text(textwrap.dedent("""
+        from quorvantis_fast import given, settings, st
+
+        @settings(database=None)
+        @given(st.integers())
+        def test_small(x):
+            assert x < 10, "too big"
+    """))
+    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
+    done = subprocess.run(
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "test_user.py"],
+        cwd=tmp_path, capture_output=True, text=True, timeout=300,
+        env={**os.environ, "PYTHONPATH": package_root, "PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
+    assert done.returncode == 1, done.stdout + done.stderr
+    assert 'assert x < 10, "too big"' in done.stdout
+    assert "Falsifying example: test_small(x=10)" in done.stdout
+    assert "@reproduce_failure('" in done.stdout
+    assert "core.py" not in done.stdout and "state.example" not in done.stdout

@@ -1,0 +1,123 @@
+"""DirectoryExampleDatabase: examples kept on disk, shared by processes."""
+
+import os
+import random
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from qf_testing import python_output
+from quorvantis_fast.database import DirectoryExampleDatabase
+from quorvantis_fast.settings import settings
+
+
+def test_save_fetch_delete_keep_values_per_key(tmp_path):
+    db = DirectoryExampleDatabase(tmp_path / "db")
+    assert db.fetch(b"k") == []
+    for value in (b"b", b"", b"a", b"a"):
+        db.save(b"k", value)
+    db.save(b"other", b"z")
+    assert sorted(db.fetch(b"k")) == [b"", b"a", b"b"]
+    db.delete(b"k", b"a")
+    db.delete(b"k", b"never saved")
+    db.delete(b"no such key", b"a")
+    assert sorted(db.fetch(b"k")) == [b"", b"b"]
+    assert db.fetch(b"other") == [b"z"]
+
+
+def test_damaged_and_foreign_files_are_skipped(tmp_path):
+    db = DirectoryExampleDatabase(tmp_path)
+    db.save(b"k", b"good value")
+    (folder,) = [p for p in tmp_path.iterdir()]
+    (stored,) = list(folder.iterdir())
+    cut = folder / ("0" * 32)
+    cut.write_bytes(b"good val")  # a name of the right shape over the wrong content
+    (folder / stored.name).with_name(stored.name[:-1] + "x").write_bytes(b"good value")
+    (folder / "README").write_text("not an example")
+    (folder / ".tmp-abandoned").write_bytes(b"half")
+    os.mkdir(folder / ("1" * 32))
+    assert db.fetch(b"k") == [b"good value"]
+    (tmp_path / "not-a-folder").write_bytes(b"")
+    assert DirectoryExampleDatabase(tmp_path / "not-a-folder").fetch(b"k") == []
+
+
+def test_default_database_follows_the_working_directory(tmp_path, monkeypatch):
+    s = settings()
+    monkeypatch.chdir(tmp_path)
+    assert s.database == DirectoryExampleDatabase(tmp_path / ".quorvantis_fast" / "examples")
+    assert settings(database=None).database is None
+
+
+WRITER = """
+import random, sys
+from quorvantis_fast.database import DirectoryExampleDatabase
+db = DirectoryExampleDatabase(sys.argv[1])
+me = int(sys.argv[2])
+rnd = random.Random(me)
+mine = [b"%d-%d" % (me, i) * rnd.randrange(1, 200) for i in range(150)]
+for i, value in enumerate(mine):
+    db.save(b"shared", value)
+    db.save(b"shared", b"common")  # every writer saves and deletes this one too
+    if i % 3 == 0:
+        db.delete(b"shared", b"common")
+    db.delete(b"shared", mine[i // 2])
+    for stored in db.fetch(b"shared"):
+        assert stored == b"common" or stored.split(b"-")[0].isdigit(), stored
+print("done")
+"""
+
+
+def test_processes_share_one_directory_at_once(tmp_path):
+    script = tmp_path / "writer.py"
+    script.write_text(WRITER)
+    db_dir = tmp_path / "db"
+    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
+    env = {**os.environ, "PYTHONPATH": package_root}
+    writers = [subprocess.Popen([sys.executable, str(script), str(db_dir), str(n)], env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+               for n in range(6)]
+    for w in writers:
+        out, err = w.communicate(timeout=300)
+        assert w.returncode == 0 and out == "done\n", err
+    kept = set(DirectoryExampleDatabase(db_dir).fetch(b"shared"))
+    expected = set()
+    for n in range(6):
+        rnd = random.Random(n)
+        mine = [b"%d-%d" % (n, i) * rnd.randrange(1, 200) for i in range(150)]
+        expected |= set(mine) - {mine[i // 2] for i in range(150)}
+    assert kept - {b"common"} == expected
+    leftovers = [p for p in (db_dir).rglob("*") if p.name.startswith(".tmp-")]
+    assert leftovers == []
+
+
+@pytest.mark.parametrize("database", ["None", "settings().database"])
+def test_a_failure_is_replayed_first_by_the_next_process(tmp_path, database):
+    program = textwrap.dedent(f"""
+        from quorvantis_fast import given, settings, st
+        calls = []
+
+        @settings(database={database})
+        @given(st.lists(st.integers(0, 10**6)))
+        def test_sorted(xs):
+            calls.append(xs)
+            assert xs == sorted(xs)
+
+        try:
+            test_sorted()
+        except AssertionError as e:
+            print(len(calls), e.__notes__[0])
+    """)
+    runs = [python_output(f"import os; os.chdir({str(tmp_path)!r})\n" + program) for _ in range(2)]
+    first_calls, note = runs[0].split(" ", 1)
+    assert note == "Falsifying example: test_sorted(xs=[1, 0])\n"
+    second_calls, second_note = runs[1].split(" ", 1)
+    assert second_note == note
+    if database == "None":
+        assert int(second_calls) > 2
+        assert not (tmp_path / ".quorvantis_fast").exists()
+    else:
+        # The stored example, then the replay that confirms it for the report.
+        assert int(first_calls) > 2 and int(second_calls) == 2
+        assert (tmp_path / ".quorvantis_fast" / "examples").is_dir()
