@@ -34,6 +34,24 @@ def test_type_variable_is_one_type_per_test_case():
     assert {type(a) for a, _ in drawn} == {type(None), bool, int, float, str, bytes}
 
 
+def test_constrained_type_variable_with_a_foreign_strategy_keeps_to_its_constraints(
+        registry, upstream, monkeypatch):
+    import quorvantis
+    import quorvantis.strategies
+
+    from quorvantis_fast import strategies
+
+    monkeypatch.setattr(strategies, "_real_quorvantis", quorvantis)
+
+    class Token:
+        pass
+
+    registry[Token] = quorvantis.strategies.just("token")
+    drawn = draw_many(_engine.from_type(typing.TypeVar("N", Token, int)))
+    assert {type(v) for v in drawn} == {str, int}
+    assert {v for v in drawn if type(v) is str} == {"token"}
+
+
 def test_sequence_of_int_includes_byte_strings():
     assert types_of(typing.Sequence[int]) == {list, bytes}
 

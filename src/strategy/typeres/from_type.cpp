@@ -164,13 +164,13 @@ py::Ref resolve_typevar(const Mods& m, PyObject* thing, PyObject* typevar_class)
     }
     py::Ref constraints = attr_opt(thing, "__constraints__");
     if (constraints && PyTuple_Check(constraints.get()) && PyTuple_Size(constraints.get()) > 0) {
+        // one_of draws a strategy of another library through the record, so a
+        // registered foreign strategy keeps the draws within the constraints.
         std::vector<py::Ref> options;
-        bool all_native = true;
         for (Py_ssize_t i = 0; i < PyTuple_Size(constraints.get()); ++i) {
             options.push_back(from_type(PyTuple_GetItem(constraints.get(), i)));
-            all_native = all_native && is_native(options.back().get());
         }
-        if (all_native) return m.call_list("one_of", options);
+        return m.call_list("one_of", options);
     }
     // Unconstrained: one type drawn per test case and variable, shared by
     // every use of the variable, then a value of that type.
