@@ -1,6 +1,7 @@
 """Values drawn from resolved types, with the real constructors."""
 
 import abc
+import collections.abc
 import dataclasses
 import typing
 
@@ -54,6 +55,11 @@ def test_constrained_type_variable_with_a_foreign_strategy_keeps_to_its_constrai
 
 def test_sequence_of_int_includes_byte_strings():
     assert types_of(typing.Sequence[int]) == {list, bytes}
+
+
+@pytest.mark.parametrize("mutable", [typing.MutableSequence[int], collections.abc.MutableSequence[int]])
+def test_mutable_sequence_of_int_draws_no_byte_strings(mutable):
+    assert types_of(mutable) == {list}
 
 
 def test_drawn_callable_checks_its_arity():

@@ -217,7 +217,8 @@ py::Ref collection_of(const Mods& m, PyObject* origin, PyObject* args, const std
         if (n == 1 && is_any_attr(a, {"Sequence", "MutableSequence", "Iterable", "Collection",
                                       "Container", "Reversible"}, origin)) {
             py::Ref lists = m.call("lists", {s[0].get()});
-            if (!int_admissible(m, arg(0))) return lists;
+            // bytes is a sequence of int, but not a mutable one.
+            if (is_attr(a, "MutableSequence", origin) || !int_admissible(m, arg(0))) return lists;
             return m.call("one_of", {lists.get(), m.call("binary").get()});
         }
         if (n == 3 && is_attr(a, "Generator", origin)) {
