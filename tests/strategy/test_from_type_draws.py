@@ -62,6 +62,12 @@ def test_mutable_sequence_of_int_draws_no_byte_strings(mutable):
     assert types_of(mutable) == {list}
 
 
+@pytest.mark.parametrize("thing", [type, typing.Type])
+def test_type_draws_classes(thing):
+    drawn = draw_many(_engine.from_type(thing))
+    assert all(isinstance(c, type) for c in drawn) and len(set(drawn)) > 1
+
+
 def test_drawn_callable_checks_its_arity():
     f = _engine.BrindlemarData().draw(_engine.from_type(typing.Callable[[int, int], str]))
     assert type(f(1, 2)) is str
