@@ -4,8 +4,7 @@ import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, draw_secs, reproduce_native, run_native, set_use_py_clock
 
-from engine_helpers import booleans, integers
-from qf_testing import run_python
+from qf_testing import py_booleans as booleans, py_integers as integers, run_python
 
 
 class Executor:

@@ -9,7 +9,8 @@
 #include "strategy/charset/text_util.hpp"
 #include "strategy/charset/alphabet.hpp"
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {
@@ -72,7 +73,7 @@ Alphabet from_strategy(PyObject* alphabet, const StrategyNode& node) {
 bool has_do_draw(PyObject* o) {
     PyObject* attr = PyObject_GetAttrString(o, "do_draw");
     if (!attr) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     Py_DECREF(attr);
@@ -89,7 +90,7 @@ py::Ref from_iterable(PyObject* alphabet) {
     py::Ref it = py::Ref::steal(PyObject_GetIter(alphabet));
     if (!it) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::Err{};
-        PyErr_Clear();
+        py::drop_exception();
         raise_not_an_alphabet(alphabet);
     }
     std::vector<std::string> not_text, not_one;
