@@ -26,8 +26,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "rng/rng.hpp"
 #include "py/py.hpp"
+#include "rng/rng.hpp"
 
 namespace data {
 

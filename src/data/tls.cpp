@@ -153,8 +153,7 @@ namespace {
 PyObject* set_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"set_buffer_limit", {"limit"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         uint64_t limit = py::arg_u64(a[0], "limit");
         set_buffer_limit_slot(limit);
         return py::none().release();
@@ -164,7 +163,7 @@ PyObject* set_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* clear_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"clear_buffer_limit", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         set_buffer_limit_slot(std::nullopt);
         return py::none().release();
     });
@@ -174,7 +173,7 @@ PyObject* clear_resolution_caches(PyObject*, PyObject* const* args, Py_ssize_t n
                                   PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_clear_resolution_caches", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         { DeferredMap dropped = take_deferred_cache(); }
         { InferMap dropped = take_builds_infer_cache(); }
         { StrategyMap dropped = take_builds_strategy_cache(); }

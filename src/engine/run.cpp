@@ -153,21 +153,19 @@ private:
     }
 
     void db_delete(PyObject* key, PyObject* item) {
-        PyObject* r = PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item);
-        Py_XDECREF(r);
+        py::Ref r = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item));
         py::drop_exception();
     }
 
     void replay_database() {
         py::Ref key = key_bytes();
-        PyObject* got = PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get());
-        PyObject* it = got ? PyObject_GetIter(got) : nullptr;
-        Py_XDECREF(got);
-        if (!it) {
+        py::Ref got = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get()));
+        py::Ref iter = py::Ref::steal(got ? PyObject_GetIter(got.get()) : nullptr);
+        got.reset();
+        if (!iter) {
             py::drop_exception();
             return;
         }
-        py::Ref iter = py::Ref::steal(it);
         for (;;) {
             PyObject* next = PyIter_Next(iter.get());
             if (!next) {

@@ -67,6 +67,10 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// Drops the reference a C struct field owns (may be NULL) and empties the
+// field first, as a deallocator or a clear slot must.
+inline void clear_field(PyObject*& field) noexcept { Py_CLEAR(field); }
+
 // Throw Err if p is NULL, else own it.
 inline Ref check(PyObject* p) {
     if (!p) throw Err{};

@@ -5,9 +5,9 @@
 //
 // Alphabet errors are raised at once; size errors are stored in an Invalid
 // node and raised by validate() or the first draw.
+#include "strategy/charset/alphabet.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
-#include "strategy/charset/alphabet.hpp"
 #include "strategy/check_strategy.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
@@ -71,13 +71,9 @@ Alphabet from_strategy(PyObject* alphabet, const StrategyNode& node) {
 }
 
 bool has_do_draw(PyObject* o) {
-    PyObject* attr = PyObject_GetAttrString(o, "do_draw");
-    if (!attr) {
-        py::drop_exception();
-        return false;
-    }
-    Py_DECREF(attr);
-    return true;
+    if (py::Ref::steal(PyObject_GetAttrString(o, "do_draw"))) return true;
+    py::drop_exception();
+    return false;
 }
 
 [[noreturn]] void raise_not_an_alphabet(PyObject* alphabet) {
@@ -154,8 +150,7 @@ PyObject* text_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"text", {"alphabet", "min_size", "max_size"}, 0, 1};
-        PyObject* a[3] = {};
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return text(a[0], a[1], a[2]).release();
     });
 }

@@ -131,13 +131,9 @@ bool is_native(PyObject* o) { return is_search_strategy(o); }
 bool is_strategy_like(PyObject* o) {
     if (is_native(o)) return true;
     static py::Name k_do_draw{"do_draw"};
-    PyObject* attr = PyObject_GetAttr(o, k_do_draw.get());
-    if (!attr) {
-        py::drop_exception();
-        return false;
-    }
-    Py_DECREF(attr);
-    return true;
+    if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;
+    py::drop_exception();
+    return false;
 }
 
 py::Ref invalid_node(std::string message, bool resolution_failure) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "strategy/guards.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 

@@ -1,8 +1,8 @@
 // Generic aliases: parameterised generics, their bare forms, unions,
 // literals, callables, tuples and the abstract collection types, mapped onto
 // the module's constructors with each argument resolved through from_type.
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 
