@@ -1,6 +1,5 @@
 #include "engine/run.hpp"
 
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
