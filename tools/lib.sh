@@ -129,7 +129,7 @@ build_wheel() {
     return 0
   fi
   rm -rf "$dist" && mkdir -p "$dist"
-  say "building the wheel (a first build takes about a minute)" >&2
+  say "building the wheel (a first build takes under a minute)" >&2
   (cd "$root" && PATH="$(dirname "$vpy"):$PATH" "$vpy" -m pip wheel -v --disable-pip-version-check \
       --no-build-isolation --no-deps -w "$dist" . 2>&1) | show_build_progress "$dist/build.log" >&2
   if [ "${PIPESTATUS[0]}" -ne 0 ]; then
