@@ -16,7 +16,7 @@ debug=${QF_DEBUG:-0}
 [ "$san" = 1 ] && bdir="$bdir-san"
 [ "$debug" = 1 ] && bdir="$bdir-debug"
 cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=$([ "$debug" = 1 ] && echo Debug || echo Release) \
-      -DPython_EXECUTABLE="$(command -v "$py")" -DQF_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) >/dev/null
+      -DPython_EXECUTABLE="$(command -v "$py")" -DQF_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) -DQF_WERROR=ON >/dev/null
 cmake --build "$bdir" -- -k 0
 stage="$bdir/stage"
 rm -rf "$stage" && mkdir -p "$stage"

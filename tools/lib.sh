@@ -131,7 +131,7 @@ build_wheel() {
   rm -rf "$dist" && mkdir -p "$dist"
   say "building the wheel (a first build takes under a minute)" >&2
   (cd "$root" && PATH="$(dirname "$vpy"):$PATH" "$vpy" -m pip wheel -v --disable-pip-version-check \
-      --no-build-isolation --no-deps -w "$dist" . 2>&1) | show_build_progress "$dist/build.log" >&2
+      --no-build-isolation --no-deps -C cmake.define.QF_WERROR=ON -w "$dist" . 2>&1) | show_build_progress "$dist/build.log" >&2
   if [ "${PIPESTATUS[0]}" -ne 0 ]; then
     tail -n 80 "$dist/build.log" >&2
     die "wheel build failed (whole log: $dist/build.log)"
