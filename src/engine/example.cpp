@@ -1,6 +1,7 @@
 #include "engine/example.hpp"
 
 #include "data/record.hpp"
+#include "engine/interleave.hpp"
 #include "timing/draw_clock.hpp"
 
 namespace engine {
@@ -192,6 +193,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
                       TrieCheck* check) {
     static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
+    let_other_threads_run();
     timing::DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));

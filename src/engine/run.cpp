@@ -1,7 +1,5 @@
 #include "engine/run.hpp"
 
-#include <sched.h>
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -79,7 +77,6 @@ namespace {
 
 constexpr uint64_t MAX_TRACKED_CHOICES = 256;
 constexpr uint64_t MAX_TRACKED_TOTAL = 500001;
-constexpr uint64_t YIELD_EVERY = 2048;
 
 bool contains_text(const std::optional<RefList>& texts, const char* want) {
     if (!texts) return false;
@@ -299,11 +296,6 @@ private:
     void generation_loop() {
         const uint64_t bound = uint64_t(a_.max_examples) * 10 + 100;
         for (uint64_t i = 0; i < bound; ++i) {
-            if (i != 0 && i % YIELD_EVERY == 0) {
-                PyThreadState* ts = PyEval_SaveThread();
-                sched_yield();
-                PyEval_RestoreThread(ts);
-            }
             py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
             TrieCheck check{novelty_, probe_};
             probe_.reset();

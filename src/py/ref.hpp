@@ -103,25 +103,4 @@ private:
     PyObject* obj_ = nullptr;
 };
 
-// For destructors of thread_local state that holds Python references. While
-// the interpreter is alive it takes the interpreter lock for the scope, so
-// the references can be dropped; after finalisation `ok()` is false and the
-// references must be leaked (Ref::release) instead.
-class ExitGil {
-public:
-    ExitGil() : ok_(Py_IsInitialized() != 0) {
-        if (ok_) state_ = PyGILState_Ensure();
-    }
-    ~ExitGil() {
-        if (ok_) PyGILState_Release(state_);
-    }
-    bool ok() const { return ok_; }
-    ExitGil(const ExitGil&) = delete;
-    ExitGil& operator=(const ExitGil&) = delete;
-
-private:
-    bool ok_;
-    PyGILState_STATE state_{};
-};
-
 }  // namespace py
