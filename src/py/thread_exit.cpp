@@ -11,11 +11,13 @@
 // unwind reaches calls it before any of its landing pads runs, and the wrapper
 // parks the thread for good instead: nothing of ours is unwound, the thread
 // holds no lock, and the process goes on to exit (CPython 3.14 parks such a
-// thread the same way). Every other exception goes to the runtime's routine
-// unchanged.
+// thread the same way). A cancelled thread is parked too: either way the
+// thread is being ended, and unwinding our frames without the lock is never
+// safe. Every other exception goes to the runtime's routine unchanged.
 #include <unwind.h>
 
-#include <csignal>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 extern "C" _Unwind_Reason_Code __real___gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class,
