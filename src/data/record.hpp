@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "data/node_constraints.hpp"
 #include "rng/rng.hpp"
 #include "py/py.hpp"
 
@@ -57,9 +58,9 @@ inline constexpr uint64_t SPAN_START = 4;
 
 // One recorded choice.
 struct NodeData {
-    py::Ref value;        // the drawn (or forced) value
-    py::Ref constraints;  // the very dict the draw was given
-    uint8_t choice_type;  // TAG_*
+    py::Ref value;                // the drawn (or forced) value
+    NodeConstraints constraints;  // the draw's constraints
+    uint8_t choice_type;          // TAG_*
     bool was_forced;
 };
 
@@ -141,9 +142,9 @@ public:
     static BrindlemarData new_for_choices(const std::vector<py::Ref>& values);
 
     // ---- draws (each may throw StopTest on overrun)
-    // Draw one choice of type `t` under `constraints` (a dict). `forced`
-    // (nullptr: not forced) is used unchecked. Unobserved draws record nothing.
-    py::Ref draw_inner(uint8_t t, PyObject* constraints, bool observe, PyObject* forced);
+    // Draw one choice of type `t` under `constraints`. `forced` (nullptr:
+    // not forced) is used unchecked. Unobserved draws record nothing.
+    py::Ref draw_inner(uint8_t t, NodeConstraints constraints, bool observe, PyObject* forced);
     // Integer in [min, max] (absent side unbounded). weights: nullptr or a
     // dict of int -> float. Unbounded, unweighted draws with shrink_towards 0
     // share the process-wide UNBOUNDED_INT_CONSTRAINTS dict.
@@ -155,6 +156,7 @@ public:
     py::Ref draw_float_rs(bool allow_nan, double min, double max, double smallest_nonzero_magnitude);
     // intervals: an IntervalSet object (borrowed).
     py::Ref draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size);
+    py::Ref draw_bytes_rs(uint64_t min_size, uint64_t max_size);
     // Returns the drawn bool; `forced` given: that value, recorded as forced.
     bool draw_boolean_rs(double p, std::optional<bool> forced);
 
@@ -174,7 +176,7 @@ public:
 
 private:
     explicit BrindlemarData(uint64_t seed) : rng(seed) {}
-    py::Ref draw_random(uint8_t t, PyObject* constraints);
+    py::Ref draw_random(uint8_t t, const NodeConstraints& constraints);
     py::Ref simplest_value(uint8_t t, PyObject* constraints);
     [[noreturn]] void overrun();
 

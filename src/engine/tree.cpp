@@ -257,7 +257,9 @@ void native_node_seq(PyObject* record, Path& out) {
     {
         data::RecordRef r(record);
         nodes.reserve(r->nodes.size());
-        for (const data::NodeData& n : r->nodes) nodes.push_back({n.value, n.constraints, n.choice_type});
+        for (const data::NodeData& n : r->nodes) {
+            nodes.push_back({n.value, py::Ref::borrow(n.constraints.dict()), n.choice_type});
+        }
     }
     for (const NativeNode& n : nodes) {
         PathElement& e = out.push();
