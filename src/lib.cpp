@@ -5,7 +5,7 @@
 #include "data/tls.hpp"
 #include "py/py.hpp"
 #include "registry.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace {
 

@@ -1,14 +1,21 @@
-"""Helpers shared by the test modules."""
+"""Helpers shared by the test modules: subprocess runs, native builds,
+records and draws, and the small models the tests compare against."""
 
+import abc
+import contextlib
 import functools
 import hashlib
 import os
 import pathlib
+import random
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import textwrap
+import unicodedata
 
 import pytest
 
@@ -22,6 +29,9 @@ if UPSTREAM and UPSTREAM_DIR not in sys.path:
     sys.path.insert(0, UPSTREAM_DIR)
 
 needs_upstream = pytest.mark.skipif(not UPSTREAM, reason="runs with QF_UPSTREAM=1")
+
+from quorvantis_fast import _engine  # noqa: E402  (after the path is set)
+from quorvantis_fast.errors import InvalidArgument, ResolutionFailed, StopTest  # noqa: E402
 
 
 def run_python(code, *, upstream=False, env=None, extra_path=()):
@@ -115,6 +125,404 @@ class FixedSeed:
 
 def seeded_record(seed=0, **kwargs):
     """A record whose generator is keyed from `seed`."""
-    from quorvantis_fast._engine import BrindlemarData
+    return _engine.BrindlemarData(random=FixedSeed(seed), **kwargs)
 
-    return BrindlemarData(random=FixedSeed(seed), **kwargs)
+
+def random_record(seed, **kwargs):
+    """A record whose generator is keyed from ``random.Random(seed)``."""
+    return _engine.BrindlemarData(random=random.Random(seed), **kwargs)
+
+
+def rng(seed):
+    return random.Random(seed)
+
+
+# --- Floats ------------------------------------------------------------------
+
+def bits_of(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def from_bits(b):
+    return struct.unpack("<d", struct.pack("<Q", b))[0]
+
+
+# --- Interval models ---------------------------------------------------------
+
+def model_pairs(members):
+    """Normalised (start, end) pairs of a set of ints."""
+    pairs = []
+    for m in sorted(members):
+        if pairs and pairs[-1][1] + 1 == m:
+            pairs[-1] = (pairs[-1][0], m)
+        else:
+            pairs.append((m, m))
+    return pairs
+
+
+def members_of(pairs, limit=10_000):
+    """The ints of (start, end) pairs; refuses to expand runaway intervals."""
+    out = set()
+    for a, b in pairs:
+        assert b - a < limit, (a, b)
+        out.update(range(a, b + 1))
+    return out
+
+
+# Expected alphabets come from ``unicodedata`` one code point at a time,
+# independently of the engine's interval arithmetic.
+MAX_CODEPOINT = 0x10FFFF
+ALL_BUT_CS = [
+    "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Mc", "Me", "Nd", "Nl", "No", "Pc", "Pd", "Ps", "Pe",
+    "Pi", "Pf", "Po", "Sm", "Sc", "Sk", "So", "Zs", "Zl", "Zp", "Cc", "Cf", "Co", "Cn",
+]
+
+
+@functools.cache
+def _categories():
+    return [unicodedata.category(chr(c)) for c in range(MAX_CODEPOINT + 1)]
+
+
+def points(categories=ALL_BUT_CS, lo=0, hi=MAX_CODEPOINT):
+    """Code points in [lo, hi] whose category is listed."""
+    wanted = set(categories)
+    cats = _categories()
+    return {c for c in range(lo, min(hi, MAX_CODEPOINT) + 1) if cats[c] in wanted}
+
+
+def intervals_of(codepoints):
+    """Sorted, merged (start, end) pairs of a set of code points."""
+    return tuple(model_pairs(codepoints))
+
+
+def alphabet(strategy):
+    """The alphabet of a characters() strategy as (start, end) pairs."""
+    return tuple(_engine._regex_alphabet_intervals(strategy).intervals)
+
+
+# --- Record templates --------------------------------------------------------
+
+class Simplest:
+    """A "simplest" prefix template with a count."""
+
+    type = "simplest"
+
+    def __init__(self, count):
+        self.count = count
+
+
+class SimplestWithoutCount:
+    """Says "simplest" but has no count: replayed as a plain value."""
+
+    type = "simplest"
+
+
+class Unlimited:
+    """A template whose count is unusable: it serves every later draw."""
+
+    type = "simplest"
+    count = None
+
+
+# --- Strategies written in Python --------------------------------------------
+
+class PyStrategy:
+    """A strategy object outside the module: drawn through its do_draw."""
+
+    def __init__(self, draw, name="strategy"):
+        self._draw = draw
+        self._name = name
+
+    def do_draw(self, data):
+        return self._draw(data)
+
+    def __repr__(self):
+        return self._name
+
+
+def py_integers(lo=None, hi=None):
+    return PyStrategy(lambda data: data.draw_integer(lo, hi), f"integers({lo}, {hi})")
+
+
+def py_booleans():
+    return PyStrategy(lambda data: data.draw_boolean(0.5), "booleans()")
+
+
+def py_floats():
+    return PyStrategy(lambda data: data.draw_float(), "floats()")
+
+
+class Ints(_engine.SearchStrategy):
+    """A SearchStrategy subclass written in Python: integers in [lo, hi]."""
+
+    def __init__(self, lo, hi):
+        self.lo, self.hi = lo, hi
+
+    def do_draw(self, data):
+        return data.draw_integer(self.lo, self.hi)
+
+    def __repr__(self):
+        return f"Ints({self.lo}, {self.hi})"
+
+
+# --- Drawing -----------------------------------------------------------------
+
+INVALID = 1  # the status of a record whose test case was rejected
+
+
+def draw_or_stop(strategy, seed, **kwargs):
+    """(value, record) of one draw; value is StopTest when the record ended."""
+    data = random_record(seed, **kwargs)
+    try:
+        return data.draw(strategy), data
+    except StopTest:
+        return StopTest, data
+
+
+def draws(strategy, n=200, *, first_seed=0, stop_ok=False):
+    """Values of ``strategy`` drawn from records seeded first_seed .. + n - 1.
+
+    A test case that ends itself early (StopTest) is left out when
+    ``stop_ok``, else it fails the test.
+    """
+    out = []
+    for seed in range(first_seed, first_seed + n):
+        value, _ = draw_or_stop(strategy, seed)
+        if value is StopTest and not stop_ok:
+            raise AssertionError(f"seed {seed}: the test case ended early")
+        if value is not StopTest:
+            out.append(value)
+    return out
+
+
+def values(strategy, n=200):
+    """The values of n seeded draws, rejected test cases left out."""
+    return draws(strategy, n, stop_ok=True)
+
+
+def valid_draws(strategy, n=300):
+    """The values of the draws among n that the record did not reject (a
+    collection may give up on too many duplicates); most must be valid."""
+    out = []
+    for seed in range(n):
+        value, data = draw_or_stop(strategy, seed)
+        if value is StopTest:
+            assert data.status == INVALID
+        else:
+            out.append(value)
+    assert len(out) > n // 2
+    return out
+
+
+def _draws_and_stops(make_record, stop, strategy, n, first_seed):
+    values, stopped = [], 0
+    for seed in range(first_seed, first_seed + n):
+        try:
+            values.append(make_record(seed).draw(strategy))
+        except stop:
+            stopped += 1
+    return values, stopped
+
+
+def seeded_draws(strategy, n=300, first_seed=0):
+    """(values, invalid count) of drawing from `seeded_record`s in turn."""
+    return _draws_and_stops(seeded_record, StopTest, strategy, n, first_seed)
+
+
+def upstream_draws(strategy, n=100, first_seed=0):
+    """(values, stopped count) of drawing `strategy` from upstream-style
+    records seeded in turn."""
+    from quorvantis.internal.brindlemar.data import BrindlemarData, StopTest as UpstreamStop
+
+    return _draws_and_stops(BrindlemarData, UpstreamStop, strategy, n, first_seed)
+
+
+def is_filter(strategy):
+    """Did `strategy` stay a filter (no rewrite folded its condition)?"""
+    return type(strategy.wrapped_strategy) is _engine.FilteredStrategy
+
+
+def is_nothing(strategy):
+    return repr(strategy) == "nothing()"
+
+
+def draw_invalid(strategy, seed=0):
+    """Draw from a fresh record and expect the test case to end invalid."""
+    data = seeded_record(seed)
+    with pytest.raises(StopTest):
+        data.draw(strategy)
+    assert data.status == INVALID and data.frozen
+    return data
+
+
+def replay(strategy, choices):
+    """The value drawn from a record that replays exactly ``choices``."""
+    return _engine.BrindlemarData.for_choices(list(choices)).draw(strategy)
+
+
+def replay_prefix(strategy, choices):
+    """(value, record) of a draw whose record starts from these choices;
+    value is StopTest when the record ended."""
+    return draw_or_stop(strategy, 0, prefix=list(choices))
+
+
+def recorded(strategy, seed=0):
+    """(value, nodes) of one draw."""
+    d = random_record(seed)
+    value = d.draw(strategy)
+    return value, d.nodes
+
+
+def permits(strategy, value):
+    """Does the strategy allow `value`? A replayed value that does not fit its
+    constraints is replaced by the simplest one that does."""
+    return replay(strategy, [value]) == value
+
+
+def minimal(test, strategy, **kw):
+    """The argument of the one failure that a run with shrinking reports."""
+    kw.setdefault("seed", 0)
+    result = _engine.run_native(test, [strategy], **kw)
+    assert result is not None and len(result) == 1
+    (args, _exc), = result
+    return args[0]
+
+
+def minimal_where(strategy, failing):
+    """The shrunk value among those for which `failing` holds."""
+
+    def test(value):
+        assert not failing(value)
+
+    return minimal(test, strategy, max_examples=300)
+
+
+# --- Errors ------------------------------------------------------------------
+
+def raises_invalid(message):
+    """Expect InvalidArgument with exactly this message, raised at once."""
+    return pytest.raises(InvalidArgument, match="^" + re.escape(message) + "$")
+
+
+def assert_stored_error(strategy, message):
+    """The constructor returned a strategy that raises `message` when used."""
+    assert isinstance(strategy, _engine.SearchStrategy)
+    for use in (strategy.validate, lambda: random_record(0).draw(strategy)):
+        try:
+            use()
+        except InvalidArgument as e:
+            assert not isinstance(e, ResolutionFailed)
+            assert str(e) == message
+        else:
+            raise AssertionError("no stored error raised")
+
+
+class Unresolvable:
+    """A class from_type cannot build: its argument has no annotation."""
+
+    def __init__(self, x):
+        pass
+
+
+UNRESOLVABLE = f"Could not resolve {Unresolvable!r} to a strategy; consider using register_type_strategy"
+
+
+# --- Type resolution ---------------------------------------------------------
+
+@contextlib.contextmanager
+def registered(mapping):
+    """Resolve the types of ``mapping`` to their strategies (or factories),
+    through the package's type registry, for the duration."""
+    from quorvantis_fast import native_strategies
+
+    registry = native_strategies._NATIVE_TYPE_REGISTRY
+    saved = dict(registry)
+    registry.update(mapping)
+    _engine._clear_resolution_caches()
+    try:
+        yield
+    finally:
+        registry.clear()
+        registry.update(saved)
+        _engine._clear_resolution_caches()
+
+
+# Type resolution calls the engine's constructors by name on
+# ``quorvantis_fast._engine``; the typeres tests' ``calls`` fixture puts
+# recording stand-ins there, whose repr is the call that made them.
+CONSTRUCTORS = [
+    "integers", "booleans", "floats", "none", "just", "sampled_from", "one_of", "tuples", "lists",
+    "sets", "frozensets", "dictionaries", "fixed_dictionaries", "text", "binary", "builds",
+    "deferred", "fractions", "dates", "times", "datetimes", "timedeltas", "uuids",
+    "complex_numbers", "decimals", "_functions_strategy",
+]
+ANY = "one_of(none(), booleans(), integers(), floats(), text())"
+
+
+class Call(_engine.SearchStrategy):
+    """A recorded constructor call."""
+
+    def __repr__(self):
+        return self.text
+
+
+def made(text, name=None, args=(), kwargs=None):
+    call = Call()
+    call.text, call.name, call.args, call.kwargs = text, name, args, kwargs or {}
+    return call
+
+
+def recorder(name):
+    def constructor(*args, **kwargs):
+        shown = [repr(a) for a in args] + [f"{k}={v!r}" for k, v in kwargs.items()]
+        return made(f"{name}({', '.join(shown)})", name, args, kwargs)
+
+    return constructor
+
+
+def can_hash(value):
+    try:
+        hash(value)
+    except TypeError:
+        return False
+    return True
+
+
+def assert_fails(strategy, message, cls=ResolutionFailed):
+    """Validating `strategy` raises exactly `cls` with `message`."""
+    with pytest.raises(InvalidArgument) as info:
+        strategy.validate()
+    assert (type(info.value), str(info.value)) == (cls, message)
+
+
+def is_deferred_of(strategy, function, thing):
+    """Is `strategy` the recorded deferred(partial(function, thing))?"""
+    if getattr(strategy, "name", None) != "deferred":
+        return False
+    (definition,) = strategy.args
+    return isinstance(definition, functools.partial) and (definition.func, definition.args) == (
+        function, (thing,))
+
+
+def draw_many(strategy, n=200):
+    """Values drawn from `seeded_record`s 0..n-1, rejected test cases left out."""
+    return seeded_draws(strategy, n)[0]
+
+
+# A small abstract hierarchy shared by the class-resolution tests.
+class Shape(abc.ABC):
+    @abc.abstractmethod
+    def area(self): ...
+
+
+class Square(Shape):
+    def area(self):
+        return 1
+
+
+class Circle(Shape):
+    def __init__(self, radius: float):
+        pass
+
+    def area(self):
+        return 2

@@ -57,7 +57,7 @@ Int Int::from_py(PyObject* o) {
         if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
             return of(static_cast<i128>(u));
         }
-        PyErr_Clear();
+        py::drop_exception();
     }
     return of(py::to_mpz(o));
 }

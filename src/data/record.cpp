@@ -47,7 +47,7 @@ BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> pre
             }
             Py_DECREF(bits);
         }
-        PyErr_Clear();
+        py::drop_exception();
     }
     if (!seeded) seed = fresh_seed();
     return build_with_seed(seed, std::move(prefix), max_choices);
@@ -91,7 +91,7 @@ bool plain_value(PyObject* item) {
 bool is_simplest_template(PyObject* item) {
     PyObject* t = PyObject_GetAttrString(item, "type");
     if (!t) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     bool yes = PyUnicode_Check(t) && PyUnicode_CompareWithASCIIString(t, "simplest") == 0;
@@ -108,7 +108,7 @@ PrefixEntry parse_entry(PyObject* item) {
     py::Ref count = py::getattr(item, "count");
     long v = PyLong_AsLong(count.get());
     if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        py::drop_exception();
         return PrefixEntry::Simplest();
     }
     return PrefixEntry::Simplest(static_cast<int64_t>(v));

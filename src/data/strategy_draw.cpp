@@ -26,13 +26,13 @@ Kind classify(PyObject* strategy) {
     if (Py_IS_TYPE(strategy, base)) return Kind::Native;
     PyObject* mod = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(strategy)), "__module__");
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return Kind::Native;
     }
     py::Ref hold = py::Ref::steal(mod);
     py::Ref ours = py::str("quorvantis_fast._engine");
     int eq = PyObject_RichCompareBool(mod, ours.get(), Py_EQ);
-    if (eq < 0) PyErr_Clear();
+    if (eq < 0) py::drop_exception();
     return eq == 1 ? Kind::Native : Kind::Subclass;
 }
 
@@ -43,7 +43,7 @@ void span_step(PyObject* self, F f) {
     try {
         r.emplace(self);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         py::throw_fault("Already borrowed: the record is in use during draw");
     }
     f(**r);
@@ -80,12 +80,12 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     if (shared) {
         Py_DECREF(shared);
     } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
+        py::drop_exception();
         PyObject* d = PyDict_New();
-        if (!d || PyObject_SetAttrString(self, "_shared_strategy_draws", d) < 0) PyErr_Clear();
+        if (!d || PyObject_SetAttrString(self, "_shared_strategy_draws", d) < 0) py::drop_exception();
         Py_XDECREF(d);
     } else {
-        PyErr_Clear();
+        py::drop_exception();
     }
     py::Ref control = py::import("quorvantis.control");
     PyObject* ctx_now = PyObject_CallMethod(control.get(), "current_build_context", nullptr);
@@ -95,8 +95,7 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     }
     // Only an ordinary exception means "no context"; an interrupt or an
     // exit request goes on up.
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::Err{};
-    PyErr_Clear();
+    py::drop_exception();
     py::Ref main_dict;
     {
         py::Ref main = py::import("__main__");
@@ -116,7 +115,7 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     py::Ref err = value ? py::Ref() : py::fetch_error();
     PyObject* exit_result = PyObject_CallMethod(ctx.get(), "__exit__", "OOO", Py_None, Py_None, Py_None);
     if (exit_result) Py_DECREF(exit_result);
-    else PyErr_Clear();
+    else py::drop_exception();
     if (err) {
         py::restore_error(err.get());
         throw py::Err{};

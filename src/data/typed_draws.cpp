@@ -59,7 +59,7 @@ bool str_payload(PyObject* v, uint64_t& out) {
             out = static_cast<uint64_t>(n);
             return true;
         }
-        PyErr_Clear();
+        py::drop_exception();
         PyObject* b = PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass");
         if (!b) return false;
         out = static_cast<uint64_t>(PyBytes_Size(b));
@@ -104,7 +104,7 @@ uint64_t serialized_size(PyObject* v) {
         ok = false;
     }
     if (!ok) {
-        PyErr_Clear();
+        py::drop_exception();
         return 1;
     }
     return with_header(payload);
@@ -305,7 +305,7 @@ bool permitted(PyObject* v, uint8_t t, PyObject* c) {
     try {
         return choice::choice_permitted(v, c);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -319,7 +319,7 @@ py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
     try {
         return choice::choice_from_index(choice::Int(0), static_cast<choice::ChoiceType>(t), c);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
     }
     overrun();
 }

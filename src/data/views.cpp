@@ -17,7 +17,7 @@ PyObject* lazy(PyObject* self, const char* name, Make make) {
         PyObject* v = PyObject_GetAttrString(self, name);
         if (v && v != Py_None) return v;
         Py_XDECREF(v);
-        PyErr_Clear();
+        py::drop_exception();
         py::Ref fresh = make();
         py::check_rc(PyObject_SetAttrString(self, name, fresh.get()));
         return fresh.release();

@@ -241,7 +241,7 @@ PyObject* choices_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         try {
             values = decode(data, static_cast<size_t>(PyBytes_Size(a[0])));
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
             return py::none().release();
         }
         return py::tuple_from_refs(values).release();

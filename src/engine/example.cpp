@@ -20,7 +20,7 @@ public:
                 py::call_method(data_, "freeze");
             }
         } catch (...) {
-            PyErr_Clear();
+            py::discard_error();
         }
     }
     FreezeOnExit(const FreezeOnExit&) = delete;
@@ -38,13 +38,13 @@ bool is_rejection_name(const std::string& name) {
 std::optional<int64_t> read_counter(PyObject* o) {
     PyObject* v = PyObject_GetAttrString(o, "testcounter");
     if (!v) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     long long n = PyLong_AsLongLong(v);
     Py_DECREF(v);
     if (n == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     return n;
@@ -61,7 +61,7 @@ bool is_own_stop(PyObject* exc, PyObject* data) {
             if (theirs && static_cast<int64_t>(r->testcounter) != *theirs) return false;
             return r->frozen;
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
             return false;
         }
     }
@@ -69,12 +69,12 @@ bool is_own_stop(PyObject* exc, PyObject* data) {
     if (theirs && ours && *ours != *theirs) return false;
     PyObject* f = PyObject_GetAttrString(data, "frozen");
     if (!f) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     int t = PyObject_IsTrue(f);
     Py_DECREF(f);
-    if (t < 0) PyErr_Clear();
+    if (t < 0) py::drop_exception();
     return t == 1;
 }
 
@@ -86,12 +86,12 @@ bool is_skip_test(PyObject* exc) {
         Py_DECREF(mod);
     }
     if (!cls) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     int r = PyObject_IsInstance(exc, cls);
     Py_DECREF(cls);
-    if (r < 0) PyErr_Clear();
+    if (r < 0) py::drop_exception();
     return r == 1;
 }
 
@@ -103,17 +103,17 @@ void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
         note = PyUnicode_FromFormat("while generating '%U' from %U", name, r);
         Py_DECREF(r);
     } else {
-        PyErr_Clear();
+        py::discard_error();
         note = PyUnicode_FromFormat("while generating '%U'", name);
     }
     if (!note) {
-        PyErr_Clear();
+        py::discard_error();
         return;
     }
     PyObject* res = PyObject_CallMethod(exc, "add_note", "O", note);
     Py_DECREF(note);
     if (res) Py_DECREF(res);
-    else PyErr_Clear();
+    else py::discard_error();
 }
 
 [[noreturn]] void rethrow(PyObject* exc) {
@@ -147,7 +147,7 @@ Origin origin_of(PyObject* exc) {
     o.name = py::utf8(n.get());
     PyObject* tb = PyObject_GetAttrString(exc, "__traceback__");
     if (!tb) {
-        PyErr_Clear();
+        py::drop_exception();
         return o;
     }
     py::Ref cur = py::Ref::steal(tb);
@@ -155,13 +155,13 @@ Origin origin_of(PyObject* exc) {
         if (PyObject* line = PyObject_GetAttrString(cur.get(), "tb_lineno")) {
             long long v = PyLong_AsLongLong(line);
             Py_DECREF(line);
-            if (v == -1 && PyErr_Occurred()) PyErr_Clear();
+            if (v == -1 && PyErr_Occurred()) py::drop_exception();
             else o.line = v;
         } else {
-            PyErr_Clear();
+            py::drop_exception();
         }
         PyObject* next = PyObject_GetAttrString(cur.get(), "tb_next");
-        if (!next) PyErr_Clear();
+        if (!next) py::drop_exception();
         cur = py::Ref::steal(next);
     }
     return o;
@@ -222,7 +222,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
             node_seq(data, path);
             known = trie->is_duplicate(path);
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
         }
         if (known) return {OutcomeKind::Duplicate, {}, {}};
     }

@@ -18,7 +18,7 @@ py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fal
             Py_DECREF(cls);
         }
         if (exc) return py::Ref::steal(exc);
-        PyErr_Clear();
+        py::drop_exception();
     }
     return py::call(fallback, text.get());
 }
@@ -34,7 +34,7 @@ void save_choices(const RunArgs& a, const RefList& choices) {
     try {
         bytes = database::encode_choices(choices);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return;
     }
     PyObject* key = PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size()));
@@ -44,7 +44,7 @@ void save_choices(const RunArgs& a, const RefList& choices) {
     Py_XDECREF(key);
     Py_XDECREF(value);
     Py_XDECREF(r);
-    PyErr_Clear();
+    py::drop_exception();
 }
 
 }  // namespace engine

@@ -63,7 +63,7 @@ bool to_byte_string(PyObject* o, std::string& out) {
         out = std::move(bytes);
         return true;
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -94,7 +94,7 @@ void quietly(F&& f) {
     try {
         f();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
     }
 }
 
@@ -130,7 +130,7 @@ private:
             py::Ref owned = py::Ref::steal(setup);
             token = py::call(setup);
         } else {
-            PyErr_Clear();
+            py::drop_exception();
         }
         try {
             Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, trie);
@@ -157,7 +157,7 @@ private:
     void db_delete(PyObject* key, PyObject* item) {
         PyObject* r = PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item);
         Py_XDECREF(r);
-        PyErr_Clear();
+        py::drop_exception();
     }
 
     void replay_database() {
@@ -166,7 +166,7 @@ private:
         PyObject* it = got ? PyObject_GetIter(got) : nullptr;
         Py_XDECREF(got);
         if (!it) {
-            PyErr_Clear();
+            py::drop_exception();
             return;
         }
         py::Ref iter = py::Ref::steal(it);
@@ -175,7 +175,7 @@ private:
             if (!next) {
                 // Exhausted, or the iteration failed: either way the phase
                 // is over (an iterator may fail on every request).
-                PyErr_Clear();
+                py::drop_exception();
                 return;
             }
             py::Ref item = py::Ref::steal(next);
@@ -185,7 +185,7 @@ private:
             try {
                 choices = database::decode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
             } catch (const py::Err&) {
-                PyErr_Clear();
+                py::drop_exception();
                 db_delete(key.get(), item.get());
                 continue;
             }
@@ -269,7 +269,7 @@ private:
                 n = static_cast<size_t>(len);
             }
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
             tracking_ = false;
             return;
         }
@@ -280,7 +280,7 @@ private:
         try {
             node_seq(rec, path_);
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
             return;
         }
         for (const PathElement& e : path_) {

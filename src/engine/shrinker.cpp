@@ -71,12 +71,12 @@ Index midpoint(const Index& lo, const Index& hi) { return lo + (hi - lo).half();
 bool read_min_size(PyObject* constraints, int64_t& out) {
     static py::Name k_min_size{"min_size"};
     PyObject* v = PyDict_GetItemWithError(constraints, k_min_size.get());
-    if (!v) PyErr_Clear();
+    if (!v) py::drop_exception();
     if (!v || !PyLong_Check(v)) return false;
     int overflow = 0;
     long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
     if (r == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : r;

@@ -195,7 +195,7 @@ std::optional<uint64_t> integer_branch_count(PyObject* constraints) {
         py::to_mpz(lo, mlo);
         py::to_mpz(hi, mhi);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     if (!fits_i128(mlo) || !fits_i128(mhi)) return std::nullopt;
@@ -227,7 +227,7 @@ void repr_key(PyObject* value, std::string& out) {
         return;
     }
     // A repr holding lone surrogates: keep them byte for byte.
-    PyErr_Clear();
+    py::drop_exception();
     py::Ref b = py::check(PyUnicode_AsEncodedString(r.get(), "utf-8", "surrogatepass"));
     out.assign(PyBytes_AsString(b.get()), static_cast<size_t>(PyBytes_Size(b.get())));
 }

@@ -1,6 +1,7 @@
 #include "strategy/check_strategy.hpp"
 
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 
 namespace strategy {
@@ -15,7 +16,7 @@ bool is_strategy(PyObject* o) {
         if (r < 0) throw py::Err{};
         return r == 1;
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
 }
@@ -33,7 +34,7 @@ bool strat_is_empty(PyObject* o) noexcept {
     try {
         return node_is_empty(s->node);
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
         return false;
     }
 }

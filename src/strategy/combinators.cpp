@@ -1,6 +1,6 @@
 // Node helpers of map, flatmap and filter shared with the typed views and
 // the filter rewriting.
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

@@ -3,7 +3,7 @@
 // the handle of data(), leaves a note "Draw {n}{ (label)}: {value}" in the
 // record's `_data_draws` list.
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "timing/draw_clock.hpp"
 
 namespace strategy {
@@ -23,7 +23,7 @@ py::Ref timed_draw(PyObject* record, PyObject* strategy) {
 py::Ref notes_list(PyObject* record) {
     static py::Name k_notes{"_data_draws"};
     PyObject* notes = PyObject_GetAttr(record, k_notes.get());
-    if (!notes) PyErr_Clear();
+    if (!notes) py::drop_exception();
     py::Ref list = py::Ref::steal(notes);
     if (!list || list.get() == Py_None) {
         list = py::new_list(0);
@@ -39,7 +39,7 @@ py::Ref pretty_text(PyObject* value) {
     PyObject* mod = PyImport_ImportModule("quorvantis.vendor.pretty");
     if (!mod) {
         if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw py::Err{};
-        PyErr_Clear();
+        py::drop_exception();
         return py::check(PyObject_Repr(value));
     }
     py::Ref owned = py::Ref::steal(mod);
@@ -86,7 +86,7 @@ PyObject* g_drawn_notes(PyObject* self, void*) {
     PyObject* notes = PyObject_GetAttrString(self_of(self)->record, "_data_draws");
     if (notes && notes != Py_None) return notes;
     Py_XDECREF(notes);
-    PyErr_Clear();
+    py::drop_exception();
     return PyList_New(0);
 }
 

@@ -6,7 +6,9 @@
 #include "data/record.hpp"
 #include "floats/floats.hpp"
 #include "strategy/draw_collections.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/guards.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 
@@ -66,7 +68,7 @@ mpz_class range_length(PyObject* range) {
     const Py_ssize_t len = PyObject_Length(range);
     if (len >= 0) return mpz_class(static_cast<long>(len));
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
-    PyErr_Clear();
+    py::drop_exception();
     py::Ref start = py::getattr(range, "start"), stop = py::getattr(range, "stop"),
             step = py::getattr(range, "step");
     const mpz_class a = py::to_mpz(start.get()), b = py::to_mpz(stop.get()), s = py::to_mpz(step.get());
@@ -95,12 +97,12 @@ void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noex
     try {
         name = k_module.get();
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::discard_error();
         return;
     }
     PyObject* control = PyImport_GetModule(name);
     if (!control) {
-        PyErr_Clear();
+        py::discard_error();
         return;
     }
     py::Ref mod = py::Ref::steal(control);
@@ -120,7 +122,7 @@ void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noex
         py::dict_set(kwargs.get(), "kwargs", empty.get());
         py::call_args(record_call.get(), args.get(), kwargs.get());
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
     }
 }
 
@@ -250,7 +252,7 @@ py::Ref draw_sampled_from(const kinds::SampledFrom& n, PyObject* record) {
             }
             Py_DECREF(hook);
         }
-        PyErr_Clear();
+        py::drop_exception();
     }
     Py_ssize_t i = draw_index(record, static_cast<Py_ssize_t>(n.values.size()));
     return n.values[static_cast<size_t>(i)];
@@ -262,7 +264,7 @@ py::Ref draw_sampled_from_range(const kinds::SampledFromRange& n, PyObject* reco
     if (len < 0) {
         // Longer than len() can count: draw the index among big integers.
         if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
-        PyErr_Clear();
+        py::drop_exception();
         const mpz_class count = range_length(range);
         if (count <= 0) mark_invalid(record);
         py::Ref zero = py::from_i64(0), last = py::from_mpz(count - 1);

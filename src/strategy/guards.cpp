@@ -1,8 +1,10 @@
 // The per-thread recursion guards of the node queries and type resolution,
 // and the nesting depth of Deferred draws.
+#include "strategy/guards.hpp"
+
 #include <unordered_set>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {

@@ -34,7 +34,7 @@ using Refs = std::vector<py::Ref>;
 using OptInt = std::optional<mpz_class>;
 
 // Every field struct lists its references through `each_ref`, so that the
-// deallocator can take them out without recursing (see mod.cpp).
+// deallocator can take them out without recursing (see lifetime.cpp).
 namespace kinds {
 
 struct Integers {

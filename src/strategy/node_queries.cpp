@@ -1,6 +1,9 @@
 // Node queries: emptiness, reusable values, validation and branches.
 #include "strategy/node_queries.hpp"
 
+#include "strategy/errors.hpp"
+#include "strategy/guards.hpp"
+
 namespace strategy {
 namespace {
 

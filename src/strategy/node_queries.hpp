@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

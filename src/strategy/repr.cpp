@@ -11,7 +11,7 @@ const char* const OPAQUE = "SearchStrategy(...)";
 // The text of `r` when it is a str; an error or a non-str is dropped.
 bool str_result(PyObject* r, std::string& out) {
     if (!r) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     py::Ref owned = py::Ref::steal(r);
@@ -19,7 +19,7 @@ bool str_result(PyObject* r, std::string& out) {
     Py_ssize_t n = 0;
     const char* p = PyUnicode_AsUTF8AndSize(r, &n);
     if (!p) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     out.assign(p, static_cast<size_t>(n));
@@ -31,12 +31,12 @@ bool str_result(PyObject* r, std::string& out) {
 py::Ref reflection_function(const char* name) {
     PyObject* mod = PyImport_ImportModule("quorvantis.internal.reflection");
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref();
     }
     PyObject* f = PyObject_GetAttrString(mod, name);
     Py_DECREF(mod);
-    if (!f) PyErr_Clear();
+    if (!f) py::drop_exception();
     return py::Ref::steal(f);
 }
 
@@ -94,7 +94,7 @@ std::string shared_repr(const kinds::Shared& n) {
         if (str_result(PyObject_Repr(s), text)) key = text;
         Py_DECREF(s);
     } else {
-        PyErr_Clear();
+        py::drop_exception();
     }
     return "shared(" + child_repr(n.base.get()) + ", key=" + key + ")";
 }
@@ -123,7 +123,7 @@ std::string fn_repr(PyObject* f) noexcept {
             return text;
         }
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
     }
     return "...";
 }

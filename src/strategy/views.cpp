@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "strategy/mod.hpp"
 #include "strategy/object.hpp"
+#include "strategy/lifetime.hpp"
 
 namespace strategy {
 namespace {

@@ -19,7 +19,7 @@ double perf_counter() {
     py::ErrorStash keep;  // callable with an error pending
     PyObject* mod = PyImport_ImportModule("time");
     if (!mod) {
-        PyErr_Clear();
+        py::discard_error();
         return 0.0;
     }
     PyObject* f = PyObject_GetAttrString(mod, "perf_counter");
@@ -29,7 +29,7 @@ double perf_counter() {
     double v = r ? PyFloat_AsDouble(r) : -1.0;
     Py_XDECREF(r);
     if (PyErr_Occurred()) {
-        PyErr_Clear();
+        py::discard_error();
         return 0.0;
     }
     return v;

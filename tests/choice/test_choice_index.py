@@ -13,7 +13,8 @@ from quorvantis_fast._engine import (
     zigzag_value,
 )
 
-from choice_helpers import bits_of, from_bits
+from quorvantis_fast.errors import ChoiceTooLarge
+from qf_testing import bits_of, from_bits
 
 SMALLEST_NORMAL = 2.2250738585072014e-308
 
@@ -258,17 +259,17 @@ class TestBytesOrder:
         assert choice_to_index(b"\0", {"min_size": 1}) == 0
         assert choice_from_index(0, "bytes", {"min_size": 3}) == b"\0\0\0"
 
-    def test_size_limit(self, errors_module):
+    def test_size_limit(self):
         c = {"min_size": 0}
         last = (256**8192 - 1) // 255 - 1  # the largest index of size 8191
         assert choice_from_index(last, "bytes", c) == b"\xff" * 8191
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(last + 1, "bytes", c)
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(10**50000, "bytes", c)
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(0, "bytes", {"min_size": 2**63})
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(-(2**100), "bytes", {"min_size": 2**62})
 
     def test_out_of_range_inputs_stay_bounded(self):
@@ -340,12 +341,12 @@ class TestStringOrder:
         with pytest.raises(ValueError, match="is not in list"):
             choice_to_index("abz", c)
 
-    def test_size_limit_with_a_single_letter(self, errors_module):
+    def test_size_limit_with_a_single_letter(self):
         c = {"min_size": 0, "intervals": IntervalSet.from_string("x")}
         assert choice_from_index(8191, "string", c) == "x" * 8191
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(8192, "string", c)
-        with pytest.raises(errors_module.ChoiceTooLarge):
+        with pytest.raises(ChoiceTooLarge):
             choice_from_index(-1, "string", c)
 
 

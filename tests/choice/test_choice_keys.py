@@ -14,8 +14,7 @@ from quorvantis_fast._engine import (
     choices_key,
 )
 
-from choice_helpers import bits_of, from_bits
-from qf_testing import numpy_style_bool
+from qf_testing import bits_of, from_bits, numpy_style_bool
 
 
 def key_model(x):

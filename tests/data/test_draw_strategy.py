@@ -148,12 +148,6 @@ def test_observe_as_is_checked_first(upstream):
     assert d.draw(s, observe_as="name") == 42
 
 
-needs_strategies = pytest.mark.skipif(
-    not hasattr(_engine, "SearchStrategy"), reason="needs the strategy classes"
-)
-
-
-@needs_strategies
 def test_python_subclass_is_drawn_in_a_span():
     class Mine(_engine.SearchStrategy):
         def do_draw(self, data):
@@ -164,7 +158,6 @@ def test_python_subclass_is_drawn_in_a_span():
     assert d.max_depth == 1
 
 
-@needs_strategies
 def test_span_closes_when_the_subclass_draw_raises(errors):
     class Boom(_engine.SearchStrategy):
         def do_draw(self, data):
@@ -177,12 +170,6 @@ def test_span_closes_when_the_subclass_draw_raises(errors):
     d.start_span(1)  # still open for business, depth back at the root
     assert d.max_depth == 1
 
-needs_constructors = pytest.mark.skipif(
-    not hasattr(_engine, "integers"), reason="needs the strategy constructors"
-)
-
-
-@needs_constructors
 def test_native_strategy_is_drawn_in_a_span(errors):
     d = BrindlemarData()
     v = d.draw(_engine.integers(0, 5))
@@ -195,7 +182,6 @@ def test_native_strategy_is_drawn_in_a_span(errors):
     assert tight.frozen and tight.status == 0
 
 
-@needs_constructors
 def test_native_strategy_error_closes_its_span():
     def boom(x):
         raise ValueError(x)
@@ -207,7 +193,6 @@ def test_native_strategy_error_closes_its_span():
     d.freeze()
 
 
-@needs_constructors
 def test_unbounded_integers_share_one_constraints_dict():
     d = BrindlemarData()
     d.draw(_engine.integers())

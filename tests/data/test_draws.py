@@ -6,8 +6,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from qf_testing import seeded_record as seeded
-from record_helpers import Simplest, Unlimited, rng
+from qf_testing import Simplest, Unlimited, rng, seeded_record as seeded
 
 
 def stop_test(errors, fn, *args, **kwargs):

@@ -4,7 +4,7 @@ import sys
 
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from record_helpers import Unlimited
+from qf_testing import Unlimited
 
 
 def flat(obj, fn, n=300):

@@ -1,10 +1,6 @@
 import pytest
 
-from quorvantis_fast import _engine
-
-if not hasattr(_engine, "InMemoryExampleDatabase"):
-    pytest.skip("registered with the database functions", allow_module_level=True)
-InMemoryExampleDatabase = _engine.InMemoryExampleDatabase
+from quorvantis_fast._engine import InMemoryExampleDatabase
 
 
 def test_fetch_orders_values_bytewise_with_prefixes_first():

@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
 
-from engine_helpers import integers
+from qf_testing import py_integers as integers
 
 KEY = b"test-key"
 

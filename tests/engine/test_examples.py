@@ -5,7 +5,7 @@ import pytest
 from quorvantis_fast._engine import BrindlemarData, reproduce_native, run_native, set_use_py_clock
 from quorvantis_fast.errors import StopTest, UnsatisfiedAssumption
 
-from engine_helpers import Strategy, integers
+from qf_testing import PyStrategy as Strategy, py_integers as integers
 
 
 class TestDrawErrors:

@@ -6,7 +6,7 @@ from quorvantis_fast import _engine
 from quorvantis_fast._engine import run_native
 from quorvantis_fast.errors import UnsatisfiedAssumption
 
-from engine_helpers import Strategy, booleans, floats, integers
+from qf_testing import PyStrategy as Strategy, py_booleans as booleans, py_floats as floats, py_integers as integers
 
 
 class Calls:

@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, draw_secs, reproduce_native, run_native, set_use_py_clock
 
-from engine_helpers import booleans, integers
+from qf_testing import py_booleans as booleans, py_integers as integers
 
 
 class Executor:

@@ -11,7 +11,7 @@ import sys
 
 import pytest
 
-from engine_helpers import Strategy
+from qf_testing import PyStrategy as Strategy
 from quorvantis_fast import _engine
 
 DELETION = "adaptive_example_deletion"

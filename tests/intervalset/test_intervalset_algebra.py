@@ -2,7 +2,7 @@ import operator
 import random
 
 import pytest
-from conftest import members_of, model_pairs
+from qf_testing import members_of, model_pairs
 
 from quorvantis_fast._engine import IntervalSet
 

@@ -3,7 +3,7 @@ import itertools
 import random
 
 import pytest
-from conftest import model_pairs
+from qf_testing import model_pairs
 
 from quorvantis_fast._engine import IntervalSet
 

@@ -9,7 +9,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from scalar_helpers import values
+from qf_testing import values
 
 # Registered in this order, with later constructors between them.
 ORDER = ["integers", "booleans", "floats", "none", "just", "nothing", "sampled_from", "one_of", "tuples",

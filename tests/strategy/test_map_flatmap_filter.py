@@ -4,8 +4,7 @@ import pytest
 
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument
-from qf_testing import UPSTREAM, needs_upstream
-from scalar_helpers import values
+from qf_testing import UPSTREAM, needs_upstream, values
 
 
 def double(x):

@@ -6,17 +6,19 @@ import warnings
 import weakref
 
 import pytest
-from conftest import UNBOUNDED, K, record
-from qf_testing import run_python
+from qf_testing import run_python, seeded_record as record
 
-from quorvantis_fast import _engine
+from quorvantis_fast import _engine, native_strategies
+from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument, QuorvantisWarning, Unsatisfiable
 
 SearchStrategy = _engine.SearchStrategy
+# The size bound of a byte-string strategy given no max_size.
+UNBOUNDED_BYTES = 10_000_000_000
 
 
 class TestObjects:
-    def test_every_creation_takes_a_larger_label(self, B):
+    def test_every_creation_takes_a_larger_label(self):
         a = SearchStrategy()
         b = a.map(str)
         c = b.wrapped_strategy
@@ -52,8 +54,8 @@ class TestObjects:
 
         assert record().draw(Sub()) is None and type(Sub()) is Sub
 
-    def test_methods_take_keywords_like_python(self, B):
-        s = B.integers(0, 1)
+    def test_methods_take_keywords_like_python(self):
+        s = st.integers(0, 1)
         assert repr(s.map(pack=str)) == "integers(0, 1).map(str)"
         with pytest.raises(TypeError, match="missing 1 required positional argument: 'pack'"):
             s.map()
@@ -67,32 +69,32 @@ class TestObjects:
 
 
 class TestViews:
-    def test_collection_views(self, B):
+    def test_collection_views(self):
         alphabet = _engine.IntervalSet([(97, 98)])
-        lists = B.lists(B.booleans(), 2).wrapped_strategy
+        lists = st.lists(st.booleans(), min_size=2).wrapped_strategy
         assert type(lists) is _engine.ListStrategy
         assert (lists.min_size, lists.max_size) == (2, math.inf)
-        text = B.text(alphabet, 1, 7).wrapped_strategy
+        text = st.text(alphabet, min_size=1, max_size=7).wrapped_strategy
         assert type(text) is _engine.TextStrategy and (text.min_size, text.max_size) == (1, 7)
-        binary = B.binary().wrapped_strategy
-        assert type(binary) is _engine.BytesStrategy and binary.max_size == UNBOUNDED
-        for other in (B.sets(B.booleans(), 1, 4), B.dictionaries(B.booleans(), B.booleans(), 0, 3)):
+        binary = st.binary().wrapped_strategy
+        assert type(binary) is _engine.BytesStrategy and binary.max_size == UNBOUNDED_BYTES
+        for other in (st.sets(st.booleans(), min_size=1, max_size=4), st.dictionaries(st.booleans(), st.booleans(), max_size=3)):
             assert type(other.wrapped_strategy) is _engine.ListStrategy
 
-    def test_numeric_views(self, B):
-        ints = B.integers(None, 9).wrapped_strategy
+    def test_numeric_views(self):
+        ints = st.integers(None, 9).wrapped_strategy
         assert type(ints) is _engine.IntegersStrategy and (ints.start, ints.end) == (None, 9)
-        floats = B.floats(hi=2.5).wrapped_strategy
+        floats = st.floats(max_value=2.5).wrapped_strategy
         assert (floats.min_value, floats.max_value) == (-math.inf, 2.5)
 
-    def test_map_view_wraps_a_new_inner_view(self, B):
-        base = B.integers(0, 3)
+    def test_map_view_wraps_a_new_inner_view(self):
+        base = st.integers(0, 3)
         view = base.map(str).wrapped_strategy
         assert type(view) is _engine.MappedStrategy and view.pack is str
         assert type(view.mapped_strategy) is _engine.IntegersStrategy and view.mapped_strategy is not base
 
-    def test_filter_chain_keeps_conditions_in_order(self, B):
-        base = B.booleans()
+    def test_filter_chain_keeps_conditions_in_order(self):
+        base = st.booleans()
         c1, c2 = (lambda x: True), (lambda x: x)
         view = base.filter(c1).filter(c2).wrapped_strategy
         assert type(view) is _engine.FilteredStrategy
@@ -100,8 +102,8 @@ class TestViews:
         assert view.filtered_strategy is base
         assert record().draw(view.filtered_strategy) in (True, False)
 
-    def test_kinds_without_a_view_return_themselves(self, B):
-        s = B.just(1)
+    def test_kinds_without_a_view_return_themselves(self):
+        s = st.just(1)
         assert s.wrapped_strategy is s
 
     @pytest.mark.parametrize("cls, fields", [
@@ -123,70 +125,69 @@ class TestViews:
 
 
 class TestOperators:
-    def test_or_flattens_one_of(self, B):
-        a, b, c, d = (B.just(i) for i in range(4))
+    def test_or_flattens_one_of(self):
+        a, b, c, d = (st.just(i) for i in range(4))
         assert repr(a | b | c) == "one_of(just(0), just(1), just(2))"
         assert repr((a | b) | (c | d)) == "one_of(just(0), just(1), just(2), just(3))"
         assert repr(a | a) == "one_of(just(0), just(0))"
-        assert B.kind(a | b) == K.OneOf
 
-    def test_or_with_other_objects(self, B):
+    def test_or_with_other_objects(self):
         class Foreign:
             def do_draw(self, data):
                 return 1
 
         f = Foreign()
-        assert (B.just(0) | f).wrapped_strategy is not None
+        assert (st.just(0) | f).wrapped_strategy is not None
         with pytest.raises(ValueError, match="^Cannot \\| a SearchStrategy with 3$"):
-            B.just(0) | 3
+            st.just(0) | 3
         with pytest.raises(TypeError):
-            3 | B.just(0)
+            3 | st.just(0)
 
-    def test_truth_warns(self, B):
+    def test_truth_warns(self):
         with pytest.warns(QuorvantisWarning, match=r"^bool\(integers\(\)\) is always True"):
-            assert bool(B.integers())
+            assert bool(st.integers())
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             with pytest.raises(QuorvantisWarning):
-                bool(B.integers())
+                bool(st.integers())
 
-    def test_map_of_an_identity_returns_the_receiver(self, B, upstream):
-        s = B.integers(0, 3)
+    def test_map_of_an_identity_returns_the_receiver(self, upstream):
+        s = st.integers(0, 3)
         assert s.map(lambda x: x) is s
         assert s.map(str) is not s
 
-    def test_map_without_the_upstream_library_always_builds(self, B, no_upstream):
-        s = B.integers(0, 3)
+    def test_map_without_the_upstream_library_always_builds(self, no_upstream):
+        s = st.integers(0, 3)
         assert s.map(lambda x: x) is not s
 
     @pytest.mark.parametrize("method", ["map", "flatmap", "filter"])
-    def test_data_strategies_refuse_combinators(self, B, method):
+    def test_data_strategies_refuse_combinators(self, method):
         with pytest.raises(InvalidArgument, match=f"^Cannot call {method} on a DataStrategy"):
-            getattr(B.plain(K.Data), method)(str)
+            getattr(st.data(), method)(str)
 
-    def test_filter_wraps_the_receiver(self, B):
-        s = B.integers(0, 3)
+    def test_filter_wraps_the_receiver(self):
+        s = st.integers(0, 3)
         f = s.filter(bool)
-        assert B.kind(f) == K.Filter and f.wrapped_strategy.filtered_strategy.start == 0
+        assert type(f.wrapped_strategy) is _engine.FilteredStrategy and f.wrapped_strategy.filtered_strategy.start == 0
 
-    def test_intervals(self, B, upstream):
+    def test_intervals(self, upstream):
         alphabet = _engine.IntervalSet([(48, 57)])
         from quorvantis.internal.intervalsets import IntervalSet
 
-        for s in (B.text(alphabet), B.characters(alphabet, "characters()")):
+        for s in (st.text(alphabet), st.characters(min_codepoint=48, max_codepoint=57)):
             got = s.intervals
             assert type(got) is IntervalSet and list(got.intervals) == [(48, 57)]
         with pytest.raises(AttributeError, match="^intervals$"):
-            B.integers().intervals
+            st.integers().intervals
 
 
 @pytest.mark.filterwarnings(r"ignore:The `\.example\(\)` method")
 class TestExample:
-    def test_values(self, B):
-        assert B.just(3).example() == 3
-        assert 0 <= B.integers(0, 9).example() <= 9
+    def test_values(self):
+        assert st.just(3).example() == 3
+        assert 0 <= st.integers(0, 9).example() <= 9
 
-    def test_gives_up_after_200_stopped_attempts(self, B):
+    def test_gives_up_after_200_stopped_attempts(self):
         calls = []
 
         class Rejects(SearchStrategy):
@@ -195,28 +196,35 @@ class TestExample:
                 data.mark_invalid()
 
         with pytest.raises(Unsatisfiable, match="^could not find an example$"):
-            B.one_of(Rejects()).example()
+            st.one_of(Rejects()).example()
         assert len(calls) == 200
 
-    def test_data_strategy(self, B):
+    def test_data_strategy(self):
         with pytest.raises(InvalidArgument, match=r"^Cannot call example\(\) on st.data\(\)"):
-            B.plain(K.Data).example()
+            st.data().example()
 
-    def test_inside_a_draw_or_a_running_test(self, B, upstream):
+    def test_inside_a_draw_or_a_running_test(self, upstream):
         from quorvantis.control import BuildContext
         from quorvantis.errors import NonInteractiveExampleWarning, QuorvantisException
 
         from quorvantis_fast import control
 
         with pytest.warns(NonInteractiveExampleWarning):  # pytest sets PYTEST_CURRENT_TEST
-            B.just(1).example()
+            st.just(1).example()
         with control.drawing():
             with pytest.raises(QuorvantisException, match="inside a strategy definition"):
-                B.just(1).example()
+                st.just(1).example()
         for depth, message in [(0, "inside a test function"), (2, "inside a strategy definition")]:
             with BuildContext(types.SimpleNamespace(depth=depth), wrapped_test=None):
                 with pytest.raises(QuorvantisException, match=message):
-                    B.just(1).example()
+                    st.just(1).example()
+
+
+@pytest.fixture
+def plain_handle(monkeypatch):
+    """Makes the note-free draw handle that randoms() hands to the Python side."""
+    monkeypatch.setattr(native_strategies, "_build_random", lambda handle, *flags: handle)
+    return lambda data: data.draw(st.randoms())
 
 
 class TestDataObject:
@@ -226,65 +234,61 @@ class TestDataObject:
         with pytest.raises(TypeError):
             type("Sub", (_engine.DataObject,), {})
 
-    def test_notes(self, B, upstream):
+    def test_notes(self, upstream):
         data = record()
-        handle = B.data_object(data, True)
+        handle = data.draw(st.data())
         assert handle._drawn_notes == [] and not hasattr(data, "_data_draws")
-        assert handle.draw(B.just(17)) == 17
-        assert handle.draw(B.just("x"), label="size") == "x"
+        assert handle.draw(st.just(17)) == 17
+        assert handle.draw(st.just("x"), label="size") == "x"
         assert data._data_draws == ["Draw 1: 17", "Draw 2 (size): 'x'"]
         assert handle._drawn_notes is data._data_draws
         with pytest.raises(KeyError):
-            handle.draw(B.just(1).map(lambda v: {}[v]))
+            handle.draw(st.just(1).map(lambda v: {}[v]))
         assert len(data._data_draws) == 2
 
-    def test_nested_draws_share_their_number(self, B):
+    def test_nested_draws_share_their_number(self):
         # Each number is taken before its draw, so the inner draw, which
         # ends first, writes its note first under the same number.
         data = record()
-        handle = B.data_object(data, True)
-        value = handle.draw(B.just(1).map(lambda v: (v, handle.draw(B.just("in")))))
+        handle = data.draw(st.data())
+        value = handle.draw(st.just(1).map(lambda v: (v, handle.draw(st.just("in")))))
         assert value == (1, "in")
         assert data._data_draws == ["Draw 1: 'in'", "Draw 1: (1, 'in')"]
 
-    def test_plain_handle_writes_no_notes(self, B):
+    def test_plain_handle_writes_no_notes(self, plain_handle):
         data = record()
-        handle = B.data_object(data, False)
-        assert handle.draw(B.just(1), label="ignored") == 1
+        handle = plain_handle(data)
+        assert handle.draw(st.just(1), label="ignored") == 1
         assert not hasattr(data, "_data_draws")
         assert handle.cd is data and handle.brindlemar_data is data and repr(handle) == "data(...)"
         assert handle.is_frozen() is False
 
-    def test_draw_time_is_added_for_successful_draws_only(self, B, monkeypatch):
+    def test_draw_time_is_added_for_successful_draws_only(self, plain_handle, monkeypatch):
         import time
 
+        handle = plain_handle(record())
         readings = iter([10.0, 12.5, 20.0, 21.0])
         monkeypatch.setattr(time, "perf_counter", lambda: next(readings))
         _engine.set_use_py_clock(True)
         try:
-            handle = B.data_object(record(), False)
             before = _engine.draw_secs()
-            handle.draw(B.just(1))
+            handle.draw(st.just(1))
             assert _engine.draw_secs() == before + 2.5
             with pytest.raises(ZeroDivisionError):
-                handle.draw(B.just(0).map(lambda v: 1 / v))
+                handle.draw(st.just(0).map(lambda v: 1 / v))
             assert _engine.draw_secs() == before + 2.5
         finally:
             _engine.set_use_py_clock(False)
 
-    def test_accepts_upstream_strategies(self, B, upstream, monkeypatch):
-        import quorvantis
+    def test_accepts_upstream_strategies(self, plain_handle, foreign):
         import quorvantis.strategies
 
-        from quorvantis_fast import strategies
+        assert plain_handle(record()).draw(quorvantis.strategies.just(3)) == 3
 
-        monkeypatch.setattr(strategies, "_real_quorvantis", quorvantis)
-        assert B.data_object(record(), False).draw(quorvantis.strategies.just(3)) == 3
-
-    def test_rejects_non_strategies(self, B, monkeypatch):
+    def test_rejects_non_strategies(self, plain_handle, monkeypatch):
         from quorvantis_fast import strategies
 
         monkeypatch.setattr(strategies, "_real_quorvantis", None)
-        handle = B.data_object(record(), False)
+        handle = plain_handle(record())
         with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got .*=5 \(type=int\)$"):
             handle.draw(5)

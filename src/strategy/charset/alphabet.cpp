@@ -3,7 +3,8 @@
 #include "strategy/charset/alphabet.hpp"
 
 #include "strategy/charset/text_util.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy::constructors {
 

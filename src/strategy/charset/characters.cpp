@@ -11,7 +11,8 @@
 #include "charmap/charmap.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {
@@ -148,7 +149,7 @@ std::pair<py::Ref, std::string> checked_codec(PyObject* codec) {
     try {
         info = py::call(lookup.get(), text.get());
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         raise_invalid_argument("codec=" + debug_quoted(text.get(), '"') + " is not a valid codec name.");
     }
     py::Ref name = py::getattr(info.get(), "name");
@@ -171,7 +172,7 @@ std::optional<int64_t> coerce_codepoint(PyObject* value, const char* name) {
     if (!value) return std::nullopt;
     long long v = PyLong_AsLongLong(value);
     bool failed = v == -1 && PyErr_Occurred();
-    if (failed) PyErr_Clear();
+    if (failed) py::drop_exception();
     if (failed || !PyLong_Check(value)) {
         raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be an integer.");
     }
@@ -281,7 +282,7 @@ AlphabetOrMessage build_characters_intervals(const CharactersArgs& a) {
             try {
                 py::call_method(ch.get(), "encode", a.codec.get());
             } catch (const py::Err&) {
-                PyErr_Clear();
+                py::drop_exception();
                 return "Character " + debug_quoted(ch.get(), '\'') + " in include_characters=" + inc_repr +
                        " cannot be encoded with codec=" + debug_quoted(a.codec.get(), '"');
             }

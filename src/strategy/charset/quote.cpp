@@ -26,7 +26,7 @@ public:
                 have_map_ = true;
             } catch (const py::Err&) {
                 // Without the category map only the C1 controls are known.
-                PyErr_Clear();
+                py::drop_exception();
             }
         }
         return have_map_ ? set_.contains(static_cast<int64_t>(c)) : c < 0xA0;

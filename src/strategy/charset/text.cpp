@@ -7,7 +7,8 @@
 #include "strategy/charset/charset.hpp"
 #include "strategy/charset/text_util.hpp"
 #include "strategy/charset/alphabet.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy::charset {
@@ -52,7 +53,7 @@ py::Ref from_strategy(const StrategyNode& node) {
 bool has_do_draw(PyObject* o) {
     PyObject* attr = PyObject_GetAttrString(o, "do_draw");
     if (!attr) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     Py_DECREF(attr);
@@ -63,7 +64,7 @@ bool has_do_draw(PyObject* o) {
 py::Ref from_iterable(PyObject* alphabet) {
     py::Ref it = py::Ref::steal(PyObject_GetIter(alphabet));
     if (!it) {
-        PyErr_Clear();
+        py::drop_exception();
         return build_intervals();
     }
     std::vector<std::string> not_text, not_one;

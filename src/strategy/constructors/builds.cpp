@@ -10,7 +10,8 @@
 
 #include "data/tls.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {

@@ -8,7 +8,9 @@
 
 #include "data/tls.hpp"
 #include "strategy/constructors/builds.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/guards.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/typeres.hpp"
 
 namespace strategy {
@@ -145,7 +147,7 @@ bool ann_has_forwardref(PyObject* annotation) noexcept {
         py::Ref get_args = py::getattr(typing.get(), "get_args");
         return has_forwardref(annotation, forward_ref.get(), get_args.get());
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
         return false;
     }
 }

@@ -5,7 +5,8 @@
 
 #include "floats/floats.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy {

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 #include "strategy/scalars/scalars.hpp"
 

@@ -5,7 +5,7 @@
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/draw_collections.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

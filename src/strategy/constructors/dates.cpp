@@ -8,7 +8,8 @@
 #include "data/tls.hpp"
 #include "strategy/constructors/constructors.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy {

@@ -4,7 +4,8 @@
 #include "data/record.hpp"
 #include "strategy/charset/charset.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 
 namespace strategy {

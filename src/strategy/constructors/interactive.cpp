@@ -3,7 +3,7 @@
 #include <string>
 
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 
 namespace strategy {

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {

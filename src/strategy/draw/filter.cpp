@@ -6,7 +6,7 @@
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/draw/filter.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 
 namespace strategy {
@@ -91,7 +91,7 @@ void report_retry(PyObject* base, PyObject* condition) noexcept {
         py::Ref text = retry_text(base, condition);
         py::call(hook.get(), text.get());
     } catch (...) {
-        PyErr_Clear();
+        py::discard_error();
     }
 }
 
@@ -100,13 +100,13 @@ void report_retry(PyObject* base, PyObject* condition) noexcept {
 std::optional<Refs> list_range(PyObject* range) {
     Py_ssize_t n = PyObject_Length(range);
     if (n < 0) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     if (n < 1 || static_cast<uint64_t>(n) > MAX_LISTED_RANGE) return std::nullopt;
     PyObject* iter = PyObject_GetIter(range);
     if (!iter) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     py::Ref owned = py::Ref::steal(iter);
@@ -114,7 +114,7 @@ std::optional<Refs> list_range(PyObject* range) {
     values.reserve(static_cast<size_t>(n));
     while (PyObject* item = PyIter_Next(iter)) values.push_back(py::Ref::steal(item));
     if (PyErr_Occurred()) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::nullopt;
     }
     return values;

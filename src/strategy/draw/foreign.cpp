@@ -12,7 +12,8 @@
 
 #include "strategy/draw.hpp"
 #include "strategy/draw_collections.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace foreign {

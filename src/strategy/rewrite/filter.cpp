@@ -10,18 +10,18 @@ namespace filtering {
 py::Ref ask_upstream(const char* module, const char* function, PyObject* arg) {
     PyObject* mod = PyImport_ImportModule(module);
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref();
     }
     PyObject* fn = PyObject_GetAttrString(mod, function);
     Py_DECREF(mod);
     if (!fn) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref();
     }
     PyObject* r = PyObject_CallFunctionObjArgs(fn, arg, nullptr);
     Py_DECREF(fn);
-    if (!r) PyErr_Clear();
+    if (!r) py::drop_exception();
     return py::Ref::steal(r);
 }
 

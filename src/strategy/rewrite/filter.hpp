@@ -2,14 +2,14 @@
 // into tighter strategy arguments (bounds, sizes, regular expressions) so
 // that fewer draws are rejected. What a predicate means is asked of the
 // upstream library; when it has no answer the result is a plain Filter node
-// (`plain_filter`). The entry point is `filter_strategy` (strategy/mod.hpp).
+// (`plain_filter`). The entry point is `filter_strategy` (strategy/object.hpp).
 //
 // Every function throws py::Err with the Python error set on failure.
 #pragma once
 
 #include <optional>
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

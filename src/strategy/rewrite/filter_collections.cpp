@@ -68,7 +68,7 @@ bool coll_class_filter_set(const char* module, const char* cls, const char* attr
         }
     }
     if (!filters) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     py::Ref it = py::check(PyObject_GetIter(filters.get()));
@@ -149,7 +149,7 @@ py::Ref length_predicate(const char* fn, uint64_t n) {
 py::Ref import_upstream(const char* module) {
     PyObject* m = PyImport_ImportModule(module);
     if (!m && PyErr_ExceptionMatches(PyExc_ImportError)) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref();
     }
     return py::check(m);
@@ -170,7 +170,7 @@ void warn(const std::string& message) {
 py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
     PyObject* owner_raw = PyObject_GetAttrString(condition, "__self__");
     if (!owner_raw) {
-        PyErr_Clear();
+        py::drop_exception();
         return py::Ref();
     }
     py::Ref owner = py::Ref::steal(owner_raw);
@@ -267,7 +267,7 @@ Verdict size_verdict(PyObject* condition, Kind kind, Sizes s) {
     py::Ref identity = ask_upstream("quorvantis.internal.reflection", "is_identity_function", condition);
     if (identity) {
         int t = PyObject_IsTrue(identity.get());
-        if (t < 0) PyErr_Clear();
+        if (t < 0) py::drop_exception();
         if (t == 1) return nonempty(s);
     }
     if (coll_class_filter_set(cls.module, cls.name, "_nonempty_filters", condition)) return nonempty(s);

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 
@@ -10,7 +11,7 @@ std::string repr_or_empty(PyObject* o) {
     try {
         return py::repr(o);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::string();
     }
 }
@@ -41,7 +42,7 @@ OrMessage<uint64_t> parse_size(PyObject* value, const char* name, uint64_t defau
     if (!value || value == Py_None) return default_size;
     long long v = PyLong_AsLongLong(value);
     if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
+        py::drop_exception();
         return std::string(name) + "=" + repr_or_empty(value) + " must be an integer or None";
     }
     if (v < 0) return std::string(name) + "=" + std::to_string(v) + " must be non-negative";
@@ -91,7 +92,7 @@ mpz_class coerce_integer_bound(PyObject* value, const char* name) {
     if (not_equal(value, value)) raise_invalid_argument(invalid);
     PyObject* as_int = PyNumber_Long(value);
     if (!as_int) {
-        PyErr_Clear();
+        py::drop_exception();
         raise_invalid_argument(invalid);
     }
     py::Ref i = py::Ref::steal(as_int);
@@ -151,7 +152,7 @@ std::string fmt_float_opt(bool present, double value) {
         }
         Py_DECREF(r);
     }
-    PyErr_Clear();
+    py::drop_exception();
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.17g", value);
     return buf;

@@ -2,7 +2,8 @@
 #include <cmath>
 
 #include "floats/floats.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 
 namespace strategy {
@@ -205,7 +206,7 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
             long long d = -1;
             if (PyLong_Check(max_den)) d = PyLong_AsLongLong(max_den);
             if (!PyLong_Check(max_den) || (d == -1 && PyErr_Occurred())) {
-                PyErr_Clear();
+                py::drop_exception();
                 raise_invalid_argument("max_denominator=" + py::repr(max_den) + " must be an integer.");
             }
             if (d < 1) {
@@ -221,7 +222,7 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
             if (!v) continue;
             PyObject* f = PyObject_CallFunctionObjArgs(fraction.get(), v, nullptr);
             if (!f) {
-                PyErr_Clear();
+                py::drop_exception();
                 raise_invalid_argument("Cannot convert " + std::string(names[i]) + "=" + py::repr(v) +
                                        " to a Fraction.");
             }
@@ -283,7 +284,7 @@ PyObject* slices_fn(QF_FASTCALL_ARGS) {
         long long n = -1;
         if (PyLong_Check(a[0])) {
             n = PyLong_AsLongLong(a[0]);
-            if (n == -1 && PyErr_Occurred()) PyErr_Clear();
+            if (n == -1 && PyErr_Occurred()) py::drop_exception();
         }
         if (n < 0) raise_invalid_argument("Expected size to be a non-negative integer, but got " + py::repr(a[0]));
         return SearchStrategy::wrap(kinds::Slices{n}).release();

@@ -4,7 +4,7 @@
 
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

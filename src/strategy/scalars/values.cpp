@@ -1,14 +1,12 @@
 // booleans, just, none, nothing, sampled_from, one_of, tuples, lists and deferred.
 #include "strategy/check_strategy.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/errors.hpp"
+#include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"
 
 namespace strategy {
 
 namespace {
-
-// Drops the current error; for questions whose failure only means "no".
-void drop_error() { PyErr_Clear(); }
 
 // cls is a class and a subclass of enum.<base_name>; any failure is "no".
 bool is_enum_subclass(PyObject* cls, const char* base_name) {
@@ -19,7 +17,7 @@ bool is_enum_subclass(PyObject* cls, const char* base_name) {
         if (r < 0) throw py::Err{};
         return r == 1;
     } catch (const py::Err&) {
-        drop_error();
+        py::drop_exception();
         return false;
     }
 }
@@ -31,10 +29,10 @@ py::Ref class_annotations(PyObject* cls) {
         py::Ref get = py::import_attr("annotationlib", "get_annotations");
         return py::call(get.get(), cls);
     } catch (const py::Err&) {
-        drop_error();
+        py::drop_exception();
     }
     PyObject* r = PyObject_GetAttrString(cls, "__annotations__");
-    if (!r) drop_error();
+    if (!r) py::drop_exception();
     return py::Ref::steal(r);
 }
 
@@ -42,7 +40,7 @@ py::Ref class_annotations(PyObject* cls) {
 std::string str_attr(PyObject* o, const char* name) {
     PyObject* v = PyObject_GetAttrString(o, name);
     if (!v) {
-        drop_error();
+        py::drop_exception();
         return std::string();
     }
     py::Ref owned = py::Ref::steal(v);
@@ -50,7 +48,7 @@ std::string str_attr(PyObject* o, const char* name) {
     try {
         return py::utf8(v);
     } catch (const py::Err&) {
-        drop_error();
+        py::drop_exception();
         return std::string();
     }
 }
@@ -64,14 +62,14 @@ py::Ref empty_sample(PyObject* elements) {
             node.values.push_back(py::Ref::steal(zero));
             return SearchStrategy::wrap(std::move(node));
         }
-        drop_error();
+        py::drop_exception();
     }
     if (is_enum_subclass(elements, "Enum")) {
         py::Ref annotations = class_annotations(elements);
         bool annotated = false;
         if (annotations) {
             int t = PyObject_IsTrue(annotations.get());
-            if (t < 0) drop_error();
+            if (t < 0) py::drop_exception();
             annotated = t == 1;
         }
         if (annotated) {
@@ -277,7 +275,7 @@ PyObject* one_of_fn(QF_FASTCALL_ARGS) {
             while (PyObject* item = PyIter_Next(iter)) branches.push_back(py::Ref::steal(item));
             py::check_no_error();
         } else {
-            drop_error();
+            py::drop_exception();
             branches = collect_args(args, nargs);
         }
         size_t passing = 0;

@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "data/tls.hpp"
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
@@ -127,7 +127,7 @@ py::Ref resolve_via_real_lookup(PyObject* cls) {
         py::Ref result = py::Ref::steal(r);
         if (attr_opt(r, "do_draw")) return result;
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
     }
     return {};
 }
@@ -139,7 +139,7 @@ py::Ref generic_class_strategy(const Mods& m, PyObject* cls) {
     py::Ref builds = py::getattr(m.engine.get(), "builds");
     PyObject* sig = PyObject_CallMethod(inspect.get(), "signature", "O", cls);
     if (!sig) {
-        PyErr_Clear();
+        py::drop_exception();
         return m.call("builds", {cls});
     }
     py::Ref signature = py::Ref::steal(sig);
@@ -147,7 +147,7 @@ py::Ref generic_class_strategy(const Mods& m, PyObject* cls) {
     if (py::Ref init = attr_opt(cls, "__init__")) {
         if (py::Ref f = attr_opt(m.typing.get(), "get_type_hints")) {
             hints = py::Ref::steal(PyObject_CallFunctionObjArgs(f.get(), init.get(), nullptr));
-            if (!hints) PyErr_Clear();
+            if (!hints) py::drop_exception();
         }
     }
     py::Ref parameter = py::getattr(inspect.get(), "Parameter");
@@ -169,7 +169,7 @@ py::Ref generic_class_strategy(const Mods& m, PyObject* cls) {
         py::Ref hint;
         if (hints) {
             hint = py::Ref::steal(PyObject_GetItem(hints.get(), name.get()));
-            if (!hint) PyErr_Clear();
+            if (!hint) py::drop_exception();
         }
         if (hint) {
             py::Ref s = from_type(hint.get());
@@ -204,7 +204,7 @@ bool usable_branch(PyObject* s) {
     if (const auto* d = node->get<kinds::Deferred>()) {
         resolved = py::Ref::steal(PyObject_CallNoArgs(d->definition.get()));
         if (!resolved) {
-            PyErr_Clear();
+            py::drop_exception();
             return true;
         }
         if (!is_native(resolved.get())) return true;
@@ -214,7 +214,7 @@ bool usable_branch(PyObject* s) {
     try {
         return !node_is_empty(*node);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return true;
     }
 }
@@ -270,11 +270,11 @@ py::Ref resolve_via_subclasses(PyObject* thing) {
                     Py_DECREF(c);
                 }
                 if (PyErr_Occurred()) {
-                    PyErr_Clear();
+                    py::drop_exception();
                     readable = false;
                 }
             } else {
-                PyErr_Clear();
+                py::drop_exception();
                 readable = false;
             }
             if (readable && count != 1) continue;
@@ -324,7 +324,7 @@ py::Ref resolve_abstract(PyObject* thing) {
         try {
             r = from_type(sub).release();
         } catch (const py::Err&) {
-            PyErr_Clear();
+            py::drop_exception();
         }
         py::Ref s = py::Ref::steal(r);
         if (s && usable_branch(s.get())) results.push_back(std::move(s));

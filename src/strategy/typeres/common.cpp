@@ -1,6 +1,6 @@
 #include "strategy/typeres/common.hpp"
 
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy::typeres {
 
@@ -17,7 +17,7 @@ py::Ref module_opt(const char* name) {
     try {
         return module(name);
     } catch (const py::Err&) {
-        PyErr_Clear();
+        py::drop_exception();
         return {};
     }
 }
@@ -61,13 +61,13 @@ py::Ref Mods::any_scalar_union() const {
 
 py::Ref attr_opt(PyObject* o, const char* name) {
     PyObject* r = PyObject_GetAttrString(o, name);
-    if (!r) PyErr_Clear();
+    if (!r) py::drop_exception();
     return py::Ref::steal(r);
 }
 
 bool truthy_opt(PyObject* o) {
     int r = PyObject_IsTrue(o);
-    if (r < 0) PyErr_Clear();
+    if (r < 0) py::drop_exception();
     return r == 1;
 }
 
@@ -78,13 +78,13 @@ bool attr_truthy(PyObject* o, const char* name) {
 
 bool isinstance_opt(PyObject* o, PyObject* cls) {
     int r = PyObject_IsInstance(o, cls);
-    if (r < 0) PyErr_Clear();
+    if (r < 0) py::drop_exception();
     return r == 1;
 }
 
 bool contains_opt(PyObject* container, PyObject* item) {
     int r = PySequence_Contains(container, item);
-    if (r < 0) PyErr_Clear();
+    if (r < 0) py::drop_exception();
     return r == 1;
 }
 
@@ -93,7 +93,7 @@ bool is_class(PyObject* o) { return isinstance_opt(o, reinterpret_cast<PyObject*
 bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b) {
     PyObject* r = PyObject_CallFunctionObjArgs(f, a, b, nullptr);
     if (!r) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     py::Ref owned = py::Ref::steal(r);
@@ -103,14 +103,14 @@ bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b) {
 std::string repr_or_empty(PyObject* o) {
     PyObject* r = PyObject_Repr(o);
     if (!r) {
-        PyErr_Clear();
+        py::drop_exception();
         return {};
     }
     py::Ref owned = py::Ref::steal(r);
     Py_ssize_t n = 0;
     const char* p = PyUnicode_Check(r) ? PyUnicode_AsUTF8AndSize(r, &n) : nullptr;
     if (!p) {
-        PyErr_Clear();
+        py::drop_exception();
         return {};
     }
     return std::string(p, static_cast<size_t>(n));
@@ -123,7 +123,7 @@ bool is_strategy_like(PyObject* o) {
     static py::Name k_do_draw{"do_draw"};
     PyObject* attr = PyObject_GetAttr(o, k_do_draw.get());
     if (!attr) {
-        PyErr_Clear();
+        py::drop_exception();
         return false;
     }
     Py_DECREF(attr);

@@ -2,7 +2,8 @@
 // of tests that runs before generic aliases and classes.
 #include <cstdio>
 
-#include "strategy/mod.hpp"
+#include "strategy/guards.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
@@ -48,7 +49,7 @@ py::Ref resolve_forward_ref(const Mods& m, PyObject* thing) {
     py::Ref globals = py::check(PyDict_Copy(ns.get()));
     PyObject* value = PyObject_CallFunctionObjArgs(eval.get(), arg.get(), globals.get(), nullptr);
     if (!value) {
-        PyErr_Clear();
+        py::drop_exception();
         return python_from_type(thing);
     }
     py::Ref owned = py::Ref::steal(value);
@@ -65,7 +66,7 @@ py::Ref strategy_in_metadata(PyObject* metadata) {
         if (!attr_truthy(item, "__is_annotated_types_grouped_metadata__")) continue;
         PyObject* it = PyObject_GetIter(item);
         if (!it) {
-            PyErr_Clear();
+            py::drop_exception();
             continue;
         }
         py::Ref iter = py::Ref::steal(it);
@@ -73,7 +74,7 @@ py::Ref strategy_in_metadata(PyObject* metadata) {
             py::Ref element = py::Ref::steal(x);
             if (is_native(element.get())) return element;
         }
-        PyErr_Clear();  // a group that fails part-way is passed over
+        py::drop_exception();  // a group that fails part-way is passed over
     }
     return {};
 }
@@ -84,7 +85,7 @@ std::string quoted(PyObject* text) {
     if (text && PyUnicode_Check(text)) {
         Py_ssize_t n = 0;
         if (const char* p = PyUnicode_AsUTF8AndSize(text, &n)) s.assign(p, static_cast<size_t>(n));
-        else PyErr_Clear();
+        else py::drop_exception();
     }
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -126,7 +127,7 @@ py::Ref eval_forward_ref_in_module(PyObject* typevar, PyObject* ref) {
     py::Ref modules = py::getattr(module("sys").get(), "modules");
     PyObject* mod = PyObject_GetItem(modules.get(), modname.get());
     if (!mod) {
-        PyErr_Clear();
+        py::drop_exception();
         return {};
     }
     py::Ref owned = py::Ref::steal(mod);
@@ -134,7 +135,7 @@ py::Ref eval_forward_ref_in_module(PyObject* typevar, PyObject* ref) {
     if (!ns) return {};
     py::Ref eval = py::getattr(module("builtins").get(), "eval");
     PyObject* value = PyObject_CallFunctionObjArgs(eval.get(), arg.get(), ns.get(), nullptr);
-    if (!value) PyErr_Clear();
+    if (!value) py::drop_exception();
     return py::Ref::steal(value);
 }
 

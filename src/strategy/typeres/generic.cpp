@@ -1,7 +1,7 @@
 // Generic aliases: parameterised generics, their bare forms, unions,
 // literals, callables, tuples and the abstract collection types, mapped onto
 // the module's constructors with each argument resolved through from_type.
-#include "strategy/mod.hpp"
+#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
@@ -82,7 +82,7 @@ py::Ref resolve_type_arg(const Mods& m, PyObject* arg) {
     auto evaluate = [&](PyObject* text) -> py::Ref {
         py::Ref ns = py::new_dict();
         PyObject* v = PyObject_CallFunctionObjArgs(eval.get(), text, ns.get(), nullptr);
-        if (!v) PyErr_Clear();
+        if (!v) py::drop_exception();
         return py::Ref::steal(v);
     };
     if (instance_of(type.get())) return py::Ref::borrow(arg);

@@ -1,0 +1,83 @@
+// Raising, dropping and carrying Python errors, and the boundary where a
+// C++ exception becomes one.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <type_traits>
+
+#include "py/ref.hpp"
+
+namespace py {
+
+// Raising.
+[[noreturn]] void raise(PyObject* exc_type, const std::string& msg);
+[[noreturn]] void raise_type_error(const std::string& msg);
+[[noreturn]] void raise_value_error(const std::string& msg);
+[[noreturn]] void raise_overflow_error(const std::string& msg);
+// Import `module`, look up `name` and raise an instance made with `msg`.
+// A failing import or lookup is raised instead.
+[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
+// The same, with the class called on no arguments.
+[[noreturn]] void raise_named_noargs(const char* module, const char* name);
+// Look a class up in each module in turn; the first that has it wins.
+// Returns an empty Ref (and no error set) when none has it.
+Ref lookup_class(std::initializer_list<const char*> modules, const char* name);
+
+// The internal-fault exception class (derived directly from BaseException).
+PyObject* fault_type();
+void set_fault(const std::string& text);
+
+// Translate the current C++ exception (inside a catch) into a Python error.
+void translate_current_exception() noexcept;
+
+// Run f at the boundary; on failure return `fail` with the error set.
+template <class F>
+inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F>> fail, F&& f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        translate_current_exception();
+        return fail;
+    }
+}
+
+// Is the current error an instance of `type`?
+inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
+// Drop the current error of a call whose failure only means "no answer":
+// an ordinary Exception is cleared; an interrupt or exit request (any other
+// BaseException) is kept and thrown. Nothing happens when no error is set.
+// The one way to drop an error outside this layer.
+inline void drop_exception() {
+    PyObject* type = PyErr_Occurred();
+    if (!type) return;
+    if (!PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
+    PyErr_Clear();
+}
+// Drop whatever error is set, an interrupt or exit request included. Only
+// for code that has no caller to hand an error to: destructors, functions
+// that must not fail (noexcept), and reads made while another error is held
+// pending (ErrorStash).
+inline void discard_error() noexcept { PyErr_Clear(); }
+
+// Save the current exception (if any) and restore it on scope exit.
+class ErrorStash {
+public:
+    ErrorStash() { PyErr_Fetch(&t_, &v_, &tb_); }
+    ~ErrorStash() { PyErr_Restore(t_, v_, tb_); }
+    ErrorStash(const ErrorStash&) = delete;
+    ErrorStash& operator=(const ErrorStash&) = delete;
+
+private:
+    PyObject *t_, *v_, *tb_;
+};
+
+// Fetch the current error as an owned (normalised) exception instance.
+Ref fetch_error();
+// Set the error from an exception instance (steals nothing).
+void restore_error(PyObject* exc);
+
+}  // namespace py
+
+// Wrap an entry point body: `QF_ENTRY(nullptr, { ... return x.release(); })`.
+#define QF_ENTRY(fail, ...) return ::py::guard(fail, [&]() -> PyObject* __VA_ARGS__)

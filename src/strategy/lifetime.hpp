@@ -1,0 +1,35 @@
+// Allocation and release of strategy objects, shared by SearchStrategy and
+// the typed views.
+#pragma once
+
+#include <new>
+
+#include "strategy/object.hpp"
+
+namespace strategy {
+
+// Takes the next id of STRATEGY_ID_COUNTER.
+uint64_t next_strategy_id();
+
+// Drops a reference held by a strategy object that is being freed. Up to a
+// fixed nesting of such frees the reference is released at once; deeper
+// ones are queued and released by the outermost free, one after another, so
+// freeing a very deep strategy chain does not recurse without bound.
+void release_ref(py::Ref& r) noexcept;
+
+// A new zeroed instance of `type` with a fresh id and a NoneValue node.
+template <class T> T* alloc_strategy(PyTypeObject* type) {
+    uint64_t id = next_strategy_id();
+    PyObject* raw = py::alloc(type);
+    T* o = static_cast<T*>(reinterpret_cast<py::DictObject*>(raw));
+    o->id = id;
+    new (&o->node) StrategyNode();
+    return o;
+}
+inline PyObject* as_object(SearchStrategy* s) { return reinterpret_cast<PyObject*>(s); }
+
+// The common part of every strategy deallocator: queues the node's
+// references, destroys the node, drops the instance dict and frees.
+void release_strategy(SearchStrategy* s) noexcept;
+
+}  // namespace strategy
