@@ -202,7 +202,6 @@ def test_unbounded_integers_share_one_constraints_dict():
     assert first.constraints == {"min_value": None, "max_value": None, "weights": None, "shrink_towards": 0}
 
 
-@needs_constructors
 def test_native_draws_make_each_constraints_dict_once():
     d = BrindlemarData()
     d.draw(_engine.integers(0, 300))
