@@ -199,6 +199,10 @@ PyTypeObject* record_type();
 bool is_record(PyObject* o);
 // A new Python object owning `rec`, of class `cls` (default BrindlemarData).
 py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls = nullptr);
+// record.draw(strategy): the method's work called directly when `record` is
+// a BrindlemarData whose instance does not replace `draw`, else the method
+// looked up and called.
+py::Ref draw_from(PyObject* record, PyObject* strategy);
 
 // Exclusive borrow of a record object for one native call. Throws
 // RuntimeError "Already borrowed" when the record is borrowed.
@@ -244,6 +248,9 @@ struct NativeStrategyDraw {
     // strategy's shared borrow for the call; a conflicting borrow is an
     // internal fault starting with "Already mutably borrowed".
     py::Ref (*draw)(PyObject* strategy, PyObject* record);
+    // Is a SearchStrategy instance drawn natively: its class is the
+    // module's own rather than a Python subclass?
+    bool (*is_native)(PyObject* strategy);
 };
 void install_native_strategy_draw(NativeStrategyDraw hooks);
 }  // namespace data

@@ -9,7 +9,7 @@
 
 namespace data {
 namespace {
-NativeStrategyDraw native_strategies{nullptr, nullptr};
+NativeStrategyDraw native_strategies{nullptr, nullptr, nullptr};
 }  // namespace
 
 void install_native_strategy_draw(NativeStrategyDraw hooks) { native_strategies = hooks; }
@@ -23,17 +23,7 @@ enum class Kind { Native, Subclass, Foreign };
 Kind classify(PyObject* strategy) {
     PyTypeObject* base = native_strategies.strategy_type ? native_strategies.strategy_type() : nullptr;
     if (!base || !PyObject_TypeCheck(strategy, base)) return Kind::Foreign;
-    if (Py_IS_TYPE(strategy, base)) return Kind::Native;
-    PyObject* mod = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(strategy)), "__module__");
-    if (!mod) {
-        py::drop_exception();
-        return Kind::Native;
-    }
-    py::Ref hold = py::Ref::steal(mod);
-    py::Ref ours = py::str("quorvantis_fast._engine");
-    int eq = PyObject_RichCompareBool(mod, ours.get(), Py_EQ);
-    if (eq < 0) py::drop_exception();
-    return eq == 1 ? Kind::Native : Kind::Subclass;
+    return native_strategies.is_native(strategy) ? Kind::Native : Kind::Subclass;
 }
 
 // A span step of the draw: a record held by someone else here is a fault.
@@ -125,6 +115,29 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
 
 }  // namespace
 
+py::Ref draw_strategy(PyObject* self, PyObject* strategy, uint64_t label) {
+    Kind kind = classify(strategy);
+    if (kind == Kind::Foreign) return draw_foreign(self, strategy);
+    return draw_in_span(self, strategy, kind, label);
+}
+
+}  // namespace data::py_record
+
+namespace data {
+
+py::Ref draw_from(PyObject* record, PyObject* strategy) {
+    static py::Name k_draw{"draw"};
+    if (Py_IS_TYPE(record, record_type())) {
+        PyObject* own = py_record::obj(record)->base.dict;
+        if (!own || !py::dict_get(own, k_draw.get())) return py_record::draw_strategy(record, strategy, 1);
+    }
+    return py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
+}
+
+}  // namespace data
+
+namespace data::py_record {
+
 PyObject* draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw", {"strategy", "label", "observe_as"}, 1};
@@ -144,10 +157,7 @@ PyObject* draw(QF_FASTCALL_ARGS) {
             if (PyErr_Occurred()) py::drop_exception();
             else label = v;
         }
-        PyObject* strategy = a[0];
-        Kind kind = classify(strategy);
-        if (kind == Kind::Foreign) return draw_foreign(self, strategy).release();
-        return draw_in_span(self, strategy, kind, label).release();
+        return draw_strategy(self, a[0], label).release();
     });
 }
 

@@ -195,14 +195,13 @@ uint8_t record_status(PyObject* data) {
 
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
                       const TreeNode* trie) {
-    static py::Name draw_name{"draw"};
     FreezeOnExit freeze(data);
     timing::DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* strategy = strategies[static_cast<size_t>(i)].get();
-        PyObject* v = PyObject_CallMethodObjArgs(data, draw_name.get(), strategy, nullptr);
+        PyObject* v = py::guard(nullptr, [&]() -> PyObject* { return data::draw_from(data, strategy).release(); });
         if (!v) {
             py::Ref exc = py::fetch_error();
             set_last_draw_secs(clock.elapsed());

@@ -52,6 +52,17 @@ class TestDrawErrors:
             run_native(lambda a, b: calls.append(1), [s, Strategy(reject)], max_examples=1)
         assert calls == []
 
+    def test_each_argument_goes_through_the_records_draw_attribute(self):
+        seen = []
+
+        def replace_draw(data):
+            data.draw = lambda strategy: ("replaced", strategy)
+            return data.draw_integer(0, 0)
+
+        second = integers(0, 3)
+        run_native(lambda a, b: seen.append((a, b)), [Strategy(replace_draw), second], max_examples=1)
+        assert seen == [(0, ("replaced", second))]
+
     @staticmethod
     def _raise(data):
         raise ValueError("bad draw")
