@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "data/integer_sampler.hpp"
 #include "data/node_constraints.hpp"
 #include "rng/rng.hpp"
 #include "py/py.hpp"
@@ -144,7 +145,10 @@ public:
     // ---- draws (each may throw StopTest on overrun)
     // Draw one choice of type `t` under `constraints`. `forced` (nullptr:
     // not forced) is used unchecked. Unobserved draws record nothing.
-    py::Ref draw_inner(uint8_t t, NodeConstraints constraints, bool observe, PyObject* forced);
+    // `sampler`, when given, is what an integer draw derives from the bounds
+    // of `constraints`, made beforehand.
+    py::Ref draw_inner(uint8_t t, NodeConstraints constraints, bool observe, PyObject* forced,
+                       const IntegerSampler* sampler = nullptr);
     // Integer in [min, max] (absent side unbounded). weights: nullptr or a
     // dict of int -> float. Unbounded, unweighted draws with shrink_towards 0
     // share the process-wide UNBOUNDED_INT_CONSTRAINTS dict.
@@ -152,7 +156,8 @@ public:
                             PyObject* weights, int64_t shrink_towards);
     // The same with the bounds as borrowed Python ints (nullptr: absent),
     // for callers that keep their bounds as Python objects.
-    py::Ref draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights, int64_t shrink_towards);
+    py::Ref draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights, int64_t shrink_towards,
+                             const IntegerSampler* sampler = nullptr);
     py::Ref draw_float_rs(bool allow_nan, double min, double max, double smallest_nonzero_magnitude);
     // intervals: an IntervalSet object (borrowed).
     py::Ref draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size);
@@ -176,7 +181,7 @@ public:
 
 private:
     explicit BrindlemarData(uint64_t seed) : rng(seed) {}
-    py::Ref draw_random(uint8_t t, const NodeConstraints& constraints);
+    py::Ref draw_random(uint8_t t, const NodeConstraints& constraints, const IntegerSampler* sampler);
     py::Ref simplest_value(uint8_t t, PyObject* constraints);
     [[noreturn]] void overrun();
 

@@ -238,7 +238,18 @@ py::Ref random_integer(Rng& rng, PyObject* c) {
     return random_integer(rng, has_lo ? &lo : nullptr, has_hi ? &hi : nullptr, weights.get());
 }
 
-py::Ref random_integer(Rng& rng, const NodeConstraints& c) {
+py::Ref random_integer(Rng& rng, const NodeConstraints& c, const IntegerSampler* sampler) {
+    if (sampler) {
+        const provider::Integer* lo = sampler->has_min ? &sampler->min : nullptr;
+        const provider::Integer* hi = sampler->has_max ? &sampler->max : nullptr;
+        if (py::Ref v = pick_injected(rng, lo, hi)) return v;
+        if (PyObject* weights = c.weights()) {
+            if (py::Ref v = pick_weighted(rng, weights)) return v;
+        }
+        provider::Integer out;
+        provider::draw_integer(rng, *sampler, out);
+        return integer_to_py(out);
+    }
     provider::Integer lo, hi;
     bool has_lo = read_bound(c.min_obj(), lo);
     bool has_hi = read_bound(c.max_obj(), hi);
@@ -324,13 +335,13 @@ py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
     overrun();
 }
 
-py::Ref BrindlemarData::draw_random(uint8_t t, const NodeConstraints& nc) {
+py::Ref BrindlemarData::draw_random(uint8_t t, const NodeConstraints& nc, const IntegerSampler* sampler) {
     // The record's own draws give their constraints natively; a draw given a
     // dict reads it here.
     const bool native = nc.form() != NodeConstraints::Form::Dict;
     PyObject* c = native ? nullptr : nc.dict();
     switch (t) {
-        case TAG_INTEGER: return native ? random_integer(rng, nc) : random_integer(rng, c);
+        case TAG_INTEGER: return native ? random_integer(rng, nc, sampler) : random_integer(rng, c);
         case TAG_FLOAT:
             return random_float(rng, native ? choice::FloatConstraints{nc.min_f(), nc.max_f(), nc.allow_nan(),
                                                                         nc.smallest_f()}
@@ -384,7 +395,8 @@ py::Ref BrindlemarData::draw_random(uint8_t t, const NodeConstraints& nc) {
     py::throw_fault("unknown choice type tag " + std::to_string(t));
 }
 
-py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, PyObject* forced) {
+py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, PyObject* forced,
+                                   const IntegerSampler* sampler) {
     if (nc.form() == NodeConstraints::Form::Dict && !PyDict_Check(nc.dict())) {
         py::throw_fault("constraints must be a dict");
     }
@@ -419,7 +431,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
     } else if (forced) {
         value = py::Ref::borrow(forced);
     } else {
-        value = draw_random(t, nc);
+        value = draw_random(t, nc, sampler);
     }
     if (forced) {
         value = py::Ref::borrow(forced);
@@ -479,8 +491,9 @@ py::Ref boolean_constraints(double p) {
 }  // namespace
 
 py::Ref BrindlemarData::draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights,
-                                         int64_t shrink_towards) {
-    return draw_inner(TAG_INTEGER, NodeConstraints::integer(min, max, weights, shrink_towards), true, nullptr);
+                                         int64_t shrink_towards, const IntegerSampler* sampler) {
+    return draw_inner(TAG_INTEGER, NodeConstraints::integer(min, max, weights, shrink_towards), true, nullptr,
+                      sampler);
 }
 
 py::Ref BrindlemarData::draw_integer_rs(const std::optional<mpz_class>& min,

@@ -19,9 +19,10 @@ namespace {
 
 // Small ints are cached by the interpreter, so the index bounds of a draw
 // over fewer than 257 values allocate nothing.
-py::Ref draw_int_obj(PyObject* record, PyObject* lo, PyObject* hi, PyObject* weights) {
+py::Ref draw_int_obj(PyObject* record, PyObject* lo, PyObject* hi, PyObject* weights,
+                     const data::IntegerSampler* sampler = nullptr) {
     data::RecordMut r(record);
-    return r->draw_integer_obj(lo, hi, weights, 0);
+    return r->draw_integer_obj(lo, hi, weights, 0, sampler);
 }
 
 // An index in [0, n), n >= 1.
@@ -393,7 +394,7 @@ py::Ref draw_node(const StrategyNode& node, PyObject* record) {
     switch (node.kind()) {
     case Kind::Integers: {
         const auto& n = *node.get<kinds::Integers>();
-        return draw_int_obj(record, n.min_obj.get(), n.max_obj.get(), n.weights.get());
+        return draw_int_obj(record, n.min_obj.get(), n.max_obj.get(), n.weights.get(), &n.sampler);
     }
     case Kind::Booleans: return py::boolean(draw_fair_boolean(record));
     case Kind::Floats: return draw_floats(*node.get<kinds::Floats>(), record);

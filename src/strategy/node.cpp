@@ -16,6 +16,7 @@ kinds::Integers::Integers(OptInt lo, OptInt hi) : min_value(std::move(lo)), max_
         put(*max_value - 1, 0.0078125);
         put(*max_value, 0.015625);
     }
+    sampler = data::integer_sampler(min_value, max_value);
 }
 
 }  // namespace strategy

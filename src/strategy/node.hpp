@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "data/integer_sampler.hpp"
 #include "py/py.hpp"
 
 namespace strategy {
@@ -43,6 +44,8 @@ struct Integers {
     // bounded draw wider than 128 values (min, min + 1, max - 1, max; empty
     // otherwise), made once with the node so that a draw builds nothing.
     py::Ref min_obj, max_obj, weights;
+    // What every draw derives from the bounds.
+    data::IntegerSampler sampler;
 
     // Throws py::Err when the Python objects cannot be made.
     Integers(OptInt min_value, OptInt max_value);
