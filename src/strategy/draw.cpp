@@ -153,7 +153,7 @@ double many_p_continue(uint64_t min_size, uint64_t max_size) {
     return p;
 }
 
-Many::Many(uint64_t lo, uint64_t hi) : min_size(lo), max_size(hi), p_continue(many_p_continue(lo, hi)) {}
+Many::Many(uint64_t lo, uint64_t hi, double p) : min_size(lo), max_size(hi), p_continue(p) {}
 
 bool Many::more(PyObject* record) {
     bool answer;
@@ -308,7 +308,7 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     for (size_t i = 0; i < domain.size(); ++i) left[i] = domain[i].get();
     py::Ref list = py::new_list(0);
     py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (!left.empty() && many.more(record)) {
         Py_ssize_t i = draw_index(record, static_cast<Py_ssize_t>(left.size()));
         PyObject* e = left[static_cast<size_t>(i)];

@@ -87,6 +87,7 @@ struct Lists {
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
     py::Ref unique_by;                      // empty: absent
     std::optional<Refs> unique_domain;      // candidate values of a unique list
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) {
         f(elements);
         f(unique_by);
@@ -102,11 +103,13 @@ struct Sets {
     py::Ref elements;
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
     bool frozen = false;
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) { f(elements); }
 };
 struct Dictionaries {
     py::Ref keys, values;
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) { f(keys); f(values); }
 };
 struct FixedDictionaries {
@@ -258,6 +261,11 @@ struct StrategyNode {
     Kind kind() const noexcept { return static_cast<Kind>(v.index()); }
     template <class T> T* get() noexcept { return std::get_if<T>(&v); }
     template <class T> const T* get() const noexcept { return std::get_if<T>(&v); }
+
+    // Derives what the draws take from the node's fixed fields (such as the
+    // continuation probability of a collection's sizes). Called when the
+    // node is put in a strategy object, after which it never changes.
+    void settle();
 
     // Calls f on every owned reference of the node.
     template <class F> void each_ref(F&& f) {
