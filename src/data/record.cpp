@@ -33,6 +33,21 @@ BrindlemarData BrindlemarData::build_with_seed(uint64_t seed, std::optional<Pref
     return r;
 }
 
+void BrindlemarData::restart(uint64_t seed) {
+    std::vector<NodeData> kept_nodes = std::move(nodes);
+    std::vector<uint64_t> kept_spans = std::move(span_events);
+    std::vector<uint64_t> kept_labels = std::move(labels);
+    kept_nodes.clear();
+    kept_spans.clear();
+    kept_labels.clear();
+    *this = BrindlemarData(seed);
+    nodes = std::move(kept_nodes);
+    span_events = std::move(kept_spans);
+    labels = std::move(kept_labels);
+    max_length = buffer_limit();
+    start_span_rs(0);
+}
+
 BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> prefix,
                                      std::optional<uint64_t> max_choices) {
     uint64_t seed = 0;
@@ -296,6 +311,19 @@ bool is_record(PyObject* o) {
     }
     return Py_IS_TYPE(o, type) || PyObject_TypeCheck(o, type);
 }
+
+bool recycle_record(PyObject* record) {
+    if (!Py_IS_TYPE(record, record_type()) || Py_REFCNT(record) != 1) return false;
+    RecordObject* o = py_record::obj(record);
+    if (o->borrow.load(std::memory_order_acquire) != 0) return false;
+    // What goes may run Python code, which cannot reach this object: no one
+    // else holds it.
+    Py_CLEAR(o->base.dict);
+    o->rec.restart(0);
+    return true;
+}
+
+void restart_record(PyObject* record, uint64_t seed) { py_record::obj(record)->rec.restart(seed); }
 
 py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls) {
     if (!cls) cls = record_type();

@@ -141,6 +141,9 @@ public:
     // max_choices = their number, fresh seed. Throws on a bad sequence.
     static BrindlemarData new_for_choices(PyObject* values);
     static BrindlemarData new_for_choices(const std::vector<py::Ref>& values);
+    // Become build_with_seed(seed, {}, {}) again, keeping the storage of the
+    // node, span and label lists. Releases every reference held.
+    void restart(uint64_t seed);
 
     // ---- draws (each may throw StopTest on overrun)
     // Draw one choice of type `t` under `constraints`. `forced` (nullptr:
@@ -208,6 +211,14 @@ py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls = nullptr);
 // a BrindlemarData whose instance does not replace `draw`, else the method
 // looked up and called.
 py::Ref draw_from(PyObject* record, PyObject* strategy);
+// When the caller's reference is the only one to `record` (a BrindlemarData
+// made by wrap_record) and nothing borrows it: empties it (its choices,
+// attributes and every reference it holds are released now, as a
+// deallocation would) and answers true; the object may then be restarted
+// with restart_record. Otherwise changes nothing and answers false.
+bool recycle_record(PyObject* record);
+// A recycled record becomes build_with_seed(seed, {}, {}).
+void restart_record(PyObject* record, uint64_t seed);
 
 // Exclusive borrow of a record object for one native call. Throws
 // RuntimeError "Already borrowed" when the record is borrowed.

@@ -296,13 +296,17 @@ private:
 
     void generation_loop() {
         const uint64_t bound = uint64_t(a_.max_examples) * 10 + 100;
+        // One record object serves example after example while nothing else
+        // keeps it.
+        py::Ref rec;
         for (uint64_t i = 0; i < bound; ++i) {
             if (i != 0 && i % YIELD_EVERY == 0) {
                 PyThreadState* ts = PyEval_SaveThread();
                 sched_yield();
                 PyEval_RestoreThread(ts);
             }
-            py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
+            if (rec) data::restart_record(rec.get(), a_.seed + i);
+            else rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
             Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr);
             bool go_on = true;
             switch (o.kind) {
@@ -326,6 +330,8 @@ private:
                 const uint64_t stop_at = std::min(twice, first_failure_ + 1000);
                 if (calls_ >= 10 && calls_ >= stop_at) go_on = false;
             }
+            // The example's record goes here, as a fresh one per example would.
+            if (!data::recycle_record(rec.get())) rec.reset();
             if (!go_on) break;
             if (valid_ == 0 && rejected_ >= invalid_limit_) break;
             if (valid_ >= a_.max_examples) break;
