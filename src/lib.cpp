@@ -47,10 +47,7 @@ PyObject* init() {
                         "import the module in the main interpreter only");
         return nullptr;
     }
-    if (module_cell) {
-        Py_INCREF(module_cell);
-        return module_cell;
-    }
+    if (module_cell) return py::Ref::borrow(module_cell).release();
     data::install_native_strategy_draw(
         {strategy::search_strategy_type_or_null, strategy::draw_native, strategy::is_native_child});
     return py::guard(nullptr, [&]() -> PyObject* {

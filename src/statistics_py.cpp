@@ -17,8 +17,7 @@ constexpr int64_t MAX_DF = 2147483647;
 PyObject* call_with_df(double (*f)(int64_t, double), const py::Sig& sig, const char* vname,
                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         const int64_t df = py::arg_long(a[0], "df");
         const double v = py::arg_f64(a[1], vname);
         if (df > MAX_DF) {
@@ -34,8 +33,7 @@ PyObject* call_on_distribution(double (Piecewise::*f)(double) const, const py::S
                                const char* vname, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         const double v = py::arg_f64(a[0], vname);
         return py::from_double((integers_distribution().*f)(v)).release();
     });

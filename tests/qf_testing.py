@@ -3,6 +3,7 @@ records and draws, and the small models the tests compare against."""
 
 import abc
 import contextlib
+import fcntl
 import functools
 import hashlib
 import os
@@ -67,15 +68,19 @@ def build_probe(name, source_dir):
     The build goes to build/probe-<name>-<interpreter hash>[-san]: one per
     interpreter, since a CMake cache is tied to the Python it found, and one
     per sanitizer setting. Returns the build directory, which holds the module.
+    Test processes running side by side take turns (a lock file beside it).
     """
     san = os.environ.get("QF_SANITIZE") == "1"
     tag = hashlib.sha1(sys.executable.encode()).hexdigest()[:10]
     build = ROOT / "build" / f"probe-{name}-{tag}{'-san' if san else ''}"
     configure = ["cmake", "-S", str(source_dir), "-B", str(build), "-G", "Ninja",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
-    for cmd in (configure, ["cmake", "--build", str(build)]):
-        done = subprocess.run(cmd, capture_output=True, text=True)
-        assert done.returncode == 0, done.stdout + done.stderr
+    build.parent.mkdir(parents=True, exist_ok=True)
+    with open(build.with_name(build.name + ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        for cmd in (configure, ["cmake", "--build", str(build)]):
+            done = subprocess.run(cmd, capture_output=True, text=True)
+            assert done.returncode == 0, done.stdout + done.stderr
     return build
 
 
@@ -268,6 +273,20 @@ class Ints(_engine.SearchStrategy):
 # --- Drawing -----------------------------------------------------------------
 
 INVALID = 1  # the status of a record whose test case was rejected
+
+
+def stop_test_of(fn, *args, **kwargs):
+    """The StopTest that ``fn(*args, **kwargs)`` must raise."""
+    with pytest.raises(StopTest) as info:
+        fn(*args, **kwargs)
+    return info.value
+
+
+def first_constraints(strategy, seed=0):
+    """The constraints of each choice one draw from `strategy` makes."""
+    data = seeded_record(seed)
+    data.draw(strategy)
+    return [n.constraints for n in data.nodes]
 
 
 def draw_or_stop(strategy, seed, **kwargs):

@@ -29,8 +29,7 @@ PyObject* arg_dict(PyObject* o, const char* name) {
 PyObject* call_zigzag(Int (*f)(const Int&, const Int&), const py::Sig& sig, const char* xname,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         Int x = arg_int(a[0], xname);
         Int st = arg_int(a[1], "shrink_towards");
         return f(x, st).to_py().release();
@@ -53,8 +52,7 @@ PyObject* choice_to_index(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice_to_index", {"choice", "constraints"}, 2};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* c = arg_dict(a[1], "constraints");
         return choice::choice_to_index(a[0], c).to_py().release();
     });
@@ -64,8 +62,7 @@ PyObject* choice_from_index(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice_from_index", {"index", "choice_type", "constraints"}, 3};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         Int index = arg_int(a[0], "index");
         std::string type_name = py::arg_str(a[1], "choice_type");
         PyObject* c = arg_dict(a[2], "constraints");
@@ -77,8 +74,7 @@ PyObject* choice_permitted(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice_permitted", {"choice", "constraints"}, 2};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* c = arg_dict(a[1], "constraints");
         return py::boolean(choice::choice_permitted(a[0], c)).release();
     });
@@ -88,8 +84,7 @@ PyObject* choice_key(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice_key", {"choice"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return choice::choice_key(a[0]).release();
     });
 }
@@ -98,8 +93,7 @@ PyObject* choices_key(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choices_key", {"choices"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return choice::choices_key(a[0]).release();
     });
 }
@@ -108,8 +102,7 @@ PyObject* choice_equal(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice_equal", {"choice1", "choice2"}, 2};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         return py::boolean(choice::choice_equal(a[0], a[1])).release();
     });
 }

@@ -53,14 +53,13 @@ BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> pre
     uint64_t seed = 0;
     bool seeded = false;
     if (random && random != Py_None) {
-        PyObject* bits = PyObject_CallMethod(random, "getrandbits", "i", 64);
-        if (bits) {
-            unsigned long long v = PyLong_Check(bits) ? PyLong_AsUnsignedLongLong(bits) : 0;
-            if (PyLong_Check(bits) && !(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        if (py::Ref bits = py::Ref::steal(PyObject_CallMethod(random, "getrandbits", "i", 64))) {
+            const bool is_int = PyLong_Check(bits.get());
+            unsigned long long v = is_int ? PyLong_AsUnsignedLongLong(bits.get()) : 0;
+            if (is_int && !(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
                 seed = v;
                 seeded = true;
             }
-            Py_DECREF(bits);
         }
         py::drop_exception();
     }
@@ -104,14 +103,12 @@ bool plain_value(PyObject* item) {
 }
 
 bool is_simplest_template(PyObject* item) {
-    PyObject* t = PyObject_GetAttrString(item, "type");
+    py::Ref t = py::Ref::steal(PyObject_GetAttrString(item, "type"));
     if (!t) {
         py::drop_exception();
         return false;
     }
-    bool yes = PyUnicode_Check(t) && PyUnicode_CompareWithASCIIString(t, "simplest") == 0;
-    Py_DECREF(t);
-    return yes;
+    return PyUnicode_Check(t.get()) && PyUnicode_CompareWithASCIIString(t.get(), "simplest") == 0;
 }
 
 PrefixEntry parse_entry(PyObject* item) {
@@ -199,7 +196,7 @@ PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void tp_dealloc(PyObject* self) {
     RecordObject* o = obj(self);
-    Py_CLEAR(o->base.dict);
+    py::clear_field(o->base.dict);
     o->rec.~BrindlemarData();
     o->borrow.~atomic();
     py::free_object(self);
@@ -208,8 +205,7 @@ void tp_dealloc(PyObject* self) {
 PyObject* for_choices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"for_choices", {"choices", "observer", "provider", "random"}, 1, 1};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         Prefix prefix = parse_prefix(a[0]);
         std::optional<uint64_t> max_choices = 0;
         for (const PrefixEntry& e : prefix) {
@@ -299,16 +295,12 @@ PyType_Spec spec = {
 }  // namespace py_record
 
 PyTypeObject* record_type() {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&py_record::spec).release();
-    return reinterpret_cast<PyTypeObject*>(type);
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &py_record::spec);
 }
 
 bool is_record(PyObject* o) {
-    static PyTypeObject* type = nullptr;
-    if (!type) {
-        type = record_type();
-    }
+    PyTypeObject* type = record_type();
     return Py_IS_TYPE(o, type) || PyObject_TypeCheck(o, type);
 }
 
@@ -318,7 +310,7 @@ bool recycle_record(PyObject* record) {
     if (o->borrow.load(std::memory_order_acquire) != 0) return false;
     // What goes may run Python code, which cannot reach this object: no one
     // else holds it.
-    Py_CLEAR(o->base.dict);
+    py::clear_field(o->base.dict);
     o->rec.restart(0);
     return true;
 }

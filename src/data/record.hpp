@@ -28,8 +28,8 @@
 
 #include "data/integer_sampler.hpp"
 #include "data/node_constraints.hpp"
-#include "rng/rng.hpp"
 #include "py/py.hpp"
+#include "rng/rng.hpp"
 
 namespace data {
 

@@ -88,8 +88,7 @@ void check_utf8(PyObject* s) {
 PyObject* start_span(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"start_span", {"label"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         RecordMut r(self);
         uint64_t label = py::arg_u64(a[0], "label");
         if (r->frozen) frozen_err("start_span");
@@ -101,8 +100,7 @@ PyObject* start_span(QF_FASTCALL_ARGS) {
 PyObject* stop_span(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"stop_span", {"discard"}, 0, 0};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         RecordMut r(self);
         bool discard = a[0] ? arg_flag(a[0], "discard") : false;
         r->stop_span_rs(discard);
@@ -113,7 +111,7 @@ PyObject* stop_span(QF_FASTCALL_ARGS) {
 PyObject* freeze(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"freeze", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         RecordMut r(self);
         r->freeze_rs();
         return py::none().release();
@@ -123,8 +121,7 @@ PyObject* freeze(QF_FASTCALL_ARGS) {
 PyObject* note(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"note", {"value"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         RecordMut r(self);
         if (r->frozen) frozen_err("note");
         PyObject* value = a[0];
@@ -167,8 +164,7 @@ PyObject* note(QF_FASTCALL_ARGS) {
 PyObject* mark_invalid(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"mark_invalid", {"why"}, 0};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         RecordMut r(self);
         if (a[0] && a[0] != Py_None) {
             if (!PyUnicode_Check(a[0])) py::arg_str(a[0], "why");
@@ -181,7 +177,7 @@ PyObject* mark_invalid(QF_FASTCALL_ARGS) {
 PyObject* mark_overrun(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"mark_overrun", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         RecordMut r(self);
         r->mark(Status::Overrun, {});
     });
@@ -190,8 +186,7 @@ PyObject* mark_overrun(QF_FASTCALL_ARGS) {
 PyObject* mark_interesting(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"mark_interesting", {"interesting_origin"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         RecordMut r(self);
         r->mark(Status::Interesting, py::Ref::borrow(a[0]));
     });
@@ -200,8 +195,7 @@ PyObject* mark_interesting(QF_FASTCALL_ARGS) {
 PyObject* conclude_test(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"conclude_test", {"status", "interesting_origin"}, 1};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         RecordMut r(self);
         uint8_t status = py::arg_u8(a[0], "status");
         py::Ref origin;

@@ -66,21 +66,16 @@ py::Ref draw_in_span(PyObject* self, PyObject* strategy, Kind kind, uint64_t lab
 }
 
 py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
-    PyObject* shared = PyObject_GetAttrString(self, "_shared_strategy_draws");
-    if (shared) {
-        Py_DECREF(shared);
+    if (py::Ref shared = py::Ref::steal(PyObject_GetAttrString(self, "_shared_strategy_draws"))) {
     } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
         py::drop_exception();
-        PyObject* d = PyDict_New();
-        if (!d || PyObject_SetAttrString(self, "_shared_strategy_draws", d) < 0) py::drop_exception();
-        Py_XDECREF(d);
+        py::Ref d = py::Ref::steal(PyDict_New());
+        if (!d || PyObject_SetAttrString(self, "_shared_strategy_draws", d.get()) < 0) py::drop_exception();
     } else {
         py::drop_exception();
     }
     py::Ref control = py::import("quorvantis.control");
-    PyObject* ctx_now = PyObject_CallMethod(control.get(), "current_build_context", nullptr);
-    if (ctx_now) {
-        Py_DECREF(ctx_now);
+    if (py::Ref::steal(PyObject_CallMethod(control.get(), "current_build_context", nullptr))) {
         return call_do_draw(strategy, self);
     }
     // Only an ordinary exception means "no context"; an interrupt or an
@@ -103,9 +98,8 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     py::call_method(ctx.get(), "__enter__");
     py::Ref value = py::Ref::steal(PyObject_CallMethod(strategy, "do_draw", "O", self));
     py::Ref err = value ? py::Ref() : py::fetch_error();
-    PyObject* exit_result = PyObject_CallMethod(ctx.get(), "__exit__", "OOO", Py_None, Py_None, Py_None);
-    if (exit_result) Py_DECREF(exit_result);
-    else py::drop_exception();
+    py::Ref exit_result = py::Ref::steal(PyObject_CallMethod(ctx.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
+    if (!exit_result) py::drop_exception();
     if (err) {
         py::restore_error(err.get());
         throw py::Err{};
@@ -141,8 +135,7 @@ namespace data::py_record {
 PyObject* draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw", {"strategy", "label", "observe_as"}, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         if (a[2] && a[2] != Py_None) {
             if (!PyUnicode_Check(a[2])) py::arg_str(a[2], "observe_as");
             Py_ssize_t n;

@@ -11,34 +11,15 @@ struct Slots : py::SlotFlags {
     DeferredMap deferred;
     InferMap infer;
     StrategyMap strategies;
-
-    ~Slots() {
-        py::ExitGil gil;
-        if (!gil.ok()) {
-            // The interpreter is gone: the references cannot be dropped.
-            for (auto& [k, v] : deferred) {
-                v.first.release();
-                v.second.release();
-            }
-            for (auto& [k, v] : infer)
-                for (auto& p : v) p.second.release();
-            for (auto& [k, v] : strategies) v.release();
-        }
-        DeferredMap d = std::move(deferred);
-        InferMap i = std::move(infer);
-        StrategyMap s = std::move(strategies);
-        dead = true;
-    }
+    uint32_t runs = 0;
 };
 
-thread_local Slots slots;
+py::StateSlots<Slots> state{"quorvantis_fast._engine.record_slots"};
 
 // Holds the calling thread's slots for one operation.
 class Hold : public py::SlotHold<Slots> {
 public:
-    Hold()
-        : SlotHold(slots, "thread-local state accessed during thread teardown",
-                   "thread-local slot already borrowed") {}
+    Hold() : SlotHold(state.get(), "thread-local slot already borrowed") {}
 };
 
 // A whole slot or one entry of a cache, exchanged under the hold. What they
@@ -46,6 +27,7 @@ public:
 // re-enters the caches finds them free.
 template <class T>
 T take(T Slots::*slot) {
+    if (!state.find()) return {};
     Hold h;
     return std::exchange((*h).*slot, {});
 }
@@ -63,6 +45,19 @@ void put_entry(Map Slots::*cache, const typename Map::key_type& key, typename Ma
     {
         Hold h;
         old = std::exchange(((*h).*cache)[key], std::move(value));
+    }
+}
+// A builds() cache entry; outside a run the cache keeps only the most
+// recently used entries.
+template <class V>
+void put_builds_entry(LruMap<V> Slots::*cache, const std::string& key, V value) {
+    V old;
+    std::vector<V> evicted;
+    {
+        Hold h;
+        LruMap<V>& map = (*h).*cache;
+        old = map.put(key, std::move(value));
+        if (h->runs == 0) map.trim(BUILDS_CACHE_LIMIT, evicted);
     }
 }
 
@@ -89,7 +84,11 @@ void clear_inject_candidates() {
     Hold h;
     h->inject.clear();
 }
-const std::vector<mpz_class>& inject_candidates() { return slots.inject; }
+const std::vector<mpz_class>& inject_candidates() {
+    static const std::vector<mpz_class> none;
+    const Slots* s = state.find();
+    return s ? s->inject : none;
+}
 std::vector<mpz_class> take_inject_candidates() { return take(&Slots::inject); }
 
 py::Ref deferred_get(PyObject* key) {
@@ -104,24 +103,33 @@ void deferred_put(PyObject* key, py::Ref value) {
 DeferredMap take_deferred_cache() { return take(&Slots::deferred); }
 void put_deferred_cache(DeferredMap m) { put(&Slots::deferred, std::move(m)); }
 
+void enter_run() {
+    Hold h;
+    ++h->runs;
+}
+void leave_run() {
+    Hold h;
+    --h->runs;
+}
+
 std::optional<InferList> builds_infer_get(const std::string& key) {
     Hold h;
-    auto it = h->infer.find(key);
-    if (it == h->infer.end()) return std::nullopt;
-    return it->second;
+    if (InferEntry* e = h->infer.find(key)) return e->args;
+    return std::nullopt;
 }
-void builds_infer_put(const std::string& key, InferList value) { put_entry(&Slots::infer, key, std::move(value)); }
+void builds_infer_put(const std::string& key, PyObject* target, InferList value) {
+    put_builds_entry(&Slots::infer, key, InferEntry{py::Ref::borrow(target), std::move(value)});
+}
 InferMap take_builds_infer_cache() { return take(&Slots::infer); }
 void put_builds_infer_cache(InferMap m) { put(&Slots::infer, std::move(m)); }
 
 py::Ref builds_strategy_get(const std::string& key) {
     Hold h;
-    auto it = h->strategies.find(key);
-    if (it == h->strategies.end()) return {};
-    return it->second;
+    if (py::Ref* s = h->strategies.find(key)) return *s;
+    return {};
 }
 void builds_strategy_put(const std::string& key, py::Ref strategy) {
-    put_entry(&Slots::strategies, key, std::move(strategy));
+    put_builds_entry(&Slots::strategies, key, std::move(strategy));
 }
 StrategyMap take_builds_strategy_cache() { return take(&Slots::strategies); }
 void put_builds_strategy_cache(StrategyMap m) { put(&Slots::strategies, std::move(m)); }
@@ -145,8 +153,7 @@ namespace {
 PyObject* set_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"set_buffer_limit", {"limit"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         uint64_t limit = py::arg_u64(a[0], "limit");
         set_buffer_limit_slot(limit);
         return py::none().release();
@@ -156,7 +163,7 @@ PyObject* set_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* clear_buffer_limit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"clear_buffer_limit", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         set_buffer_limit_slot(std::nullopt);
         return py::none().release();
     });
@@ -166,7 +173,7 @@ PyObject* clear_resolution_caches(PyObject*, PyObject* const* args, Py_ssize_t n
                                   PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_clear_resolution_caches", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         { DeferredMap dropped = take_deferred_cache(); }
         { InferMap dropped = take_builds_infer_cache(); }
         { StrategyMap dropped = take_builds_strategy_cache(); }

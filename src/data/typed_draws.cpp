@@ -60,10 +60,9 @@ bool str_payload(PyObject* v, uint64_t& out) {
             return true;
         }
         py::drop_exception();
-        PyObject* b = PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass");
+        py::Ref b = py::Ref::steal(PyUnicode_AsEncodedString(v, "utf-8", "surrogatepass"));
         if (!b) return false;
-        out = static_cast<uint64_t>(PyBytes_Size(b));
-        Py_DECREF(b);
+        out = static_cast<uint64_t>(PyBytes_Size(b.get()));
         return true;
     }
     // A subclass encodes through its own method.
@@ -76,10 +75,9 @@ bool str_payload(PyObject* v, uint64_t& out) {
     PyObject* kw = Py_BuildValue("{s:s}", "errors", "surrogatepass");
     if (!kw) return false;
     py::Ref k = py::Ref::steal(kw);
-    PyObject* b = PyObject_Call(encode, args, kw);
+    py::Ref b = py::Ref::steal(PyObject_Call(encode, args, kw));
     if (!b) return false;
-    Py_ssize_t n = PyObject_Size(b);
-    Py_DECREF(b);
+    Py_ssize_t n = PyObject_Size(b.get());
     if (n < 0) return false;
     out = static_cast<uint64_t>(n);
     return true;
@@ -574,8 +572,7 @@ PyObject* draw_integer(QF_FASTCALL_ARGS) {
         static const py::Sig sig{"draw_integer",
                                  {"min_value", "max_value", "weights", "shrink_towards", "forced", "observe"},
                                  0, 2};
-        PyObject* a[6];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<6>(args, nargs, kwnames);
         RecordMut r(self);
         bool observe = observe_arg(a[5]);
         py::Ref st = a[3] && a[3] != Py_None ? py::Ref::borrow(a[3]) : py::from_i64(0);
@@ -590,8 +587,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
                                  {"min_value", "max_value", "allow_nan", "smallest_nonzero_magnitude",
                                   "forced", "observe"},
                                  0, 2};
-        PyObject* a[6];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<6>(args, nargs, kwnames);
         RecordMut r(self);
         const double inf = std::numeric_limits<double>::infinity();
         double lo = a[0] && a[0] != Py_None ? py::arg_f64(a[0], "min_value") : -inf;
@@ -607,8 +603,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
 PyObject* draw_string(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_string", {"intervals", "min_size", "max_size", "forced", "observe"}, 1, 1};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         return draw_sized(self, TAG_STRING, a[0], a[1], a[2], a[3], a[4]);
     });
 }
@@ -616,8 +611,7 @@ PyObject* draw_string(QF_FASTCALL_ARGS) {
 PyObject* draw_bytes(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_bytes", {"min_size", "max_size", "forced", "observe"}, 0, 2};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         return draw_sized(self, TAG_BYTES, nullptr, a[0], a[1], a[2], a[3]);
     });
 }
@@ -625,8 +619,7 @@ PyObject* draw_bytes(QF_FASTCALL_ARGS) {
 PyObject* draw_boolean(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw_boolean", {"p", "forced", "observe"}, 0, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         RecordMut r(self);
         double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
         bool observe = observe_arg(a[2]);
@@ -638,8 +631,7 @@ PyObject* draw_boolean(QF_FASTCALL_ARGS) {
 PyObject* choice(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choice", {"values", "forced", "observe"}, 1, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         RecordMut r(self);
         bool observe = observe_arg(a[2]);
         PyObject* values = a[0];

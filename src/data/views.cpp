@@ -14,9 +14,9 @@ namespace {
 template <class Make>
 PyObject* lazy(PyObject* self, const char* name, Make make) {
     QF_ENTRY(nullptr, {
-        PyObject* v = PyObject_GetAttrString(self, name);
-        if (v && v != Py_None) return v;
-        Py_XDECREF(v);
+        py::Ref v = py::Ref::steal(PyObject_GetAttrString(self, name));
+        if (v && v.get() != Py_None) return v.release();
+        v.reset();
         py::drop_exception();
         py::Ref fresh = make();
         py::check_rc(PyObject_SetAttrString(self, name, fresh.get()));

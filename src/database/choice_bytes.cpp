@@ -216,8 +216,7 @@ namespace {
 PyObject* choices_to_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choices_to_bytes", {"choices"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         py::Ref it = py::check(PyObject_GetIter(a[0]));
         std::string out;
         while (PyObject* item = PyIter_Next(it.get())) {
@@ -233,8 +232,7 @@ PyObject* choices_to_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* choices_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"choices_from_bytes", {"buffer"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         if (!PyBytes_Check(a[0])) py::raise_arg_cannot_convert(a[0], "buffer", "PyBytes");
         const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AsString(a[0]));
         std::vector<py::Ref> values;

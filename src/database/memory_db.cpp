@@ -63,8 +63,7 @@ PyObject* db_repr(PyObject*) {
 template <void (*op)(Store&, std::string_view, std::string_view)>
 PyObject* key_value_method(const py::Sig& sig, QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         auto key = bytes_arg(a[0], "key");
         auto value = bytes_arg(a[1], "value");
         op(store_of(self), key, value);
@@ -85,8 +84,7 @@ PyObject* db_delete(QF_FASTCALL_ARGS) {
 PyObject* db_fetch(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"fetch", {"key"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         auto key = bytes_arg(a[0], "key");
         py::Ref out = py::new_list();
         Store& s = store_of(self);
@@ -105,8 +103,7 @@ PyObject* db_fetch(QF_FASTCALL_ARGS) {
 PyObject* db_move(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"move", {"src", "dest", "value"}, 3};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         auto src = bytes_arg(a[0], "src");
         auto dest = bytes_arg(a[1], "dest");
         auto value = bytes_arg(a[2], "value");
@@ -146,9 +143,8 @@ PyType_Spec spec = {
 };
 
 PyObject* type_object() {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&spec).release();
-    return type;
+    static PyObject* cell = nullptr;
+    return reinterpret_cast<PyObject*>(py::type_once(cell, &spec));
 }
 
 }  // namespace

@@ -23,8 +23,7 @@ RunArgs convert(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
                               "report_multiple_bugs", "names", "executor", "suppress_health_check",
                               "invalid_cap", "test_name", "deadline_ms", "max_shrinks"},
                              2};
-    PyObject* v[14];
-    sig.parse(args, nargs, kwnames, v);
+    auto v = sig.parse<14>(args, nargs, kwnames);
     RunArgs a;
     a.test = py::Ref::borrow(v[0]);
     a.strategies = ref_list_arg(v[1], "strategies");
@@ -76,8 +75,7 @@ PyObject* run_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 PyObject* reproduce_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"reproduce_native", {"test", "strategies", "choices"}, 3};
-        PyObject* v[3];
-        sig.parse(args, nargs, kwnames, v);
+        auto v = sig.parse<3>(args, nargs, kwnames);
         RefList strategies = ref_list_arg(v[1], "strategies");
         RefList choices = ref_list_arg(v[2], "choices");
         py::Ref rec = record_for_choices(choices);
@@ -94,8 +92,7 @@ PyObject* draw_secs(PyObject*, PyObject*) {
 PyObject* set_use_py_clock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"set_use_py_clock", {"on"}, 1};
-        PyObject* v[1];
-        sig.parse(args, nargs, kwnames, v);
+        auto v = sig.parse<1>(args, nargs, kwnames);
         engine::set_use_py_clock(py::arg_bool(v[0], "on"));
         return py::none().release();
     });

@@ -1,6 +1,7 @@
 #include "engine/example.hpp"
 
 #include "data/record.hpp"
+#include "engine/interleave.hpp"
 #include "timing/draw_clock.hpp"
 
 namespace engine {
@@ -36,13 +37,12 @@ bool is_rejection_name(const std::string& name) {
 
 // An int attribute as a signed 64-bit value, if it reads as one.
 std::optional<int64_t> read_counter(PyObject* o) {
-    PyObject* v = PyObject_GetAttrString(o, "testcounter");
+    py::Ref v = py::Ref::steal(PyObject_GetAttrString(o, "testcounter"));
     if (!v) {
         py::drop_exception();
         return std::nullopt;
     }
-    long long n = PyLong_AsLongLong(v);
-    Py_DECREF(v);
+    long long n = PyLong_AsLongLong(v.get());
     if (n == -1 && PyErr_Occurred()) {
         py::drop_exception();
         return std::nullopt;
@@ -67,30 +67,24 @@ bool is_own_stop(PyObject* exc, PyObject* data) {
     }
     const auto ours = read_counter(data);
     if (theirs && ours && *ours != *theirs) return false;
-    PyObject* f = PyObject_GetAttrString(data, "frozen");
+    py::Ref f = py::Ref::steal(PyObject_GetAttrString(data, "frozen"));
     if (!f) {
         py::drop_exception();
         return false;
     }
-    int t = PyObject_IsTrue(f);
-    Py_DECREF(f);
+    int t = PyObject_IsTrue(f.get());
     if (t < 0) py::drop_exception();
     return t == 1;
 }
 
 bool is_skip_test(PyObject* exc) {
-    PyObject* cls = nullptr;
-    PyObject* mod = PyImport_ImportModule("unittest");
-    if (mod) {
-        cls = PyObject_GetAttrString(mod, "SkipTest");
-        Py_DECREF(mod);
-    }
+    py::Ref mod = py::Ref::steal(PyImport_ImportModule("unittest"));
+    py::Ref cls = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), "SkipTest") : nullptr);
     if (!cls) {
         py::drop_exception();
         return false;
     }
-    int r = PyObject_IsInstance(exc, cls);
-    Py_DECREF(cls);
+    int r = PyObject_IsInstance(exc, cls.get());
     if (r < 0) py::drop_exception();
     return r == 1;
 }
@@ -98,22 +92,19 @@ bool is_skip_test(PyObject* exc) {
 // Notes the argument being drawn on an error raised while drawing it.
 void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
     py::ErrorStash keep;
-    PyObject* note = nullptr;
-    if (PyObject* r = PyObject_Repr(strategy)) {
-        note = PyUnicode_FromFormat("while generating '%U' from %U", name, r);
-        Py_DECREF(r);
+    py::Ref note;
+    if (py::Ref r = py::Ref::steal(PyObject_Repr(strategy))) {
+        note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U' from %U", name, r.get()));
     } else {
         py::discard_error();
-        note = PyUnicode_FromFormat("while generating '%U'", name);
+        note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U'", name));
     }
     if (!note) {
         py::discard_error();
         return;
     }
-    PyObject* res = PyObject_CallMethod(exc, "add_note", "O", note);
-    Py_DECREF(note);
-    if (res) Py_DECREF(res);
-    else py::discard_error();
+    py::Ref res = py::Ref::steal(PyObject_CallMethod(exc, "add_note", "O", note.get()));
+    if (!res) py::discard_error();
 }
 
 [[noreturn]] void rethrow(PyObject* exc) {
@@ -152,9 +143,8 @@ Origin origin_of(PyObject* exc) {
     }
     py::Ref cur = py::Ref::steal(tb);
     while (cur && cur.get() != Py_None) {
-        if (PyObject* line = PyObject_GetAttrString(cur.get(), "tb_lineno")) {
-            long long v = PyLong_AsLongLong(line);
-            Py_DECREF(line);
+        if (py::Ref line = py::Ref::steal(PyObject_GetAttrString(cur.get(), "tb_lineno"))) {
+            long long v = PyLong_AsLongLong(line.get());
             if (v == -1 && PyErr_Occurred()) py::drop_exception();
             else o.line = v;
         } else {
@@ -196,6 +186,7 @@ uint8_t record_status(PyObject* data) {
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
                       const TreeNode* trie) {
     FreezeOnExit freeze(data);
+    let_other_threads_run();
     timing::DrawClock clock;
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
@@ -225,11 +216,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
         }
         if (known) return {OutcomeKind::Duplicate, {}, {}};
     }
-    PyObject* r = PyObject_Call(test, args.get(), nullptr);
-    if (r) {
-        Py_DECREF(r);
-        return {OutcomeKind::Passed, {}, {}};
-    }
+    if (py::Ref::steal(PyObject_Call(test, args.get(), nullptr))) return {OutcomeKind::Passed, {}, {}};
     return classify_test_error(py::fetch_error(), data, std::move(args));
 }
 

@@ -8,16 +8,14 @@ py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fal
                        const std::string& message, PyObject* extra) {
     py::Ref text = py::str(message);
     for (const ErrorSource& s : sources) {
-        PyObject* mod = PyImport_ImportModule(s.module);
-        PyObject* cls = mod ? PyObject_GetAttrString(mod, s.name) : nullptr;
-        Py_XDECREF(mod);
-        PyObject* exc = nullptr;
+        py::Ref mod = py::Ref::steal(PyImport_ImportModule(s.module));
+        py::Ref cls = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), s.name) : nullptr);
+        py::Ref exc;
         if (cls) {
-            exc = extra ? PyObject_CallFunctionObjArgs(cls, text.get(), extra, nullptr)
-                        : PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
-            Py_DECREF(cls);
+            exc = py::Ref::steal(extra ? PyObject_CallFunctionObjArgs(cls.get(), text.get(), extra, nullptr)
+                                       : PyObject_CallFunctionObjArgs(cls.get(), text.get(), nullptr));
         }
-        if (exc) return py::Ref::steal(exc);
+        if (exc) return exc;
         py::drop_exception();
     }
     return py::call(fallback, text.get());
@@ -37,13 +35,12 @@ void save_choices(const RunArgs& a, const RefList& choices) {
         py::drop_exception();
         return;
     }
-    PyObject* key = PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size()));
-    PyObject* value = key ? PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))
-                          : nullptr;
-    PyObject* r = value ? PyObject_CallMethod(a.database.get(), "save", "OO", key, value) : nullptr;
-    Py_XDECREF(key);
-    Py_XDECREF(value);
-    Py_XDECREF(r);
+    py::Ref key = py::Ref::steal(
+        PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size())));
+    py::Ref value = py::Ref::steal(
+        key ? PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())) : nullptr);
+    py::Ref r = py::Ref::steal(
+        value ? PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value.get()) : nullptr);
     py::drop_exception();
 }
 

@@ -1,7 +1,5 @@
 #include "engine/run.hpp"
 
-#include <sched.h>
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -79,7 +77,6 @@ namespace {
 
 constexpr uint64_t MAX_TRACKED_CHOICES = 256;
 constexpr uint64_t MAX_TRACKED_TOTAL = 500001;
-constexpr uint64_t YIELD_EVERY = 2048;
 
 bool contains_text(const std::optional<RefList>& texts, const char* want) {
     if (!texts) return false;
@@ -155,21 +152,19 @@ private:
     }
 
     void db_delete(PyObject* key, PyObject* item) {
-        PyObject* r = PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item);
-        Py_XDECREF(r);
+        py::Ref r = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item));
         py::drop_exception();
     }
 
     void replay_database() {
         py::Ref key = key_bytes();
-        PyObject* got = PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get());
-        PyObject* it = got ? PyObject_GetIter(got) : nullptr;
-        Py_XDECREF(got);
-        if (!it) {
+        py::Ref got = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get()));
+        py::Ref iter = py::Ref::steal(got ? PyObject_GetIter(got.get()) : nullptr);
+        got.reset();
+        if (!iter) {
             py::drop_exception();
             return;
         }
-        py::Ref iter = py::Ref::steal(it);
         for (;;) {
             PyObject* next = PyIter_Next(iter.get());
             if (!next) {
@@ -300,11 +295,6 @@ private:
         // keeps it.
         py::Ref rec;
         for (uint64_t i = 0; i < bound; ++i) {
-            if (i != 0 && i % YIELD_EVERY == 0) {
-                PyThreadState* ts = PyEval_SaveThread();
-                sched_yield();
-                PyEval_RestoreThread(ts);
-            }
             if (rec) data::restart_record(rec.get(), a_.seed + i);
             else rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
             Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr);

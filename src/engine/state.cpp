@@ -15,32 +15,14 @@ struct Slots : py::SlotFlags {
     ShrinkReport report_result;
     std::vector<py::Ref> minimal;
     std::vector<py::Ref> minimal_result;
-
-    ~Slots() {
-        py::ExitGil gil;
-        if (!gil.ok()) {
-            // The interpreter is gone: the references cannot be dropped.
-            for (auto& f : slipped) {
-                for (auto& c : f.choices) c.release();
-                f.args.release();
-                f.exc.release();
-            }
-            for (auto& r : minimal) r.release();
-            for (auto& r : minimal_result) r.release();
-        }
-        Failures s = std::move(slipped);
-        std::vector<py::Ref> m = std::move(minimal), mr = std::move(minimal_result);
-        dead = true;
-    }
 };
 
-thread_local Slots slots;
+py::StateSlots<Slots> state{"quorvantis_fast._engine.engine_slots"};
 
 class Hold : public py::SlotHold<Slots> {
 public:
     Hold()
-        : SlotHold(slots, "engine thread state accessed during thread teardown",
-                   "engine thread state already borrowed") {}
+        : SlotHold(state.get(), "engine thread state already borrowed") {}
 };
 
 }  // namespace
@@ -98,11 +80,14 @@ RunNativeGuard::RunNativeGuard() {
     deferred_ = data::take_deferred_cache();
     infer_ = data::take_builds_infer_cache();
     strategies_ = data::take_builds_strategy_cache();
-    Hold h;
-    h->report = ShrinkReport{};
-    h->slipped.clear();
-    h->slip_enabled = true;
-    h->minimal.clear();
+    {
+        Hold h;
+        h->report = ShrinkReport{};
+        h->slipped.clear();
+        h->slip_enabled = true;
+        h->minimal.clear();
+    }
+    data::enter_run();
 }
 
 RunNativeGuard::~RunNativeGuard() {
@@ -125,6 +110,7 @@ RunNativeGuard::~RunNativeGuard() {
         data::put_deferred_cache(std::move(deferred_));
         data::put_builds_infer_cache(std::move(infer_));
         data::put_builds_strategy_cache(std::move(strategies_));
+        data::leave_run();
     } catch (...) {
         // Only a broken slot invariant lands here; nothing can be restored.
         PyObject *t, *v, *tb;

@@ -37,9 +37,9 @@ PyObject* runner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void runner_dealloc(PyObject* self) {
     Runner* r = as_runner(self);
-    Py_XDECREF(r->factory);
-    Py_XDECREF(r->settings);
-    Py_XDECREF(r->flaky_state);
+    py::clear_field(r->factory);
+    py::clear_field(r->settings);
+    py::clear_field(r->flaky_state);
     py::free_object(self);
 }
 
@@ -186,8 +186,7 @@ PyType_Spec spec = {
 
 namespace reg {
 void stateful(PyObject* m) {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&::stateful::spec).release();
-    py::add_type(m, "StatefulRunner", type);
+    static PyObject* cell = nullptr;
+    py::add_type(m, "StatefulRunner", reinterpret_cast<PyObject*>(py::type_once(cell, &::stateful::spec)));
 }
 }  // namespace reg

@@ -9,8 +9,7 @@ PyObject* float_to_lex_py(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"float_to_lex", {"f"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         double f = py::arg_f64(a[0], "f");
         return py::from_u64(floats::float_to_lex(f)).release();
     });
@@ -20,8 +19,7 @@ PyObject* lex_to_float_py(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"lex_to_float", {"i"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         uint64_t i = py::arg_u64(a[0], "i");
         return py::from_double(floats::lex_to_float_rs(i)).release();
     });
@@ -31,8 +29,7 @@ PyObject* is_simple_py(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"is_simple", {"f"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         double f = py::arg_f64(a[0], "f");
         return py::boolean(floats::is_simple(f)).release();
     });

@@ -83,8 +83,7 @@ void set_dealloc(PyObject* self) {
 PyObject* set_from_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"from_string", {"s"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         std::string text = py::arg_str(a[0], "s");
         return make_set(reinterpret_cast<PyTypeObject*>(cls), IntervalSet::from_string_rs(text)).release();
     });
@@ -92,14 +91,12 @@ PyObject* set_from_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 
 // One argument named `name`, converted to a signed 64-bit integer.
 int64_t one_i64(const py::Sig& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    sig.parse(args, nargs, kwnames, a);
+    auto a = sig.parse<1>(args, nargs, kwnames);
     return py::arg_i64(a[0], *sig.names.begin());
 }
 
 PyObject* one_arg(const py::Sig& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[1];
-    sig.parse(args, nargs, kwnames, a);
+    auto a = sig.parse<1>(args, nargs, kwnames);
     return a[0];
 }
 
@@ -214,8 +211,7 @@ PyObject* set_iter(PyObject* self) {
         PyObject* o = py::alloc(reinterpret_cast<PyTypeObject*>(iter_type()));
         auto* it = reinterpret_cast<IterObject*>(o);
         const Intervals& ivs = val(self).intervals;
-        Py_INCREF(self);
-        it->set = self;
+        it->set = py::Ref::borrow(self).release();
         it->interval_index = 0;
         it->next_codepoint = ivs.empty() ? 0 : ivs.front().start;
         return o;
@@ -225,7 +221,7 @@ PyObject* set_iter(PyObject* self) {
 // --- IntervalSetIter ---------------------------------------------------------
 
 void iter_dealloc(PyObject* self) {
-    Py_XDECREF(reinterpret_cast<IterObject*>(self)->set);
+    py::clear_field(reinterpret_cast<IterObject*>(self)->set);
     py::free_object(self);
 }
 
@@ -316,18 +312,13 @@ PyType_Spec iter_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, iter_slots,
 };
 
-PyObject* once(PyObject*& cell, PyType_Spec* spec) {
-    if (!cell) cell = py::make_type(spec).release();
-    return cell;
-}
-
 PyObject* set_type_cell = nullptr;
 PyObject* iter_type_cell = nullptr;
 
 }  // namespace
 
-PyObject* type() { return once(set_type_cell, &set_spec); }
-PyObject* iter_type() { return once(iter_type_cell, &iter_spec); }
+PyObject* type() { return reinterpret_cast<PyObject*>(py::type_once(set_type_cell, &set_spec)); }
+PyObject* iter_type() { return reinterpret_cast<PyObject*>(py::type_once(iter_type_cell, &iter_spec)); }
 
 bool check(PyObject* o) { return set_type_cell && Py_TYPE(o) == reinterpret_cast<PyTypeObject*>(set_type_cell); }
 

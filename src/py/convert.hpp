@@ -5,6 +5,8 @@
 
 #include <gmpxx.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -87,8 +89,7 @@ std::string arg_str(PyObject* o, const char* name);
 // Argument parsing, worded like CPython's own errors.
 //
 //   static const py::Sig sig{"run_native", {"test", "strategies", "max_examples"}, 2};
-//   PyObject* a[3];
-//   sig.parse(args, nargs, kwnames, a);   // a[i] borrowed, NULL when absent
+//   auto a = sig.parse<3>(args, nargs, kwnames);   // a[i] borrowed, NULL when absent
 struct Sig {
     const char* func;
     std::initializer_list<const char*> names;  // all parameters, in order
@@ -97,6 +98,14 @@ struct Sig {
     int n_required_kwonly = 0;  // the first n of the keyword-only ones are required
 
     void parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) const;
+    // The same into an array of N, which must be the number of names.
+    template <size_t N>
+    std::array<PyObject*, N> parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const {
+        if (names.size() != N) throw_fault(std::string(func) + ": parameter count does not match its names");
+        std::array<PyObject*, N> out{};
+        parse(args, nargs, kwnames, out.data());
+        return out;
+    }
     // For METH_VARARGS | METH_KEYWORDS entry points (tp_init, tp_new).
     void parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) const;
 };

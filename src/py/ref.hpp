@@ -67,6 +67,10 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// Drops the reference a C struct field owns (may be NULL) and empties the
+// field first, as a deallocator or a clear slot must.
+inline void clear_field(PyObject*& field) noexcept { Py_CLEAR(field); }
+
 // Throw Err if p is NULL, else own it.
 inline Ref check(PyObject* p) {
     if (!p) throw Err{};
@@ -97,27 +101,6 @@ public:
 private:
     const char* text_;
     PyObject* obj_ = nullptr;
-};
-
-// For destructors of thread_local state that holds Python references. While
-// the interpreter is alive it takes the interpreter lock for the scope, so
-// the references can be dropped; after finalisation `ok()` is false and the
-// references must be leaked (Ref::release) instead.
-class ExitGil {
-public:
-    ExitGil() : ok_(Py_IsInitialized() != 0) {
-        if (ok_) state_ = PyGILState_Ensure();
-    }
-    ~ExitGil() {
-        if (ok_) PyGILState_Release(state_);
-    }
-    bool ok() const { return ok_; }
-    ExitGil(const ExitGil&) = delete;
-    ExitGil& operator=(const ExitGil&) = delete;
-
-private:
-    bool ok_;
-    PyGILState_STATE state_{};
 };
 
 }  // namespace py

@@ -20,6 +20,18 @@ void free_object(PyObject* self);
 // Create a heap type from a spec, optionally with a base.
 Ref make_type(PyType_Spec* spec, PyObject* base = nullptr);
 
+// A class made once per process, kept in `cell` (a function-local static):
+// the first call that succeeds stores the type object `make()` returns (a
+// py::Ref) for the life of the process; a failed call stores nothing and
+// throws, so the next call tries again. Returns the type, borrowed.
+template <class Make> PyTypeObject* type_once(PyObject*& cell, Make&& make) {
+    if (!cell) cell = make().release();
+    return reinterpret_cast<PyTypeObject*>(cell);
+}
+inline PyTypeObject* type_once(PyObject*& cell, PyType_Spec* spec) {
+    return type_once(cell, [spec] { return make_type(spec); });
+}
+
 // Allocate an instance of `type` (tp_alloc); fields zeroed.
 PyObject* alloc(PyTypeObject* type);
 

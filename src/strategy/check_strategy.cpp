@@ -1,8 +1,8 @@
 #include "strategy/check_strategy.hpp"
 
 #include "strategy/errors.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

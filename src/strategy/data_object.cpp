@@ -50,8 +50,7 @@ py::Ref pretty_text(PyObject* value) {
 PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"DataObject.draw", {"strategy", "label"}, 1};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* strategy = a[0];
         PyObject* label = a[1] == Py_None ? nullptr : a[1];
         check_strategy(strategy, "data.draw() strategy");
@@ -80,20 +79,22 @@ PyObject* m_is_frozen(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* g_record(PyObject* self, void*) { return Py_NewRef(self_of(self)->record); }
+PyObject* g_record(PyObject* self, void*) { return py::Ref::borrow(self_of(self)->record).release(); }
 
 PyObject* g_drawn_notes(PyObject* self, void*) {
-    PyObject* notes = PyObject_GetAttrString(self_of(self)->record, "_data_draws");
-    if (notes && notes != Py_None) return notes;
-    Py_XDECREF(notes);
-    py::drop_exception();
-    return PyList_New(0);
+    QF_ENTRY(nullptr, {
+        py::Ref notes = py::Ref::steal(PyObject_GetAttrString(self_of(self)->record, "_data_draws"));
+        if (notes && notes.get() != Py_None) return notes.release();
+        notes.reset();
+        py::drop_exception();
+        return PyList_New(0);
+    });
 }
 
 PyObject* data_repr(PyObject*) { return PyUnicode_FromString("data(...)"); }
 
 void data_dealloc(PyObject* self) {
-    Py_CLEAR(self_of(self)->record);
+    py::clear_field(self_of(self)->record);
     py::free_object(self);
 }
 
@@ -131,14 +132,13 @@ PyType_Spec data_spec = {
 }  // namespace
 
 PyTypeObject* data_object_type() {
-    static PyTypeObject* type = nullptr;
-    if (!type) type = reinterpret_cast<PyTypeObject*>(py::make_type(&data_spec).release());
-    return type;
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &data_spec);
 }
 
 py::Ref DataObject::make(PyObject* record, bool records_notes) {
     PyObject* o = py::alloc(data_object_type());
-    self_of(o)->record = Py_NewRef(record);
+    self_of(o)->record = py::Ref::borrow(record).release();
     self_of(o)->records_notes = records_notes;
     return py::Ref::steal(o);
 }

@@ -238,20 +238,14 @@ py::Ref draw_sampled_from(const kinds::SampledFrom& n, PyObject* record) {
     }
     if (all_strategies) {
         // Tell the package's Python side; its answer does not matter.
-        PyObject* hook = nullptr;
-        if (PyObject* mod = PyImport_ImportModule("quorvantis_fast.control")) {
-            hook = PyObject_GetAttrString(mod, "_record_native_3819");
-            Py_DECREF(mod);
-        }
+        py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis_fast.control"));
+        py::Ref hook = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), "_record_native_3819") : nullptr);
         if (hook) {
-            PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(n.values.size()));
-            if (t) {
+            if (py::Ref t = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(n.values.size())))) {
                 for (size_t i = 0; i < n.values.size(); ++i)
-                    PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), Py_NewRef(n.values[i].get()));
-                Py_XDECREF(PyObject_CallFunctionObjArgs(hook, t, nullptr));
-                Py_DECREF(t);
+                    PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(i), n.values[i].newref());
+                py::Ref::steal(PyObject_CallFunctionObjArgs(hook.get(), t.get(), nullptr));
             }
-            Py_DECREF(hook);
         }
         py::drop_exception();
     }

@@ -19,9 +19,9 @@ void drain_releases() noexcept {
     if (draining || !pending) return;
     draining = true;
     while (!pending->empty()) {
-        PyObject* o = pending->back();
+        // Taken off the queue before it is dropped: the drop may queue more.
+        py::Ref o = py::Ref::steal(pending->back());
         pending->pop_back();
-        Py_DECREF(o);
     }
     delete pending;
     pending = nullptr;
@@ -48,7 +48,7 @@ void release_strategy(SearchStrategy* s) noexcept {
     ++release_depth;
     s->node.each_ref([](py::Ref& r) { release_ref(r); });
     s->node.~StrategyNode();
-    Py_CLEAR(s->dict);
+    py::clear_field(s->dict);
     py::free_object(as_object(s));
     if (--release_depth == 0) drain_releases();
 }

@@ -29,15 +29,10 @@ bool str_result(PyObject* r, std::string& out) {
 // A function of the upstream reflection module, or an empty Ref (error
 // cleared) when it cannot be had.
 py::Ref reflection_function(const char* name) {
-    PyObject* mod = PyImport_ImportModule("quorvantis.internal.reflection");
-    if (!mod) {
-        py::drop_exception();
-        return py::Ref();
-    }
-    PyObject* f = PyObject_GetAttrString(mod, name);
-    Py_DECREF(mod);
+    py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis.internal.reflection"));
+    py::Ref f = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), name) : nullptr);
     if (!f) py::drop_exception();
-    return py::Ref::steal(f);
+    return f;
 }
 
 std::string join_children(const Refs& items) {
@@ -88,11 +83,9 @@ std::string builds_repr(const kinds::Builds& n) {
 
 std::string shared_repr(const kinds::Shared& n) {
     std::string key = "'" + n.key + "'";
-    PyObject* s = PyUnicode_FromStringAndSize(n.key.data(), static_cast<Py_ssize_t>(n.key.size()));
-    if (s) {
+    if (py::Ref s = py::Ref::steal(PyUnicode_FromStringAndSize(n.key.data(), static_cast<Py_ssize_t>(n.key.size())))) {
         std::string text;
-        if (str_result(PyObject_Repr(s), text)) key = text;
-        Py_DECREF(s);
+        if (str_result(PyObject_Repr(s.get()), text)) key = text;
     } else {
         py::drop_exception();
     }

@@ -46,13 +46,12 @@ bool is_native_child(PyObject* o) {
     }
     static py::Name k_module{"__module__"};
     static py::Name k_engine{"quorvantis_fast._engine"};
-    PyObject* mod = PyObject_GetAttr(reinterpret_cast<PyObject*>(t), k_module.get());
+    py::Ref mod = py::Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(t), k_module.get()));
     if (!mod) {
         py::drop_exception();
         return true;
     }
-    int eq = PyObject_RichCompareBool(mod, k_engine.get(), Py_EQ);
-    Py_DECREF(mod);
+    int eq = PyObject_RichCompareBool(mod.get(), k_engine.get(), Py_EQ);
     if (eq < 0) {
         py::drop_exception();
         return false;
@@ -75,10 +74,8 @@ void strategy_dealloc(PyObject* self) { release_strategy(self_of(self)); }
 PyObject* strategy_repr(PyObject* self) {
     QF_ENTRY(nullptr, {
         static py::Name k_override{"_qv_repr_override"};
-        PyObject* o = PyObject_GetAttr(self, k_override.get());
-        if (o) {
-            if (PyUnicode_Check(o)) return o;
-            Py_DECREF(o);
+        if (py::Ref o = py::Ref::steal(PyObject_GetAttr(self, k_override.get()))) {
+            if (PyUnicode_Check(o.get())) return o.release();
         } else {
             py::drop_exception();
         }
@@ -119,12 +116,10 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
             append_branches(node.branches, right);
         } else {
             static py::Name k_do_draw{"do_draw"};
-            PyObject* attr = PyObject_GetAttr(right, k_do_draw.get());
-            if (!attr) {
+            if (!py::Ref::steal(PyObject_GetAttr(right, k_do_draw.get()))) {
                 py::drop_exception();
                 py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
             }
-            Py_DECREF(attr);
             node.branches.push_back(py::Ref::borrow(right));
         }
         return SearchStrategy::wrap(std::move(node)).release();
@@ -136,8 +131,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
 PyObject* m_do_draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.do_draw", {"data"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         const StrategyNode& node = self_of(self)->node;
         if (data::is_record(a[0])) return draw_node(node, a[0]).release();
         return draw_node_foreign(node, a[0]).release();
@@ -151,8 +145,7 @@ PyObject* m_calc_label(PyObject* self, PyObject*) {
 PyObject* m_class_getitem(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.__class_getitem__", {"item"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return py::check(Py_GenericAlias(cls, a[0])).release();
     });
 }
@@ -162,8 +155,7 @@ PyObject* m_class_getitem(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 PyObject* recur_query(const py::Sig& sig, bool (*query)(const StrategyNode&), PyObject* self,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        sig.parse<1>(args, nargs, kwnames);
         return py::boolean(query(self_of(self)->node)).release();
     });
 }
@@ -182,23 +174,17 @@ PyObject* m_calc_has_reusable_values(QF_FASTCALL_ARGS) {
 PyObject* m_map(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.map", {"pack"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "map");
-        if (PyObject* is_identity = [&]() -> PyObject* {
+        if (py::Ref is_identity = [&]() -> py::Ref {
                 // Asking the upstream library only refines the answer.
-                PyObject* mod = PyImport_ImportModule("quorvantis.internal.reflection");
-                if (!mod) return nullptr;
-                PyObject* f = PyObject_GetAttrString(mod, "is_identity_function");
-                Py_DECREF(mod);
-                if (!f) return nullptr;
-                PyObject* r = PyObject_CallFunctionObjArgs(f, a[0], nullptr);
-                Py_DECREF(f);
-                return r;
+                py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis.internal.reflection"));
+                if (!mod) return {};
+                py::Ref f = py::Ref::steal(PyObject_GetAttrString(mod.get(), "is_identity_function"));
+                if (!f) return {};
+                return py::Ref::steal(PyObject_CallFunctionObjArgs(f.get(), a[0], nullptr));
             }()) {
-            int t = PyObject_IsTrue(is_identity);
-            Py_DECREF(is_identity);
-            if (t == 1) return Py_NewRef(self);
+            if (PyObject_IsTrue(is_identity.get()) == 1) return py::Ref::borrow(self).release();
         }
         py::drop_exception();
         kinds::Map node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
@@ -209,8 +195,7 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
 PyObject* m_flatmap(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.flatmap", {"expand"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "flatmap");
         kinds::FlatMap node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
@@ -220,8 +205,7 @@ PyObject* m_flatmap(QF_FASTCALL_ARGS) {
 PyObject* m_filter(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"SearchStrategy.filter", {"condition"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return filter_strategy(self, a[0]).release();
     });
 }
@@ -426,9 +410,8 @@ PyType_Spec strategy_spec = {
 }  // namespace
 
 PyTypeObject* search_strategy_type() {
-    static PyTypeObject* type = nullptr;
-    if (!type) type = reinterpret_cast<PyTypeObject*>(py::make_type(&strategy_spec).release());
-    return type;
+    static PyObject* cell = nullptr;
+    return py::type_once(cell, &strategy_spec);
 }
 
 // Views, DataObject: views.cpp, data_object.cpp.

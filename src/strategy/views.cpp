@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "strategy/object.hpp"
 #include "strategy/lifetime.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 namespace {
@@ -65,7 +65,7 @@ template <class T> void view_dealloc(PyObject* self) {
     release_strategy(o);
 }
 
-PyObject* ref_or_none(const py::Ref& r) { return Py_NewRef(r ? r.get() : Py_None); }
+PyObject* ref_or_none(const py::Ref& r) { return py::Ref::borrow(r ? r.get() : Py_None).release(); }
 
 PyObject* size_value(uint64_t v, bool infinite_when_unbounded) {
     if (infinite_when_unbounded && v == UNBOUNDED_SIZE) return PyFloat_FromDouble(HUGE_VAL);
@@ -90,7 +90,7 @@ PyObject* g_float_max(PyObject* self, void*) {
     return PyFloat_FromDouble(view_of<FloatStrategy>(self)->max_value);
 }
 PyObject* opt_int(const OptInt& v) {
-    QF_ENTRY(nullptr, { return v ? py::from_mpz(*v).release() : Py_NewRef(Py_None); });
+    QF_ENTRY(nullptr, { return v ? py::from_mpz(*v).release() : py::Ref::borrow(Py_None).release(); });
 }
 PyObject* g_start(PyObject* self, void*) { return opt_int(view_of<IntegersStrategy>(self)->start); }
 PyObject* g_end(PyObject* self, void*) { return opt_int(view_of<IntegersStrategy>(self)->end); }
@@ -103,7 +103,7 @@ PyObject* g_filtered_strategy(PyObject* self, void*) {
 }
 PyObject* g_conditions(PyObject* self, void*) {
     const py::Ref& c = view_of<FilteredStrategy>(self)->conditions;
-    return c ? Py_NewRef(c.get()) : PyTuple_New(0);
+    return c ? py::Ref::borrow(c.get()).release() : PyTuple_New(0);
 }
 
 PyGetSetDef list_getset[] = {
@@ -140,7 +140,7 @@ PyGetSetDef filtered_getset[] = {
 
 // One class per view: a subclass of SearchStrategy that Python cannot
 // subclass further.
-template <class T> PyTypeObject* view_type(const char* name, PyGetSetDef* getset) {
+template <class T> py::Ref view_type(const char* name, PyGetSetDef* getset) {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(view_new<T>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc<T>)},
@@ -148,17 +148,16 @@ template <class T> PyTypeObject* view_type(const char* name, PyGetSetDef* getset
         {0, nullptr},
     };
     PyType_Spec spec = {name, static_cast<int>(sizeof(T)), 0, Py_TPFLAGS_DEFAULT, slots};
-    return reinterpret_cast<PyTypeObject*>(
-        py::make_type(&spec, reinterpret_cast<PyObject*>(search_strategy_type())).release());
+    return py::make_type(&spec, reinterpret_cast<PyObject*>(search_strategy_type()));
 }
 
 }  // namespace
 
-#define QF_VIEW_TYPE(fn, T, name, getset)                                       \
-    PyTypeObject* fn() {                                                        \
-        static PyTypeObject* type = nullptr;                                    \
-        if (!type) type = view_type<T>("quorvantis_fast._engine." name, getset); \
-        return type;                                                            \
+#define QF_VIEW_TYPE(fn, T, name, getset)                                                  \
+    PyTypeObject* fn() {                                                                   \
+        static PyObject* cell = nullptr;                                                   \
+        return py::type_once(cell,                                                         \
+                             [] { return view_type<T>("quorvantis_fast._engine." name, getset); }); \
     }
 QF_VIEW_TYPE(list_strategy_type, ListStrategy, "ListStrategy", list_getset)
 QF_VIEW_TYPE(text_strategy_type, TextStrategy, "TextStrategy", list_getset)

@@ -17,17 +17,14 @@ void add_last_draw_secs(double v) { draw_secs += v; }
 
 double perf_counter() {
     py::ErrorStash keep;  // callable with an error pending
-    PyObject* mod = PyImport_ImportModule("time");
+    py::Ref mod = py::Ref::steal(PyImport_ImportModule("time"));
     if (!mod) {
         py::discard_error();
         return 0.0;
     }
-    PyObject* f = PyObject_GetAttrString(mod, "perf_counter");
-    Py_DECREF(mod);
-    PyObject* r = f ? PyObject_CallNoArgs(f) : nullptr;
-    Py_XDECREF(f);
-    double v = r ? PyFloat_AsDouble(r) : -1.0;
-    Py_XDECREF(r);
+    py::Ref f = py::Ref::steal(PyObject_GetAttrString(mod.get(), "perf_counter"));
+    py::Ref r = py::Ref::steal(f ? PyObject_CallNoArgs(f.get()) : nullptr);
+    double v = r ? PyFloat_AsDouble(r.get()) : -1.0;
     if (PyErr_Occurred()) {
         py::discard_error();
         return 0.0;

@@ -5,7 +5,7 @@ import pytest
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
 
-from qf_testing import FixedSeed, Simplest, SimplestWithoutCount, seeded_record as seeded
+from qf_testing import Simplest, SimplestWithoutCount, seeded_record as seeded
 
 
 def test_new_record_starts_valid_with_root_span_open():

@@ -1,22 +1,11 @@
 import math
-import struct
 
 import pytest
 
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData, IntervalSet
 
-from qf_testing import Simplest, Unlimited, rng, seeded_record as seeded
-
-
-def stop_test(errors, fn, *args, **kwargs):
-    with pytest.raises(errors.StopTest) as info:
-        fn(*args, **kwargs)
-    return info.value
-
-
-def bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
+from qf_testing import Simplest, Unlimited, bits_of, rng, seeded_record as seeded, stop_test_of
 
 
 def float_ok(v, lo, hi, allow_nan, smallest):
@@ -129,7 +118,7 @@ def draw_everything(d):
 
 def same(a, b):
     return len(a) == len(b) and all(
-        type(x) is type(y) and (bits(x) == bits(y) if type(x) is float else x == y) for x, y in zip(a, b)
+        type(x) is type(y) and (bits_of(x) == bits_of(y) if type(x) is float else x == y) for x, y in zip(a, b)
     )
 
 
@@ -149,17 +138,17 @@ def test_replaying_own_choices_reproduces_values():
         assert same(list(replay.choices), list(original.choices))
 
 
-def test_short_prefix_overruns(errors):
+def test_short_prefix_overruns():
     d = BrindlemarData.for_choices([3])
     assert d.draw_integer(0, 10) == 3
-    e = stop_test(errors, d.draw_integer, 0, 10)
+    e = stop_test_of(d.draw_integer, 0, 10)
     assert e.testcounter == 0
     assert (d.status, d.frozen, len(d.choices)) == (0, True, 1)
 
 
-def test_empty_choices_overrun_at_once(errors):
+def test_empty_choices_overrun_at_once():
     d = BrindlemarData.for_choices([])
-    stop_test(errors, d.draw_boolean)
+    stop_test_of(d.draw_boolean)
     assert d.choices == ()
 
 
@@ -195,19 +184,19 @@ class TestMisaligned:
 
 
 class TestTemplates:
-    def test_counted_template_serves_then_overruns(self, errors):
+    def test_counted_template_serves_then_overruns(self):
         d = BrindlemarData(prefix=[Simplest(2), 7])
         assert d.draw_integer(4, 9) == 4
         assert d.draw_string(IntervalSet([(97, 99)]), min_size=2) == "aa"
-        stop_test(errors, d.draw_integer, 4, 9)
+        stop_test_of(d.draw_integer, 4, 9)
         assert d.status == 0 and len(d.choices) == 2
 
     @pytest.mark.parametrize("count", [0, -1, -(2**63)])
-    def test_spent_count_overruns_at_once(self, errors, count):
+    def test_spent_count_overruns_at_once(self, count):
         d = BrindlemarData(prefix=[Simplest(count)])
-        stop_test(errors, d.draw_boolean)
+        stop_test_of(d.draw_boolean)
         # and keeps overrunning, the most negative count included
-        stop_test(errors, d.draw_boolean)
+        stop_test_of(d.draw_boolean)
         assert d.choices == ()
 
     def test_value_then_endless_template(self):
@@ -220,22 +209,22 @@ class TestTemplates:
         assert d.draw_integer(0, 9, forced=6) == 6
         assert d.nodes[0].was_forced is True
 
-    def test_huge_minimum_overruns_before_building(self, errors):
+    def test_huge_minimum_overruns_before_building(self):
         # The simplest value of min_size 10**9 would need a gigabyte.
         d = BrindlemarData(prefix=[Unlimited()])
-        stop_test(errors, d.draw_bytes, 10**9, 10**9)
+        stop_test_of(d.draw_bytes, 10**9, 10**9)
         d = BrindlemarData(prefix=[Unlimited()])
-        stop_test(errors, d.draw_string, IntervalSet([(97, 97)]), min_size=10**9)
+        stop_test_of(d.draw_string, IntervalSet([(97, 97)]), min_size=10**9)
 
-    def test_simplest_value_past_the_limit_is_recorded_then_overruns(self, errors):
+    def test_simplest_value_past_the_limit_is_recorded_then_overruns(self):
         # Within the 8191 elements an index can build, the simplest value is
         # made and recorded like any other; the limit then ends the test case.
         _engine.set_buffer_limit(10)
         d = BrindlemarData(prefix=[Unlimited()])
-        stop_test(errors, d.draw_bytes, 20, 30)
+        stop_test_of(d.draw_bytes, 20, 30)
         assert d.choices == (bytes(20),) and d.length == 21 and d.status == 0
         d = BrindlemarData(prefix=[b"too short"])
-        stop_test(errors, d.draw_string, IntervalSet([(97, 98)]), min_size=12)
+        stop_test_of(d.draw_string, IntervalSet([(97, 98)]), min_size=12)
         assert d.choices == ("a" * 12,) and d.length == 13 and d.misaligned_at is True
 
 
@@ -312,30 +301,30 @@ def test_drawn_string_size_matches_its_encoding():
         assert d.length - before == n + (1 if n < 31 else 2)
 
 
-def test_max_choices_overruns(errors):
+def test_max_choices_overruns():
     d = BrindlemarData(max_choices=2)
     d.draw_boolean()
     d.draw_boolean()
-    stop_test(errors, d.draw_boolean, observe=False)
+    stop_test_of(d.draw_boolean, observe=False)
     d = BrindlemarData(max_choices=0)
-    stop_test(errors, d.draw_integer)
+    stop_test_of(d.draw_integer)
 
 
-def test_crossing_the_limit_keeps_the_node(errors):
+def test_crossing_the_limit_keeps_the_node():
     _engine.set_buffer_limit(5)
     d = BrindlemarData()
     d.draw_integer(forced=1)  # 2
-    stop_test(errors, d.draw_bytes, forced=b"abc")  # 4 more: 6 > 5
+    stop_test_of(d.draw_bytes, forced=b"abc")  # 4 more: 6 > 5
     assert d.choices == (1, b"abc") and d.length == 6
 
 
-def test_huge_minimum_sizes_overrun_without_building(errors):
+def test_huge_minimum_sizes_overrun_without_building():
     d = BrindlemarData()
-    stop_test(errors, d.draw_bytes, 10**9, 10**9)
+    stop_test_of(d.draw_bytes, 10**9, 10**9)
     d = BrindlemarData()
-    stop_test(errors, d.draw_string, IntervalSet([(97, 122)]), min_size=10**9)
+    stop_test_of(d.draw_string, IntervalSet([(97, 122)]), min_size=10**9)
     d = BrindlemarData()
-    stop_test(errors, d.draw_bytes, 10**9, 10**9, observe=False)
+    stop_test_of(d.draw_bytes, 10**9, 10**9, observe=False)
     # An empty alphabet gives "" whatever the minimum, without overrunning.
     assert BrindlemarData().draw_string(IntervalSet(), min_size=10**9) == ""
 
@@ -484,7 +473,7 @@ def test_integer_constraints_are_stored_unchanged():
     assert c["weights"] is w and c["shrink_towards"] == 0
 
 
-def test_frozen_record_still_draws(errors):
+def test_frozen_record_still_draws():
     d = BrindlemarData()
     d.freeze()
     assert d.draw_integer(0, 3) in range(4)

@@ -1,13 +1,7 @@
 import pytest
 
 from quorvantis_fast._engine import BrindlemarData
-from qf_testing import numpy_style_bool
-
-
-def stop(errors, fn, *args, **kwargs):
-    with pytest.raises(errors.StopTest) as info:
-        fn(*args, **kwargs)
-    return info.value
+from qf_testing import numpy_style_bool, stop_test_of
 
 
 def test_freeze_closes_the_root_span_once():
@@ -73,11 +67,11 @@ def test_stop_without_open_span_is_tolerated():
     assert d.frozen and d.max_depth == 0
 
 
-def test_ender_raises_stoptest_with_counter_and_freezes(errors):
+def test_ender_raises_stoptest_with_counter_and_freezes():
     d = BrindlemarData()
     d.start_span(5)
     d.start_span(6)
-    e = stop(errors, d.mark_overrun)
+    e = stop_test_of(d.mark_overrun)
     assert e.args == (0,) and e.testcounter == d.testcounter == 0
     assert (d.status, d.frozen) == (0, True)
     # spans are closed: a stop after the end changes nothing
@@ -85,23 +79,23 @@ def test_ender_raises_stoptest_with_counter_and_freezes(errors):
     assert d.has_discards is False
 
 
-def test_enders_on_an_ended_record_replace_status(errors):
+def test_enders_on_an_ended_record_replace_status():
     d = BrindlemarData()
-    stop(errors, d.mark_invalid, "because")
+    stop_test_of(d.mark_invalid, "because")
     assert d.status == 1 and d.interesting_origin is None
-    stop(errors, d.mark_interesting, None)
+    stop_test_of(d.mark_interesting, None)
     assert d.status == 3 and d.interesting_origin is None
-    stop(errors, d.conclude_test, 3, "x")
+    stop_test_of(d.conclude_test, 3, "x")
     assert d.interesting_origin == "x"
-    stop(errors, d.conclude_test, 7)
+    stop_test_of(d.conclude_test, 7)
     assert d.status == 7 and d.interesting_origin is None
     assert repr(d) == "BrindlemarData(Status=7, 0 choices, frozen)"
 
 
-def test_mark_interesting_keeps_its_origin(errors):
+def test_mark_interesting_keeps_its_origin():
     origin = object()
     d = BrindlemarData()
-    stop(errors, d.mark_interesting, origin)
+    stop_test_of(d.mark_interesting, origin)
     assert d.interesting_origin is origin
 
 

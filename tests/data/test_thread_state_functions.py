@@ -4,6 +4,8 @@ import pytest
 
 from quorvantis_fast import _engine
 
+from qf_testing import run_python
+
 
 @pytest.fixture(autouse=True)
 def _no_limit_left_behind():
@@ -123,3 +125,45 @@ def test_functions_belong_to_the_module():
         function = getattr(_engine, name)
         assert function.__name__ == name
         assert function.__module__ == "quorvantis_fast._engine"
+
+
+# Threads that filled their caches (type resolution, a run's results) end
+# just as the interpreter exits; a daemon thread still holds its state then.
+_THREADS_AT_EXIT = """
+import threading
+from quorvantis_fast import _engine
+
+class A:
+    def __init__(self, x: int, y: str):
+        pass
+
+def work():
+    for _ in range(3):
+        _engine.from_type(A)
+    _engine.run_native(lambda a: None, [_engine.from_type(A)], max_examples=5)
+
+def hold_state_forever(ready):
+    _engine.from_type(A)
+    ready.set()
+    threading.Event().wait()
+
+threads = [threading.Thread(target=work) for _ in range(8)]
+for t in threads:
+    t.start()
+ready = threading.Event()
+threading.Thread(target=hold_state_forever, args=(ready,), daemon=True).start()
+ready.wait()
+for t in threads:
+    t.join()
+"""
+
+
+def test_threads_ending_at_interpreter_exit_never_abort():
+    # The exit races with the threads' own ending, so one run proves little:
+    # many runs, a few at a time.
+    from concurrent.futures import ThreadPoolExecutor
+
+    with ThreadPoolExecutor(6) as pool:
+        runs = list(pool.map(lambda _: run_python(_THREADS_AT_EXIT), range(12)))
+    failed = [(r.returncode, r.stderr[-300:]) for r in runs if r.returncode != 0 or r.stderr]
+    assert failed == []

@@ -109,6 +109,20 @@ class TestReplay:
         assert run_native(test, [integers(0, 10)], database=Broken(), db_key=KEY) is None
         assert test.seen[0] == 0  # went straight to the simplest example
 
+    @pytest.mark.parametrize("method", ["fetch", "delete", "save"])
+    def test_an_interrupt_from_the_database_is_not_dropped(self, method):
+        class Interrupting(LoggingDatabase):
+            pass
+
+        def interrupt(*args):
+            raise KeyboardInterrupt
+
+        setattr(Interrupting, method, interrupt)
+        # A stored passing value makes the replay delete it; a failure saves.
+        db = Interrupting([choices_to_bytes([3])])
+        with pytest.raises(KeyboardInterrupt):
+            run_native(fails_on((0,)), [integers(0, 10)], database=db, db_key=KEY)
+
     def test_iterator_that_keeps_failing_ends_the_replay(self):
         class Endless:
             def __iter__(self):

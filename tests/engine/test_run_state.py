@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, draw_secs, reproduce_native, run_native, set_use_py_clock
 
-from qf_testing import py_booleans as booleans, py_integers as integers
+from qf_testing import py_booleans as booleans, py_integers as integers, run_python
 
 
 class Executor:
@@ -225,3 +225,52 @@ class TestReferences:
             reproduce_native(test, [strategy], [3])
             del result
         assert (sys.getrefcount(strategy), sys.getrefcount(test), sys.getrefcount(marker)) == before
+
+
+# A native test and native strategies run no Python code of their own, so the
+# run must itself let the interpreter hand over the lock and deliver what is
+# pending. Without that the interrupt arrives only after the last example.
+_INTERRUPTED_RUNS = """
+import ctypes, signal, threading, time
+from quorvantis_fast import _engine
+
+MAX = 2_000_000
+strategies = [_engine.lists(_engine.integers())]
+
+def interrupted_run(start_interrupt):
+    seen = []
+    start_interrupt(seen)
+    try:
+        _engine.run_native(seen.append, strategies, max_examples=MAX)
+    except KeyboardInterrupt:
+        return len(seen)
+    return "not interrupted"
+
+def from_another_thread(seen):
+    main = threading.get_ident()
+
+    def interrupt():
+        # Polling needs the interpreter lock while the run holds it.
+        while len(seen) < 1000:
+            time.sleep(0.001)
+        ctypes.pythonapi.PyThreadState_SetAsyncExc(
+            ctypes.c_ulong(main), ctypes.py_object(KeyboardInterrupt))
+
+    threading.Thread(target=interrupt, daemon=True).start()
+
+def from_a_signal(seen):
+    def handler(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+
+print(interrupted_run(from_another_thread), interrupted_run(from_a_signal))
+"""
+
+
+def test_interrupts_reach_a_run_of_native_code_promptly():
+    done = run_python(_INTERRUPTED_RUNS)
+    assert done.returncode == 0, done.stderr
+    for calls in done.stdout.split():
+        # Far fewer examples than the run would make if left alone.
+        assert int(calls) < 1_000_000, done.stdout

@@ -6,17 +6,11 @@ import sys
 import typing
 
 import pytest
-from qf_testing import UNRESOLVABLE, Unresolvable, draw_invalid, seeded_draws as draws, seeded_record as record
+from qf_testing import UNRESOLVABLE, Unresolvable, draw_invalid, first_constraints, seeded_draws as draws, seeded_record as record
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast import _engine as st
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed, StopTest
-
-
-def first_constraints(strategy, seed=0):
-    data = record(seed)
-    data.draw(strategy)
-    return [n.constraints for n in data.nodes]
 
 
 class TestScalars:

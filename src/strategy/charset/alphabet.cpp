@@ -100,8 +100,7 @@ PyObject* regex_alphabet_intervals_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_regex_alphabet_intervals", {"alphabet"}, 1};
-        PyObject* a[1] = {};
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         std::optional<IntervalSet> s = resolve_alphabet_iset(a[0]);
         if (!s) {
             std::string shown;

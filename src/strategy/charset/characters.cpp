@@ -195,8 +195,7 @@ PyObject* characters_fn(QF_FASTCALL_ARGS) {
              "blacklist_characters"},
             0,
             0};
-        PyObject* a[11] = {};
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<11>(args, nargs, kwnames);
         for (PyObject*& o : a) o = present(o);
 
         PyObject* categories = merge_deprecated_arg(a[3], a[7], "categories", "whitelist_categories");

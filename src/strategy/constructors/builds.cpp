@@ -121,7 +121,7 @@ PyObject* builds_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                 "positional arguments were given.");
         }
         py::Ref extra = py::check(PyTuple_New(nargs - 1));
-        for (Py_ssize_t i = 1; i < nargs; ++i) PyTuple_SetItem(extra.get(), i - 1, Py_NewRef(args[i]));
+        for (Py_ssize_t i = 1; i < nargs; ++i) PyTuple_SetItem(extra.get(), i - 1, py::Ref::borrow(args[i]).release());
         return build_strategy(args[0], extra.get(), kwargs.get()).release();
     });
 }
@@ -132,20 +132,14 @@ bool wants_from_type(PyObject* target) {
     py::Ref get_origin = py::import_attr("typing", "get_origin");
     // A failing probe counts as absent; an interrupt is not swallowed, and
     // nothing is reported on the side.
-    PyObject* supertype = PyObject_GetAttrString(target, "__supertype__");
-    if (supertype) {
-        Py_DECREF(supertype);
-        return true;
-    }
+    if (py::Ref::steal(PyObject_GetAttrString(target, "__supertype__"))) return true;
     py::drop_exception();
-    PyObject* origin = PyObject_CallFunctionObjArgs(get_origin.get(), target, nullptr);
+    py::Ref origin = py::Ref::steal(PyObject_CallFunctionObjArgs(get_origin.get(), target, nullptr));
     if (!origin) {
         py::drop_exception();
         return false;
     }
-    bool generic = origin != Py_None;
-    Py_DECREF(origin);
-    return generic;
+    return origin.get() != Py_None;
 }
 
 // A TypeError raised by calling the target: explain it where we can.

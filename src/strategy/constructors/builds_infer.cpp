@@ -153,13 +153,12 @@ bool ann_has_forwardref(PyObject* annotation) noexcept {
 }
 
 bool no_type_check_set(PyObject* target) {
-    PyObject* flag = PyObject_GetAttrString(target, "__no_type_check__");
+    py::Ref flag = py::Ref::steal(PyObject_GetAttrString(target, "__no_type_check__"));
     if (!flag) {
         py::drop_exception();
         return false;
     }
-    int truth = PyObject_IsTrue(flag);
-    Py_DECREF(flag);
+    int truth = PyObject_IsTrue(flag.get());
     if (truth < 0) py::drop_exception();
     return truth == 1;
 }
@@ -241,7 +240,7 @@ void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs) {
         if (cache_on) recorded.emplace_back(py::utf8(name.get()), std::move(s));
     }
     py::check_no_error();
-    if (cache_on) data::builds_infer_put(key, std::move(recorded));
+    if (cache_on) data::builds_infer_put(key, target, std::move(recorded));
 }
 
 }  // namespace strategy

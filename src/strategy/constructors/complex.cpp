@@ -30,8 +30,7 @@ PyObject* complex_numbers_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         static const py::Sig sig{
             "complex_numbers",
             {"min_magnitude", "max_magnitude", "allow_nan", "allow_infinity", "width"}, 0, 0};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         auto given = [&](int i) { return a[i] && a[i] != Py_None; };
         std::optional<bool> allow_nan, allow_infinity;
         if (given(2)) allow_nan = py::arg_bool(a[2], "allow_nan");

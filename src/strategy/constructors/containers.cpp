@@ -122,8 +122,7 @@ PyObject* sets_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"sets", {"elements", "min_size", "max_size"}, 1, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return make_sets(a[0], a[1], a[2], false).release();
     });
 }
@@ -132,8 +131,7 @@ PyObject* frozensets_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"frozensets", {"elements", "min_size", "max_size"}, 1, 1};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return make_sets(a[0], a[1], a[2], true).release();
     });
 }
@@ -142,8 +140,7 @@ PyObject* dictionaries_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"dictionaries", {"keys", "values", "min_size", "max_size"}, 2, 2};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         return make_dictionaries(a[0], a[1], a[2], a[3]).release();
     });
 }
@@ -152,8 +149,7 @@ PyObject* fixed_dictionaries_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"fixed_dictionaries", {"mapping", "optional"}, 1, 1};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         return make_fixed_dictionaries(a[0], a[1]).release();
     });
 }
@@ -162,8 +158,7 @@ PyObject* iterables_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"iterables", {"elements", "min_size", "max_size", "unique_by", "unique"}, 1, 1};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         const bool unique = a[4] ? py::arg_bool(a[4], "unique") : false;
         return make_iterables(a[0], a[1], a[2], a[3], unique).release();
     });
@@ -173,8 +168,7 @@ PyObject* permutations_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"permutations", {"values"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return make_permutations(a[0]).release();
     });
 }
@@ -183,8 +177,7 @@ PyObject* binary_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"binary", {"min_size", "max_size"}, 0, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         return make_binary(a[0], a[1]).release();
     });
 }

@@ -49,7 +49,7 @@ py::Ref draw_permutations(const kinds::Permutations& n, PyObject* record) {
         std::swap(items[static_cast<size_t>(i)], items[static_cast<size_t>(j)]);
     }
     py::Ref out = py::new_list(static_cast<Py_ssize_t>(items.size()));
-    for (size_t i = 0; i < items.size(); ++i) PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), Py_NewRef(items[i]));
+    for (size_t i = 0; i < items.size(); ++i) PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), py::Ref::borrow(items[i]).release());
     return out;
 }
 

@@ -278,8 +278,7 @@ PyObject* dates_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"dates", {"min_value", "max_value"}, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         return make_dates(a[0], a[1]).release();
     });
 }
@@ -288,8 +287,7 @@ PyObject* times_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"times", {"min_value", "max_value", "timezones"}, 0, 2};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return make_temporal(Temporal::Time, a[0], a[1]).release();
     });
 }
@@ -298,8 +296,7 @@ PyObject* datetimes_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"datetimes", {"min_value", "max_value", "timezones", "allow_imaginary"}, 0, 2};
-        PyObject* a[4];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<4>(args, nargs, kwnames);
         if (a[3] && a[3] != Py_None) check_bool_flag(a[3], "allow_imaginary");
         return make_temporal(Temporal::Datetime, a[0], a[1]).release();
     });
@@ -309,8 +306,7 @@ PyObject* timedeltas_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"timedeltas", {"min_value", "max_value"}, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         return make_temporal(Temporal::Timedelta, a[0], a[1]).release();
     });
 }

@@ -44,8 +44,7 @@ py::Ref draw_int_between(PyObject* record, PyObject* lo, PyObject* hi) {
 PyObject* uuids_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"uuids", {"version", "allow_nil"}, 0, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* version = a[0] == Py_None ? nullptr : a[0];
         PyObject* allow_nil = a[1] == Py_None ? nullptr : a[1];
         kinds::Uuids node;
@@ -91,8 +90,7 @@ mpz_class int_of_attr(PyObject* o, const char* name) {
 PyObject* ip_addresses_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"ip_addresses", {"v", "network"}, 0, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         PyObject* v = a[0] == Py_None ? nullptr : a[0];
         PyObject* network = a[1] == Py_None ? nullptr : a[1];
         uint8_t v_num = v ? check_ip_version(v) : 0;
@@ -133,7 +131,7 @@ py::Ref email_part() {
 PyObject* emails_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"emails", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         py::Ref base = make_tuples({email_part(), email_part()});
         py::Ref pack = py::eval_main("(lambda t: t[0] + '@' + t[1] + '.test')");
         return SearchStrategy::wrap(kinds::Map{std::move(base), std::move(pack)}).release();

@@ -12,7 +12,7 @@ namespace {
 PyObject* data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"data", {}, 0};
-        sig.parse(args, nargs, kwnames, nullptr);
+        sig.parse<0>(args, nargs, kwnames);
         return SearchStrategy::wrap(kinds::Data{}).release();
     });
 }
@@ -20,8 +20,7 @@ PyObject* data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 PyObject* randoms_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"randoms", {"note_method_calls", "use_true_random"}, 0, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         kinds::Randoms node;
         if (a[0] && a[0] != Py_None) node.note_method_calls = check_bool_flag(a[0], "note_method_calls");
         if (a[1] && a[1] != Py_None) node.use_true_random = check_bool_flag(a[1], "use_true_random");
@@ -32,8 +31,7 @@ PyObject* randoms_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 PyObject* functions_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_functions_strategy", {"like", "returns", "pure"}, 3};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         bool pure = py::arg_bool(a[2], "pure");
         return SearchStrategy::wrap(kinds::Functions{py::Ref::borrow(a[0]), py::Ref::borrow(a[1]), pure})
             .release();
@@ -43,8 +41,7 @@ PyObject* functions_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyObject* composite_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_composite_strategy", {"func", "args", "kwargs"}, 3};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         return SearchStrategy::wrap(
                    kinds::Composite{py::Ref::borrow(a[0]), py::Ref::borrow(a[1]), py::Ref::borrow(a[2])})
             .release();
@@ -78,7 +75,7 @@ py::Ref draw_composite(const kinds::Composite& n, PyObject* record) {
     const Py_ssize_t count = PyTuple_Size(extra);
     py::Ref args = py::check(PyTuple_New(count + 1));
     PyTuple_SetItem(args.get(), 0, draw.release());
-    for (Py_ssize_t i = 0; i < count; ++i) PyTuple_SetItem(args.get(), i + 1, Py_NewRef(PyTuple_GetItem(extra, i)));
+    for (Py_ssize_t i = 0; i < count; ++i) PyTuple_SetItem(args.get(), i + 1, py::Ref::borrow(PyTuple_GetItem(extra, i)).release());
     return py::call_args(n.function.get(), args.get(), n.kwargs.get());
 }
 

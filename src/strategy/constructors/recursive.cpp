@@ -27,8 +27,7 @@ void warn_if_identity(PyObject* extend) {
 PyObject* recursive_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"recursive", {"base", "extend", "max_leaves"}, 2, 2};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         PyObject* base = a[0];
         PyObject* extend = a[1];
         uint64_t depth = a[2] ? recursion_depth(py::arg_u64(a[2], "max_leaves")) : 6;
@@ -48,8 +47,7 @@ PyObject* recursive_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyObject* can_hash_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"can_hash", {"obj"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         if (PyObject_Hash(a[0]) == -1 && PyErr_Occurred()) {
             py::drop_exception();
             return py::boolean(false).release();

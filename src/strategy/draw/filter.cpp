@@ -6,8 +6,8 @@
 #include "data/record.hpp"
 #include "strategy/draw.hpp"
 #include "strategy/draw/filter.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 
 namespace strategy {
 

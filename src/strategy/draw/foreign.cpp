@@ -173,6 +173,8 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
         if (last == 0) exhausted = true;
         else --last;
     }
+    // A domain with fewer distinct values than min_size cannot make a valid list.
+    if (static_cast<uint64_t>(PyList_Size(list.get())) < n.min_size) mark_invalid_foreign(record);
     return list;
 }
 
@@ -222,7 +224,7 @@ py::Ref draw_composite(const kinds::Composite& n, PyObject* record) {
     py::Ref args = py::check(PyTuple_New(count + 1));
     PyTuple_SetItem(args.get(), 0, draw.release());
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyTuple_SetItem(args.get(), i + 1, Py_NewRef(PyTuple_GetItem(n.args.get(), i)));
+        PyTuple_SetItem(args.get(), i + 1, py::Ref::borrow(PyTuple_GetItem(n.args.get(), i)).release());
     }
     return py::call_args(n.function.get(), args.get(), n.kwargs.get());
 }

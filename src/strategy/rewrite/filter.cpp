@@ -8,21 +8,11 @@ namespace strategy {
 namespace filtering {
 
 py::Ref ask_upstream(const char* module, const char* function, PyObject* arg) {
-    PyObject* mod = PyImport_ImportModule(module);
-    if (!mod) {
-        py::drop_exception();
-        return py::Ref();
-    }
-    PyObject* fn = PyObject_GetAttrString(mod, function);
-    Py_DECREF(mod);
-    if (!fn) {
-        py::drop_exception();
-        return py::Ref();
-    }
-    PyObject* r = PyObject_CallFunctionObjArgs(fn, arg, nullptr);
-    Py_DECREF(fn);
+    py::Ref mod = py::Ref::steal(PyImport_ImportModule(module));
+    py::Ref fn = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), function) : nullptr);
+    py::Ref r = py::Ref::steal(fn ? PyObject_CallFunctionObjArgs(fn.get(), arg, nullptr) : nullptr);
     if (!r) py::drop_exception();
-    return py::Ref::steal(r);
+    return r;
 }
 
 std::optional<Bounds> predicate_bounds(const char* function, PyObject* condition) {

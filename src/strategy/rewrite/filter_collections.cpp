@@ -58,24 +58,16 @@ StrategyNode rebuild_collection_node(const StrategyNode& node, uint64_t min_size
 }
 
 bool coll_class_filter_set(const char* module, const char* cls, const char* attr, PyObject* condition) {
-    py::Ref filters;
-    if (PyObject* m = PyImport_ImportModule(module)) {
-        PyObject* c = PyObject_GetAttrString(m, cls);
-        Py_DECREF(m);
-        if (c) {
-            filters = py::Ref::steal(PyObject_GetAttrString(c, attr));
-            Py_DECREF(c);
-        }
-    }
+    py::Ref m = py::Ref::steal(PyImport_ImportModule(module));
+    py::Ref c = py::Ref::steal(m ? PyObject_GetAttrString(m.get(), cls) : nullptr);
+    py::Ref filters = py::Ref::steal(c ? PyObject_GetAttrString(c.get(), attr) : nullptr);
     if (!filters) {
         py::drop_exception();
         return false;
     }
     py::Ref it = py::check(PyObject_GetIter(filters.get()));
-    while (PyObject* item = PyIter_Next(it.get())) {
-        bool same = item == condition;
-        Py_DECREF(item);
-        if (same) return true;
+    while (py::Ref item = py::Ref::steal(PyIter_Next(it.get()))) {
+        if (item.get() == condition) return true;
     }
     py::check_no_error();
     return false;

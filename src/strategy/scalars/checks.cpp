@@ -139,18 +139,11 @@ void check_ordered_sample(PyObject* values, std::string_view strategy_name) {
 
 std::string fmt_float_opt(bool present, double value) {
     if (!present) return "None";
-    PyObject* f = PyFloat_FromDouble(value);
-    PyObject* r = f ? PyObject_Repr(f) : nullptr;
-    Py_XDECREF(f);
+    py::Ref f = py::Ref::steal(PyFloat_FromDouble(value));
+    py::Ref r = py::Ref::steal(f ? PyObject_Repr(f.get()) : nullptr);
     if (r) {
         Py_ssize_t n = 0;
-        const char* p = PyUnicode_AsUTF8AndSize(r, &n);
-        if (p) {
-            std::string text(p, static_cast<size_t>(n));
-            Py_DECREF(r);
-            return text;
-        }
-        Py_DECREF(r);
+        if (const char* p = PyUnicode_AsUTF8AndSize(r.get(), &n)) return std::string(p, static_cast<size_t>(n));
     }
     py::drop_exception();
     char buf[64];

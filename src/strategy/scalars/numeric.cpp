@@ -147,8 +147,7 @@ PyObject* integers_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"integers", {"min_value", "max_value"}, 0};
-        PyObject* a[2];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<2>(args, nargs, kwnames);
         OptInt lo, hi;
         if (given(a[0])) lo = coerce_integer_bound(a[0], "min_value");
         if (given(a[1])) hi = coerce_integer_bound(a[1], "max_value");
@@ -167,8 +166,7 @@ PyObject* floats_fn(QF_FASTCALL_ARGS) {
                                  {"min_value", "max_value", "allow_nan", "allow_infinity", "allow_subnormal",
                                   "width", "exclude_min", "exclude_max"},
                                  0, 2};
-        PyObject* a[8];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<8>(args, nargs, kwnames);
         FloatArgs f;
         if (a[5]) f.width = py::arg_u32(a[5], "width");
         if (given(a[0])) f.min_value = coerce_float_bound(a[0], "min_value");
@@ -196,8 +194,7 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"fractions", {"min_value", "max_value", "max_denominator"}, 0, 2};
-        PyObject* a[3];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<3>(args, nargs, kwnames);
         py::Ref fraction = py::import_attr("fractions", "Fraction");
         kinds::Fractions node;
         node.max_denominator = 65536;
@@ -256,8 +253,7 @@ PyObject* decimals_fn(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"decimals", {"min_value", "max_value", "allow_nan", "allow_infinity", "places"},
                                  0, 2};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         // The flags are checked but have no effect: every drawn decimal is finite.
         if (given(a[2])) py::arg_bool(a[2], "allow_nan");
         if (given(a[3])) py::arg_bool(a[3], "allow_infinity");
@@ -279,8 +275,7 @@ PyObject* slices_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"slices", {"size"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         long long n = -1;
         if (PyLong_Check(a[0])) {
             n = PyLong_AsLongLong(a[0]);

@@ -203,7 +203,7 @@ namespace {
 // A function without arguments whose strategy is a node of kind K.
 template <class K> PyObject* nullary(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        py::Sig{name, {}, 0}.parse(args, nargs, kwnames, nullptr);
+        py::Sig{name, {}, 0}.parse<0>(args, nargs, kwnames);
         return SearchStrategy::wrap(K{}).release();
     });
 }
@@ -212,8 +212,7 @@ template <class K> PyObject* nullary(const char* name, PyObject* const* args, Py
 template <class K>
 PyObject* holding(const char* name, const char* param, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        PyObject* a[1];
-        py::Sig{name, {param}, 1}.parse(args, nargs, kwnames, a);
+        auto a = py::Sig{name, {param}, 1}.parse<1>(args, nargs, kwnames);
         return SearchStrategy::wrap(K{py::Ref::borrow(a[0])}).release();
     });
 }
@@ -247,8 +246,7 @@ PyObject* sampled_from_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"sampled_from", {"elements"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         PyObject* elements = a[0];
         check_ordered_sample(elements, "sampled_from");
         if (PyObject_TypeCheck(elements, &PyRange_Type)) {
@@ -305,8 +303,7 @@ PyObject* lists_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"lists", {"elements", "min_size", "max_size", "unique_by", "unique"}, 1, 1};
-        PyObject* a[5];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<5>(args, nargs, kwnames);
         const bool unique = a[4] ? py::arg_bool(a[4], "unique") : false;
         return make_lists(a[0], a[1], a[2], a[3], unique).release();
     });

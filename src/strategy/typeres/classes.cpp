@@ -4,8 +4,8 @@
 #include <unordered_set>
 
 #include "data/tls.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 
@@ -265,10 +265,7 @@ py::Ref resolve_via_subclasses(PyObject* thing) {
             bool readable = true;
             if (PyObject* it = PyObject_GetIter(mro.get())) {
                 py::Ref mro_iter = py::Ref::steal(it);
-                while (PyObject* c = PyIter_Next(it)) {
-                    count += registered_ids.count(c);
-                    Py_DECREF(c);
-                }
+                while (py::Ref c = py::Ref::steal(PyIter_Next(it))) count += registered_ids.count(c.get());
                 if (PyErr_Occurred()) {
                     py::drop_exception();
                     readable = false;

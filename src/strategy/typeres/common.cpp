@@ -59,6 +59,16 @@ py::Ref Mods::any_scalar_union() const {
     return call("one_of", {none.get(), booleans.get(), integers.get(), floats.get(), text.get()});
 }
 
+py::Ref Mods::scalar_classes() const {
+    py::Ref classes = py::new_list();
+    py::Ref none_type;
+    if (py::Ref types = module_opt("types")) none_type = attr_opt(types.get(), "NoneType");
+    if (!none_type) none_type = py::Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
+    py::list_append(classes.get(), none_type.get());
+    for (const char* name : {"bool", "int", "float", "str", "bytes"}) py::list_append(classes.get(), builtin(name).get());
+    return classes;
+}
+
 py::Ref attr_opt(PyObject* o, const char* name) {
     PyObject* r = PyObject_GetAttrString(o, name);
     if (!r) py::drop_exception();
@@ -121,13 +131,9 @@ bool is_native(PyObject* o) { return is_search_strategy(o); }
 bool is_strategy_like(PyObject* o) {
     if (is_native(o)) return true;
     static py::Name k_do_draw{"do_draw"};
-    PyObject* attr = PyObject_GetAttr(o, k_do_draw.get());
-    if (!attr) {
-        py::drop_exception();
-        return false;
-    }
-    Py_DECREF(attr);
-    return true;
+    if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;
+    py::drop_exception();
+    return false;
 }
 
 py::Ref invalid_node(std::string message, bool resolution_failure) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "strategy/guards.hpp"
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 
@@ -165,24 +165,17 @@ py::Ref resolve_typevar(const Mods& m, PyObject* thing, PyObject* typevar_class)
     }
     py::Ref constraints = attr_opt(thing, "__constraints__");
     if (constraints && PyTuple_Check(constraints.get()) && PyTuple_Size(constraints.get()) > 0) {
+        // one_of draws a strategy of another library through the record, so a
+        // registered foreign strategy keeps the draws within the constraints.
         std::vector<py::Ref> options;
-        bool all_native = true;
         for (Py_ssize_t i = 0; i < PyTuple_Size(constraints.get()); ++i) {
             options.push_back(from_type(PyTuple_GetItem(constraints.get(), i)));
-            all_native = all_native && is_native(options.back().get());
         }
-        if (all_native) return m.call_list("one_of", options);
+        return m.call_list("one_of", options);
     }
     // Unconstrained: one type drawn per test case and variable, shared by
     // every use of the variable, then a value of that type.
-    py::Ref candidates = py::new_list();
-    py::Ref none_type;
-    if (py::Ref types = module_opt("types")) none_type = attr_opt(types.get(), "NoneType");
-    if (!none_type) none_type = py::Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
-    py::list_append(candidates.get(), none_type.get());
-    for (const char* name : {"bool", "int", "float", "str", "bytes"}) {
-        py::list_append(candidates.get(), m.builtin(name).get());
-    }
+    py::Ref candidates = m.scalar_classes();
     py::Ref sampled = m.call("sampled_from", {candidates.get()});
     py::Ref shared = SearchStrategy::wrap(kinds::Shared{"typevar=" + repr_or_empty(thing), std::move(sampled)});
     py::Ref expand = py::getattr(m.engine.get(), "from_type");
@@ -246,6 +239,8 @@ py::Ref from_type_impl(PyObject* thing) {
     if (union_form && thing == union_form.get()) return invalid_node(UNION_MESSAGE, false);
     if (thing == m.builtin("object").get()) return m.any_scalar_union();
 
+    // A class is a value of `type`: one of the scalar classes.
+    if (thing == m.builtin("type").get()) return m.call("sampled_from", {m.scalar_classes().get()});
     if (thing == m.builtin("list").get()) return m.call("lists", {m.any_scalar_union().get()});
     if (thing == m.builtin("set").get()) return m.call("sets", {m.any_scalar_union().get()});
     if (thing == m.builtin("frozenset").get()) return m.call("frozensets", {m.any_scalar_union().get()});

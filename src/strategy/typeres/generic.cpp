@@ -1,8 +1,8 @@
 // Generic aliases: parameterised generics, their bare forms, unions,
 // literals, callables, tuples and the abstract collection types, mapped onto
 // the module's constructors with each argument resolved through from_type.
-#include "strategy/object.hpp"
 #include "strategy/node_queries.hpp"
+#include "strategy/object.hpp"
 #include "strategy/typeres/common.hpp"
 #include "strategy/typeres/typeres.hpp"
 
@@ -113,6 +113,7 @@ py::Ref bare_generic(const Mods& m, PyObject* origin) {
     py::Ref abc = module_opt("collections.abc");
     PyObject* a = abc.get();
     auto u = [&] { return m.any_scalar_union(); };
+    if (origin == m.builtin("type").get()) return m.call("sampled_from", {m.scalar_classes().get()});
     if (origin == m.builtin("list").get() ||
         is_any_attr(a, {"Sequence", "MutableSequence", "Iterable", "Collection"}, origin)) {
         return m.call("lists", {u().get()});
@@ -217,7 +218,8 @@ py::Ref collection_of(const Mods& m, PyObject* origin, PyObject* args, const std
         if (n == 1 && is_any_attr(a, {"Sequence", "MutableSequence", "Iterable", "Collection",
                                       "Container", "Reversible"}, origin)) {
             py::Ref lists = m.call("lists", {s[0].get()});
-            if (!int_admissible(m, arg(0))) return lists;
+            // bytes is a sequence of int, but not a mutable one.
+            if (is_attr(a, "MutableSequence", origin) || !int_admissible(m, arg(0))) return lists;
             return m.call("one_of", {lists.get(), m.call("binary").get()});
         }
         if (n == 3 && is_attr(a, "Generator", origin)) {

@@ -6,8 +6,7 @@ namespace {
 PyObject* from_type_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"from_type", {"thing"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return strategy::typeres::from_type(a[0]).release();
     });
 }
@@ -15,8 +14,7 @@ PyObject* from_type_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 PyObject* resolve_abstract_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"_resolve_abstract", {"thing"}, 1};
-        PyObject* a[1];
-        sig.parse(args, nargs, kwnames, a);
+        auto a = sig.parse<1>(args, nargs, kwnames);
         return strategy::typeres::resolve_abstract(a[0]).release();
     });
 }

@@ -1,6 +1,7 @@
 """text(alphabet, min_size=, max_size=): alphabet forms, sizes, errors, shrinking."""
 
 import math
+import re
 import sys
 import warnings
 
@@ -68,22 +69,38 @@ def test_alphabet_forms(alphabet, expected):
     [
         (lambda: st.just("q"), "q"),
         (lambda: st.sampled_from(["a", "b", "a"]), "ab"),
-        (lambda: st.one_of(st.just("q"), st.just("r")), None),
-        (lambda: st.text("ab"), None),
+        (lambda: st.one_of(st.just("q"), st.sampled_from("rs")), "qrs"),
+        (lambda: st.sampled_from("abc").map(str.upper), "ABC"),
+        (lambda: st.sampled_from("abc").filter(lambda c: c != "b"), "ac"),
+        (lambda: st.one_of(st.just("q"), st.just("r").map(str.upper)), "qR"),
     ],
 )
 def test_strategy_alphabets(make, expected):
-    s = text(make())
-    if expected is None:  # any other kind: the default alphabet
-        assert permits(s, "a0\U0010fffd") and not permits(s, "\ud800")
-    else:
-        assert seen(make()) == set(expected)
+    assert seen(make()) == set(expected)
+    assert repr(text(make())) == "text()"
 
 
 @pytest.mark.parametrize(
-    "alphabet",
-    [None, 5, _engine.SearchStrategy(), _engine.SearchStrategy() | _engine.characters(), NoIntervals()],
+    "alphabet, drawn",
+    [
+        (_engine.integers(0, 0), "not unicode strings: [0]"),
+        (_engine.SearchStrategy(), "not unicode strings: [None]"),
+        (_engine.text("a", min_size=2, max_size=2), "not of length one, which leads to violating the size contract: ['aa']"),
+    ],
 )
+def test_a_drawn_alphabet_value_that_is_not_one_character_is_refused(alphabet, drawn):
+    s = text(alphabet, min_size=1)
+    with pytest.raises(InvalidArgument, match="^" + re.escape("The following elements in alphabet are " + drawn) + "$"):
+        draws(s, n=1)
+
+
+@pytest.mark.parametrize("alphabet", [5, 2.5, NoIntervals()])
+def test_an_alphabet_that_is_no_strategy_str_or_collection_is_refused(alphabet):
+    with pytest.raises(InvalidArgument, match=r"must be a strategy, a str or an iterable of one-character"):
+        text(alphabet)
+
+
+@pytest.mark.parametrize("alphabet", [None])
 def test_the_default_alphabet_is_every_category_but_surrogates(alphabet):
     s = text(alphabet) if alphabet is not None else text()
     assert permits(s, "a0\U0010fffd\u0378\x00")

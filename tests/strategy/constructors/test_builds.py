@@ -96,6 +96,31 @@ class TestStrategyCache:
         st._clear_resolution_caches()
         assert sys.getrefcount(fresh) == before
 
+    def test_outside_a_run_only_the_most_recently_used_entries_stay(self):
+        st._clear_resolution_caches()
+        reused = st.uuids()
+        cached = st.builds(target, x=reused)
+        values, spare = [st.uuids() for _ in range(6000)], [st.uuids()]
+        unheld = sys.getrefcount(spare[0])
+
+        def held(indices):
+            return [sys.getrefcount(values[i]) > unheld for i in indices]
+
+        for i in range(6000):
+            st.builds(target, x=values[i])
+            if i % 1000 == 0:
+                assert st.builds(target, x=reused) is cached
+        assert not any(held(range(1000))) and all(held(range(4000, 6000)))
+        st._clear_resolution_caches()
+
+        def test(_):
+            for v in values:
+                st.builds(target, x=v)
+            assert all(held(range(6000)))  # a run's cache is not trimmed
+
+        assert st.run_native(test, [st.none()], max_examples=1) is None
+        assert not any(held(range(6000)))
+
     def test_inference_is_reused_per_target_and_keyword_names(self):
         class Token:
             pass

@@ -130,6 +130,9 @@ class TestCollections:
     def test_duplicates_and_exhausted_domains(self):
         values, stopped = upstream_draws(st.lists(st.sampled_from(["a", "b", "c", "a"]), min_size=3, unique=True), 20)
         assert stopped == 0 and all(sorted(v) == ["a", "b", "c"] for v in values)
+        # Three distinct values cannot fill five places: every draw is invalid.
+        few = st.lists(st.sampled_from(["a", "b", "c", "a", "b"]), min_size=5, unique=True)
+        assert upstream_draws(few, 5) == ([], 5)
         assert upstream_draws(st.sets(st.just(1), min_size=2, max_size=4), 5) == ([], 5)  # only one distinct element
         assert st.sets(st.just(1), max_size=4).do_draw(Scripted(booleans=[True] * 6 + [False])) == {1}
 

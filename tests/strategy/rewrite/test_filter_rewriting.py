@@ -14,7 +14,7 @@ import sys
 import types
 
 import pytest
-from qf_testing import (UPSTREAM, draw_invalid, is_filter, is_nothing, needs_upstream, seeded_draws as draws,
+from qf_testing import (UPSTREAM, draw_invalid, first_constraints, is_filter, is_nothing, needs_upstream, seeded_draws as draws,
                         seeded_record as record)
 
 from quorvantis_fast import _engine
@@ -181,9 +181,7 @@ def dates(lo, hi):
 
 def first_bounds(s):
     """The bounds of the first choice a draw from `s` makes."""
-    data = record()
-    data.draw(s)
-    c = data.nodes[0].constraints
+    c = first_constraints(s)[0]
     return c["min_value"], c["max_value"]
 
 

@@ -1,6 +1,7 @@
 """Values drawn from resolved types, with the real constructors."""
 
 import abc
+import collections.abc
 import dataclasses
 import typing
 
@@ -30,8 +31,37 @@ def test_type_variable_is_one_type_per_test_case():
     assert {type(a) for a, _ in drawn} == {type(None), bool, int, float, str, bytes}
 
 
+def test_constrained_type_variable_with_a_foreign_strategy_keeps_to_its_constraints(
+        registry, upstream, monkeypatch):
+    import quorvantis
+    import quorvantis.strategies
+
+    from quorvantis_fast import strategies
+
+    monkeypatch.setattr(strategies, "_real_quorvantis", quorvantis)
+
+    class Token:
+        pass
+
+    registry[Token] = quorvantis.strategies.just("token")
+    drawn = draw_many(_engine.from_type(typing.TypeVar("N", Token, int)))
+    assert {type(v) for v in drawn} == {str, int}
+    assert {v for v in drawn if type(v) is str} == {"token"}
+
+
 def test_sequence_of_int_includes_byte_strings():
     assert types_of(typing.Sequence[int]) == {list, bytes}
+
+
+@pytest.mark.parametrize("mutable", [typing.MutableSequence[int], collections.abc.MutableSequence[int]])
+def test_mutable_sequence_of_int_draws_no_byte_strings(mutable):
+    assert types_of(mutable) == {list}
+
+
+@pytest.mark.parametrize("thing", [type, typing.Type])
+def test_type_draws_classes(thing):
+    drawn = draw_many(_engine.from_type(thing))
+    assert all(isinstance(c, type) for c in drawn) and len(set(drawn)) > 1
 
 
 def test_drawn_callable_checks_its_arity():

@@ -1,113 +1,11 @@
-#include "py/py.hpp"
-
-#include <pthread.h>
-#include <structmember.h>
+#include "py/convert.hpp"
 
 #include <cstring>
 #include <vector>
 
+#include "py/errors.hpp"
+
 namespace py {
-
-// ---------------------------------------------------------------------------
-// Errors
-
-[[noreturn]] void throw_fault(const std::string& text) { throw Fault(text); }
-
-PyObject* fault_type() {
-    static PyObject* type = nullptr;
-    if (!type) {
-        type = PyErr_NewExceptionWithDoc(
-            "quorvantis_fast._engine.InternalFault",
-            "A broken invariant inside the native engine.", PyExc_BaseException, nullptr);
-    }
-    return type;
-}
-
-void set_fault(const std::string& text) {
-    PyObject* t = fault_type();
-    if (!t) return;  // creating the class failed: that error stays set
-    PyErr_SetString(t, text.c_str());
-}
-
-void translate_current_exception() noexcept {
-    try {
-        throw;
-    } catch (const Err&) {
-        if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_SystemError, "error return without exception set");
-        }
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const Fault& f) {
-        set_fault(f.what());
-    } catch (const std::exception& e) {
-        set_fault(e.what());
-    } catch (...) {
-        set_fault("unknown native error");
-    }
-}
-
-[[noreturn]] void raise(PyObject* exc_type, const std::string& msg) {
-    PyErr_SetString(exc_type, msg.c_str());
-    throw Err{};
-}
-[[noreturn]] void raise_type_error(const std::string& msg) { raise(PyExc_TypeError, msg); }
-[[noreturn]] void raise_value_error(const std::string& msg) { raise(PyExc_ValueError, msg); }
-[[noreturn]] void raise_overflow_error(const std::string& msg) { raise(PyExc_OverflowError, msg); }
-
-[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg) {
-    Ref cls = import_attr(module, name);
-    Ref text = str(msg);
-    Ref exc = call(cls.get(), text.get());
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
-    throw Err{};
-}
-
-[[noreturn]] void raise_named_noargs(const char* module, const char* name) {
-    Ref cls = import_attr(module, name);
-    Ref exc = call(cls.get());
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
-    throw Err{};
-}
-
-Ref lookup_class(std::initializer_list<const char*> modules, const char* name) {
-    for (const char* m : modules) {
-        PyObject* mod = PyImport_ImportModule(m);
-        if (!mod) {
-            PyErr_Clear();
-            continue;
-        }
-        PyObject* cls = PyObject_GetAttrString(mod, name);
-        Py_DECREF(mod);
-        if (!cls) {
-            PyErr_Clear();
-            continue;
-        }
-        return Ref::steal(cls);
-    }
-    return Ref();
-}
-
-Ref fetch_error() {
-    PyObject *t, *v, *tb;
-    PyErr_Fetch(&t, &v, &tb);
-    if (!t) return Ref();
-    PyErr_NormalizeException(&t, &v, &tb);
-    if (tb && v) PyException_SetTraceback(v, tb);
-    Py_XDECREF(t);
-    Py_XDECREF(tb);
-    return Ref::steal(v);
-}
-
-void restore_error(PyObject* exc) {
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc));
-    Py_INCREF(type);
-    Py_INCREF(exc);
-    PyErr_Restore(type, exc, PyException_GetTraceback(exc));
-}
-
-// ---------------------------------------------------------------------------
-// Conversions
 
 Ref str(std::string_view s) {
     return check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
@@ -450,7 +348,6 @@ void Sig::parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) const {
     parse(flat.data(), nargs, kwnames.get(), out);
 }
 
-// ---------------------------------------------------------------------------
 // Big integers
 
 bool as_i64(PyObject* o, int64_t& out) {
@@ -503,105 +400,6 @@ Ref from_mpz(const mpz_class& v) {
     mpz_get_str(buf.data(), 16, v.get_mpz_t());
     buf.resize(std::strlen(buf.c_str()));
     return check(PyLong_FromString(buf.c_str(), nullptr, 16));
-}
-
-// ---------------------------------------------------------------------------
-// Native stack depth
-
-namespace {
-// Keep this much of the thread's stack free for the frames that raising and
-// unwinding (and the interpreter's own error handling) still need; a quarter
-// of a smaller stack.
-constexpr uintptr_t STACK_RESERVE = 256 * 1024;
-
-// The lowest usable address of the calling thread's stack (stacks grow
-// down), or 0 when the system cannot tell.
-uintptr_t stack_floor() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-    void* addr = nullptr;
-    size_t size = 0;
-    int rc = pthread_attr_getstack(&attr, &addr, &size);
-    pthread_attr_destroy(&attr);
-    if (rc != 0 || size == 0) return 0;
-    const uintptr_t reserve = size / 4 < STACK_RESERVE ? size / 4 : STACK_RESERVE;
-    return reinterpret_cast<uintptr_t>(addr) + reserve;
-}
-}  // namespace
-
-thread_local int native_depth = 0;
-
-bool native_stack_nearly_exhausted() {
-    static thread_local const uintptr_t floor = stack_floor();
-    char probe;
-    return reinterpret_cast<uintptr_t>(&probe) < floor;
-}
-
-void raise_native_stack_exhausted(const char* where) {
-    PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
-    throw Err{};
-}
-
-// ---------------------------------------------------------------------------
-// Heap types
-
-void free_object(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    auto f = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
-    f(self);
-    Py_DECREF(reinterpret_cast<PyObject*>(tp));
-}
-
-Ref make_type(PyType_Spec* spec, PyObject* base) {
-    if (base) {
-        Ref bases = tuple_of({base});
-        return check(PyType_FromSpecWithBases(spec, bases.get()));
-    }
-    return check(PyType_FromSpec(spec));
-}
-
-PyObject* alloc(PyTypeObject* type) {
-    auto a = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* o = a(type, 0);
-    if (!o) throw Err{};
-    return o;
-}
-
-namespace {
-void append_all(PyObject* module, const char* name) {
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
-    if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Err{};
-        PyErr_Clear();
-        all = PyList_New(0);
-        if (!all) throw Err{};
-        if (PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_DECREF(all);
-            throw Err{};
-        }
-    }
-    Ref owned = Ref::steal(all);
-    if (!PyList_Check(all)) raise_cannot_convert(all, "PyList");
-    Ref n = str(name);
-    if (PyList_Append(all, n.get()) < 0) {
-        PyErr_Clear();
-        throw_fault("could not append __name__ to __all__");
-    }
-}
-}  // namespace
-
-void add_function(PyObject* module, PyMethodDef* def) {
-    Ref modname = getattr(module, "__name__");
-    Ref f = check(PyCFunction_NewEx(def, module, modname.get()));
-    Ref name = getattr(f.get(), "__name__");
-    std::string n = utf8(name.get());
-    append_all(module, n.c_str());
-    check_rc(PyObject_SetAttrString(module, n.c_str(), f.get()));
-}
-
-void add_type(PyObject* module, const char* name, PyObject* type) {
-    append_all(module, name);
-    check_rc(PyObject_SetAttrString(module, name, type));
 }
 
 }  // namespace py
