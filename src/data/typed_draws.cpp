@@ -256,7 +256,14 @@ py::Ref random_integer(Rng& rng, const NodeConstraints& c, const IntegerSampler*
 
 double next_down(double x) { return -floats::next_up(-x); }
 
-py::Ref random_float(Rng& rng, const choice::FloatConstraints& k) {
+// The special values a float draw picks from now and then: those of a fixed
+// list that the constraints permit, in the list's order.
+struct FloatSpecials {
+    double values[18];
+    uint64_t n = 0;
+};
+
+FloatSpecials float_specials(const choice::FloatConstraints& k) {
     const double lo = k.min_value, hi = k.max_value;
     const double candidates[18] = {
         0.0,
@@ -278,11 +285,43 @@ py::Ref random_float(Rng& rng, const choice::FloatConstraints& k) {
         std::bit_cast<double>(uint64_t{0x0008000000000000}),
         std::bit_cast<double>(uint64_t{0x8008000000000000}),
     };
-    double kept[18];
-    uint64_t n = 0;
+    FloatSpecials out;
     for (double f : candidates) {
-        if (floats::permitted_float(k.allow_nan, f, lo, hi, k.smallest_nonzero_magnitude)) kept[n++] = f;
+        if (floats::permitted_float(k.allow_nan, f, lo, hi, k.smallest_nonzero_magnitude)) out.values[out.n++] = f;
     }
+    return out;
+}
+
+// float_specials of the constraints, remembered for the last constraints
+// asked about (the draws of one strategy ask with the same ones again and
+// again). A function of the four values alone, so the entry never goes stale.
+const FloatSpecials& specials_for(const choice::FloatConstraints& k) {
+    struct Entry {
+        uint64_t lo = 0, hi = 0, smallest = 0;
+        bool allow_nan = false;
+        bool filled = false;
+        FloatSpecials specials;
+    };
+    static Entry last;  // used under the interpreter lock only
+    const uint64_t lo = std::bit_cast<uint64_t>(k.min_value), hi = std::bit_cast<uint64_t>(k.max_value),
+                   smallest = std::bit_cast<uint64_t>(k.smallest_nonzero_magnitude);
+    if (!last.filled || last.lo != lo || last.hi != hi || last.smallest != smallest ||
+        last.allow_nan != k.allow_nan) {
+        last.specials = float_specials(k);
+        last.lo = lo;
+        last.hi = hi;
+        last.smallest = smallest;
+        last.allow_nan = k.allow_nan;
+        last.filled = true;
+    }
+    return last.specials;
+}
+
+py::Ref random_float(Rng& rng, const choice::FloatConstraints& k) {
+    const double lo = k.min_value, hi = k.max_value;
+    const FloatSpecials& specials = specials_for(k);
+    const uint64_t n = specials.n;
+    const double* kept = specials.values;
     if (n > 0 && rng.next_f64() < 0.15) return py::from_double(kept[rng.gen_range(n)]);
     double v = floats::lex_to_float_rs(rng.next_u64());
     if (!rng.next_bool()) v = -v;
