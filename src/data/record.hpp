@@ -144,6 +144,8 @@ public:
     // Become build_with_seed(seed, {}, {}) again, keeping the storage of the
     // node, span and label lists. Releases every reference held.
     void restart(uint64_t seed);
+    // Release every reference held (the choices go with theirs).
+    void drop_references();
 
     // ---- draws (each may throw StopTest on overrun)
     // Draw one choice of type `t` under `constraints`. `forced` (nullptr:
