@@ -20,17 +20,25 @@ if(NOT GMP_INCLUDE_DIR OR NOT GMP_LIBRARY OR NOT GMPXX_LIBRARY)
 endif()
 
 option(QF_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+# Our own builds (tools/) turn warnings into errors; an install from source
+# keeps them warnings, so a newer compiler's new warnings cannot stop it.
+option(QF_WERROR "Treat compiler warnings as errors" OFF)
 
 # The engine's sources: the include root, and where probes glob from.
 get_filename_component(QF_SRC "${CMAKE_CURRENT_LIST_DIR}/../src" ABSOLUTE)
 
 # qf_add_module(NAME SOURCE...): an abi3 extension module NAME built from the
-# sources against src/ and GMP, warning-clean, with the sanitizers when
-# QF_SANITIZE is on.
+# sources against src/ and GMP; a warning fails the build with QF_WERROR. With the
+# sanitizers when QF_SANITIZE is on; a Debug build keeps assertions, the
+# standard library's included.
 function(qf_add_module name)
   Python_add_library(${name} MODULE USE_SABI 3.11 WITH_SOABI ${ARGN})
   target_include_directories(${name} PRIVATE ${QF_SRC} ${GMP_INCLUDE_DIR})
   target_compile_options(${name} PRIVATE -Wall -Wextra -fvisibility=hidden)
+  if(QF_WERROR)
+    target_compile_options(${name} PRIVATE -Werror)
+  endif()
+  target_compile_definitions(${name} PRIVATE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
   target_link_libraries(${name} PRIVATE ${GMPXX_LIBRARY} ${GMP_LIBRARY} m)
   if(QF_SANITIZE)
     target_compile_options(${name} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer

@@ -14,7 +14,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import textwrap
 import unicodedata
 
@@ -62,6 +61,19 @@ def python_output(code, **kwargs):
     return done.stdout
 
 
+@contextlib.contextmanager
+def _exclusive(build):
+    """Holds the lock of the build directory ``build`` (made when missing).
+
+    Parallel test processes share a build: one builds, the others wait for it
+    rather than use a file that is still being written.
+    """
+    build.mkdir(parents=True, exist_ok=True)
+    with open(f"{build}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
 def build_probe(name, source_dir):
     """Build the test extension whose CMakeLists.txt is in ``source_dir``.
 
@@ -75,10 +87,10 @@ def build_probe(name, source_dir):
     build = ROOT / "build" / f"probe-{name}-{tag}{'-san' if san else ''}"
     configure = ["cmake", "-S", str(source_dir), "-B", str(build), "-G", "Ninja",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-DQF_SANITIZE={'ON' if san else 'OFF'}"]
-    build.parent.mkdir(parents=True, exist_ok=True)
-    with open(build.with_name(build.name + ".lock"), "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        for cmd in (configure, ["cmake", "--build", str(build)]):
+    with _exclusive(build):
+        # Once configured, the build step reconfigures by itself when needed.
+        steps = [] if (build / "CMakeCache.txt").exists() else [configure]
+        for cmd in (*steps, ["cmake", "--build", str(build)]):
             done = subprocess.run(cmd, capture_output=True, text=True)
             assert done.returncode == 0, done.stdout + done.stderr
     return build
@@ -87,7 +99,9 @@ def build_probe(name, source_dir):
 @functools.lru_cache(maxsize=None)
 def build_driver(name, sources, libs=()):
     """Compile a small C++ test program from ``sources`` (paths relative to the
-    repository) against src/, linking ``libs``; built once per session.
+    repository) against src/, linking ``libs``. The program is kept in
+    build/driver-<name>-<hash of the compiler, flags and every source>, so it
+    is built once for all test processes and sessions until a source changes.
 
     Under the sanitizer build (the sanitizers preloaded) the program is built
     with them too. Returns (path, env): run the program with ``env``, which
@@ -97,16 +111,25 @@ def build_driver(name, sources, libs=()):
     cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
     if cxx is None:
         pytest.skip(f"no C++ compiler to build {name}")
-    out = pathlib.Path(tempfile.mkdtemp(prefix=f"qf-{name}-")) / name
     flags = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off", "-fno-fast-math"]
     env = dict(os.environ)
     if "asan" in env.get("LD_PRELOAD", ""):
         flags += ["-fsanitize=address,undefined", "-fno-sanitize-recover=undefined", "-g"]
     # The driver is a plain program: the extension's preloads are not for it.
     env.pop("LD_PRELOAD", None)
-    cmd = [cxx, *flags, f"-I{ROOT / 'src'}", *(str(ROOT / s) for s in sources), "-o", str(out),
-           *(f"-l{lib}" for lib in libs)]
-    subprocess.run(cmd, check=True, env=env)
+    digest = hashlib.sha256(repr((cxx, flags, sources, libs)).encode())
+    for path in sorted({*(ROOT / s for s in sources), *(ROOT / "src").rglob("*.[ch]pp")}):
+        digest.update(f"{path.relative_to(ROOT)}\0".encode())
+        digest.update(path.read_bytes())
+    build = ROOT / "build" / f"driver-{name}-{digest.hexdigest()[:16]}"
+    out = build / name
+    with _exclusive(build):
+        if not out.exists():
+            partial = build / f"{name}.partial"
+            cmd = [cxx, *flags, f"-I{ROOT / 'src'}", *(str(ROOT / s) for s in sources), "-o", str(partial),
+                   *(f"-l{lib}" for lib in libs)]
+            subprocess.run(cmd, check=True, env=env)
+            partial.replace(out)
     return out, env
 
 

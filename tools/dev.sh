@@ -2,17 +2,21 @@
 # Fast developer loop: build the extension into build/dev-NAME, stage the
 # package beside it and run pytest against the staged copy.
 #   tools/dev.sh NAME [pytest args...]      build + test
-#   QF_SANITIZE=1 tools/dev.sh NAME ...      sanitizer build
+#   QF_SANITIZE=1 tools/dev.sh NAME ...      ASan+UBSan build (build/dev-NAME-san)
+#   QF_DEBUG=1 tools/dev.sh NAME ...         debug build with assertions (build/dev-NAME-debug)
 #   QF_PYTHON=python3.12 tools/dev.sh ...    another interpreter
+#   tools/dev.sh NAME -n 8 ...               the suite over 8 processes (pytest-xdist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 name=${1:-default}; shift || true
 py=${QF_PYTHON:-python3}
 bdir="$root/build/dev-$name"
 san=${QF_SANITIZE:-0}
+debug=${QF_DEBUG:-0}
 [ "$san" = 1 ] && bdir="$bdir-san"
-cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DPython_EXECUTABLE="$(command -v "$py")" -DQF_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) >/dev/null
+[ "$debug" = 1 ] && bdir="$bdir-debug"
+cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=$([ "$debug" = 1 ] && echo Debug || echo Release) \
+      -DPython_EXECUTABLE="$(command -v "$py")" -DQF_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) -DQF_WERROR=ON >/dev/null
 cmake --build "$bdir" -- -k 0
 stage="$bdir/stage"
 rm -rf "$stage" && mkdir -p "$stage"
