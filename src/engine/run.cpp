@@ -120,8 +120,8 @@ public:
 
 private:
     // ---- executor protocol
-    Outcome run_wrapped(PyObject* data, const RefList* names, const TreeNode* trie) {
-        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+    Outcome run_wrapped(PyObject* data, const RefList* names, const TreeNode* trie, bool time_draws = true) {
+        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, trie, time_draws);
         py::Ref token = py::none();
         if (PyObject* setup = PyObject_GetAttrString(a_.executor.get(), "setup_example")) {
             py::Ref owned = py::Ref::steal(setup);
@@ -130,7 +130,7 @@ private:
             py::drop_exception();
         }
         try {
-            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, trie);
+            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, trie, time_draws);
             teardown(token.get());
             return o;
         } catch (const py::Err&) {
@@ -297,7 +297,9 @@ private:
         for (uint64_t i = 0; i < bound; ++i) {
             if (rec) data::restart_record(rec.get(), a_.seed + i);
             else rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
-            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr);
+            // The draws are timed only while the too_slow check can still
+            // fire: after this example it can only if it can now.
+            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &novelty_ : nullptr, too_slow_possible());
             bool go_on = true;
             switch (o.kind) {
                 case OutcomeKind::Passed: ++valid_; break;
@@ -311,7 +313,7 @@ private:
             track_example(rec.get());
             if (tracking_ && novelty_.exhausted()) go_on = false;
             draw_sum_ += last_draw_secs();
-            if (valid_ <= 9 && !suppress_slow_ && failures_.empty() && draw_sum_ > slow_limit_) too_slow();
+            if (too_slow_possible() && draw_sum_ > slow_limit_) too_slow();
             ++calls_;
             if (a_.report_multiple_bugs && !failures_.empty()) {
                 const uint64_t twice = latest_new_ > std::numeric_limits<uint64_t>::max() / 2
@@ -329,6 +331,8 @@ private:
     }
 
     // ---- endings
+    bool too_slow_possible() const { return valid_ <= 9 && !suppress_slow_ && failures_.empty(); }
+
     [[noreturn]] void too_slow() {
         char secs[64];
         std::snprintf(secs, sizeof secs, "%.2f", draw_sum_);
