@@ -217,14 +217,16 @@ PyObject* entry(PyObject* c, Key k) {
 }
 
 // An integer draw between the bounds (nullptr: absent), weights nullptr or
-// None when there are none.
-py::Ref random_integer(Rng& rng, const provider::Integer* lo, const provider::Integer* hi, PyObject* weights) {
+// None when there are none; `sampler`, when given, made from these bounds.
+py::Ref random_integer(Rng& rng, const provider::Integer* lo, const provider::Integer* hi, PyObject* weights,
+                       const IntegerSampler* sampler = nullptr) {
     if (py::Ref v = pick_injected(rng, lo, hi)) return v;
     if (weights && weights != Py_None) {
         if (py::Ref v = pick_weighted(rng, weights)) return v;
     }
     provider::Integer out;
-    provider::draw_integer_from_distribution(rng, lo, hi, out);
+    if (sampler) provider::draw_integer(rng, *sampler, out);
+    else provider::draw_integer_from_distribution(rng, lo, hi, out);
     return integer_to_py(out);
 }
 
@@ -238,15 +240,8 @@ py::Ref random_integer(Rng& rng, PyObject* c) {
 
 py::Ref random_integer(Rng& rng, const NodeConstraints& c, const IntegerSampler* sampler) {
     if (sampler) {
-        const provider::Integer* lo = sampler->has_min ? &sampler->min : nullptr;
-        const provider::Integer* hi = sampler->has_max ? &sampler->max : nullptr;
-        if (py::Ref v = pick_injected(rng, lo, hi)) return v;
-        if (PyObject* weights = c.weights()) {
-            if (py::Ref v = pick_weighted(rng, weights)) return v;
-        }
-        provider::Integer out;
-        provider::draw_integer(rng, *sampler, out);
-        return integer_to_py(out);
+        return random_integer(rng, sampler->has_min ? &sampler->min : nullptr,
+                              sampler->has_max ? &sampler->max : nullptr, c.weights(), sampler);
     }
     provider::Integer lo, hi;
     bool has_lo = read_bound(c.min_obj(), lo);
