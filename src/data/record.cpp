@@ -350,4 +350,5 @@ py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls) {
 
 void reg::record_class(PyObject* m) {
     py::add_type(m, "BrindlemarData", reinterpret_cast<PyObject*>(data::record_type()));
+    data::remember_made_draw();
 }

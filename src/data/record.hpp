@@ -213,6 +213,9 @@ py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls = nullptr);
 // a BrindlemarData whose instance does not replace `draw`, else the method
 // looked up and called.
 py::Ref draw_from(PyObject* record, PyObject* strategy);
+// Notes the class's own draw method, for draw_from to tell when it has been
+// replaced; called once, when the class is added to the module.
+void remember_made_draw();
 // When the caller's reference is the only one to `record` (a BrindlemarData
 // made by wrap_record) and nothing borrows it: empties it (its choices,
 // attributes and every reference it holds are released now, as a

@@ -119,12 +119,31 @@ py::Ref draw_strategy(PyObject* self, PyObject* strategy, uint64_t label) {
 
 namespace data {
 
+namespace {
+
+py::Name k_draw{"draw"};
+// The class's draw method as the class was made (kept for the process).
+PyObject* made_draw = nullptr;
+
+// Does record.draw still find the class's own method: neither the class's
+// attribute nor the instance's replaces it?
+bool draws_as_made(PyObject* record) {
+    if (!made_draw || !Py_IS_TYPE(record, record_type())) return false;
+    PyObject* own = py_record::obj(record)->base.dict;
+    if (own && py::dict_get(own, k_draw.get())) return false;
+    py::Ref now = py::Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(record_type()), k_draw.get()));
+    if (!now) py::drop_exception();  // the method call below meets it again
+    return now.get() == made_draw;
+}
+
+}  // namespace
+
+void remember_made_draw() {
+    if (!made_draw) made_draw = py::getattr(reinterpret_cast<PyObject*>(record_type()), "draw").release();
+}
+
 py::Ref draw_from(PyObject* record, PyObject* strategy) {
-    static py::Name k_draw{"draw"};
-    if (Py_IS_TYPE(record, record_type())) {
-        PyObject* own = py_record::obj(record)->base.dict;
-        if (!own || !py::dict_get(own, k_draw.get())) return py_record::draw_strategy(record, strategy, 1);
-    }
+    if (draws_as_made(record)) return py_record::draw_strategy(record, strategy, 1);
     return py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
 }
 

@@ -63,6 +63,14 @@ class TestDrawErrors:
         run_native(lambda a, b: seen.append((a, b)), [Strategy(replace_draw), second], max_examples=1)
         assert seen == [(0, ("replaced", second))]
 
+    def test_a_draw_replaced_on_the_class_is_used(self, monkeypatch):
+        from quorvantis_fast import _engine
+
+        seen = []
+        monkeypatch.setattr(BrindlemarData, "draw", lambda data, strategy: "patched")
+        run_native(seen.append, [_engine.integers(0, 3)], max_examples=1)
+        assert seen == ["patched"]
+
     @staticmethod
     def _raise(data):
         raise ValueError("bad draw")
