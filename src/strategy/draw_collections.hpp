@@ -7,7 +7,7 @@
 //   py::Ref child(PyObject*)      one value of a child strategy
 #pragma once
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 
 namespace strategy::collections {
 

@@ -1,5 +1,5 @@
 // The draw interpreter over a native record.
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 
 #include <cmath>
 

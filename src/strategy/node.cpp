@@ -1,6 +1,6 @@
 #include "strategy/node.hpp"
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 
 namespace strategy {
 

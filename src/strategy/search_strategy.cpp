@@ -6,7 +6,7 @@
 
 #include "data/record.hpp"
 #include "registry.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/lifetime.hpp"
 #include "strategy/node_queries.hpp"

@@ -3,7 +3,7 @@
 
 #include "choice/constraints.hpp"
 #include "data/record.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw_collections.hpp"
 #include "strategy/object.hpp"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "data/record.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw/filter.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/object.hpp"

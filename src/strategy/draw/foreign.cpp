@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw_collections.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
