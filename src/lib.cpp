@@ -48,7 +48,8 @@ PyObject* init() {
         return nullptr;
     }
     if (module_cell) return py::Ref::borrow(module_cell).release();
-    data::install_native_strategy_draw({strategy::search_strategy_type_or_null, strategy::draw_native});
+    data::install_native_strategy_draw(
+        {strategy::search_strategy_type_or_null, strategy::draw_native, strategy::is_native_child});
     return py::guard(nullptr, [&]() -> PyObject* {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());

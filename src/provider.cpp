@@ -140,10 +140,13 @@ double Integer::to_double() const {
     return sgn(big) < 0 ? -d : d;
 }
 
-void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const Integer* max,
-                                    Integer& out) {
+IntegerSampler integer_sampler(const Integer* min, const Integer* max) {
+    IntegerSampler s;
+    s.has_min = min != nullptr;
+    s.has_max = max != nullptr;
+    if (min) s.min = *min;
+    if (max) s.max = *max;
     // Effective bounds.
-    Integer lower, upper;
     auto far_side = [](const Integer& other) {
         // max(2^128, 2|other|); a 64-bit value is always under 2^127.
         if (other.kind == Integer::Kind::small) return Integer::of_integral(TWO_128);
@@ -151,6 +154,8 @@ void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const In
         if (twice <= mpz_class(TWO_128)) return Integer::of_integral(TWO_128);
         return Integer::of(twice);
     };
+    Integer& lower = s.lower;
+    Integer& upper = s.upper;
     if (min && max) {
         lower = *min;
         upper = *max;
@@ -171,24 +176,35 @@ void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const In
     const double a = lower.to_double();
     const double b = upper.to_double();
     if (std::isfinite(a) && std::isfinite(b)) {
-        const double c0 = d.cdf(a - 0.5);
-        const double w = d.cdf(b + 0.5) - c0;
-        if (!(w < 1e-13)) {
-            double u;
-            do {
-                const double r = static_cast<double>(rng.next_u64() >> 11) * 0x1p-53;
-                u = c0 + w * r;
-            } while (u == 0.0 || u == 1.0);
-            const double x = std::round(d.inverse_cdf(u));
-            if (std::isfinite(x)) {
-                if (compare(x, lower) < 0) out = lower;
-                else if (compare(x, upper) > 0) out = upper;
-                else out = Integer::of_integral(x);
-                return;
-            }
+        s.c0 = d.cdf(a - 0.5);
+        s.w = d.cdf(b + 0.5) - s.c0;
+        s.by_distribution = !(s.w < 1e-13);
+    }
+    return s;
+}
+
+void draw_integer(data::Rng& rng, const IntegerSampler& s, Integer& out) {
+    if (s.by_distribution) {
+        const statistics::Piecewise& d = statistics::integers_distribution();
+        double u;
+        do {
+            const double r = static_cast<double>(rng.next_u64() >> 11) * 0x1p-53;
+            u = s.c0 + s.w * r;
+        } while (u == 0.0 || u == 1.0);
+        const double x = std::round(d.inverse_cdf(u));
+        if (std::isfinite(x)) {
+            if (compare(x, s.lower) < 0) out = s.lower;
+            else if (compare(x, s.upper) > 0) out = s.upper;
+            else out = Integer::of_integral(x);
+            return;
         }
     }
-    draw_uniform(rng, lower, upper, out);
+    draw_uniform(rng, s.lower, s.upper, out);
+}
+
+void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const Integer* max,
+                                    Integer& out) {
+    draw_integer(rng, integer_sampler(min, max), out);
 }
 
 mpz_class draw_integer_from_distribution(data::Rng& rng, const std::optional<mpz_class>& min,

@@ -56,6 +56,19 @@ struct Integer {
 // result is min. Never fails.
 void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const Integer* max,
                                     Integer& out);
+
+// What such a draw derives from its bounds alone, made once for bounds that
+// many draws share.
+struct IntegerSampler {
+    bool has_min = false, has_max = false;
+    Integer min, max;      // the bounds as given (meaningful when present)
+    Integer lower, upper;  // the effective bounds
+    bool by_distribution = false;  // else uniform
+    double c0 = 0.0, w = 0.0;      // the distribution's mass below and within
+};
+IntegerSampler integer_sampler(const Integer* min, const Integer* max);
+// The same draw as draw_integer_from_distribution with the sampler's bounds.
+void draw_integer(data::Rng& rng, const IntegerSampler& s, Integer& out);
 mpz_class draw_integer_from_distribution(data::Rng& rng, const std::optional<mpz_class>& min,
                                          const std::optional<mpz_class>& max);
 

@@ -58,13 +58,26 @@ _events = ThreadLog(cap=256)
 
 
 def _record_draw_event(text):
-    """Note an event of the current draw (such as a retried filter)."""
-    _events.add(str(text))
+    """Note an event of the current draw (such as a retried filter).
+
+    `text` is the event's text or an object whose str() makes it; the text
+    is made when the events are taken, since most are never read.
+    """
+    _events.add(text)
 
 
 def _take_draw_events():
-    """The events recorded on this thread since the last call."""
-    return _events.take()
+    """The texts of the events recorded on this thread since the last call.
+
+    An event whose text cannot be made is left out.
+    """
+    texts = []
+    for event in _events.take():
+        try:
+            texts.append(str(event))
+        except Exception:
+            pass
+    return texts
 
 
 # ---------------------------------------------------------------------------

@@ -165,15 +165,3 @@ BytesConstraints parse_bytes(PyObject* c) {
 BooleanConstraints parse_boolean(PyObject* c) { return BooleanConstraints{req_f64(c, Key::P)}; }
 
 }  // namespace choice
-
-namespace data {
-py::Ref make_constraints(std::span<const ConstraintPair> pairs) {
-    py::Ref d = py::new_dict();
-    for (const auto& [key, value] : pairs) py::dict_set(d.get(), key, value);
-    return d;
-}
-
-py::Ref make_constraints(std::initializer_list<ConstraintPair> pairs) {
-    return make_constraints(std::span<const ConstraintPair>(pairs.begin(), pairs.size()));
-}
-}  // namespace data

@@ -6,11 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
-#include <span>
 #include <string_view>
-#include <utility>
 
 #include "choice/int.hpp"
 #include "py/py.hpp"
@@ -103,10 +100,3 @@ BytesConstraints parse_bytes(PyObject* c);
 BooleanConstraints parse_boolean(PyObject* c);
 
 }  // namespace choice
-
-namespace data {
-// A new dict holding the pairs in the given order; borrows the values.
-using ConstraintPair = std::pair<const char*, PyObject*>;
-py::Ref make_constraints(std::span<const ConstraintPair> pairs);
-py::Ref make_constraints(std::initializer_list<ConstraintPair> pairs);
-}  // namespace data

@@ -33,6 +33,40 @@ BrindlemarData BrindlemarData::build_with_seed(uint64_t seed, std::optional<Pref
     return r;
 }
 
+void BrindlemarData::drop_references() {
+    nodes.clear();
+    prefix.reset();
+    interesting_origin.reset();
+}
+
+// Every field of the class is reset here; on the tested platform the size
+// check makes whoever adds a field come here too.
+#if defined(__x86_64__) && defined(__GLIBCXX__)
+static_assert(sizeof(BrindlemarData) == 592, "restart() must reset every field of BrindlemarData");
+#endif
+
+void BrindlemarData::restart(uint64_t seed) {
+    drop_references();
+    max_choices.reset();
+    span_events.clear();
+    labels.clear();
+    output.clear();
+    if (!label_index.empty()) label_index.clear();
+    rng.reseed(seed);
+    max_length = buffer_limit();
+    length = 0;
+    prefix_cursor = 0;
+    depth = -1;
+    max_depth = 0;
+    testcounter = 0;
+    frozen = false;
+    has_discards = false;
+    misaligned = false;
+    status = Status::Valid;
+    known_size_ = 0;
+    start_span_rs(0);
+}
+
 BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> prefix,
                                      std::optional<uint64_t> max_choices) {
     uint64_t seed = 0;
@@ -289,6 +323,19 @@ bool is_record(PyObject* o) {
     return Py_IS_TYPE(o, type) || PyObject_TypeCheck(o, type);
 }
 
+bool recycle_record(PyObject* record) {
+    if (!Py_IS_TYPE(record, record_type()) || Py_REFCNT(record) != 1) return false;
+    RecordObject* o = py_record::obj(record);
+    if (o->borrow.load(std::memory_order_acquire) != 0) return false;
+    // What goes may run Python code, which cannot reach this object: no one
+    // else holds it.
+    py::clear_field(o->base.dict);
+    o->rec.drop_references();
+    return true;
+}
+
+void restart_record(PyObject* record, uint64_t seed) { py_record::obj(record)->rec.restart(seed); }
+
 py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls) {
     if (!cls) cls = record_type();
     PyObject* self = py::alloc(cls);
@@ -303,4 +350,5 @@ py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls) {
 
 void reg::record_class(PyObject* m) {
     py::add_type(m, "BrindlemarData", reinterpret_cast<PyObject*>(data::record_type()));
+    data::remember_made_draw();
 }

@@ -27,6 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "data/integer_sampler.hpp"
+#include "data/node_constraints.hpp"
 #include "py/py.hpp"
 #include "rng/rng.hpp"
 
@@ -58,9 +60,9 @@ inline constexpr uint64_t SPAN_START = 4;
 
 // One recorded choice.
 struct NodeData {
-    py::Ref value;        // the drawn (or forced) value
-    py::Ref constraints;  // the very dict the draw was given
-    uint8_t choice_type;  // TAG_*
+    py::Ref value;                // the drawn (or forced) value
+    NodeConstraints constraints;  // the draw's constraints
+    uint8_t choice_type;          // TAG_*
     bool was_forced;
 };
 
@@ -140,11 +142,19 @@ public:
     // max_choices = their number, fresh seed. Throws on a bad sequence.
     static BrindlemarData new_for_choices(PyObject* values);
     static BrindlemarData new_for_choices(std::span<PyObject* const> values);
+    // Become build_with_seed(seed, {}, {}) again, keeping the storage of the
+    // node, span and label lists. Releases every reference held.
+    void restart(uint64_t seed);
+    // Release every reference held (the choices go with theirs).
+    void drop_references();
 
     // ---- draws (each may throw StopTest on overrun)
-    // Draw one choice of type `t` under `constraints` (a dict). `forced`
-    // (nullptr: not forced) is used unchecked. Unobserved draws record nothing.
-    py::Ref draw_inner(uint8_t t, PyObject* constraints, bool observe, PyObject* forced);
+    // Draw one choice of type `t` under `constraints`. `forced` (nullptr:
+    // not forced) is used unchecked. Unobserved draws record nothing.
+    // `sampler`, when given, is what an integer draw derives from the bounds
+    // of `constraints`, made beforehand.
+    py::Ref draw_inner(uint8_t t, NodeConstraints constraints, bool observe, PyObject* forced,
+                       const IntegerSampler* sampler = nullptr);
     // Integer in [min, max] (absent side unbounded). weights: nullptr or a
     // dict of int -> float. Unbounded, unweighted draws with shrink_towards 0
     // share the process-wide UNBOUNDED_INT_CONSTRAINTS dict.
@@ -152,10 +162,12 @@ public:
                             PyObject* weights, int64_t shrink_towards);
     // The same with the bounds as borrowed Python ints (nullptr: absent),
     // for callers that keep their bounds as Python objects.
-    py::Ref draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights, int64_t shrink_towards);
+    py::Ref draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights, int64_t shrink_towards,
+                             const IntegerSampler* sampler = nullptr);
     py::Ref draw_float_rs(bool allow_nan, double min, double max, double smallest_nonzero_magnitude);
     // intervals: an IntervalSet object (borrowed).
     py::Ref draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size);
+    py::Ref draw_bytes_rs(uint64_t min_size, uint64_t max_size);
     // Returns the drawn bool; `forced` given: that value, recorded as forced.
     bool draw_boolean_rs(double p, std::optional<bool> forced);
 
@@ -175,7 +187,7 @@ public:
 
 private:
     explicit BrindlemarData(uint64_t seed) : rng(seed) {}
-    py::Ref draw_random(uint8_t t, PyObject* constraints);
+    py::Ref draw_random(uint8_t t, const NodeConstraints& constraints, const IntegerSampler* sampler);
     py::Ref simplest_value(uint8_t t, PyObject* constraints);
     [[noreturn]] void overrun();
 
@@ -198,6 +210,21 @@ PyTypeObject* record_type();
 bool is_record(PyObject* o);
 // A new Python object owning `rec`, of class `cls` (default BrindlemarData).
 py::Ref wrap_record(BrindlemarData&& rec, PyTypeObject* cls = nullptr);
+// record.draw(strategy): the method's work called directly when `record` is
+// a BrindlemarData whose instance does not replace `draw`, else the method
+// looked up and called.
+py::Ref draw_from(PyObject* record, PyObject* strategy);
+// Notes the class's own draw method, for draw_from to tell when it has been
+// replaced; called once, when the class is added to the module.
+void remember_made_draw();
+// When the caller's reference is the only one to `record` (a BrindlemarData
+// made by wrap_record) and nothing borrows it: empties it (its choices,
+// attributes and every reference it holds are released now, as a
+// deallocation would) and answers true; the object may then be restarted
+// with restart_record. Otherwise changes nothing and answers false.
+bool recycle_record(PyObject* record);
+// A recycled record becomes build_with_seed(seed, {}, {}).
+void restart_record(PyObject* record, uint64_t seed);
 
 // Exclusive borrow of a record object for one native call. Throws
 // RuntimeError "Already borrowed" when the record is borrowed.
@@ -243,6 +270,9 @@ struct NativeStrategyDraw {
     // strategy's shared borrow for the call; a conflicting borrow is an
     // internal fault starting with "Already mutably borrowed".
     py::Ref (*draw)(PyObject* strategy, PyObject* record);
+    // Is a SearchStrategy instance drawn natively: its class is the
+    // module's own rather than a Python subclass?
+    bool (*is_native)(PyObject* strategy);
 };
 void install_native_strategy_draw(NativeStrategyDraw hooks);
 }  // namespace data

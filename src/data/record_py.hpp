@@ -19,8 +19,10 @@ PyObject* draw_bytes(QF_FASTCALL_ARGS);
 PyObject* draw_boolean(QF_FASTCALL_ARGS);
 PyObject* choice(QF_FASTCALL_ARGS);
 
-// Strategy draw (strategy_draw.cpp).
+// Strategy draw (strategy_draw.cpp): the method, and its work once the
+// arguments are read.
 PyObject* draw(QF_FASTCALL_ARGS);
+py::Ref draw_strategy(PyObject* self, PyObject* strategy, uint64_t label);
 
 // Spans, notes, status (spans.cpp).
 PyObject* start_span(QF_FASTCALL_ARGS);

@@ -9,7 +9,7 @@
 
 namespace data {
 namespace {
-NativeStrategyDraw native_strategies{nullptr, nullptr};
+NativeStrategyDraw native_strategies{nullptr, nullptr, nullptr};
 }  // namespace
 
 void install_native_strategy_draw(NativeStrategyDraw hooks) { native_strategies = hooks; }
@@ -23,16 +23,7 @@ enum class Kind { Native, Subclass, Foreign };
 Kind classify(PyObject* strategy) {
     PyTypeObject* base = native_strategies.strategy_type ? native_strategies.strategy_type() : nullptr;
     if (!base || !PyObject_TypeCheck(strategy, base)) return Kind::Foreign;
-    if (Py_IS_TYPE(strategy, base)) return Kind::Native;
-    py::Ref mod = py::Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(strategy)), "__module__"));
-    if (!mod) {
-        py::drop_exception();
-        return Kind::Native;
-    }
-    py::Ref ours = py::str("quorvantis_fast._engine");
-    int eq = PyObject_RichCompareBool(mod.get(), ours.get(), Py_EQ);
-    if (eq < 0) py::drop_exception();
-    return eq == 1 ? Kind::Native : Kind::Subclass;
+    return native_strategies.is_native(strategy) ? Kind::Native : Kind::Subclass;
 }
 
 // A span step of the draw: a record held by someone else here is a fault.
@@ -118,6 +109,48 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
 
 }  // namespace
 
+py::Ref draw_strategy(PyObject* self, PyObject* strategy, uint64_t label) {
+    Kind kind = classify(strategy);
+    if (kind == Kind::Foreign) return draw_foreign(self, strategy);
+    return draw_in_span(self, strategy, kind, label);
+}
+
+}  // namespace data::py_record
+
+namespace data {
+
+namespace {
+
+py::Name k_draw{"draw"};
+// The class's draw method as the class was made (kept for the process).
+PyObject* made_draw = nullptr;
+
+// Does record.draw still find the class's own method: neither the class's
+// attribute nor the instance's replaces it?
+bool draws_as_made(PyObject* record) {
+    if (!made_draw || !Py_IS_TYPE(record, record_type())) return false;
+    PyObject* own = py_record::obj(record)->base.dict;
+    if (own && py::dict_get(own, k_draw.get())) return false;
+    py::Ref now = py::Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(record_type()), k_draw.get()));
+    if (!now) py::drop_exception();  // the method call below meets it again
+    return now.get() == made_draw;
+}
+
+}  // namespace
+
+void remember_made_draw() {
+    if (!made_draw) made_draw = py::getattr(reinterpret_cast<PyObject*>(record_type()), "draw").release();
+}
+
+py::Ref draw_from(PyObject* record, PyObject* strategy) {
+    if (draws_as_made(record)) return py_record::draw_strategy(record, strategy, 1);
+    return py::check(PyObject_CallMethodObjArgs(record, k_draw.get(), strategy, nullptr));
+}
+
+}  // namespace data
+
+namespace data::py_record {
+
 PyObject* draw(QF_FASTCALL_ARGS) {
     QF_ENTRY(nullptr, {
         static const py::Sig sig{"draw", {"strategy", "label", "observe_as"}, 1};
@@ -136,10 +169,7 @@ PyObject* draw(QF_FASTCALL_ARGS) {
             if (PyErr_Occurred()) py::drop_exception();
             else label = v;
         }
-        PyObject* strategy = a[0];
-        Kind kind = classify(strategy);
-        if (kind == Kind::Foreign) return draw_foreign(self, strategy).release();
-        return draw_in_span(self, strategy, kind, label).release();
+        return draw_strategy(self, a[0], label).release();
     });
 }
 

@@ -122,14 +122,9 @@ py::Ref integer_to_py(const provider::Integer& v) {
     return py::from_mpz(v.big);
 }
 
-// An integer bound of a constraints dict: absent (missing or None) or the value.
-bool read_bound(PyObject* c, Key k, provider::Integer& out) {
-    PyObject* o = PyDict_GetItemWithError(c, key_object(k));
-    if (!o) {
-        py::check_no_error();
-        return false;
-    }
-    if (o == Py_None) return false;
+// An integer bound: absent (nullptr or None) or the value.
+bool read_bound(PyObject* o, provider::Integer& out) {
+    if (!o || o == Py_None) return false;
     int64_t small;
     if (py::as_i64(o, small)) {
         out = provider::Integer::of(small);
@@ -214,28 +209,56 @@ py::Ref pick_weighted(Rng& rng, PyObject* weights) {
     return pairs.back().first;
 }
 
-py::Ref random_integer(Rng& rng, PyObject* c) {
-    provider::Integer lo, hi;
-    bool has_lo = read_bound(c, Key::MinValue, lo);
-    bool has_hi = read_bound(c, Key::MaxValue, hi);
-    const provider::Integer* lo_p = has_lo ? &lo : nullptr;
-    const provider::Integer* hi_p = has_hi ? &hi : nullptr;
-    PyObject* weights = PyDict_GetItemWithError(c, key_object(Key::Weights));
-    if (!weights) py::check_no_error();
-    py::Ref hold_weights = py::Ref::borrow(weights);
-    if (py::Ref v = pick_injected(rng, lo_p, hi_p)) return v;
+// An entry of a constraints dict (borrowed), nullptr when missing.
+PyObject* entry(PyObject* c, Key k) {
+    PyObject* o = PyDict_GetItemWithError(c, key_object(k));
+    if (!o) py::check_no_error();
+    return o;
+}
+
+// An integer draw between the bounds (nullptr: absent), weights nullptr or
+// None when there are none; `sampler`, when given, made from these bounds.
+py::Ref random_integer(Rng& rng, const provider::Integer* lo, const provider::Integer* hi, PyObject* weights,
+                       const IntegerSampler* sampler = nullptr) {
+    if (py::Ref v = pick_injected(rng, lo, hi)) return v;
     if (weights && weights != Py_None) {
         if (py::Ref v = pick_weighted(rng, weights)) return v;
     }
     provider::Integer out;
-    provider::draw_integer_from_distribution(rng, lo_p, hi_p, out);
+    if (sampler) provider::draw_integer(rng, *sampler, out);
+    else provider::draw_integer_from_distribution(rng, lo, hi, out);
     return integer_to_py(out);
+}
+
+py::Ref random_integer(Rng& rng, PyObject* c) {
+    provider::Integer lo, hi;
+    bool has_lo = read_bound(entry(c, Key::MinValue), lo);
+    bool has_hi = read_bound(entry(c, Key::MaxValue), hi);
+    py::Ref weights = py::Ref::borrow(entry(c, Key::Weights));
+    return random_integer(rng, has_lo ? &lo : nullptr, has_hi ? &hi : nullptr, weights.get());
+}
+
+py::Ref random_integer(Rng& rng, const NodeConstraints& c, const IntegerSampler* sampler) {
+    if (sampler) {
+        return random_integer(rng, sampler->has_min ? &sampler->min : nullptr,
+                              sampler->has_max ? &sampler->max : nullptr, c.weights(), sampler);
+    }
+    provider::Integer lo, hi;
+    bool has_lo = read_bound(c.min_obj(), lo);
+    bool has_hi = read_bound(c.max_obj(), hi);
+    return random_integer(rng, has_lo ? &lo : nullptr, has_hi ? &hi : nullptr, c.weights());
 }
 
 double next_down(double x) { return -floats::next_up(-x); }
 
-py::Ref random_float(Rng& rng, PyObject* c) {
-    choice::FloatConstraints k = choice::parse_float(c);
+// The special values a float draw picks from now and then: those of a fixed
+// list that the constraints permit, in the list's order.
+struct FloatSpecials {
+    double values[18];
+    uint64_t n = 0;
+};
+
+FloatSpecials float_specials(const choice::FloatConstraints& k) {
     const double lo = k.min_value, hi = k.max_value;
     const double candidates[18] = {
         0.0,
@@ -257,11 +280,43 @@ py::Ref random_float(Rng& rng, PyObject* c) {
         std::bit_cast<double>(uint64_t{0x0008000000000000}),
         std::bit_cast<double>(uint64_t{0x8008000000000000}),
     };
-    double kept[18];
-    uint64_t n = 0;
+    FloatSpecials out;
     for (double f : candidates) {
-        if (floats::permitted_float(k.allow_nan, f, lo, hi, k.smallest_nonzero_magnitude)) kept[n++] = f;
+        if (floats::permitted_float(k.allow_nan, f, lo, hi, k.smallest_nonzero_magnitude)) out.values[out.n++] = f;
     }
+    return out;
+}
+
+// float_specials of the constraints, remembered for the last constraints
+// asked about (the draws of one strategy ask with the same ones again and
+// again). A function of the four values alone, so the entry never goes stale.
+const FloatSpecials& specials_for(const choice::FloatConstraints& k) {
+    struct Entry {
+        uint64_t lo = 0, hi = 0, smallest = 0;
+        bool allow_nan = false;
+        bool filled = false;
+        FloatSpecials specials;
+    };
+    static Entry last;  // used under the interpreter lock only
+    const uint64_t lo = std::bit_cast<uint64_t>(k.min_value), hi = std::bit_cast<uint64_t>(k.max_value),
+                   smallest = std::bit_cast<uint64_t>(k.smallest_nonzero_magnitude);
+    if (!last.filled || last.lo != lo || last.hi != hi || last.smallest != smallest ||
+        last.allow_nan != k.allow_nan) {
+        last.specials = float_specials(k);
+        last.lo = lo;
+        last.hi = hi;
+        last.smallest = smallest;
+        last.allow_nan = k.allow_nan;
+        last.filled = true;
+    }
+    return last.specials;
+}
+
+py::Ref random_float(Rng& rng, const choice::FloatConstraints& k) {
+    const double lo = k.min_value, hi = k.max_value;
+    const FloatSpecials& specials = specials_for(k);
+    const uint64_t n = specials.n;
+    const double* kept = specials.values;
     if (n > 0 && rng.next_f64() < 0.15) return py::from_double(kept[rng.gen_range(n)]);
     double v = floats::lex_to_float_rs(rng.next_u64());
     if (!rng.next_bool()) v = -v;
@@ -312,12 +367,21 @@ py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
     overrun();
 }
 
-py::Ref BrindlemarData::draw_random(uint8_t t, PyObject* c) {
+py::Ref BrindlemarData::draw_random(uint8_t t, const NodeConstraints& nc, const IntegerSampler* sampler) {
+    // The record's own draws give their constraints natively; a draw given a
+    // dict reads it here.
+    const bool native = nc.form() != NodeConstraints::Form::Dict;
+    PyObject* c = native ? nullptr : nc.dict();
     switch (t) {
-        case TAG_INTEGER: return random_integer(rng, c);
-        case TAG_FLOAT: return random_float(rng, c);
+        case TAG_INTEGER: return native ? random_integer(rng, nc, sampler) : random_integer(rng, c);
+        case TAG_FLOAT:
+            return random_float(rng, native ? choice::FloatConstraints{nc.min_f(), nc.max_f(), nc.allow_nan(),
+                                                                        nc.smallest_f()}
+                                            : choice::parse_float(c));
         case TAG_STRING: {
-            choice::StringConstraints k = choice::parse_string(c);
+            choice::StringConstraints k =
+                native ? choice::StringConstraints{py::Ref::borrow(nc.intervals()), nc.min_size(), nc.max_size()}
+                       : choice::parse_string(c);
             const IntervalSet& set = k.set();
             const uint64_t n_chars = set.size;
             if (n_chars == 0) return py::str("");
@@ -342,7 +406,8 @@ py::Ref BrindlemarData::draw_random(uint8_t t, PyObject* c) {
             return s;
         }
         case TAG_BYTES: {
-            choice::BytesConstraints k = choice::parse_bytes(c);
+            choice::BytesConstraints k =
+                native ? choice::BytesConstraints{nc.min_size(), nc.max_size()} : choice::parse_bytes(c);
             if (k.min_size > max_length) overrun();
             uint64_t n = provider::draw_collection_size(rng, k.min_size, k.max_size);
             if (n > static_cast<uint64_t>(PY_SSIZE_T_MAX)) PyErr_NoMemory(), throw py::Err{};
@@ -352,7 +417,7 @@ py::Ref BrindlemarData::draw_random(uint8_t t, PyObject* c) {
             return b;
         }
         case TAG_BOOLEAN: {
-            double p = choice::parse_boolean(c).p;
+            double p = native ? nc.p() : choice::parse_boolean(c).p;
             if (p <= 0.0) return py::boolean(false);
             if (p >= 1.0) return py::boolean(true);
             return py::boolean(rng.next_f64() < p);
@@ -362,8 +427,11 @@ py::Ref BrindlemarData::draw_random(uint8_t t, PyObject* c) {
     py::throw_fault("unknown choice type tag " + std::to_string(t));
 }
 
-py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObject* forced) {
-    if (!PyDict_Check(c)) py::throw_fault("constraints must be a dict");
+py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, PyObject* forced,
+                                   const IntegerSampler* sampler) {
+    if (nc.form() == NodeConstraints::Form::Dict && !PyDict_Check(nc.dict())) {
+        py::throw_fault("constraints must be a dict");
+    }
     // 1. Overrun checks.
     if (length >= max_length || (max_choices && *max_choices == nodes.size())) overrun();
     known_size_ = 0;
@@ -374,11 +442,11 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObjec
         if (e.kind == PrefixEntry::Kind::Value) {
             prefix_cursor += 1;
             py::Ref v = e.value;  // the entry stays alive even if Python code runs
-            if (permitted(v.get(), t, c)) {
+            if (permitted(v.get(), t, nc.dict())) {
                 value = std::move(v);
             } else {
                 misaligned = true;
-                value = simplest_value(t, c);
+                value = simplest_value(t, nc.dict());
             }
         } else {
             if (e.has_count) {
@@ -389,13 +457,13 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObjec
                     overrun();
                 }
             }
-            value = forced ? py::Ref::borrow(forced) : simplest_value(t, c);
+            value = forced ? py::Ref::borrow(forced) : simplest_value(t, nc.dict());
             if (e.has_count) e.count -= 1;
         }
     } else if (forced) {
         value = py::Ref::borrow(forced);
     } else {
-        value = draw_random(t, c);
+        value = draw_random(t, nc, sampler);
     }
     if (forced) {
         value = py::Ref::borrow(forced);
@@ -406,7 +474,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, PyObject* c, bool observe, PyObjec
     uint64_t size = known_size_ ? known_size_ : serialized_size(value.get());
     span_events.push_back(SPAN_CHOICE);
     length = size > UINT64_MAX - length ? UINT64_MAX : length + size;
-    nodes.push_back(NodeData{value, py::Ref::borrow(c), t, forced != nullptr});
+    nodes.push_back(NodeData{value, std::move(nc), t, forced != nullptr});
     // 8. Past the limit: the node stays, the test case ends.
     if (length > max_length) overrun();
     return value;
@@ -455,13 +523,9 @@ py::Ref boolean_constraints(double p) {
 }  // namespace
 
 py::Ref BrindlemarData::draw_integer_obj(PyObject* min, PyObject* max, PyObject* weights,
-                                         int64_t shrink_towards) {
-    if (!min && !max && !weights && shrink_towards == 0) {
-        return draw_inner(TAG_INTEGER, unbounded_int_constraints(), true, nullptr);
-    }
-    py::Ref st = py::from_i64(shrink_towards);
-    py::Ref c = integer_constraints(min, max, weights, st.get());
-    return draw_inner(TAG_INTEGER, c.get(), true, nullptr);
+                                         int64_t shrink_towards, const IntegerSampler* sampler) {
+    return draw_inner(TAG_INTEGER, NodeConstraints::integer(min, max, weights, shrink_towards), true, nullptr,
+                      sampler);
 }
 
 py::Ref BrindlemarData::draw_integer_rs(const std::optional<mpz_class>& min,
@@ -475,19 +539,21 @@ py::Ref BrindlemarData::draw_integer_rs(const std::optional<mpz_class>& min,
 
 py::Ref BrindlemarData::draw_float_rs(bool allow_nan, double min, double max,
                                       double smallest_nonzero_magnitude) {
-    py::Ref c = float_constraints(min, max, allow_nan, smallest_nonzero_magnitude);
-    return draw_inner(TAG_FLOAT, c.get(), true, nullptr);
+    return draw_inner(TAG_FLOAT, NodeConstraints::floating(min, max, allow_nan, smallest_nonzero_magnitude), true,
+                      nullptr);
 }
 
 py::Ref BrindlemarData::draw_string_rs(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
-    py::Ref c = string_constraints(intervals, min_size, max_size);
-    return draw_inner(TAG_STRING, c.get(), true, nullptr);
+    return draw_inner(TAG_STRING, NodeConstraints::string(intervals, min_size, max_size), true, nullptr);
+}
+
+py::Ref BrindlemarData::draw_bytes_rs(uint64_t min_size, uint64_t max_size) {
+    return draw_inner(TAG_BYTES, NodeConstraints::bytes(min_size, max_size), true, nullptr);
 }
 
 bool BrindlemarData::draw_boolean_rs(double p, std::optional<bool> forced) {
-    py::Ref c = boolean_constraints(p);
     PyObject* f = forced ? (*forced ? Py_True : Py_False) : nullptr;
-    py::Ref v = draw_inner(TAG_BOOLEAN, c.get(), true, f);
+    py::Ref v = draw_inner(TAG_BOOLEAN, NodeConstraints::boolean(p), true, f);
     return py::truthy(v.get());
 }
 
@@ -524,7 +590,7 @@ PyObject* draw_sized(PyObject* self, uint8_t t, PyObject* intervals, PyObject* m
         }
     }
     py::Ref c = t == TAG_STRING ? string_constraints(alphabet.get(), lo, hi) : bytes_constraints(lo, hi);
-    return r->draw_inner(t, c.get(), observe, forced_arg(forced)).release();
+    return r->draw_inner(t, NodeConstraints::of_dict(c.get()), observe, forced_arg(forced)).release();
 }
 
 }  // namespace
@@ -545,7 +611,7 @@ PyObject* draw_integer(QF_FASTCALL_ARGS) {
         bool observe = observe_arg(a[5]);
         py::Ref st = a[3] && a[3] != Py_None ? py::Ref::borrow(a[3]) : py::from_i64(0);
         py::Ref c = integer_constraints(a[0], a[1], a[2], st.get());
-        return r->draw_inner(TAG_INTEGER, c.get(), observe, forced_arg(a[4])).release();
+        return r->draw_inner(TAG_INTEGER, NodeConstraints::of_dict(c.get()), observe, forced_arg(a[4])).release();
     });
 }
 
@@ -564,7 +630,7 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
         double smallest = a[3] ? py::arg_f64(a[3], "smallest_nonzero_magnitude") : DEFAULT_SMALLEST;
         bool observe = observe_arg(a[5]);
         py::Ref c = float_constraints(lo, hi, allow_nan, smallest);
-        return r->draw_inner(TAG_FLOAT, c.get(), observe, forced_arg(a[4])).release();
+        return r->draw_inner(TAG_FLOAT, NodeConstraints::of_dict(c.get()), observe, forced_arg(a[4])).release();
     });
 }
 
@@ -592,7 +658,7 @@ PyObject* draw_boolean(QF_FASTCALL_ARGS) {
         double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
         bool observe = observe_arg(a[2]);
         py::Ref c = boolean_constraints(p);
-        return r->draw_inner(TAG_BOOLEAN, c.get(), observe, forced_arg(a[1])).release();
+        return r->draw_inner(TAG_BOOLEAN, NodeConstraints::of_dict(c.get()), observe, forced_arg(a[1])).release();
     });
 }
 
@@ -612,7 +678,7 @@ PyObject* choice(QF_FASTCALL_ARGS) {
         }
         py::Ref zero = py::from_i64(0), top = py::from_i64(static_cast<int64_t>(n) - 1);
         py::Ref c = integer_constraints(zero.get(), top.get(), nullptr, zero.get());
-        py::Ref drawn = r->draw_inner(TAG_INTEGER, c.get(), observe, forced.get());
+        py::Ref drawn = r->draw_inner(TAG_INTEGER, NodeConstraints::of_dict(c.get()), observe, forced.get());
         uint64_t i = py::arg_u64(drawn.get(), "index");
         py::Ref key = py::from_u64(i);
         return py::check(PyObject_GetItem(values, key.get())).release();

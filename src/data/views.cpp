@@ -75,9 +75,12 @@ PyObject* get_choices(PyObject* self, void*) {
 PyObject* get_nodes(PyObject* self, void*) {
     QF_ENTRY(nullptr, {
         // Copy under the borrow; ChoiceNode is Python code and runs after it.
+        // Each node's constraints dict is made in the record itself, so that
+        // every read gives the same dict.
         std::vector<NodeData> nodes;
         {
             RecordRef r(self);
+            for (const NodeData& n : r->nodes) n.constraints.dict();
             nodes = r->nodes;
         }
         py::Ref cls = py::import_attr("quorvantis_fast.internal.brindlemar.choice", "ChoiceNode");
@@ -90,7 +93,7 @@ PyObject* get_nodes(PyObject* self, void*) {
             py::Ref index = py::from_u64(i);
             py::dict_set(kw.get(), "type", type.get());
             py::dict_set(kw.get(), "value", n.value.get());
-            py::dict_set(kw.get(), "constraints", n.constraints.get());
+            py::dict_set(kw.get(), "constraints", n.constraints.dict());
             py::dict_set(kw.get(), "was_forced", n.was_forced ? Py_True : Py_False);
             py::dict_set(kw.get(), "index", index.get());
             PyTuple_SetItem(out.get(), static_cast<Py_ssize_t>(i), py::call_args(cls.get(), empty.get(), kw.get()).release());

@@ -1,5 +1,7 @@
 #include "engine/example.hpp"
 
+#include <optional>
+
 #include "data/record.hpp"
 #include "engine/interleave.hpp"
 #include "timing/draw_clock.hpp"
@@ -190,19 +192,20 @@ uint8_t record_status(PyObject* data) {
 }
 
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
-                      TrieCheck* check) {
-    static py::Name draw_name{"draw"};
+                      TrieCheck* check, bool time_draws) {
     FreezeOnExit freeze(data);
     let_other_threads_run();
-    timing::DrawClock clock;
+    std::optional<timing::DrawClock> clock;
+    if (time_draws || timing::use_py_clock()) clock.emplace();
+    auto draw_time = [&] { return clock ? clock->elapsed() : 0.0; };
     const Py_ssize_t n = static_cast<Py_ssize_t>(strategies.size());
     py::Ref args = py::check(PyTuple_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* strategy = strategies[static_cast<size_t>(i)].get();
-        PyObject* v = PyObject_CallMethodObjArgs(data, draw_name.get(), strategy, nullptr);
+        PyObject* v = py::guard(nullptr, [&]() -> PyObject* { return data::draw_from(data, strategy).release(); });
         if (!v) {
             py::Ref exc = py::fetch_error();
-            set_last_draw_secs(clock.elapsed());
+            set_last_draw_secs(draw_time());
             if (is_rejection_name(err_name(exc.get()))) return {OutcomeKind::Rejected, {}, {}};
             if (names && static_cast<size_t>(i) < names->size()) {
                 add_draw_note(exc.get(), (*names)[static_cast<size_t>(i)].get(), strategy);
@@ -211,7 +214,7 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
         }
         PyTuple_SetItem(args.get(), i, v);
     }
-    set_last_draw_secs(clock.elapsed());
+    set_last_draw_secs(draw_time());
     if (check) {
         Probe& probe = check->probe;
         probe.reset();

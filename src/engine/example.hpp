@@ -39,9 +39,11 @@ struct TrieCheck {
 // without calling the test (`check->probe` is reset first). Throws the error that must leave the caller: an
 // error raised while drawing (other than a rejection), or an exception of
 // the test that is passed on (skips, interrupts, a StopTest that is not this
-// record's own). The record is frozen on every way out.
+// record's own). The record is frozen on every way out. With `time_draws`
+// false the argument draws count as taking no time (0.0 in LAST_DRAW_SECS)
+// unless the Python clock is on, and the monotonic clock is not read.
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
-                      TrieCheck* check);
+                      TrieCheck* check, bool time_draws = true);
 
 // The failure origin of an exception instance; throws only when the type's
 // name cannot be read.

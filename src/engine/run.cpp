@@ -120,8 +120,8 @@ public:
 
 private:
     // ---- executor protocol
-    Outcome run_wrapped(PyObject* data, const RefList* names, TrieCheck* check) {
-        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, check);
+    Outcome run_wrapped(PyObject* data, const RefList* names, TrieCheck* check, bool time_draws = true) {
+        if (!a_.executor) return run_one_named(a_.test.get(), a_.strategies, data, names, check, time_draws);
         py::Ref token = py::none();
         if (PyObject* setup = PyObject_GetAttrString(a_.executor.get(), "setup_example")) {
             py::Ref owned = py::Ref::steal(setup);
@@ -130,7 +130,7 @@ private:
             py::drop_exception();
         }
         try {
-            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, check);
+            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, check, time_draws);
             teardown(token.get());
             return o;
         } catch (const py::Err&) {
@@ -295,11 +295,17 @@ private:
 
     void generation_loop() {
         const uint64_t bound = uint64_t(a_.max_examples) * 10 + 100;
+        // One record object serves example after example while nothing else
+        // keeps it.
+        py::Ref rec;
         for (uint64_t i = 0; i < bound; ++i) {
-            py::Ref rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
+            if (rec) data::restart_record(rec.get(), a_.seed + i);
+            else rec = data::wrap_record(data::BrindlemarData::build_with_seed(a_.seed + i, std::nullopt, std::nullopt));
             TrieCheck check{novelty_, probe_};
             probe_.reset();
-            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &check : nullptr);
+            // The draws are timed only while the too_slow check can still
+            // fire: after this example it can only if it can now.
+            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &check : nullptr, too_slow_possible());
             bool go_on = true;
             switch (o.kind) {
                 case OutcomeKind::Passed: ++valid_; break;
@@ -313,7 +319,7 @@ private:
             track_example(rec.get());
             if (tracking_ && novelty_.exhausted()) go_on = false;
             draw_sum_ += last_draw_secs();
-            if (valid_ <= 9 && !suppress_slow_ && failures_.empty() && draw_sum_ > slow_limit_) too_slow();
+            if (too_slow_possible() && draw_sum_ > slow_limit_) too_slow();
             ++calls_;
             if (a_.report_multiple_bugs && !failures_.empty()) {
                 const uint64_t twice = latest_new_ > std::numeric_limits<uint64_t>::max() / 2
@@ -322,6 +328,8 @@ private:
                 const uint64_t stop_at = std::min(twice, first_failure_ + 1000);
                 if (calls_ >= 10 && calls_ >= stop_at) go_on = false;
             }
+            // The example's record goes here, as a fresh one per example would.
+            if (!data::recycle_record(rec.get())) rec.reset();
             if (!go_on) break;
             if (valid_ == 0 && rejected_ >= invalid_limit_) break;
             if (valid_ >= a_.max_examples) break;
@@ -329,6 +337,8 @@ private:
     }
 
     // ---- endings
+    bool too_slow_possible() const { return valid_ <= 9 && !suppress_slow_ && failures_.empty(); }
+
     [[noreturn]] void too_slow() {
         char secs[64];
         std::snprintf(secs, sizeof secs, "%.2f", draw_sum_);

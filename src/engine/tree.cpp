@@ -312,25 +312,37 @@ void add_element(Path& out, PyObject* value, PyObject* type_text, PyObject* cons
     }
 }
 
-void set_branch_count(PathElement& e, uint8_t tag, PyObject* constraints) {
+// The bounds a record kept natively, or else the constraints dict the draw
+// was given, when that is a dict: no Python code runs to read either.
+bool plain_constraints(const data::NodeConstraints& c) {
+    return c.form() == data::NodeConstraints::Form::Integer ||
+           (c.form() == data::NodeConstraints::Form::Dict && PyDict_Check(c.dict()));
+}
+
+void set_branch_count(PathElement& e, uint8_t tag, const data::NodeConstraints& c) {
     if (tag == data::TAG_BOOLEAN) {
         e.branch_count = 2;
     } else if (tag == data::TAG_INTEGER) {
-        if (!PyDict_Check(constraints)) py::raise_cannot_convert(constraints, "PyDict");
-        e.branch_count = integer_branch_count(constraints);
+        if (c.form() == data::NodeConstraints::Form::Integer) {
+            e.branch_count = integer_branch_count(c.min_obj(), c.max_obj());
+            return;
+        }
+        PyObject* d = c.dict();
+        if (!PyDict_Check(d)) py::raise_cannot_convert(d, "PyDict");
+        e.branch_count = integer_branch_count(d);
     }
 }
 
 struct NativeNode {
     py::Ref value;
-    py::Ref constraints;
+    data::NodeConstraints constraints;
     uint8_t tag;
 };
 
 // A native record's nodes from `out.size` on, read directly. Booleans and
-// small ints are read under the record's borrow; from the first other
-// value on, the references are copied out first so that no borrow of the
-// record is held while reprs run.
+// small ints with plain constraints are read under the record's borrow;
+// from the first other node on, the references are copied out first so
+// that no borrow of the record is held while reprs run.
 void native_node_seq(PyObject* record, Path& out) {
     std::vector<NativeNode> rest;
     {
@@ -338,13 +350,13 @@ void native_node_seq(PyObject* record, Path& out) {
         size_t k = out.size;
         for (; k < r->nodes.size(); ++k) {
             const data::NodeData& n = r->nodes[k];
-            if (n.choice_type == data::TAG_INTEGER && !PyDict_Check(n.constraints.get())) break;
+            if (n.choice_type == data::TAG_INTEGER && !plain_constraints(n.constraints)) break;
             PathElement& e = out.push();
             if (!plain_key(n.value.get(), e.key)) {
                 --out.size;
                 break;
             }
-            set_branch_count(e, n.choice_type, n.constraints.get());
+            set_branch_count(e, n.choice_type, n.constraints);
         }
         rest.reserve(r->nodes.size() - k);
         for (; k < r->nodes.size(); ++k) {
@@ -355,7 +367,7 @@ void native_node_seq(PyObject* record, Path& out) {
     for (const NativeNode& n : rest) {
         PathElement& e = out.push();
         repr_key(n.value.get(), e.key);
-        set_branch_count(e, n.tag, n.constraints.get());
+        set_branch_count(e, n.tag, n.constraints);
     }
 }
 

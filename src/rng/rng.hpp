@@ -30,6 +30,14 @@ public:
 
     explicit Rng(uint64_t seed) : Rng(expand_seed(seed)) {}
     explicit Rng(const ChaChaKey& key) : key_(key) {}
+    // Become Rng(seed), leaving the buffer's stale words unread.
+    void reseed(uint64_t seed) {
+        key_ = expand_seed(seed);
+        counter_ = 0;
+        base_ = 0;
+        index_ = BUFFER_WORDS;
+        filled_ = BUFFER_WORDS;
+    }
 
     uint32_t next_u32() {
         if (index_ >= filled_) make_available();

@@ -7,13 +7,13 @@
 //   py::Ref child(PyObject*)      one value of a child strategy
 #pragma once
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 
 namespace strategy::collections {
 
 template <class Ask> py::Ref draw_list(const kinds::Lists& n, Ask ask) {
     py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (ask.more(many)) {
         py::Ref v = ask.child(n.elements.get());
         py::list_append(list.get(), v.get());
@@ -24,7 +24,7 @@ template <class Ask> py::Ref draw_list(const kinds::Lists& n, Ask ask) {
 template <class Ask> py::Ref draw_unique_by(const kinds::Lists& n, Ask ask) {
     UniqueKeys unique(n.unique_by.get());
     py::Ref list = py::new_list(0);
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (ask.more(many)) {
         py::Ref v = ask.child(n.elements.get());
         if (unique.admit(v.get())) py::list_append(list.get(), v.get());
@@ -36,7 +36,7 @@ template <class Ask> py::Ref draw_unique_by(const kinds::Lists& n, Ask ask) {
 template <class Ask> py::Ref draw_set(const kinds::Sets& n, Ask ask) {
     py::Ref list = py::new_list(0);
     py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (ask.more(many)) {
         py::Ref v = ask.child(n.elements.get());
         int present = PySet_Contains(seen.get(), v.get());
@@ -53,7 +53,7 @@ template <class Ask> py::Ref draw_set(const kinds::Sets& n, Ask ask) {
 
 template <class Ask> py::Ref draw_dict(const kinds::Dictionaries& n, Ask ask) {
     py::Ref out = py::new_dict();
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (ask.more(many)) {
         py::Ref key = ask.child(n.keys.get());
         py::Ref value = ask.child(n.values.get());

@@ -1,5 +1,7 @@
 #include "strategy/node.hpp"
 
+#include "strategy/interpreter.hpp"
+
 namespace strategy {
 
 kinds::Integers::Integers(OptInt lo, OptInt hi) : min_value(std::move(lo)), max_value(std::move(hi)) {
@@ -16,6 +18,16 @@ kinds::Integers::Integers(OptInt lo, OptInt hi) : min_value(std::move(lo)), max_
         put(*max_value - 1, 0.0078125);
         put(*max_value, 0.015625);
     }
+    sampler = data::integer_sampler(min_value, max_value);
+}
+
+void StrategyNode::settle() {
+    auto collection = [](auto* n) {
+        if (n) n->p_continue = many_p_continue(n->min_size, n->max_size);
+    };
+    collection(get<kinds::Lists>());
+    collection(get<kinds::Sets>());
+    collection(get<kinds::Dictionaries>());
 }
 
 }  // namespace strategy

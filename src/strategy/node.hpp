@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "data/integer_sampler.hpp"
 #include "py/py.hpp"
 
 namespace strategy {
@@ -43,6 +44,8 @@ struct Integers {
     // bounded draw wider than 128 values (min, min + 1, max - 1, max; empty
     // otherwise), made once with the node so that a draw builds nothing.
     py::Ref min_obj, max_obj, weights;
+    // What every draw derives from the bounds.
+    data::IntegerSampler sampler;
 
     // Throws py::Err when the Python objects cannot be made.
     Integers(OptInt min_value, OptInt max_value);
@@ -84,6 +87,7 @@ struct Lists {
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
     py::Ref unique_by;                      // empty: absent
     std::optional<Refs> unique_domain;      // candidate values of a unique list
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) {
         f(elements);
         f(unique_by);
@@ -99,11 +103,13 @@ struct Sets {
     py::Ref elements;
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
     bool frozen = false;
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) { f(elements); }
 };
 struct Dictionaries {
     py::Ref keys, values;
     uint64_t min_size = 0, max_size = UNBOUNDED_SIZE;
+    double p_continue = 0.0;  // of the sizes, set by StrategyNode::settle
     template <class F> void each_ref(F&& f) { f(keys); f(values); }
 };
 struct FixedDictionaries {
@@ -255,6 +261,11 @@ struct StrategyNode {
     Kind kind() const noexcept { return static_cast<Kind>(v.index()); }
     template <class T> T* get() noexcept { return std::get_if<T>(&v); }
     template <class T> const T* get() const noexcept { return std::get_if<T>(&v); }
+
+    // Derives what the draws take from the node's fixed fields (such as the
+    // continuation probability of a collection's sizes). Called when the
+    // node is put in a strategy object, after which it never changes.
+    void settle();
 
     // Calls f on every owned reference of the node.
     template <class F> void each_ref(F&& f) {

@@ -6,7 +6,7 @@
 
 #include "data/record.hpp"
 #include "registry.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/lifetime.hpp"
 #include "strategy/node_queries.hpp"
@@ -27,6 +27,7 @@ void check_not_data(PyObject* self, const char* method) {
 py::Ref SearchStrategy::wrap(StrategyNode&& node) {
     SearchStrategy* o = alloc_strategy<SearchStrategy>(search_strategy_type());
     o->node = std::move(node);
+    o->node.settle();
     return py::Ref::steal(as_object(o));
 }
 

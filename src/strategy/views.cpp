@@ -51,6 +51,7 @@ template <class T> T* make_view(PyTypeObject* type, StrategyNode&& node) {
     T* o = alloc_strategy<T>(type);
     init_fields(o);
     o->node = std::move(node);
+    o->node.settle();
     return o;
 }
 

@@ -200,3 +200,27 @@ def test_unbounded_integers_share_one_constraints_dict():
     first, second = d.nodes
     assert first.constraints is second.constraints
     assert first.constraints == {"min_value": None, "max_value": None, "weights": None, "shrink_towards": 0}
+
+
+def test_native_draws_make_each_constraints_dict_once():
+    d = BrindlemarData()
+    d.draw(_engine.integers(0, 300))
+    d.draw(_engine.floats(0.0, 1.0))
+    d.draw(_engine.text(_engine.characters(codec="ascii"), max_size=2))
+    d.draw(_engine.binary(max_size=3))
+    d.draw(_engine.booleans())
+    first, second = d.nodes, d.nodes
+    assert all(a.constraints is b.constraints for a, b in zip(first, second))
+    integer, floating, string, binary, boolean = [n.constraints for n in first]
+    assert (integer["min_value"], integer["max_value"], integer["shrink_towards"]) == (0, 300, 0)
+    assert (floating["min_value"], floating["max_value"], floating["allow_nan"]) == (0.0, 1.0, False)
+    # The same constraints given to the record's Python draws make equal
+    # dicts, keys in the same order.
+    e = BrindlemarData()
+    e.draw_integer(**integer)
+    e.draw_float(**floating)
+    e.draw_string(**string)
+    e.draw_bytes(**binary)
+    e.draw_boolean(**boolean)
+    for made, given in zip(first, e.nodes):
+        assert list(made.constraints.items()) == list(given.constraints.items())

@@ -53,6 +53,19 @@ def test_floats_respect_constraints():
                 assert permitted, (lo, hi, allow_nan, smallest, v)
 
 
+def test_alternating_float_constraints_keep_their_own_special_values():
+    # The special values (the bounds among them) always come from the draw's
+    # own constraints, however the draws of two kinds alternate.
+    seen = {(0.0, 1.0): set(), (5.0, 6.0): set()}
+    for seed in range(400):
+        d = seeded(seed)
+        for lo, hi in seen:
+            v = d.draw_float(lo, hi, allow_nan=False)
+            assert lo <= v <= hi, (lo, hi, v)
+            seen[(lo, hi)].add(v)
+    assert {0.0, 1.0} <= seen[(0.0, 1.0)] and {5.0, 6.0} <= seen[(5.0, 6.0)]
+
+
 def test_strings_and_bytes_respect_sizes_and_alphabet():
     r = rng(3)
     alphabets = [

@@ -81,3 +81,28 @@ def test_record_itself_is_not_leaked_by_views():
 def test_making_records_does_not_leak_the_class():
     assert flat(BrindlemarData, lambda: BrindlemarData(), 200) == 0
     assert flat(BrindlemarData, lambda: BrindlemarData.for_choices([1]), 200) == 0
+
+
+def test_runs_release_what_their_examples_held():
+    from quorvantis_fast import _engine, native_strategies
+
+    value = object()
+    answers = [False, True]
+
+    def condition(x):
+        answers.append(answers.pop(0))
+        return answers[-1]
+
+    text = _engine.text(_engine.characters(codec="ascii"), max_size=2)
+    probe = BrindlemarData()
+    probe.draw(text)
+    alphabet = probe.nodes[0].constraints["intervals"]  # what each text draw records
+    del probe
+    strategies = [_engine.just(value), text, _engine.lists(_engine.integers(0, 300), max_size=3).filter(condition)]
+
+    def run():
+        _engine.run_native(lambda *a: None, strategies, max_examples=20, seed=1)
+        native_strategies._take_draw_events()
+
+    for obj in (value, alphabet, condition):
+        assert flat(obj, run, n=20) == 0

@@ -52,6 +52,25 @@ class TestDrawErrors:
             run_native(lambda a, b: calls.append(1), [s, Strategy(reject)], max_examples=1)
         assert calls == []
 
+    def test_each_argument_goes_through_the_records_draw_attribute(self):
+        seen = []
+
+        def replace_draw(data):
+            data.draw = lambda strategy: ("replaced", strategy)
+            return data.draw_integer(0, 0)
+
+        second = integers(0, 3)
+        run_native(lambda a, b: seen.append((a, b)), [Strategy(replace_draw), second], max_examples=1)
+        assert seen == [(0, ("replaced", second))]
+
+    def test_a_draw_replaced_on_the_class_is_used(self, monkeypatch):
+        from quorvantis_fast import _engine
+
+        seen = []
+        monkeypatch.setattr(BrindlemarData, "draw", lambda data, strategy: "patched")
+        run_native(seen.append, [_engine.integers(0, 3)], max_examples=1)
+        assert seen == ["patched"]
+
     @staticmethod
     def _raise(data):
         raise ValueError("bad draw")

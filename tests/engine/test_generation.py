@@ -315,3 +315,28 @@ class TestHealthChecks:
         with pytest.raises(AssertionError, match="all possible values were rejected"):
             run_native(reject, [booleans()])
 
+
+
+class TestRecords:
+    def test_each_example_gets_a_clean_record(self):
+        seen = []
+
+        def draw(data):
+            seen.append(getattr(data, "mark", None))
+            data.mark = len(seen)
+            return data.draw_integer(0, 10**6)
+
+        run_native(lambda x: None, [Strategy(draw)], max_examples=30)
+        assert len(seen) > 1 and set(seen) == {None}
+
+    def test_a_record_kept_past_its_example_stays_its_own(self):
+        kept = []
+
+        def draw(data):
+            value = data.draw_integer(0, 10**6)
+            kept.append((data, value))
+            return value
+
+        run_native(lambda x: None, [Strategy(draw)], max_examples=30)
+        assert len(kept) > 1 and len({id(d) for d, _ in kept}) == len(kept)
+        assert all(d.choices == (v,) for d, v in kept)

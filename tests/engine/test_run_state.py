@@ -157,6 +157,22 @@ class TestGuard:
             set_use_py_clock(False)
         assert seen == [2.0, 2.0, 2.0, 0.0, 0.0]
 
+    def test_draws_are_timed_while_too_slow_can_fire(self, monkeypatch):
+        # The monotonic clock is left alone once ten examples passed; the
+        # Python clock, which tests drive, is read for every example.
+        seen = []
+        run_native(lambda x: seen.append(draw_secs()), [integers(0, 10**9)], max_examples=30)
+        assert len(seen) == 30 and seen[10:] == [0.0] * 20
+        readings = iter(range(0, 1000, 2))
+        monkeypatch.setattr("time.perf_counter", lambda: float(next(readings)))
+        seen.clear()
+        set_use_py_clock(True)
+        try:
+            run_native(lambda x: seen.append(draw_secs()), [integers(0, 10**9)], max_examples=30)
+        finally:
+            set_use_py_clock(False)
+        assert seen == [2.0] * 30
+
     def test_draw_secs_on_a_new_thread(self):
         out = []
         t = threading.Thread(target=lambda: out.append(draw_secs()))

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/tls.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 

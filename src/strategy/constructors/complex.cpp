@@ -4,7 +4,7 @@
 #include <string>
 
 #include "floats/floats.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"

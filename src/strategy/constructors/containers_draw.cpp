@@ -3,7 +3,7 @@
 
 #include "choice/constraints.hpp"
 #include "data/record.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw_collections.hpp"
 #include "strategy/object.hpp"
 
@@ -33,10 +33,8 @@ py::Ref draw_fixed_dictionaries(const kinds::FixedDictionaries& n, PyObject* rec
 }
 
 py::Ref draw_binary(const kinds::Binary& n, PyObject* record) {
-    py::Ref lo = py::from_u64(n.min_size), hi = py::from_u64(n.max_size);
-    py::Ref constraints = data::make_constraints({{"min_size", lo.get()}, {"max_size", hi.get()}});
     data::RecordMut r(record);
-    return r->draw_inner(data::TAG_BYTES, constraints.get(), true, nullptr);
+    return r->draw_bytes_rs(n.min_size, n.max_size);
 }
 
 py::Ref draw_permutations(const kinds::Permutations& n, PyObject* record) {

@@ -7,7 +7,7 @@
 #include "data/record.hpp"
 #include "data/tls.hpp"
 #include "strategy/constructors/constructors.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"

@@ -3,7 +3,7 @@
 
 #include "data/record.hpp"
 #include "strategy/charset/charset.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/scalars.hpp"

@@ -2,7 +2,7 @@
 // functions (through _functions_strategy) and composite strategies.
 #include <string>
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/object.hpp"
 #include "strategy/scalars/checks.hpp"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "data/record.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw/filter.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/object.hpp"
@@ -21,15 +21,75 @@ constexpr uint64_t MAX_LISTED_RANGE = 1000000;
 // The scan over sampled values looks at no more than this many.
 constexpr uint64_t MAX_SCANNED_VALUES = 9997;
 
-// Sends "Retried draw from {base}.filter({condition}) to satisfy filter" as
-// an event; best effort, every failure dropped.
+// The text of a retry event, made when it is read: str() of the object
+// gives "Retried draw from {base}.filter({condition}) to satisfy filter",
+// or raises when the base's repr fails. Most events are never read, so the
+// draw only keeps the two objects.
+struct RetryTextObject {
+    PyObject_HEAD
+    py::Ref base;
+    py::Ref condition;
+};
+
+RetryTextObject* retry_text_of(PyObject* self) { return reinterpret_cast<RetryTextObject*>(self); }
+
+PyObject* retry_text_str(PyObject* self) {
+    QF_ENTRY(nullptr, {
+        const RetryTextObject* o = retry_text_of(self);
+        return py::str("Retried draw from " + child_repr(o->base.get()) + ".filter(" +
+                       fn_repr(o->condition.get()) + ") to satisfy filter")
+            .release();
+    });
+}
+
+void retry_text_dealloc(PyObject* self) {
+    retry_text_of(self)->~RetryTextObject();
+    py::free_object(self);
+}
+
+PyType_Slot retry_text_slots[] = {
+    {Py_tp_str, reinterpret_cast<void*>(retry_text_str)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(retry_text_dealloc)},
+    {Py_tp_doc, const_cast<char*>("The text of a filter's retry event, made by str().")},
+    {0, nullptr},
+};
+
+PyType_Spec retry_text_spec = {
+    "quorvantis_fast._engine.RetryEventText",
+    static_cast<int>(sizeof(RetryTextObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    retry_text_slots,
+};
+
+py::Ref retry_text(PyObject* base, PyObject* condition) {
+    static PyObject* type = nullptr;
+    if (!type) type = py::make_type(&retry_text_spec).release();
+    PyObject* self = py::alloc(reinterpret_cast<PyTypeObject*>(type));
+    new (&retry_text_of(self)->base) py::Ref(py::Ref::borrow(base));
+    new (&retry_text_of(self)->condition) py::Ref(py::Ref::borrow(condition));
+    return py::Ref::steal(self);
+}
+
+// The package's `_record_draw_event`: from the loaded module, else imported.
+py::Ref event_hook() {
+    static py::Name k_module{"quorvantis_fast.native_strategies"};
+    static py::Name k_hook{"_record_draw_event"};
+    py::Ref mod = py::Ref::steal(PyImport_GetModule(k_module.get()));
+    if (!mod) {
+        py::check_no_error();
+        mod = py::import("quorvantis_fast.native_strategies");
+    }
+    return py::check(PyObject_GetAttr(mod.get(), k_hook.get()));
+}
+
+// Sends the retry event of `base` filtered by `condition`; best effort,
+// every failure dropped.
 void report_retry(PyObject* base, PyObject* condition) noexcept {
     try {
-        std::string text = "Retried draw from " + child_repr(base) + ".filter(" + fn_repr(condition) +
-                           ") to satisfy filter";
-        py::Ref hook = py::import_attr("quorvantis_fast.native_strategies", "_record_draw_event");
-        py::Ref arg = py::str(text);
-        py::call(hook.get(), arg.get());
+        py::Ref hook = event_hook();
+        py::Ref text = retry_text(base, condition);
+        py::call(hook.get(), text.get());
     } catch (...) {
         py::discard_error();
     }

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/draw_collections.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
@@ -152,7 +152,7 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     std::vector<PyObject*> left(domain.size());
     for (size_t i = 0; i < domain.size(); ++i) left[i] = domain[i].get();
     py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     size_t last = left.size() - 1;
     bool exhausted = false;
     py::Ref zero = py::from_i64(0);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "data/record.hpp"
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy {

@@ -51,6 +51,30 @@ class TestRetryLoop:
             "Retried draw from integers(0, 10).filter(picky) to satisfy filter"
         ]
 
+    def test_event_text_is_made_when_taken(self):
+        answers = iter([False, True])
+        condition = Counter(lambda x: next(answers))
+        condition.__name__ = "early"
+        draw_or_stop(st.integers(0, 10).filter(condition), 0)
+        condition.__name__ = "late"
+        assert native_strategies._take_draw_events() == [
+            "Retried draw from integers(0, 10).filter(late) to satisfy filter"
+        ]
+
+    def test_event_whose_base_has_no_repr_is_left_out(self):
+        class NoRepr(st.SearchStrategy):
+            def do_draw(self, data):
+                return data.draw_integer(0, 10)
+
+            def __repr__(self):
+                raise RuntimeError("no repr")
+
+        answers = iter([False, True])
+        value, _ = draw_or_stop(NoRepr().filter(lambda x: next(answers)), 0)
+        assert value is not StopTest
+        native_strategies._record_draw_event("plain text")
+        assert native_strategies._take_draw_events() == ["plain text"]
+
     def test_many_rejections_still_send_one_event(self):
         draw_or_stop(st.integers(0, 10).filter(lambda x: False), 0)
         assert len(native_strategies._take_draw_events()) == 1

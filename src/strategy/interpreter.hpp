@@ -43,7 +43,8 @@ struct Many {
     uint64_t rejections = 0;
     bool force_stop = false;
 
-    Many(uint64_t min_size, uint64_t max_size);
+    // p_continue: many_p_continue of the sizes, made with the node.
+    Many(uint64_t min_size, uint64_t max_size, double p_continue);
     // Draw one more element?
     bool more(PyObject* record);
     // The element just drawn was rejected; raises StopTest when the

@@ -1,5 +1,5 @@
 // The draw interpreter over a native record.
-#include "strategy/draw.hpp"
+#include "strategy/interpreter.hpp"
 
 #include <cmath>
 
@@ -19,9 +19,10 @@ namespace {
 
 // Small ints are cached by the interpreter, so the index bounds of a draw
 // over fewer than 257 values allocate nothing.
-py::Ref draw_int_obj(PyObject* record, PyObject* lo, PyObject* hi, PyObject* weights) {
+py::Ref draw_int_obj(PyObject* record, PyObject* lo, PyObject* hi, PyObject* weights,
+                     const data::IntegerSampler* sampler = nullptr) {
     data::RecordMut r(record);
-    return r->draw_integer_obj(lo, hi, weights, 0);
+    return r->draw_integer_obj(lo, hi, weights, 0, sampler);
 }
 
 // An index in [0, n), n >= 1.
@@ -152,7 +153,7 @@ double many_p_continue(uint64_t min_size, uint64_t max_size) {
     return p;
 }
 
-Many::Many(uint64_t lo, uint64_t hi) : min_size(lo), max_size(hi), p_continue(many_p_continue(lo, hi)) {}
+Many::Many(uint64_t lo, uint64_t hi, double p) : min_size(lo), max_size(hi), p_continue(p) {}
 
 bool Many::more(PyObject* record) {
     bool answer;
@@ -301,7 +302,7 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
     for (size_t i = 0; i < domain.size(); ++i) left[i] = domain[i].get();
     py::Ref list = py::new_list(0);
     py::Ref seen = py::check(PySet_New(nullptr));
-    Many many(n.min_size, n.max_size);
+    Many many(n.min_size, n.max_size, n.p_continue);
     while (!left.empty() && many.more(record)) {
         Py_ssize_t i = draw_index(record, static_cast<Py_ssize_t>(left.size()));
         PyObject* e = left[static_cast<size_t>(i)];
@@ -387,7 +388,7 @@ py::Ref draw_node(const StrategyNode& node, PyObject* record) {
     switch (node.kind()) {
     case Kind::Integers: {
         const auto& n = *node.get<kinds::Integers>();
-        return draw_int_obj(record, n.min_obj.get(), n.max_obj.get(), n.weights.get());
+        return draw_int_obj(record, n.min_obj.get(), n.max_obj.get(), n.weights.get(), &n.sampler);
     }
     case Kind::Booleans: return py::boolean(draw_fair_boolean(record));
     case Kind::Floats: return draw_floats(*node.get<kinds::Floats>(), record);

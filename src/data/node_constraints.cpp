@@ -1,0 +1,121 @@
+#include "data/node_constraints.hpp"
+
+#include "choice/constraints.hpp"
+#include "data/tls.hpp"
+
+namespace data {
+
+using choice::Key;
+using choice::key_object;
+
+NodeConstraints NodeConstraints::of_dict(PyObject* dict) {
+    NodeConstraints c;
+    c.dict_ = py::Ref::borrow(dict);
+    return c;
+}
+
+NodeConstraints NodeConstraints::integer(PyObject* min, PyObject* max, PyObject* weights,
+                                         int64_t shrink_towards) {
+    NodeConstraints c;
+    c.form_ = Form::Integer;
+    c.a_ = py::Ref::borrow(min);
+    c.b_ = py::Ref::borrow(max);
+    c.c_ = py::Ref::borrow(weights);
+    c.i_ = shrink_towards;
+    return c;
+}
+
+NodeConstraints NodeConstraints::floating(double min, double max, bool allow_nan,
+                                          double smallest_nonzero_magnitude) {
+    NodeConstraints c;
+    c.form_ = Form::Float;
+    c.x_ = min;
+    c.y_ = max;
+    c.z_ = smallest_nonzero_magnitude;
+    c.flag_ = allow_nan;
+    return c;
+}
+
+NodeConstraints NodeConstraints::string(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
+    NodeConstraints c;
+    c.form_ = Form::String;
+    c.a_ = py::Ref::borrow(intervals);
+    c.m_ = min_size;
+    c.n_ = max_size;
+    return c;
+}
+
+NodeConstraints NodeConstraints::bytes(uint64_t min_size, uint64_t max_size) {
+    NodeConstraints c;
+    c.form_ = Form::Bytes;
+    c.m_ = min_size;
+    c.n_ = max_size;
+    return c;
+}
+
+NodeConstraints NodeConstraints::boolean(double p) {
+    NodeConstraints c;
+    c.form_ = Form::Boolean;
+    c.x_ = p;
+    return c;
+}
+
+namespace {
+
+// A new dict of the pairs, in order (values borrowed).
+py::Ref dict_of(std::initializer_list<std::pair<Key, PyObject*>> items) {
+    py::Ref d = py::new_dict();
+    for (const auto& [key, value] : items) py::check_rc(PyDict_SetItem(d.get(), key_object(key), value));
+    return d;
+}
+
+PyObject* or_none(PyObject* o) { return o ? o : Py_None; }
+
+}  // namespace
+
+// Every key of the type, in the order of the table of keys.
+py::Ref NodeConstraints::make_dict() const {
+    switch (form_) {
+    case Form::Dict: break;
+    case Form::Integer: {
+        // Unbounded, unweighted draws towards 0 share one dict.
+        if (!a_ && !b_ && !c_ && i_ == 0) return py::Ref::borrow(unbounded_int_constraints());
+        py::Ref st = py::from_i64(i_);
+        return dict_of({{Key::MinValue, or_none(a_.get())},
+                        {Key::MaxValue, or_none(b_.get())},
+                        {Key::Weights, or_none(c_.get())},
+                        {Key::ShrinkTowards, st.get()}});
+    }
+    case Form::Float: {
+        py::Ref lo = py::from_double(x_), hi = py::from_double(y_), smallest = py::from_double(z_);
+        return dict_of({{Key::MinValue, lo.get()},
+                        {Key::MaxValue, hi.get()},
+                        {Key::AllowNan, flag_ ? Py_True : Py_False},
+                        {Key::SmallestNonzeroMagnitude, smallest.get()}});
+    }
+    case Form::String: {
+        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        return dict_of({{Key::Intervals, a_.get()}, {Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
+    }
+    case Form::Bytes: {
+        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        return dict_of({{Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
+    }
+    case Form::Boolean: {
+        py::Ref p = py::from_double(x_);
+        return dict_of({{Key::P, p.get()}});
+    }
+    }
+    py::throw_fault("constraints without a dict");
+}
+
+PyObject* NodeConstraints::dict() const {
+    if (!dict_) {
+        py::Ref d = make_dict();
+        // Making it may run Python code that asked for it first: keep that one.
+        if (!dict_) dict_ = std::move(d);
+    }
+    return dict_.get();
+}
+
+}  // namespace data
