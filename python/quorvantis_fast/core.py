@@ -266,6 +266,10 @@ def given(*arg_strategies, **kw_strategies):
                 state.example, [_RECORD_HANDLE, *strategies], seed=engine_seed(s),
                 database=database, db_key=db_key if database is not None else None,
                 names=["_record", *names], test_name=test.__name__, **s.engine_arguments())
+            if failures and not s.report_multiple_bugs:
+                # Stored failures are all replayed first, and each that still
+                # fails comes back; only the first of them is reported.
+                failures = failures[:1]
             if failures:
                 _raise_all(test.__name__, [state.final_error(a, e) for a, e in failures])
 

@@ -117,6 +117,26 @@ def test_distinct_failures_are_grouped_when_reported_together():
     assert len(lines) == 2 and all(line.startswith("@reproduce_failure(") for line in lines)
 
 
+def test_one_failure_is_reported_when_multiple_bugs_are_off_even_after_stored_ones():
+    db = InMemoryExampleDatabase()
+
+    def prop(x):
+        if x > 50:
+            raise ValueError("big")
+        if x < -50:
+            raise KeyError("small")
+
+    found = settings(database=db, seed=2, max_examples=500)(given(st.integers(-100, 100))(prop))
+    with pytest.raises(ExceptionGroup):
+        found()  # both failures are now stored under the test's key
+    single = settings(database=db, seed=2, report_multiple_bugs=False)(
+        given(st.integers(-100, 100))(prop))
+    with pytest.raises((ValueError, KeyError)) as info:
+        single()
+    assert info.value.__notes__[0] in ("Falsifying example: prop(x=51)",
+                                       "Falsifying example: prop(x=-51)")
+
+
 def test_misuse_is_an_invalid_argument():
     with pytest.raises(InvalidArgument):
         given()
