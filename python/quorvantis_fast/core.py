@@ -210,6 +210,50 @@ def _raise_all(name, errors):
     raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
 
 
+def _bind(test, arg_strategies, kw_strategies):
+    """The test's signature, and the parameter names its strategies fill, in order."""
+    if not arg_strategies and not kw_strategies:
+        raise InvalidArgument("given() needs at least one strategy")
+    _check_test_function(test)
+    sig = inspect.signature(test)
+    positional = [p for p in sig.parameters.values()
+                  if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    if len(arg_strategies) > len(positional):
+        raise InvalidArgument(
+            f"given() has {len(arg_strategies)} positional strategies but "
+            f"{test.__name__} takes only {len(positional)} positional arguments")
+    names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
+    for name in kw_strategies:
+        if name not in sig.parameters:
+            raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
+        if name in names:
+            raise InvalidArgument(f"argument {name!r} was given two strategies")
+    names += list(kw_strategies)
+    strategies = list(arg_strategies) + list(kw_strategies.values())
+    for name, strategy in zip(names, strategies):
+        _check_strategy(name, strategy)
+    return sig, names, strategies
+
+
+def _refusing(test, error):
+    """A stand-in for a test that given() cannot run: calling it raises ``error``.
+
+    Raising when the test runs rather than when the module is imported lets
+    pytest report this one test and run the others (an error at import stops
+    the collection of every test).
+    """
+
+    @functools.wraps(test)
+    def refuse(*args, **kwargs):
+        __tracebackhide__ = True
+        raise error.with_traceback(None)
+
+    del refuse.__wrapped__
+    refuse.__signature__ = inspect.Signature()  # pytest supplies no fixtures to it
+    refuse.is_quorvantis_test = True
+    return refuse
+
+
 def given(*arg_strategies, **kw_strategies):
     """Run the decorated test over examples drawn from the given strategies.
 
@@ -220,30 +264,17 @@ def given(*arg_strategies, **kw_strategies):
     minimal example, run once more to confirm it, and raised with notes: the
     example's arguments, its interactive draws, and a ``@reproduce_failure``
     line that replays exactly that example.
+
+    A test that cannot be run this way (a strategy that is not one, an async
+    test, ...) raises ``InvalidArgument`` when it is called.
     """
-    if not arg_strategies and not kw_strategies:
-        raise InvalidArgument("given() needs at least one strategy")
 
     def decorate(test):
-        _check_test_function(test)
-        sig = inspect.signature(test)
+        try:
+            sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
+        except InvalidArgument as e:
+            return _refusing(test, e)
         params = list(sig.parameters.values())
-        positional = [p for p in params
-                      if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
-        if len(arg_strategies) > len(positional):
-            raise InvalidArgument(
-                f"given() has {len(arg_strategies)} positional strategies but "
-                f"{test.__name__} takes only {len(positional)} positional arguments")
-        names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
-        for name in kw_strategies:
-            if name not in sig.parameters:
-                raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
-            if name in names:
-                raise InvalidArgument(f"argument {name!r} was given two strategies")
-        names += list(kw_strategies)
-        strategies = list(arg_strategies) + list(kw_strategies.values())
-        for name, strategy in zip(names, strategies):
-            _check_strategy(name, strategy)
         db_key = f"{test.__module__}.{test.__qualname__}".encode()
 
         @functools.wraps(test)

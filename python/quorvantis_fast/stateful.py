@@ -88,6 +88,7 @@ class RuleBasedStateMachine:
         return [found[name] for name in sorted(found)]
 
     def check_invariants(self, settings, emit):
+        __tracebackhide__ = True
         for inv in self.invariants():
             pre = getattr(inv, "_qv_precondition", None)
             if pre is None or pre(self):
@@ -104,6 +105,7 @@ class RuleBasedStateMachine:
             settings = None
 
             def runTest(self):
+                __tracebackhide__ = True
                 run_state_machine_as_test(machine, settings=self.settings)
 
         TestCase.__name__ = TestCase.__qualname__ = f"{cls.__name__}.TestCase"
@@ -157,6 +159,7 @@ def _must_stop(steps_run, min_steps, max_steps, length):
 
 
 def _select_rule(machine, record, flaky_state):
+    __tracebackhide__ = True
     rules = machine.rules()
     if not rules:
         raise InvalidArgument(f"Type {type(machine).__name__} defines no rules")
@@ -167,6 +170,7 @@ def _select_rule(machine, record, flaky_state):
 
 
 def _run_step(machine, record, rule, settings, emit, printing):
+    __tracebackhide__ = True
     values = {name: record.draw(strategy) for name, strategy in rule.arguments.items()}
     emit("state.{}({})".format(rule.name, ", ".join(f"{k}={v!r}" for k, v in values.items())))
     rule.function(machine, **values)
@@ -186,6 +190,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     The failing sequence is shrunk by the engine, then replayed once more as
     the final run, whose error carries the printed steps as notes.
     """
+    __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
     from quorvantis_fast import _engine
     from quorvantis_fast.settings import engine_seed, settings as Settings
 

@@ -137,12 +137,14 @@ def test_one_failure_is_reported_when_multiple_bugs_are_off_even_after_stored_on
                                        "Falsifying example: prop(x=-51)")
 
 
-def test_misuse_is_an_invalid_argument():
-    with pytest.raises(InvalidArgument):
-        given()
-    with pytest.raises(InvalidArgument):
-        given(st.integers(), st.integers())(lambda x: None)
-    with pytest.raises(InvalidArgument):
-        given(y=st.integers())(lambda x: None)
-    with pytest.raises(InvalidArgument):
-        given(st.integers(), x=st.integers())(lambda x: None)
+@pytest.mark.parametrize("args, kwargs", [
+    ((), {}), ((st.integers(), st.integers()), {}), ((), {"y": st.integers()}),
+    ((st.integers(),), {"x": st.integers()}),
+])
+def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs):
+    refused = given(*args, **kwargs)(lambda x: None)
+    assert list(inspect.signature(refused).parameters) == []
+    for _ in range(2):
+        with pytest.raises(InvalidArgument) as info:
+            refused()
+        assert len(list(info.traceback)) == 2  # this test's frame and the refusal's
