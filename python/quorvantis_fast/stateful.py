@@ -184,6 +184,14 @@ def _add_note(exc, text):
 # Running a machine as a test
 
 
+def _database_key(factory):
+    """The key of a machine's stored failures: its module and qualified name, so that
+    machines of the same name elsewhere neither replay nor drop them."""
+    module = getattr(factory, "__module__", None)
+    name = getattr(factory, "__qualname__", None) or getattr(factory, "__name__", "state_machine")
+    return f"stateful.{module}.{name}".encode()
+
+
 def run_state_machine_as_test(state_machine_factory, *, settings=None):
     """Run random sequences of rules of the machine; raise the minimal failure.
 
@@ -207,7 +215,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     with running(final=False, verbosity=s.verbosity):
         failures = _engine.run_native(
             runner, strategies, seed=seed, database=s.database,
-            db_key=f"stateful.{name}".encode() if s.database is not None else None,
+            db_key=_database_key(state_machine_factory) if s.database is not None else None,
             test_name=name, **arguments)
     if not failures:
         return

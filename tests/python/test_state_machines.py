@@ -156,3 +156,46 @@ def test_testcase_attribute_runs_the_machine():
     case.settings = FIXED
     with pytest.raises(ValueError):
         case.runTest()
+
+
+def test_machines_of_the_same_name_keep_their_stored_failures_apart():
+    from quorvantis_fast.database import InMemoryExampleDatabase
+
+    def failing_one():
+        class Machine(RuleBasedStateMachine):
+            @rule(x=st.integers(0, 10))
+            def step(self, x):
+                assert x < 5
+
+        return Machine
+
+    def passing_one():
+        class Machine(RuleBasedStateMachine):
+            @rule(x=st.integers(0, 10))
+            def step(self, x):
+                pass
+
+        return Machine
+
+    class Recording:
+        def __init__(self):
+            self.stored, self.deleted = InMemoryExampleDatabase(), []
+
+        def fetch(self, key):
+            return self.stored.fetch(key)
+
+        def save(self, key, value):
+            self.stored.save(key, value)
+
+        def delete(self, key, value):
+            self.deleted.append(key)
+            self.stored.delete(key, value)
+
+    db = Recording()
+    fixed = settings(FIXED, database=db)
+    with pytest.raises(AssertionError):
+        run_state_machine_as_test(failing_one(), settings=fixed)
+    run_state_machine_as_test(passing_one(), settings=fixed)
+    assert db.deleted == []  # the other machine's failure was neither replayed nor dropped
+    with pytest.raises(AssertionError):
+        run_state_machine_as_test(failing_one(), settings=settings(fixed, max_examples=1))
