@@ -188,9 +188,7 @@ class _Run:
                     f"of {exc.deadline_ms:.2f} ms, but only {self.runtime:.2f} ms when the same "
                     "example was run again. If its timing varies this much, raise the "
                     "deadline or set deadline=None")
-        return (f"{self.name} failed, but passed when the same example was run again, so the "
-                "failure does not reproduce. Does the test depend on something besides its "
-                "arguments, such as time, randomness or state left by earlier examples?")
+        return not_reproduced_message(self.name, "example", "its arguments")
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
@@ -201,6 +199,13 @@ class _Run:
         blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
         exc.add_note(f"@reproduce_failure({blob!r})")
         return exc
+
+
+def not_reproduced_message(name, example, inputs):
+    """What a FlakyFailure says when a failure passed on replaying the same ``example``."""
+    return (f"{name} failed, but passed when the same {example} was run again, so the "
+            f"failure does not reproduce. Does the test depend on something besides {inputs}, "
+            "such as time, randomness or state left by earlier examples?")
 
 
 def _raise_all(name, errors):

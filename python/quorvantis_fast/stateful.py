@@ -9,7 +9,7 @@ import dataclasses
 import threading
 import unittest
 
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 
 __all__ = [
@@ -200,6 +200,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     """
     __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
     from quorvantis_fast import _engine
+    from quorvantis_fast.core import not_reproduced_message
     from quorvantis_fast.settings import engine_seed, settings as Settings
 
     s = settings if settings is not None else Settings()
@@ -225,4 +226,6 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
             replayed = _engine.reproduce_native(runner, strategies, choices)
         if replayed is not None:
             raise replayed[1]
+        if not isinstance(failures[0][1], Flaky):
+            raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
     raise failures[0][1]

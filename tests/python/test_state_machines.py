@@ -199,3 +199,20 @@ def test_machines_of_the_same_name_keep_their_stored_failures_apart():
     assert db.deleted == []  # the other machine's failure was neither replayed nor dropped
     with pytest.raises(AssertionError):
         run_state_machine_as_test(failing_one(), settings=settings(fixed, max_examples=1))
+
+
+def test_a_failure_that_passes_when_its_steps_are_replayed_is_flaky():
+    from quorvantis_fast.errors import FlakyFailure
+
+    calls = []
+
+    class Once(RuleBasedStateMachine):
+        @rule(x=st.integers())
+        def step(self, x):
+            calls.append(x)
+            assert len(calls) != 30, "fails on one call only"
+
+    with pytest.raises(FlakyFailure, match="passed when the same sequence of steps was run again") as info:
+        run_state_machine_as_test(Once, settings=settings(FIXED, database=None))
+    (original,) = info.value.exceptions
+    assert isinstance(original, AssertionError) and "one call only" in str(original)
