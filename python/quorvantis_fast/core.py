@@ -240,13 +240,23 @@ def _bind(test, arg_strategies, kw_strategies):
     return sig, names, strategies
 
 
-def _refusing(test, error):
+def _refusing(test, error, arg_count, kw_names):
     """A stand-in for a test that given() cannot run: calling it raises ``error``.
 
     Raising when the test runs rather than when the module is imported lets
     pytest report this one test and run the others (an error at import stops
-    the collection of every test).
+    the collection of every test). The stand-in keeps the parameters that the
+    strategies would not have filled, so pytest's fixtures and parametrize
+    still find theirs.
     """
+    try:
+        params = list(inspect.signature(test).parameters.values())
+    except (TypeError, ValueError):
+        params = []
+    positional = [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
+    filled.update(kw_names)
+    kept = [p for p in params if p.name not in filled and (arg_count or kw_names)]
 
     @functools.wraps(test)
     def refuse(*args, **kwargs):
@@ -254,7 +264,7 @@ def _refusing(test, error):
         raise error.with_traceback(None)
 
     del refuse.__wrapped__
-    refuse.__signature__ = inspect.Signature()  # pytest supplies no fixtures to it
+    refuse.__signature__ = inspect.Signature(kept)
     refuse.is_quorvantis_test = True
     return refuse
 
@@ -278,7 +288,7 @@ def given(*arg_strategies, **kw_strategies):
         try:
             sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
         except InvalidArgument as e:
-            return _refusing(test, e)
+            return _refusing(test, e, len(arg_strategies), kw_strategies)
         params = list(sig.parameters.values())
         db_key = f"{test.__module__}.{test.__qualname__}".encode()
 

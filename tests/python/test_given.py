@@ -137,14 +137,15 @@ def test_one_failure_is_reported_when_multiple_bugs_are_off_even_after_stored_on
                                        "Falsifying example: prop(x=-51)")
 
 
-@pytest.mark.parametrize("args, kwargs", [
-    ((), {}), ((st.integers(), st.integers()), {}), ((), {"y": st.integers()}),
-    ((st.integers(),), {"x": st.integers()}),
+@pytest.mark.parametrize("args, kwargs, left", [
+    ((), {}, []), ((st.integers(), st.integers(), st.integers()), {}, []),
+    ((), {"y": st.integers()}, ["fixture", "x"]),
+    ((st.integers(),), {"x": st.integers()}, ["fixture"]), ((int,), {}, ["fixture"]),
 ])
-def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs):
-    refused = given(*args, **kwargs)(lambda x: None)
-    assert list(inspect.signature(refused).parameters) == []
+def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
+    refused = given(*args, **kwargs)(lambda fixture, x: None)
+    assert list(inspect.signature(refused).parameters) == left  # what pytest must supply
     for _ in range(2):
         with pytest.raises(InvalidArgument) as info:
-            refused()
+            refused(*left)
         assert len(list(info.traceback)) == 2  # this test's frame and the refusal's

@@ -234,10 +234,16 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
             settings = settings(database=None)
     """))
     (tmp_path / "test_misuse.py").write_text(textwrap.dedent("""
-        from quorvantis_fast import given
+        import pytest
+        from quorvantis_fast import given, st
 
         @given(int)
         def test_typed(x):
+            pass
+
+        @pytest.mark.parametrize("n", [1, 2])
+        @given(st.integers)
+        def test_parametrized(tmp_path, n, x):
             pass
     """))
     package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
@@ -246,7 +252,7 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
         cwd=tmp_path, capture_output=True, text=True, timeout=300,
         env={**os.environ, "PYTHONPATH": package_root, "PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
     out = done.stdout
-    assert done.returncode == 1 and "2 failed" in out, out + done.stderr
+    assert done.returncode == 1 and "4 failed" in out, out + done.stderr
     assert "broke" in out and "state = Counter()" in out
-    assert "st.from_type(int)" in out
+    assert "st.from_type(int)" in out and "it must be called: integers(...)" in out
     assert "stateful.py" not in out and "core.py" not in out, out
