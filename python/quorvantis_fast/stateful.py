@@ -203,6 +203,9 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     from quorvantis_fast.core import not_reproduced_message
     from quorvantis_fast.settings import engine_seed, settings as Settings
 
+    if settings is None:
+        # @settings above the machine's class applies to every run of it.
+        settings = getattr(state_machine_factory, "_quorvantis_settings", None)
     s = settings if settings is not None else Settings()
     if not callable(state_machine_factory):
         raise InvalidArgument(

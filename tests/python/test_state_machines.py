@@ -216,3 +216,23 @@ def test_a_failure_that_passes_when_its_steps_are_replayed_is_flaky():
         run_state_machine_as_test(Once, settings=settings(FIXED, database=None))
     (original,) = info.value.exceptions
     assert isinstance(original, AssertionError) and "one call only" in str(original)
+
+
+def test_settings_above_a_machine_apply_to_its_runs_and_refuse_other_classes():
+    built = []
+
+    @settings(max_examples=3, database=None)
+    class Counted(RuleBasedStateMachine):
+        def __init__(self):
+            super().__init__()
+            built.append(self)
+
+        @rule()
+        def step(self):
+            pass
+
+    run_state_machine_as_test(Counted)
+    Counted.TestCase().runTest()
+    assert 0 < len(built) <= 6
+    with pytest.raises(InvalidArgument, match="class TestPlain"):
+        settings(max_examples=3)(type("TestPlain", (), {}))
