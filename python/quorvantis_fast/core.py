@@ -188,9 +188,7 @@ class _Run:
                     f"of {exc.deadline_ms:.2f} ms, but only {self.runtime:.2f} ms when the same "
                     "example was run again. If its timing varies this much, raise the "
                     "deadline or set deadline=None")
-        return (f"{self.name} failed, but passed when the same example was run again, so the "
-                "failure does not reproduce. Does the test depend on something besides its "
-                "arguments, such as time, randomness or state left by earlier examples?")
+        return not_reproduced_message(self.name, "example", "its arguments")
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
@@ -203,11 +201,72 @@ class _Run:
         return exc
 
 
+def not_reproduced_message(name, example, inputs):
+    """What a FlakyFailure says when a failure passed on replaying the same ``example``."""
+    return (f"{name} failed, but passed when the same {example} was run again, so the "
+            f"failure does not reproduce. Does the test depend on something besides {inputs}, "
+            "such as time, randomness or state left by earlier examples?")
+
+
 def _raise_all(name, errors):
     __tracebackhide__ = True
     if len(errors) == 1:
         raise errors[0]
     raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
+
+
+def _bind(test, arg_strategies, kw_strategies):
+    """The test's signature, and the parameter names its strategies fill, in order."""
+    if not arg_strategies and not kw_strategies:
+        raise InvalidArgument("given() needs at least one strategy")
+    _check_test_function(test)
+    sig = inspect.signature(test)
+    positional = [p for p in sig.parameters.values()
+                  if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    if len(arg_strategies) > len(positional):
+        raise InvalidArgument(
+            f"given() has {len(arg_strategies)} positional strategies but "
+            f"{test.__name__} takes only {len(positional)} positional arguments")
+    names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
+    for name in kw_strategies:
+        if name not in sig.parameters:
+            raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
+        if name in names:
+            raise InvalidArgument(f"argument {name!r} was given two strategies")
+    names += list(kw_strategies)
+    strategies = list(arg_strategies) + list(kw_strategies.values())
+    for name, strategy in zip(names, strategies):
+        _check_strategy(name, strategy)
+    return sig, names, strategies
+
+
+def _refusing(test, error, arg_count, kw_names):
+    """A stand-in for a test that given() cannot run: calling it raises ``error``.
+
+    Raising when the test runs rather than when the module is imported lets
+    pytest report this one test and run the others (an error at import stops
+    the collection of every test). The stand-in keeps the parameters that the
+    strategies would not have filled, so pytest's fixtures and parametrize
+    still find theirs.
+    """
+    try:
+        params = list(inspect.signature(test).parameters.values())
+    except (TypeError, ValueError):
+        params = []
+    positional = [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
+    filled.update(kw_names)
+    kept = [p for p in params if p.name not in filled and (arg_count or kw_names)]
+
+    @functools.wraps(test)
+    def refuse(*args, **kwargs):
+        __tracebackhide__ = True
+        raise error.with_traceback(None)
+
+    del refuse.__wrapped__
+    refuse.__signature__ = inspect.Signature(kept)
+    refuse.is_quorvantis_test = True
+    return refuse
 
 
 def given(*arg_strategies, **kw_strategies):
@@ -220,30 +279,17 @@ def given(*arg_strategies, **kw_strategies):
     minimal example, run once more to confirm it, and raised with notes: the
     example's arguments, its interactive draws, and a ``@reproduce_failure``
     line that replays exactly that example.
+
+    A test that cannot be run this way (a strategy that is not one, an async
+    test, ...) raises ``InvalidArgument`` when it is called.
     """
-    if not arg_strategies and not kw_strategies:
-        raise InvalidArgument("given() needs at least one strategy")
 
     def decorate(test):
-        _check_test_function(test)
-        sig = inspect.signature(test)
+        try:
+            sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
+        except InvalidArgument as e:
+            return _refusing(test, e, len(arg_strategies), kw_strategies)
         params = list(sig.parameters.values())
-        positional = [p for p in params
-                      if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
-        if len(arg_strategies) > len(positional):
-            raise InvalidArgument(
-                f"given() has {len(arg_strategies)} positional strategies but "
-                f"{test.__name__} takes only {len(positional)} positional arguments")
-        names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
-        for name in kw_strategies:
-            if name not in sig.parameters:
-                raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
-            if name in names:
-                raise InvalidArgument(f"argument {name!r} was given two strategies")
-        names += list(kw_strategies)
-        strategies = list(arg_strategies) + list(kw_strategies.values())
-        for name, strategy in zip(names, strategies):
-            _check_strategy(name, strategy)
         db_key = f"{test.__module__}.{test.__qualname__}".encode()
 
         @functools.wraps(test)
@@ -266,6 +312,10 @@ def given(*arg_strategies, **kw_strategies):
                 state.example, [_RECORD_HANDLE, *strategies], seed=engine_seed(s),
                 database=database, db_key=db_key if database is not None else None,
                 names=["_record", *names], test_name=test.__name__, **s.engine_arguments())
+            if failures and not s.report_multiple_bugs:
+                # Stored failures are all replayed first, and each that still
+                # fails comes back; only the first of them is reported.
+                failures = failures[:1]
             if failures:
                 _raise_all(test.__name__, [state.final_error(a, e) for a, e in failures])
 

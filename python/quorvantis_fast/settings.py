@@ -177,7 +177,15 @@ class settings:
         return "settings({})".format(", ".join(f"{n}={getattr(self, n)!r}" for n in _FIELDS))
 
     def __call__(self, test):
-        """Use these settings for ``test`` (a decorator, above or below ``given``)."""
+        """Use these settings for ``test`` (a decorator, above or below ``given``),
+        or for every run of a state machine class."""
+        if isinstance(test, type):
+            from quorvantis_fast.stateful import RuleBasedStateMachine
+
+            if not issubclass(test, RuleBasedStateMachine):
+                raise InvalidArgument(
+                    f"@settings cannot apply to the class {test.__name__}: it would change "
+                    "none of its tests. Put it on each test function, or on a state machine")
         test._quorvantis_settings = self
         return test
 

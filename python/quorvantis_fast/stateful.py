@@ -9,7 +9,7 @@ import dataclasses
 import threading
 import unittest
 
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 
 __all__ = [
@@ -88,6 +88,7 @@ class RuleBasedStateMachine:
         return [found[name] for name in sorted(found)]
 
     def check_invariants(self, settings, emit):
+        __tracebackhide__ = True
         for inv in self.invariants():
             pre = getattr(inv, "_qv_precondition", None)
             if pre is None or pre(self):
@@ -104,6 +105,7 @@ class RuleBasedStateMachine:
             settings = None
 
             def runTest(self):
+                __tracebackhide__ = True
                 run_state_machine_as_test(machine, settings=self.settings)
 
         TestCase.__name__ = TestCase.__qualname__ = f"{cls.__name__}.TestCase"
@@ -157,6 +159,7 @@ def _must_stop(steps_run, min_steps, max_steps, length):
 
 
 def _select_rule(machine, record, flaky_state):
+    __tracebackhide__ = True
     rules = machine.rules()
     if not rules:
         raise InvalidArgument(f"Type {type(machine).__name__} defines no rules")
@@ -167,6 +170,7 @@ def _select_rule(machine, record, flaky_state):
 
 
 def _run_step(machine, record, rule, settings, emit, printing):
+    __tracebackhide__ = True
     values = {name: record.draw(strategy) for name, strategy in rule.arguments.items()}
     emit("state.{}({})".format(rule.name, ", ".join(f"{k}={v!r}" for k, v in values.items())))
     rule.function(machine, **values)
@@ -180,15 +184,28 @@ def _add_note(exc, text):
 # Running a machine as a test
 
 
+def _database_key(factory):
+    """The key of a machine's stored failures: its module and qualified name, so that
+    machines of the same name elsewhere neither replay nor drop them."""
+    module = getattr(factory, "__module__", None)
+    name = getattr(factory, "__qualname__", None) or getattr(factory, "__name__", "state_machine")
+    return f"stateful.{module}.{name}".encode()
+
+
 def run_state_machine_as_test(state_machine_factory, *, settings=None):
     """Run random sequences of rules of the machine; raise the minimal failure.
 
     The failing sequence is shrunk by the engine, then replayed once more as
     the final run, whose error carries the printed steps as notes.
     """
+    __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
     from quorvantis_fast import _engine
+    from quorvantis_fast.core import not_reproduced_message
     from quorvantis_fast.settings import engine_seed, settings as Settings
 
+    if settings is None:
+        # @settings above the machine's class applies to every run of it.
+        settings = getattr(state_machine_factory, "_quorvantis_settings", None)
     s = settings if settings is not None else Settings()
     if not callable(state_machine_factory):
         raise InvalidArgument(
@@ -202,7 +219,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     with running(final=False, verbosity=s.verbosity):
         failures = _engine.run_native(
             runner, strategies, seed=seed, database=s.database,
-            db_key=f"stateful.{name}".encode() if s.database is not None else None,
+            db_key=_database_key(state_machine_factory) if s.database is not None else None,
             test_name=name, **arguments)
     if not failures:
         return
@@ -212,4 +229,6 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
             replayed = _engine.reproduce_native(runner, strategies, choices)
         if replayed is not None:
             raise replayed[1]
+        if not isinstance(failures[0][1], Flaky):
+            raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
     raise failures[0][1]

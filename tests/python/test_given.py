@@ -117,12 +117,35 @@ def test_distinct_failures_are_grouped_when_reported_together():
     assert len(lines) == 2 and all(line.startswith("@reproduce_failure(") for line in lines)
 
 
-def test_misuse_is_an_invalid_argument():
-    with pytest.raises(InvalidArgument):
-        given()
-    with pytest.raises(InvalidArgument):
-        given(st.integers(), st.integers())(lambda x: None)
-    with pytest.raises(InvalidArgument):
-        given(y=st.integers())(lambda x: None)
-    with pytest.raises(InvalidArgument):
-        given(st.integers(), x=st.integers())(lambda x: None)
+def test_one_failure_is_reported_when_multiple_bugs_are_off_even_after_stored_ones():
+    db = InMemoryExampleDatabase()
+
+    def prop(x):
+        if x > 50:
+            raise ValueError("big")
+        if x < -50:
+            raise KeyError("small")
+
+    found = settings(database=db, seed=2, max_examples=500)(given(st.integers(-100, 100))(prop))
+    with pytest.raises(ExceptionGroup):
+        found()  # both failures are now stored under the test's key
+    single = settings(database=db, seed=2, report_multiple_bugs=False)(
+        given(st.integers(-100, 100))(prop))
+    with pytest.raises((ValueError, KeyError)) as info:
+        single()
+    assert info.value.__notes__[0] in ("Falsifying example: prop(x=51)",
+                                       "Falsifying example: prop(x=-51)")
+
+
+@pytest.mark.parametrize("args, kwargs, left", [
+    ((), {}, []), ((st.integers(), st.integers(), st.integers()), {}, []),
+    ((), {"y": st.integers()}, ["fixture", "x"]),
+    ((st.integers(),), {"x": st.integers()}, ["fixture"]), ((int,), {}, ["fixture"]),
+])
+def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
+    refused = given(*args, **kwargs)(lambda fixture, x: None)
+    assert list(inspect.signature(refused).parameters) == left  # what pytest must supply
+    for _ in range(2):
+        with pytest.raises(InvalidArgument) as info:
+            refused(*left)
+        assert len(list(info.traceback)) == 2  # this test's frame and the refusal's

@@ -104,8 +104,9 @@ class TestMisuse:
         (5, ""), (int, "st.from_type(int)"), (st.integers, "it must be called: integers(...)"),
     ])
     def test_a_non_strategy_is_refused_by_name(self, thing, hint):
+        refused = given(x=thing)(lambda x: None)  # refused when run, not when decorated
         with pytest.raises(InvalidArgument, match="x=.* is not a strategy") as info:
-            given(x=thing)(lambda x: None)
+            refused()
         assert hint in str(info.value)
 
     def test_tests_that_cannot_run_their_body_are_refused(self):
@@ -117,9 +118,9 @@ class TestMisuse:
             assert False
 
         with pytest.raises(InvalidArgument, match="async function"):
-            given(st.integers())(coroutine_test)
+            given(st.integers())(coroutine_test)()
         with pytest.raises(InvalidArgument, match="generator function"):
-            given(st.integers())(generator_test)
+            given(st.integers())(generator_test)()
 
     def test_a_test_that_returns_a_value_fails(self):
         @settings(QUIET_DB)
@@ -210,3 +211,48 @@ def test_pytest_shows_the_users_frames_only(tmp_path):
     assert "Falsifying example: test_small(x=10)" in done.stdout
     assert "@reproduce_failure('" in done.stdout
     assert "core.py" not in done.stdout and "state.example" not in done.stdout
+
+
+def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
+    (tmp_path / "test_machine.py").write_text(textwrap.dedent("""
+        from quorvantis_fast import settings, st
+        from quorvantis_fast.stateful import RuleBasedStateMachine, invariant, rule
+
+        class Counter(RuleBasedStateMachine):
+            n = 0
+
+            @rule(k=st.integers(0, 3))
+            def add(self, k):
+                assert k < 3, "rule broke"
+                self.n += k
+
+            @invariant()
+            def small(self):
+                assert self.n < 5, "invariant broke"
+
+        class TestCounter(Counter.TestCase):
+            settings = settings(database=None)
+    """))
+    (tmp_path / "test_misuse.py").write_text(textwrap.dedent("""
+        import pytest
+        from quorvantis_fast import given, st
+
+        @given(int)
+        def test_typed(x):
+            pass
+
+        @pytest.mark.parametrize("n", [1, 2])
+        @given(st.integers)
+        def test_parametrized(tmp_path, n, x):
+            pass
+    """))
+    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
+    done = subprocess.run(
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "."],
+        cwd=tmp_path, capture_output=True, text=True, timeout=300,
+        env={**os.environ, "PYTHONPATH": package_root, "PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
+    out = done.stdout
+    assert done.returncode == 1 and "4 failed" in out, out + done.stderr
+    assert "broke" in out and "state = Counter()" in out
+    assert "st.from_type(int)" in out and "it must be called: integers(...)" in out
+    assert "stateful.py" not in out and "core.py" not in out, out

@@ -156,3 +156,83 @@ def test_testcase_attribute_runs_the_machine():
     case.settings = FIXED
     with pytest.raises(ValueError):
         case.runTest()
+
+
+def test_machines_of_the_same_name_keep_their_stored_failures_apart():
+    from quorvantis_fast.database import InMemoryExampleDatabase
+
+    def failing_one():
+        class Machine(RuleBasedStateMachine):
+            @rule(x=st.integers(0, 10))
+            def step(self, x):
+                assert x < 5
+
+        return Machine
+
+    def passing_one():
+        class Machine(RuleBasedStateMachine):
+            @rule(x=st.integers(0, 10))
+            def step(self, x):
+                pass
+
+        return Machine
+
+    class Recording:
+        def __init__(self):
+            self.stored, self.deleted = InMemoryExampleDatabase(), []
+
+        def fetch(self, key):
+            return self.stored.fetch(key)
+
+        def save(self, key, value):
+            self.stored.save(key, value)
+
+        def delete(self, key, value):
+            self.deleted.append(key)
+            self.stored.delete(key, value)
+
+    db = Recording()
+    fixed = settings(FIXED, database=db)
+    with pytest.raises(AssertionError):
+        run_state_machine_as_test(failing_one(), settings=fixed)
+    run_state_machine_as_test(passing_one(), settings=fixed)
+    assert db.deleted == []  # the other machine's failure was neither replayed nor dropped
+    with pytest.raises(AssertionError):
+        run_state_machine_as_test(failing_one(), settings=settings(fixed, max_examples=1))
+
+
+def test_a_failure_that_passes_when_its_steps_are_replayed_is_flaky():
+    from quorvantis_fast.errors import FlakyFailure
+
+    calls = []
+
+    class Once(RuleBasedStateMachine):
+        @rule(x=st.integers())
+        def step(self, x):
+            calls.append(x)
+            assert len(calls) != 30, "fails on one call only"
+
+    with pytest.raises(FlakyFailure, match="passed when the same sequence of steps was run again") as info:
+        run_state_machine_as_test(Once, settings=settings(FIXED, database=None))
+    (original,) = info.value.exceptions
+    assert isinstance(original, AssertionError) and "one call only" in str(original)
+
+
+def test_settings_above_a_machine_apply_to_its_runs_and_refuse_other_classes():
+    built = []
+
+    @settings(max_examples=3, database=None)
+    class Counted(RuleBasedStateMachine):
+        def __init__(self):
+            super().__init__()
+            built.append(self)
+
+        @rule()
+        def step(self):
+            pass
+
+    run_state_machine_as_test(Counted)
+    Counted.TestCase().runTest()
+    assert 0 < len(built) <= 6
+    with pytest.raises(InvalidArgument, match="class TestPlain"):
+        settings(max_examples=3)(type("TestPlain", (), {}))
