@@ -215,14 +215,18 @@ def _raise_all(name, errors):
     raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
 
 
+def _positional(params):
+    """The parameters that positional strategies may fill, in order."""
+    return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+
+
 def _bind(test, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
     sig = inspect.signature(test)
-    positional = [p for p in sig.parameters.values()
-                  if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    positional = _positional(sig.parameters.values())
     if len(arg_strategies) > len(positional):
         raise InvalidArgument(
             f"given() has {len(arg_strategies)} positional strategies but "
@@ -253,7 +257,7 @@ def _refusing(test, error, arg_count, kw_names):
         params = list(inspect.signature(test).parameters.values())
     except (TypeError, ValueError):
         params = []
-    positional = [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    positional = _positional(params)
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
     kept = [p for p in params if p.name not in filled and (arg_count or kw_names)]
