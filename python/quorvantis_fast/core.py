@@ -13,7 +13,7 @@ import time
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
-from quorvantis_fast.settings import Verbosity, engine_seed
+from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
 
 __all__ = ["given", "reproduce_failure"]
@@ -311,11 +311,9 @@ def given(*arg_strategies, **kw_strategies):
                         "the failure does not reproduce (have the test or its strategies "
                         "changed since?)")
                 _raise_all(test.__name__, [state.annotate(*replayed)])
-            database = s.database
             failures = _engine.run_native(
-                state.example, [_RECORD_HANDLE, *strategies], seed=engine_seed(s),
-                database=database, db_key=db_key if database is not None else None,
-                names=["_record", *names], test_name=test.__name__, **s.engine_arguments())
+                state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                test_name=test.__name__, **s.engine_arguments(db_key))
             if failures and not s.report_multiple_bugs:
                 # Stored failures are all replayed first, and each that still
                 # fails comes back; only the first of them is reported.
