@@ -310,7 +310,7 @@ def given(*arg_strategies, **kw_strategies):
                         f"{test.__name__} passed on the example of @reproduce_failure({blob!r}): "
                         "the failure does not reproduce (have the test or its strategies "
                         "changed since?)")
-                _raise_all(test.__name__, [state.annotate(*replayed)])
+                raise state.annotate(*replayed)
             failures = _engine.run_native(
                 state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
                 test_name=test.__name__, **s.engine_arguments(db_key))
