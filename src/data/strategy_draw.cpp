@@ -81,15 +81,7 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     // Only an ordinary exception means "no context"; an interrupt or an
     // exit request goes on up.
     py::drop_exception();
-    py::Ref main_dict;
-    {
-        py::Ref main = py::import("__main__");
-        main_dict = py::Ref::borrow(PyModule_GetDict(main.get()));
-    }
-    py::Ref eval = py::import_attr("builtins", "eval");
-    py::Ref source = py::str("(lambda *a, **k: None)");
-    py::Ref wrapped = py::check(
-        PyObject_CallFunctionObjArgs(eval.get(), source.get(), main_dict.get(), main_dict.get(), nullptr));
+    py::Ref wrapped = py::eval_main("(lambda *a, **k: None)");
     py::Ref kw = py::new_dict();
     py::dict_set(kw.get(), "wrapped_test", wrapped.get());
     py::Ref build_context = py::getattr(control.get(), "BuildContext");

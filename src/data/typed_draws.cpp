@@ -485,39 +485,14 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
 
 namespace {
 
-// The constraints dicts of the record's own draws: every key of the type, in
-// the order of the table of keys. A null integer bound or weights is None.
+// The constraints dict of a draw method given integer bounds as objects:
+// every key of the type, in the order of the table of keys. A null bound or
+// weights is None.
 py::Ref integer_constraints(PyObject* min, PyObject* max, PyObject* weights, PyObject* shrink_towards) {
     return py_record::make_dict({{key_object(Key::MinValue), min ? min : Py_None},
                                  {key_object(Key::MaxValue), max ? max : Py_None},
                                  {key_object(Key::Weights), weights ? weights : Py_None},
                                  {key_object(Key::ShrinkTowards), shrink_towards}});
-}
-
-py::Ref float_constraints(double min, double max, bool allow_nan, double smallest_nonzero_magnitude) {
-    py::Ref lo = py::from_double(min), hi = py::from_double(max);
-    py::Ref smallest = py::from_double(smallest_nonzero_magnitude);
-    return py_record::make_dict({{key_object(Key::MinValue), lo.get()},
-                                 {key_object(Key::MaxValue), hi.get()},
-                                 {key_object(Key::AllowNan), allow_nan ? Py_True : Py_False},
-                                 {key_object(Key::SmallestNonzeroMagnitude), smallest.get()}});
-}
-
-py::Ref string_constraints(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
-    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
-    return py_record::make_dict({{key_object(Key::Intervals), intervals},
-                                 {key_object(Key::MinSize), lo.get()},
-                                 {key_object(Key::MaxSize), hi.get()}});
-}
-
-py::Ref bytes_constraints(uint64_t min_size, uint64_t max_size) {
-    py::Ref lo = py::from_u64(min_size), hi = py::from_u64(max_size);
-    return py_record::make_dict({{key_object(Key::MinSize), lo.get()}, {key_object(Key::MaxSize), hi.get()}});
-}
-
-py::Ref boolean_constraints(double p) {
-    py::Ref p_o = py::from_double(p);
-    return py_record::make_dict({{key_object(Key::P), p_o.get()}});
 }
 
 }  // namespace
@@ -589,8 +564,9 @@ PyObject* draw_sized(PyObject* self, uint8_t t, PyObject* intervals, PyObject* m
             alphabet = py::call(cls.get(), pairs.get());
         }
     }
-    py::Ref c = t == TAG_STRING ? string_constraints(alphabet.get(), lo, hi) : bytes_constraints(lo, hi);
-    return r->draw_inner(t, NodeConstraints::of_dict(c.get()), observe, forced_arg(forced)).release();
+    NodeConstraints c =
+        t == TAG_STRING ? NodeConstraints::string(alphabet.get(), lo, hi) : NodeConstraints::bytes(lo, hi);
+    return r->draw_inner(t, std::move(c), observe, forced_arg(forced)).release();
 }
 
 }  // namespace
@@ -629,8 +605,9 @@ PyObject* draw_float(QF_FASTCALL_ARGS) {
         bool allow_nan = a[2] ? py::arg_bool(a[2], "allow_nan") : true;
         double smallest = a[3] ? py::arg_f64(a[3], "smallest_nonzero_magnitude") : DEFAULT_SMALLEST;
         bool observe = observe_arg(a[5]);
-        py::Ref c = float_constraints(lo, hi, allow_nan, smallest);
-        return r->draw_inner(TAG_FLOAT, NodeConstraints::of_dict(c.get()), observe, forced_arg(a[4])).release();
+        return r->draw_inner(TAG_FLOAT, NodeConstraints::floating(lo, hi, allow_nan, smallest), observe,
+                             forced_arg(a[4]))
+            .release();
     });
 }
 
@@ -657,8 +634,7 @@ PyObject* draw_boolean(QF_FASTCALL_ARGS) {
         RecordMut r(self);
         double p = a[0] ? py::arg_f64(a[0], "p") : 0.5;
         bool observe = observe_arg(a[2]);
-        py::Ref c = boolean_constraints(p);
-        return r->draw_inner(TAG_BOOLEAN, NodeConstraints::of_dict(c.get()), observe, forced_arg(a[1])).release();
+        return r->draw_inner(TAG_BOOLEAN, NodeConstraints::boolean(p), observe, forced_arg(a[1])).release();
     });
 }
 

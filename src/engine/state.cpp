@@ -113,11 +113,9 @@ RunNativeGuard::~RunNativeGuard() {
         data::leave_run();
     } catch (...) {
         // Only a broken slot invariant lands here; nothing can be restored.
-        PyObject *t, *v, *tb;
-        PyErr_Fetch(&t, &v, &tb);
+        py::ErrorStash pending;
         py::set_fault("engine run state could not be restored");
         PyErr_WriteUnraisable(nullptr);
-        PyErr_Restore(t, v, tb);
     }
 }
 

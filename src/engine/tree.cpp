@@ -202,15 +202,6 @@ void TreeNode::add_from_stack(const Path& path) {
     }
 }
 
-bool TreeNode::is_duplicate(const Path& path) const {
-    uint32_t cur = 0;
-    for (const PathElement& e : path) {
-        cur = find(cur, e.key);
-        if (cur == NONE) return false;
-    }
-    return nodes_[cur].flags & TERMINAL;
-}
-
 bool TreeNode::is_duplicate(Probe& probe) const {
     probe.walked.clear();
     uint32_t cur = 0;

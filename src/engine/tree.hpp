@@ -70,9 +70,8 @@ public:
     // exhausted when terminal; one with children when its branch count is
     // known, it has at least that many children and all are exhausted.
     bool exhausted() const { return nodes_[0].flags & EXHAUSTED; }
-    // The path leads, by keys alone, to a terminal node.
-    bool is_duplicate(const Path& path) const;
-    // The same for `probe.path`, keeping the nodes walked in `probe.walked`.
+    // `probe.path` leads, by keys alone, to a terminal node; the nodes
+    // walked are kept in `probe.walked`.
     bool is_duplicate(Probe& probe) const;
 
     size_t node_count() const { return nodes_.size(); }

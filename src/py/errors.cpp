@@ -63,24 +63,6 @@ void translate_current_exception() noexcept {
     throw Err{};
 }
 
-Ref lookup_class(std::initializer_list<const char*> modules, const char* name) {
-    for (const char* m : modules) {
-        PyObject* mod = PyImport_ImportModule(m);
-        if (!mod) {
-            PyErr_Clear();
-            continue;
-        }
-        PyObject* cls = PyObject_GetAttrString(mod, name);
-        Py_DECREF(mod);
-        if (!cls) {
-            PyErr_Clear();
-            continue;
-        }
-        return Ref::steal(cls);
-    }
-    return Ref();
-}
-
 Ref fetch_error() {
     PyObject *t, *v, *tb;
     PyErr_Fetch(&t, &v, &tb);

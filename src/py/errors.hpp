@@ -20,9 +20,6 @@ namespace py {
 [[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
 // The same, with the class called on no arguments.
 [[noreturn]] void raise_named_noargs(const char* module, const char* name);
-// Look a class up in each module in turn; the first that has it wins.
-// Returns an empty Ref (and no error set) when none has it.
-Ref lookup_class(std::initializer_list<const char*> modules, const char* name);
 
 // The internal-fault exception class (derived directly from BaseException).
 PyObject* fault_type();
@@ -42,8 +39,6 @@ inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F
     }
 }
 
-// Is the current error an instance of `type`?
-inline bool error_matches(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
 // Drop the current error of a call whose failure only means "no answer":
 // an ordinary Exception is cleared; an interrupt or exit request (any other
 // BaseException) is kept and thrown. Nothing happens when no error is set.
