@@ -37,7 +37,7 @@ int compare(double x, const Integer& b) {
 // Uniform over [lower, upper] (lower when the range is empty): draw the bit
 // length of the span in 64-bit words, first word most significant, mask and
 // reject until the value fits.
-void draw_uniform(data::Rng& rng, const Integer& lower, const Integer& upper, Integer& out) {
+void draw_uniform(rng::Rng& rng, const Integer& lower, const Integer& upper, Integer& out) {
     if (lower.kind == Integer::Kind::small && upper.kind == Integer::Kind::small) {
         const __int128 diff = static_cast<__int128>(upper.small) - lower.small;
         if (diff <= 0) {
@@ -183,7 +183,7 @@ IntegerSampler integer_sampler(const Integer* min, const Integer* max) {
     return s;
 }
 
-void draw_integer(data::Rng& rng, const IntegerSampler& s, Integer& out) {
+void draw_integer(rng::Rng& rng, const IntegerSampler& s, Integer& out) {
     if (s.by_distribution) {
         const statistics::Piecewise& d = statistics::integers_distribution();
         double u;
@@ -202,12 +202,12 @@ void draw_integer(data::Rng& rng, const IntegerSampler& s, Integer& out) {
     draw_uniform(rng, s.lower, s.upper, out);
 }
 
-void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const Integer* max,
+void draw_integer_from_distribution(rng::Rng& rng, const Integer* min, const Integer* max,
                                     Integer& out) {
     draw_integer(rng, integer_sampler(min, max), out);
 }
 
-mpz_class draw_integer_from_distribution(data::Rng& rng, const std::optional<mpz_class>& min,
+mpz_class draw_integer_from_distribution(rng::Rng& rng, const std::optional<mpz_class>& min,
                                          const std::optional<mpz_class>& max) {
     std::optional<Integer> lo, hi;
     if (min) lo = Integer::of(*min);
@@ -253,7 +253,7 @@ double continuation_probability(uint64_t min_size, uint64_t max_size) {
 
 }  // namespace
 
-uint64_t draw_collection_size(data::Rng& rng, uint64_t min_size, uint64_t max_size) {
+uint64_t draw_collection_size(rng::Rng& rng, uint64_t min_size, uint64_t max_size) {
     if (max_size == min_size) return min_size;
     const double p = continuation_probability(min_size, max_size);
     // The first min_size elements cost nothing; each test beyond them costs

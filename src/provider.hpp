@@ -54,7 +54,7 @@ struct Integer {
 // or 2^128 on that side. Bounds where the distribution has next to no mass, or
 // that do not fit in a double, draw uniformly instead. With min > max the
 // result is min. Never fails.
-void draw_integer_from_distribution(data::Rng& rng, const Integer* min, const Integer* max,
+void draw_integer_from_distribution(rng::Rng& rng, const Integer* min, const Integer* max,
                                     Integer& out);
 
 // What such a draw derives from its bounds alone, made once for bounds that
@@ -68,14 +68,14 @@ struct IntegerSampler {
 };
 IntegerSampler integer_sampler(const Integer* min, const Integer* max);
 // The same draw as draw_integer_from_distribution with the sampler's bounds.
-void draw_integer(data::Rng& rng, const IntegerSampler& s, Integer& out);
-mpz_class draw_integer_from_distribution(data::Rng& rng, const std::optional<mpz_class>& min,
+void draw_integer(rng::Rng& rng, const IntegerSampler& s, Integer& out);
+mpz_class draw_integer_from_distribution(rng::Rng& rng, const std::optional<mpz_class>& min,
                                          const std::optional<mpz_class>& max);
 
 // A collection length in [min_size, max_size]: min_size plus a run of
 // continuations taken with one probability chosen so that the expected extra
 // length is about max(min_size, 5), capped at half the range. With
 // min_size >= max_size the result is min_size and nothing is drawn.
-uint64_t draw_collection_size(data::Rng& rng, uint64_t min_size, uint64_t max_size);
+uint64_t draw_collection_size(rng::Rng& rng, uint64_t min_size, uint64_t max_size);
 
 }  // namespace provider

@@ -82,7 +82,7 @@ BrindlemarData BrindlemarData::build(PyObject* random, std::optional<Prefix> pre
         }
         py::drop_exception();
     }
-    if (!seeded) seed = fresh_seed();
+    if (!seeded) seed = rng::fresh_seed();
     return build_with_seed(seed, std::move(prefix), max_choices);
 }
 
@@ -90,7 +90,7 @@ BrindlemarData BrindlemarData::new_for_choices(std::span<PyObject* const> values
     Prefix prefix;
     prefix.reserve(values.size());
     for (PyObject* v : values) prefix.push_back(PrefixEntry::Value(py::Ref::borrow(v)));
-    return build_with_seed(fresh_seed(), std::move(prefix), values.size());
+    return build_with_seed(rng::fresh_seed(), std::move(prefix), values.size());
 }
 
 BrindlemarData BrindlemarData::new_for_choices(PyObject* values) {
@@ -110,7 +110,7 @@ BrindlemarData BrindlemarData::new_for_choices(PyObject* values) {
         py::check_no_error();
     }
     uint64_t n = prefix.size();
-    return build_with_seed(fresh_seed(), std::move(prefix), n);
+    return build_with_seed(rng::fresh_seed(), std::move(prefix), n);
 }
 
 namespace {

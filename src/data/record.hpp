@@ -116,7 +116,7 @@ public:
     std::string output;  // UTF-8
     std::optional<Prefix> prefix;
     std::unordered_map<uint64_t, uint64_t> label_index;  // filled once labels are many
-    Rng rng;
+    rng::Rng rng;
     uint64_t max_length = 0;
     uint64_t length = 0;
     uint64_t prefix_cursor = 0;

@@ -137,7 +137,7 @@ bool read_bound(PyObject* o, provider::Integer& out) {
 
 // The candidates of INJECT_CANDIDATES that lie within the bounds: one u
 // decides whether to use them, gen_range picks one of those kept.
-py::Ref pick_injected(Rng& rng, const provider::Integer* lo, const provider::Integer* hi) {
+py::Ref pick_injected(rng::Rng& rng, const provider::Integer* lo, const provider::Integer* hi) {
     const std::vector<mpz_class>& cands = inject_candidates();
     if (cands.empty()) return {};
     if (rng.next_f64() >= 0.15) return {};
@@ -157,7 +157,7 @@ py::Ref pick_injected(Rng& rng, const provider::Integer* lo, const provider::Int
 
 // The weighted pick of an integer draw, or an empty Ref when the draw falls
 // through to the distribution.
-py::Ref pick_weighted(Rng& rng, PyObject* weights) {
+py::Ref pick_weighted(rng::Rng& rng, PyObject* weights) {
     if (!PyDict_Check(weights)) py::raise_cannot_convert(weights, "PyDict");
     Py_ssize_t pos = 0;
     PyObject *key, *w;
@@ -218,7 +218,7 @@ PyObject* entry(PyObject* c, Key k) {
 
 // An integer draw between the bounds (nullptr: absent), weights nullptr or
 // None when there are none; `sampler`, when given, made from these bounds.
-py::Ref random_integer(Rng& rng, const provider::Integer* lo, const provider::Integer* hi, PyObject* weights,
+py::Ref random_integer(rng::Rng& rng, const provider::Integer* lo, const provider::Integer* hi, PyObject* weights,
                        const IntegerSampler* sampler = nullptr) {
     if (py::Ref v = pick_injected(rng, lo, hi)) return v;
     if (weights && weights != Py_None) {
@@ -230,7 +230,7 @@ py::Ref random_integer(Rng& rng, const provider::Integer* lo, const provider::In
     return integer_to_py(out);
 }
 
-py::Ref random_integer(Rng& rng, PyObject* c) {
+py::Ref random_integer(rng::Rng& rng, PyObject* c) {
     provider::Integer lo, hi;
     bool has_lo = read_bound(entry(c, Key::MinValue), lo);
     bool has_hi = read_bound(entry(c, Key::MaxValue), hi);
@@ -238,7 +238,7 @@ py::Ref random_integer(Rng& rng, PyObject* c) {
     return random_integer(rng, has_lo ? &lo : nullptr, has_hi ? &hi : nullptr, weights.get());
 }
 
-py::Ref random_integer(Rng& rng, const NodeConstraints& c, const IntegerSampler* sampler) {
+py::Ref random_integer(rng::Rng& rng, const NodeConstraints& c, const IntegerSampler* sampler) {
     if (sampler) {
         return random_integer(rng, sampler->has_min ? &sampler->min : nullptr,
                               sampler->has_max ? &sampler->max : nullptr, c.weights(), sampler);
@@ -312,7 +312,7 @@ const FloatSpecials& specials_for(const choice::FloatConstraints& k) {
     return last.specials;
 }
 
-py::Ref random_float(Rng& rng, const choice::FloatConstraints& k) {
+py::Ref random_float(rng::Rng& rng, const choice::FloatConstraints& k) {
     const double lo = k.min_value, hi = k.max_value;
     const FloatSpecials& specials = specials_for(k);
     const uint64_t n = specials.n;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <random>
 
-namespace data {
+namespace rng {
 
 ChaChaKey expand_seed(uint64_t seed) {
     ChaChaKey key;
@@ -121,4 +121,4 @@ uint64_t fresh_seed() {
     return seeder->next_u64();
 }
 
-}  // namespace data
+}  // namespace rng

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace data {
+namespace rng {
 
 using ChaChaKey = std::array<uint32_t, 8>;
 
@@ -82,4 +82,4 @@ private:
 // first use. Not reproducible by design.
 uint64_t fresh_seed();
 
-}  // namespace data
+}  // namespace rng

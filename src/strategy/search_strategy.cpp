@@ -306,7 +306,7 @@ PyObject* m_example(PyObject* self, PyObject*) {
         static py::Name k_draw{"draw"};
         for (int attempt = 0; attempt < 200; ++attempt) {
             py::Ref record = data::wrap_record(
-                data::BrindlemarData::build_with_seed(data::fresh_seed(), std::nullopt, std::nullopt));
+                data::BrindlemarData::build_with_seed(rng::fresh_seed(), std::nullopt, std::nullopt));
             PyObject* v = PyObject_CallMethodObjArgs(record.get(), k_draw.get(), self, nullptr);
             if (v) return v;
             py::Ref exc = py::fetch_error();

@@ -24,7 +24,7 @@
 
 namespace {
 
-std::string state(const data::Rng& rng) {
+std::string state(const rng::Rng& rng) {
     return "state:" + std::to_string(rng.block_counter()) + ":" + std::to_string(rng.buffer_index());
 }
 
@@ -54,22 +54,22 @@ std::string run(std::istringstream& in) {
     std::ostringstream out;
     if (cmd == "block") {
         int rounds;
-        data::ChaChaKey key;
+        rng::ChaChaKey key;
         uint64_t counter, stream;
         in >> rounds;
         for (auto& k : key) in >> k;
         in >> counter >> stream;
         uint32_t words[16];
-        data::chacha_block(key, counter, stream, rounds, words);
+        rng::chacha_block(key, counter, stream, rounds, words);
         for (uint32_t w : words) out << w << ' ';
     } else if (cmd == "key") {
         uint64_t seed;
         in >> seed;
-        for (uint32_t w : data::expand_seed(seed)) out << w << ' ';
+        for (uint32_t w : rng::expand_seed(seed)) out << w << ' ';
     } else if (cmd == "ops") {
         uint64_t seed;
         in >> seed;
-        data::Rng rng(seed);
+        rng::Rng rng(seed);
         std::string op;
         while (in >> op) {
             if (op == "u32") out << rng.next_u32();
@@ -95,7 +95,7 @@ std::string run(std::istringstream& in) {
         std::string lo, hi;
         int count;
         in >> seed >> lo >> hi >> count;
-        data::Rng rng(seed);
+        rng::Rng rng(seed);
         if (cmd == "size") {
             const uint64_t a = std::stoull(lo), b = std::stoull(hi);
             for (int i = 0; i < count; ++i) out << provider::draw_collection_size(rng, a, b) << ' ';
@@ -120,7 +120,7 @@ std::string run(std::istringstream& in) {
     } else if (cmd == "fresh") {
         int count;
         in >> count;
-        for (int i = 0; i < count; ++i) out << data::fresh_seed() << ' ';
+        for (int i = 0; i < count; ++i) out << rng::fresh_seed() << ' ';
     } else {
         return "error: unknown command " + cmd;
     }
