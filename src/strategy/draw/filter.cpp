@@ -63,9 +63,8 @@ PyType_Spec retry_text_spec = {
 };
 
 py::Ref retry_text(PyObject* base, PyObject* condition) {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&retry_text_spec).release();
-    PyObject* self = py::alloc(reinterpret_cast<PyTypeObject*>(type));
+    static PyObject* cell = nullptr;
+    PyObject* self = py::alloc(py::type_once(cell, &retry_text_spec));
     new (&retry_text_of(self)->base) py::Ref(py::Ref::borrow(base));
     new (&retry_text_of(self)->condition) py::Ref(py::Ref::borrow(condition));
     return py::Ref::steal(self);
