@@ -6,6 +6,7 @@
 
 #include "data/record.hpp"
 #include "registry.hpp"
+#include "strategy/check_strategy.hpp"
 #include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/lifetime.hpp"
@@ -115,11 +116,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
         if (is_search_strategy(right)) {
             append_branches(node.branches, right);
         } else {
-            static py::Name k_do_draw{"do_draw"};
-            if (!py::Ref::steal(PyObject_GetAttr(right, k_do_draw.get()))) {
-                py::drop_exception();
-                py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
-            }
+            if (!has_do_draw(right)) py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
             node.branches.push_back(py::Ref::borrow(right));
         }
         return SearchStrategy::wrap(std::move(node)).release();

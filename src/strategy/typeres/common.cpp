@@ -1,5 +1,6 @@
 #include "strategy/typeres/common.hpp"
 
+#include "strategy/check_strategy.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy::typeres {
@@ -129,11 +130,7 @@ std::string repr_or_empty(PyObject* o) {
 bool is_native(PyObject* o) { return is_search_strategy(o); }
 
 bool is_strategy_like(PyObject* o) {
-    if (is_native(o)) return true;
-    static py::Name k_do_draw{"do_draw"};
-    if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;
-    py::drop_exception();
-    return false;
+    return is_native(o) || has_do_draw(o);
 }
 
 py::Ref invalid_node(std::string message, bool resolution_failure) {
