@@ -173,17 +173,8 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
         static const py::Sig sig{"SearchStrategy.map", {"pack"}, 1};
         auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "map");
-        if (py::Ref is_identity = [&]() -> py::Ref {
-                // Asking the upstream library only refines the answer.
-                py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis.internal.reflection"));
-                if (!mod) return {};
-                py::Ref f = py::Ref::steal(PyObject_GetAttrString(mod.get(), "is_identity_function"));
-                if (!f) return {};
-                return py::Ref::steal(PyObject_CallFunctionObjArgs(f.get(), a[0], nullptr));
-            }()) {
-            if (PyObject_IsTrue(is_identity.get()) == 1) return py::Ref::borrow(self).release();
-        }
-        py::drop_exception();
+        // Asking the upstream library only refines the answer.
+        if (is_identity_function(a[0])) return py::Ref::borrow(self).release();
         kinds::Map node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
     });
