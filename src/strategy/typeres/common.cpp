@@ -60,14 +60,11 @@ py::Ref Mods::any_scalar_union() const {
     return call("one_of", {none.get(), booleans.get(), integers.get(), floats.get(), text.get()});
 }
 
-py::Ref Mods::scalar_classes() const {
+py::Ref Mods::any_scalar_class() const {
     py::Ref classes = py::new_list();
-    py::Ref none_type;
-    if (py::Ref types = module_opt("types")) none_type = attr_opt(types.get(), "NoneType");
-    if (!none_type) none_type = py::Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
-    py::list_append(classes.get(), none_type.get());
+    py::list_append(classes.get(), reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
     for (const char* name : {"bool", "int", "float", "str", "bytes"}) py::list_append(classes.get(), builtin(name).get());
-    return classes;
+    return call("sampled_from", {classes.get()});
 }
 
 py::Ref attr_opt(PyObject* o, const char* name) {

@@ -25,8 +25,8 @@ struct Mods {
     py::Ref call_list(const char* name, const std::vector<py::Ref>& args) const;
     // one_of(none(), booleans(), integers(), floats(), text()).
     py::Ref any_scalar_union() const;
-    // [NoneType, bool, int, float, str, bytes], a new list.
-    py::Ref scalar_classes() const;
+    // sampled_from([NoneType, bool, int, float, str, bytes]).
+    py::Ref any_scalar_class() const;
 };
 
 // The module from sys.modules, imported when it is not there yet.
