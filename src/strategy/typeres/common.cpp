@@ -108,21 +108,6 @@ bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b) {
     return truthy_opt(r);
 }
 
-std::string repr_or_empty(PyObject* o) {
-    PyObject* r = PyObject_Repr(o);
-    if (!r) {
-        py::drop_exception();
-        return {};
-    }
-    py::Ref owned = py::Ref::steal(r);
-    Py_ssize_t n = 0;
-    const char* p = PyUnicode_Check(r) ? PyUnicode_AsUTF8AndSize(r, &n) : nullptr;
-    if (!p) {
-        py::drop_exception();
-        return {};
-    }
-    return std::string(p, static_cast<size_t>(n));
-}
 
 bool is_native(PyObject* o) { return is_search_strategy(o); }
 

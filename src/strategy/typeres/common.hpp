@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "py/py.hpp"
+#include "strategy/errors.hpp"
 
 namespace strategy::typeres {
 
@@ -43,8 +44,6 @@ bool contains_opt(PyObject* container, PyObject* item);
 bool is_class(PyObject* o);  // isinstance(o, type), errors false
 // f(a) or f(a, b) is truthy; a failing call or truth test is false.
 bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b = nullptr);
-// repr(o) as text, the empty text when it fails.
-std::string repr_or_empty(PyObject* o);
 
 // `callable(*args, **kwargs)`.
 py::Ref call_with(PyObject* callable, const std::vector<py::Ref>& args, PyObject* kwargs = nullptr);
