@@ -26,9 +26,7 @@ void check_not_data(PyObject* self, const char* method) {
 // Objects
 
 py::Ref SearchStrategy::wrap(StrategyNode&& node) {
-    SearchStrategy* o = alloc_strategy<SearchStrategy>(search_strategy_type());
-    o->node = std::move(node);
-    o->node.settle();
+    SearchStrategy* o = alloc_strategy<SearchStrategy>(search_strategy_type(), std::move(node));
     return py::Ref::steal(as_object(o));
 }
 
@@ -67,7 +65,7 @@ SearchStrategy* self_of(PyObject* self) {
 }
 
 PyObject* strategy_new(PyTypeObject* type, PyObject*, PyObject*) {
-    QF_ENTRY(nullptr, { return as_object(alloc_strategy<SearchStrategy>(type)); });
+    QF_ENTRY(nullptr, { return as_object(alloc_strategy<SearchStrategy>(type, StrategyNode())); });
 }
 
 void strategy_dealloc(PyObject* self) { release_strategy(self_of(self)); }
