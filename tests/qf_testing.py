@@ -34,24 +34,40 @@ from quorvantis_fast import _engine  # noqa: E402  (after the path is set)
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed, StopTest  # noqa: E402
 
 
-def run_python(code, *, upstream=False, env=None, extra_path=()):
-    """Run ``code`` in a fresh interpreter that imports the same package.
+def child_env(*, upstream=False, env=None, extra_path=()):
+    """The environment of a fresh interpreter that imports the same package.
 
     ``upstream`` puts the upstream layer on its path, ``extra_path`` more
-    directories after it. Returns the completed process (text output).
+    directories after it; ``env`` adds or replaces variables.
     """
     package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
     paths = [package_root] + ([UPSTREAM_DIR] if upstream else []) + [str(p) for p in extra_path]
-    child_env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "QF_UPSTREAM")}
-    child_env["PYTHONPATH"] = os.pathsep.join(paths)
-    child_env.update(env or {})
+    result = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "QF_UPSTREAM")}
+    result["PYTHONPATH"] = os.pathsep.join(paths)
+    result.update(env or {})
+    return result
+
+
+def run_python(code, **kwargs):
+    """Run ``code`` in a fresh interpreter that imports the same package
+    (``kwargs`` as for ``child_env``). Returns the completed process (text output).
+    """
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
-        env=child_env,
+        env=child_env(**kwargs),
         timeout=300,
     )
+
+
+def run_pytest(directory, *args):
+    """Run pytest in ``directory`` in a fresh interpreter that imports the same
+    package, with no plugins but pytest's own. Returns the completed process."""
+    return subprocess.run(
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", *args],
+        cwd=directory, capture_output=True, text=True, timeout=300,
+        env=child_env(env={"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"}))
 
 
 def python_output(code, **kwargs):

@@ -93,12 +93,15 @@ source_hash() {
   wheel_inputs "$1" | (cd "$1" && xargs -0 sha256sum) | sha256sum | cut -c1-32
 }
 
+# wheel_in DIST: prints the abi3 wheel in DIST, or nothing.
+wheel_in() { ls "$1"/quorvantis_fast-*-cp311-abi3-*.whl 2>/dev/null | head -n1; }
+
 # current_wheel DIST HASH: prints the wheel in DIST when it was built from
 # sources with that hash; fails when there is none.
 current_wheel() {
   local dist=$1 hash=$2 wheel
   [ "$(cat "$dist/source-hash" 2>/dev/null)" = "$hash" ] || return 1
-  wheel=$(ls "$dist"/quorvantis_fast-*-cp311-abi3-*.whl 2>/dev/null | head -n1)
+  wheel=$(wheel_in "$dist")
   [ -n "$wheel" ] && echo "$wheel"
 }
 
@@ -136,7 +139,7 @@ build_wheel() {
     tail -n 80 "$dist/build.log" >&2
     die "wheel build failed (whole log: $dist/build.log)"
   fi
-  wheel=$(ls "$dist"/quorvantis_fast-*-cp311-abi3-*.whl 2>/dev/null | head -n1)
+  wheel=$(wheel_in "$dist")
   [ -n "$wheel" ] || die "no cp311-abi3 wheel in $dist: $(ls "$dist")"
   "$vpy" - "$wheel" <<'PY' >&2 || die "the wheel lacks quorvantis_fast/_engine.abi3.so"
 import sys, zipfile

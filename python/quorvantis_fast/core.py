@@ -13,7 +13,7 @@ import time
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
-from quorvantis_fast.settings import Verbosity, engine_seed
+from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
 
 __all__ = ["given", "reproduce_failure"]
@@ -215,14 +215,18 @@ def _raise_all(name, errors):
     raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
 
 
+def _positional(params):
+    """The parameters that positional strategies may fill, in order."""
+    return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+
+
 def _bind(test, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
     sig = inspect.signature(test)
-    positional = [p for p in sig.parameters.values()
-                  if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    positional = _positional(sig.parameters.values())
     if len(arg_strategies) > len(positional):
         raise InvalidArgument(
             f"given() has {len(arg_strategies)} positional strategies but "
@@ -253,7 +257,7 @@ def _refusing(test, error, arg_count, kw_names):
         params = list(inspect.signature(test).parameters.values())
     except (TypeError, ValueError):
         params = []
-    positional = [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    positional = _positional(params)
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
     kept = [p for p in params if p.name not in filled and (arg_count or kw_names)]
@@ -306,12 +310,10 @@ def given(*arg_strategies, **kw_strategies):
                         f"{test.__name__} passed on the example of @reproduce_failure({blob!r}): "
                         "the failure does not reproduce (have the test or its strategies "
                         "changed since?)")
-                _raise_all(test.__name__, [state.annotate(*replayed)])
-            database = s.database
+                raise state.annotate(*replayed)
             failures = _engine.run_native(
-                state.example, [_RECORD_HANDLE, *strategies], seed=engine_seed(s),
-                database=database, db_key=db_key if database is not None else None,
-                names=["_record", *names], test_name=test.__name__, **s.engine_arguments())
+                state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                test_name=test.__name__, **s.engine_arguments(db_key))
             if failures and not s.report_multiple_bugs:
                 # Stored failures are all replayed first, and each that still
                 # fails comes back; only the first of them is reported.

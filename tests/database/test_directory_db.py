@@ -8,7 +8,7 @@ import textwrap
 
 import pytest
 
-from qf_testing import python_output
+from qf_testing import child_env, python_output
 from quorvantis_fast.database import DirectoryExampleDatabase
 from quorvantis_fast.settings import settings
 
@@ -73,8 +73,7 @@ def test_processes_share_one_directory_at_once(tmp_path):
     script = tmp_path / "writer.py"
     script.write_text(WRITER)
     db_dir = tmp_path / "db"
-    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
-    env = {**os.environ, "PYTHONPATH": package_root}
+    env = child_env()
     writers = [subprocess.Popen([sys.executable, str(script), str(db_dir), str(n)], env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                for n in range(6)]

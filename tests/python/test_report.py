@@ -1,13 +1,11 @@
 """What a failing given() test reports, and how it is reproduced."""
 
-import os
-import subprocess
-import sys
 import textwrap
 import time
 
 import pytest
 
+from qf_testing import run_pytest
 from quorvantis_fast import Verbosity, given, reproduce_failure, settings, st
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
@@ -201,11 +199,7 @@ def test_pytest_shows_the_users_frames_only(tmp_path):
         def test_small(x):
             assert x < 10, "too big"
     """))
-    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
-    done = subprocess.run(
-        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "test_user.py"],
-        cwd=tmp_path, capture_output=True, text=True, timeout=300,
-        env={**os.environ, "PYTHONPATH": package_root, "PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
+    done = run_pytest(tmp_path, "test_user.py")
     assert done.returncode == 1, done.stdout + done.stderr
     assert 'assert x < 10, "too big"' in done.stdout
     assert "Falsifying example: test_small(x=10)" in done.stdout
@@ -246,11 +240,7 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
         def test_parametrized(tmp_path, n, x):
             pass
     """))
-    package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
-    done = subprocess.run(
-        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "."],
-        cwd=tmp_path, capture_output=True, text=True, timeout=300,
-        env={**os.environ, "PYTHONPATH": package_root, "PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
+    done = run_pytest(tmp_path, ".")
     out = done.stdout
     assert done.returncode == 1 and "4 failed" in out, out + done.stderr
     assert "broke" in out and "state = Counter()" in out
