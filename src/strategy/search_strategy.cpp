@@ -400,12 +400,6 @@ PyTypeObject* search_strategy_type() {
     return py::type_once(cell, &strategy_spec);
 }
 
-// Views, DataObject: views.cpp, data_object.cpp.
-void register_views(PyObject* m);
-
-}  // namespace strategy
-
-namespace strategy {
 PyTypeObject* search_strategy_type_or_null() {
     try {
         return search_strategy_type();
