@@ -54,11 +54,13 @@ PyType_Slot retry_text_slots[] = {
     {0, nullptr},
 };
 
+// Only the draw makes these objects: one made by Python would hold no base
+// and no condition.
 PyType_Spec retry_text_spec = {
     "quorvantis_fast._engine.RetryEventText",
     static_cast<int>(sizeof(RetryTextObject)),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     retry_text_slots,
 };
 
