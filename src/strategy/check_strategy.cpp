@@ -28,6 +28,13 @@ void check_strategy(PyObject* o, std::string_view label) {
                            " (type=" + py::type_name(o) + ")");
 }
 
+bool has_do_draw(PyObject* o) {
+    static py::Name k_do_draw{"do_draw"};
+    if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;
+    py::drop_exception();
+    return false;
+}
+
 bool strat_is_empty(PyObject* o) noexcept {
     const SearchStrategy* s = as_strategy(o);
     if (!s) return false;

@@ -19,13 +19,21 @@ py::Ref timed_draw(PyObject* record, PyObject* strategy) {
     return v;
 }
 
+py::Name k_notes{"_data_draws"};
+
+// The record's `_data_draws` value; empty when it is missing (the error
+// dropped) or None.
+py::Ref stored_notes(PyObject* record) {
+    py::Ref notes = py::Ref::steal(PyObject_GetAttr(record, k_notes.get()));
+    if (!notes) py::drop_exception();
+    if (notes.get() == Py_None) return {};
+    return notes;
+}
+
 // The record's `_data_draws` list, made when missing or None.
 py::Ref notes_list(PyObject* record) {
-    static py::Name k_notes{"_data_draws"};
-    PyObject* notes = PyObject_GetAttr(record, k_notes.get());
-    if (!notes) py::drop_exception();
-    py::Ref list = py::Ref::steal(notes);
-    if (!list || list.get() == Py_None) {
+    py::Ref list = stored_notes(record);
+    if (!list) {
         list = py::new_list(0);
         py::check_rc(PyObject_SetAttr(record, k_notes.get(), list.get()));
     }
@@ -83,10 +91,7 @@ PyObject* g_record(PyObject* self, void*) { return py::Ref::borrow(self_of(self)
 
 PyObject* g_drawn_notes(PyObject* self, void*) {
     QF_ENTRY(nullptr, {
-        py::Ref notes = py::Ref::steal(PyObject_GetAttrString(self_of(self)->record, "_data_draws"));
-        if (notes && notes.get() != Py_None) return notes.release();
-        notes.reset();
-        py::drop_exception();
+        if (py::Ref notes = stored_notes(self_of(self)->record)) return notes.release();
         return PyList_New(0);
     });
 }

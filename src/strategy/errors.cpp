@@ -33,6 +33,15 @@ py::Ref resolution_failed_err(std::string_view message) {
     raise_exc(node.resolution_failure ? resolution_failed_err(node.message) : invalid_argument(node.message));
 }
 
+std::string repr_or_empty(PyObject* o) {
+    try {
+        return py::repr(o);
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return std::string();
+    }
+}
+
 [[noreturn]] void raise_expected_strategy(PyObject* o) {
     std::string r = py::repr(o);
     raise_invalid_argument("Expected a SearchStrategy but got " + r + " (type=" + py::type_name(o) + ")");

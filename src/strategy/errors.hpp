@@ -2,6 +2,7 @@
 // ResolutionFailed from quorvantis_fast.errors.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "py/py.hpp"
@@ -21,6 +22,9 @@ py::Ref resolution_failed_err(std::string_view message);
 }
 // The stored error of an Invalid node.
 [[noreturn]] void raise_stored_error(const kinds::Invalid& node);
+// repr() of an object for a message that is built anyway; the empty text
+// when the repr fails (the error is dropped).
+std::string repr_or_empty(PyObject* o);
 // "Expected a SearchStrategy but got {} (type={})" for `o`.
 [[noreturn]] void raise_expected_strategy(PyObject* o);
 

@@ -17,13 +17,14 @@ uint64_t next_strategy_id();
 // freeing a very deep strategy chain does not recurse without bound.
 void release_ref(py::Ref& r) noexcept;
 
-// A new zeroed instance of `type` with a fresh id and a NoneValue node.
-template <class T> T* alloc_strategy(PyTypeObject* type) {
+// A new zeroed instance of `type` with a fresh id and the node, settled.
+template <class T> T* alloc_strategy(PyTypeObject* type, StrategyNode&& node) {
     uint64_t id = next_strategy_id();
     PyObject* raw = py::alloc(type);
     T* o = static_cast<T*>(reinterpret_cast<py::DictObject*>(raw));
     o->id = id;
-    new (&o->node) StrategyNode();
+    new (&o->node) StrategyNode(std::move(node));
+    o->node.settle();
     return o;
 }
 inline PyObject* as_object(SearchStrategy* s) { return reinterpret_cast<PyObject*>(s); }

@@ -32,4 +32,8 @@ std::string fn_repr(PyObject* f) noexcept;
 // The text of an object that should be a str (consumed).
 std::string take_text(py::Ref s);
 
+// Does the upstream reflection module call `f` an identity function? No
+// answer (no module, an ordinary error of the question) is no.
+bool is_identity_function(PyObject* f);
+
 }  // namespace strategy

@@ -121,6 +121,14 @@ std::string fn_repr(PyObject* f) noexcept {
     return "...";
 }
 
+bool is_identity_function(PyObject* f) {
+    py::Ref is_identity = reflection_function("is_identity_function");
+    py::Ref r = py::Ref::steal(is_identity ? PyObject_CallFunctionObjArgs(is_identity.get(), f, nullptr) : nullptr);
+    const bool yes = r && PyObject_IsTrue(r.get()) == 1;
+    py::drop_exception();
+    return yes;
+}
+
 std::string repr_node(const StrategyNode& node) {
     py::RecursionGuard guard(" while getting the repr of a strategy");
     switch (node.kind()) {

@@ -6,6 +6,7 @@
 
 #include "data/record.hpp"
 #include "registry.hpp"
+#include "strategy/check_strategy.hpp"
 #include "strategy/interpreter.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/lifetime.hpp"
@@ -25,9 +26,7 @@ void check_not_data(PyObject* self, const char* method) {
 // Objects
 
 py::Ref SearchStrategy::wrap(StrategyNode&& node) {
-    SearchStrategy* o = alloc_strategy<SearchStrategy>(search_strategy_type());
-    o->node = std::move(node);
-    o->node.settle();
+    SearchStrategy* o = alloc_strategy<SearchStrategy>(search_strategy_type(), std::move(node));
     return py::Ref::steal(as_object(o));
 }
 
@@ -66,7 +65,7 @@ SearchStrategy* self_of(PyObject* self) {
 }
 
 PyObject* strategy_new(PyTypeObject* type, PyObject*, PyObject*) {
-    QF_ENTRY(nullptr, { return as_object(alloc_strategy<SearchStrategy>(type)); });
+    QF_ENTRY(nullptr, { return as_object(alloc_strategy<SearchStrategy>(type, StrategyNode())); });
 }
 
 void strategy_dealloc(PyObject* self) { release_strategy(self_of(self)); }
@@ -115,11 +114,7 @@ PyObject* strategy_or(PyObject* left, PyObject* right) {
         if (is_search_strategy(right)) {
             append_branches(node.branches, right);
         } else {
-            static py::Name k_do_draw{"do_draw"};
-            if (!py::Ref::steal(PyObject_GetAttr(right, k_do_draw.get()))) {
-                py::drop_exception();
-                py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
-            }
+            if (!has_do_draw(right)) py::raise_value_error("Cannot | a SearchStrategy with " + py::repr(right));
             node.branches.push_back(py::Ref::borrow(right));
         }
         return SearchStrategy::wrap(std::move(node)).release();
@@ -176,17 +171,8 @@ PyObject* m_map(QF_FASTCALL_ARGS) {
         static const py::Sig sig{"SearchStrategy.map", {"pack"}, 1};
         auto a = sig.parse<1>(args, nargs, kwnames);
         check_not_data(self, "map");
-        if (py::Ref is_identity = [&]() -> py::Ref {
-                // Asking the upstream library only refines the answer.
-                py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis.internal.reflection"));
-                if (!mod) return {};
-                py::Ref f = py::Ref::steal(PyObject_GetAttrString(mod.get(), "is_identity_function"));
-                if (!f) return {};
-                return py::Ref::steal(PyObject_CallFunctionObjArgs(f.get(), a[0], nullptr));
-            }()) {
-            if (PyObject_IsTrue(is_identity.get()) == 1) return py::Ref::borrow(self).release();
-        }
-        py::drop_exception();
+        // Asking the upstream library only refines the answer.
+        if (is_identity_function(a[0])) return py::Ref::borrow(self).release();
         kinds::Map node{py::Ref::borrow(self), py::Ref::borrow(a[0])};
         return SearchStrategy::wrap(std::move(node)).release();
     });
@@ -414,12 +400,6 @@ PyTypeObject* search_strategy_type() {
     return py::type_once(cell, &strategy_spec);
 }
 
-// Views, DataObject: views.cpp, data_object.cpp.
-void register_views(PyObject* m);
-
-}  // namespace strategy
-
-namespace strategy {
 PyTypeObject* search_strategy_type_or_null() {
     try {
         return search_strategy_type();

@@ -48,10 +48,8 @@ void release_fields(FilteredStrategy* o) {
 }
 
 template <class T> T* make_view(PyTypeObject* type, StrategyNode&& node) {
-    T* o = alloc_strategy<T>(type);
+    T* o = alloc_strategy<T>(type, std::move(node));
     init_fields(o);
-    o->node = std::move(node);
-    o->node.settle();
     return o;
 }
 

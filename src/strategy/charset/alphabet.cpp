@@ -103,13 +103,8 @@ PyObject* regex_alphabet_intervals_fn(QF_FASTCALL_ARGS) {
         auto a = sig.parse<1>(args, nargs, kwnames);
         std::optional<IntervalSet> s = resolve_alphabet_iset(a[0]);
         if (!s) {
-            std::string shown;
-            try {
-                shown = py::repr(a[0]);
-            } catch (const py::Err&) {
-                py::drop_exception();
-            }
-            raise_invalid_argument("alphabet=" + shown + " must be a sampled_from() or characters() strategy.");
+            raise_invalid_argument("alphabet=" + repr_or_empty(a[0]) +
+                                   " must be a sampled_from() or characters() strategy.");
         }
         return intervalset::wrap(std::move(*s)).release();
     });

@@ -70,12 +70,6 @@ Alphabet from_strategy(PyObject* alphabet, const StrategyNode& node) {
     }
 }
 
-bool has_do_draw(PyObject* o) {
-    if (py::Ref::steal(PyObject_GetAttrString(o, "do_draw"))) return true;
-    py::drop_exception();
-    return false;
-}
-
 [[noreturn]] void raise_not_an_alphabet(PyObject* alphabet) {
     raise_invalid_argument("alphabet=" + py::repr(alphabet) + " (type=" + py::type_name(alphabet) +
                            ") must be a strategy, a str or an iterable of one-character strings");

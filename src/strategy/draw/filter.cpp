@@ -54,18 +54,19 @@ PyType_Slot retry_text_slots[] = {
     {0, nullptr},
 };
 
+// Only the draw makes these objects: one made by Python would hold no base
+// and no condition.
 PyType_Spec retry_text_spec = {
     "quorvantis_fast._engine.RetryEventText",
     static_cast<int>(sizeof(RetryTextObject)),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     retry_text_slots,
 };
 
 py::Ref retry_text(PyObject* base, PyObject* condition) {
-    static PyObject* type = nullptr;
-    if (!type) type = py::make_type(&retry_text_spec).release();
-    PyObject* self = py::alloc(reinterpret_cast<PyTypeObject*>(type));
+    static PyObject* cell = nullptr;
+    PyObject* self = py::alloc(py::type_once(cell, &retry_text_spec));
     new (&retry_text_of(self)->base) py::Ref(py::Ref::borrow(base));
     new (&retry_text_of(self)->condition) py::Ref(py::Ref::borrow(condition));
     return py::Ref::steal(self);

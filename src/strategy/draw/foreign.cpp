@@ -216,19 +216,6 @@ py::Ref draw_filter(const kinds::Filter& n, PyObject* record) {
     return py::none();
 }
 
-py::Ref draw_composite(const kinds::Composite& n, PyObject* record) {
-    py::Ref draw = py::check(PyObject_GetAttr(record, k_draw.get()));
-    if (!PyTuple_Check(n.args.get())) py::raise_cannot_convert(n.args.get(), "PyTuple");
-    if (!PyDict_Check(n.kwargs.get())) py::raise_cannot_convert(n.kwargs.get(), "PyDict");
-    Py_ssize_t count = PyTuple_Size(n.args.get());
-    py::Ref args = py::check(PyTuple_New(count + 1));
-    PyTuple_SetItem(args.get(), 0, draw.release());
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyTuple_SetItem(args.get(), i + 1, py::Ref::borrow(PyTuple_GetItem(n.args.get(), i)).release());
-    }
-    return py::call_args(n.function.get(), args.get(), n.kwargs.get());
-}
-
 py::Ref draw_kind(const StrategyNode& node, PyObject* record) {
     switch (node.kind()) {
     case Kind::Integers: return draw_integers(*node.get<kinds::Integers>(), record);
@@ -279,7 +266,8 @@ py::Ref draw_kind(const StrategyNode& node, PyObject* record) {
         return call_with_one(n.pack.get(), v.get());
     }
     case Kind::Filter: return draw_filter(*node.get<kinds::Filter>(), record);
-    case Kind::Composite: return draw_composite(*node.get<kinds::Composite>(), record);
+    // The composite draw asks only the record's `draw`, as here.
+    case Kind::Composite: return strategy::draw_composite(*node.get<kinds::Composite>(), record);
     case Kind::Shared: return draw_child_foreign(node.get<kinds::Shared>()->base.get(), record);
     default:
         raise_invalid_argument(

@@ -3,6 +3,7 @@
 // strategies, and filters pushed inside a list mapped to a collection.
 #include <string>
 
+#include "strategy/node_queries.hpp"
 #include "strategy/rewrite/filter.hpp"
 
 namespace strategy {
@@ -256,12 +257,7 @@ void warn_case_method(PyObject* condition, bool text) {
 // Sizes from a length predicate (5e) or a non-emptiness-with-content one.
 Verdict size_verdict(PyObject* condition, Kind kind, Sizes s) {
     UpstreamClass cls = upstream_class(kind);
-    py::Ref identity = ask_upstream("quorvantis.internal.reflection", "is_identity_function", condition);
-    if (identity) {
-        int t = PyObject_IsTrue(identity.get());
-        if (t < 0) py::drop_exception();
-        if (t == 1) return nonempty(s);
-    }
+    if (is_identity_function(condition)) return nonempty(s);
     if (coll_class_filter_set(cls.module, cls.name, "_nonempty_filters", condition)) return nonempty(s);
     if (auto bounds = predicate_bounds("get_integer_predicate_bounds", condition)) {
         PyObject* c = bounds->constraints.get();

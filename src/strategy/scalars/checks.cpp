@@ -7,15 +7,6 @@
 
 namespace strategy {
 
-std::string repr_or_empty(PyObject* o) {
-    try {
-        return py::repr(o);
-    } catch (const py::Err&) {
-        py::drop_exception();
-        return std::string();
-    }
-}
-
 namespace {
 
 bool is_instance(PyObject* o, PyObject* cls) {

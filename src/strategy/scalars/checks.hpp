@@ -55,10 +55,6 @@ void check_ordered_sample(PyObject* values, std::string_view strategy_name);
 // An argument that was not given or was given as None, as nullptr.
 inline PyObject* given(PyObject* o) { return o == Py_None ? nullptr : o; }
 
-// repr() of an object for a message that is built anyway; the empty text
-// when the repr fails (the error is dropped).
-std::string repr_or_empty(PyObject* o);
-
 // A float for messages: "None" when absent, else Python's repr.
 std::string fmt_float_opt(bool present, double value);
 

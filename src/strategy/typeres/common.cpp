@@ -1,5 +1,6 @@
 #include "strategy/typeres/common.hpp"
 
+#include "strategy/check_strategy.hpp"
 #include "strategy/object.hpp"
 
 namespace strategy::typeres {
@@ -59,14 +60,11 @@ py::Ref Mods::any_scalar_union() const {
     return call("one_of", {none.get(), booleans.get(), integers.get(), floats.get(), text.get()});
 }
 
-py::Ref Mods::scalar_classes() const {
+py::Ref Mods::any_scalar_class() const {
     py::Ref classes = py::new_list();
-    py::Ref none_type;
-    if (py::Ref types = module_opt("types")) none_type = attr_opt(types.get(), "NoneType");
-    if (!none_type) none_type = py::Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
-    py::list_append(classes.get(), none_type.get());
+    py::list_append(classes.get(), reinterpret_cast<PyObject*>(Py_TYPE(Py_None)));
     for (const char* name : {"bool", "int", "float", "str", "bytes"}) py::list_append(classes.get(), builtin(name).get());
-    return classes;
+    return call("sampled_from", {classes.get()});
 }
 
 py::Ref attr_opt(PyObject* o, const char* name) {
@@ -110,30 +108,11 @@ bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b) {
     return truthy_opt(r);
 }
 
-std::string repr_or_empty(PyObject* o) {
-    PyObject* r = PyObject_Repr(o);
-    if (!r) {
-        py::drop_exception();
-        return {};
-    }
-    py::Ref owned = py::Ref::steal(r);
-    Py_ssize_t n = 0;
-    const char* p = PyUnicode_Check(r) ? PyUnicode_AsUTF8AndSize(r, &n) : nullptr;
-    if (!p) {
-        py::drop_exception();
-        return {};
-    }
-    return std::string(p, static_cast<size_t>(n));
-}
 
 bool is_native(PyObject* o) { return is_search_strategy(o); }
 
 bool is_strategy_like(PyObject* o) {
-    if (is_native(o)) return true;
-    static py::Name k_do_draw{"do_draw"};
-    if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;
-    py::drop_exception();
-    return false;
+    return is_native(o) || has_do_draw(o);
 }
 
 py::Ref invalid_node(std::string message, bool resolution_failure) {

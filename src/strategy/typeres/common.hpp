@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "py/py.hpp"
+#include "strategy/errors.hpp"
 
 namespace strategy::typeres {
 
@@ -25,8 +26,8 @@ struct Mods {
     py::Ref call_list(const char* name, const std::vector<py::Ref>& args) const;
     // one_of(none(), booleans(), integers(), floats(), text()).
     py::Ref any_scalar_union() const;
-    // [NoneType, bool, int, float, str, bytes], a new list.
-    py::Ref scalar_classes() const;
+    // sampled_from([NoneType, bool, int, float, str, bytes]).
+    py::Ref any_scalar_class() const;
 };
 
 // The module from sys.modules, imported when it is not there yet.
@@ -43,8 +44,6 @@ bool contains_opt(PyObject* container, PyObject* item);
 bool is_class(PyObject* o);  // isinstance(o, type), errors false
 // f(a) or f(a, b) is truthy; a failing call or truth test is false.
 bool call_truthy_opt(PyObject* f, PyObject* a, PyObject* b = nullptr);
-// repr(o) as text, the empty text when it fails.
-std::string repr_or_empty(PyObject* o);
 
 // `callable(*args, **kwargs)`.
 py::Ref call_with(PyObject* callable, const std::vector<py::Ref>& args, PyObject* kwargs = nullptr);

@@ -175,8 +175,7 @@ py::Ref resolve_typevar(const Mods& m, PyObject* thing, PyObject* typevar_class)
     }
     // Unconstrained: one type drawn per test case and variable, shared by
     // every use of the variable, then a value of that type.
-    py::Ref candidates = m.scalar_classes();
-    py::Ref sampled = m.call("sampled_from", {candidates.get()});
+    py::Ref sampled = m.any_scalar_class();
     py::Ref shared = SearchStrategy::wrap(kinds::Shared{"typevar=" + repr_or_empty(thing), std::move(sampled)});
     py::Ref expand = py::getattr(m.engine.get(), "from_type");
     return SearchStrategy::wrap(kinds::FlatMap{std::move(shared), std::move(expand)});
@@ -240,7 +239,7 @@ py::Ref from_type_impl(PyObject* thing) {
     if (thing == m.builtin("object").get()) return m.any_scalar_union();
 
     // A class is a value of `type`: one of the scalar classes.
-    if (thing == m.builtin("type").get()) return m.call("sampled_from", {m.scalar_classes().get()});
+    if (thing == m.builtin("type").get()) return m.any_scalar_class();
     if (thing == m.builtin("list").get()) return m.call("lists", {m.any_scalar_union().get()});
     if (thing == m.builtin("set").get()) return m.call("sets", {m.any_scalar_union().get()});
     if (thing == m.builtin("frozenset").get()) return m.call("frozensets", {m.any_scalar_union().get()});

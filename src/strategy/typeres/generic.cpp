@@ -113,7 +113,7 @@ py::Ref bare_generic(const Mods& m, PyObject* origin) {
     py::Ref abc = module_opt("collections.abc");
     PyObject* a = abc.get();
     auto u = [&] { return m.any_scalar_union(); };
-    if (origin == m.builtin("type").get()) return m.call("sampled_from", {m.scalar_classes().get()});
+    if (origin == m.builtin("type").get()) return m.any_scalar_class();
     if (origin == m.builtin("list").get() ||
         is_any_attr(a, {"Sequence", "MutableSequence", "Iterable", "Collection"}, origin)) {
         return m.call("lists", {u().get()});

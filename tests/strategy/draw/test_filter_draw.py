@@ -1,10 +1,13 @@
 """Filtered strategies: the retry loop and the fast path over sampled values."""
 
+import os
+
 import pytest
 
+import qf_testing
 from quorvantis_fast import _engine as st
 from quorvantis_fast import native_strategies
-from qf_testing import INVALID, StopTest, draw_or_stop, values
+from qf_testing import INVALID, StopTest, draw_or_stop, run_python, values
 
 
 class Counter:
@@ -60,6 +63,26 @@ class TestRetryLoop:
         assert native_strategies._take_draw_events() == [
             "Retried draw from integers(0, 10).filter(late) to satisfy filter"
         ]
+
+    def test_event_text_class_cannot_be_made_from_python(self):
+        # Such an instance would hold no base and no condition to print.
+        done = run_python(
+            """
+            from quorvantis_fast import _engine as st, native_strategies
+            from qf_testing import draw_or_stop
+            events = []
+            native_strategies._record_draw_event = events.append
+            answers = iter([False, True])
+            draw_or_stop(st.integers(0, 10).filter(lambda x: next(answers)), 0)
+            (event,) = events
+            try:
+                str(type(event)())
+            except TypeError:
+                print("refused")
+            """,
+            extra_path=[os.path.dirname(qf_testing.__file__)],
+        )
+        assert (done.returncode, done.stdout) == (0, "refused\n"), done.stderr
 
     def test_event_whose_base_has_no_repr_is_left_out(self):
         class NoRepr(st.SearchStrategy):
