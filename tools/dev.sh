@@ -28,4 +28,8 @@ if [ "$san" = 1 ]; then
   . "$root/tools/sanitizer_env.sh"
 fi
 cd "$root"
-exec "$py" -m pytest -q -p no:cacheprovider "$@"
+# Only the plugins the suite uses, whatever else the interpreter has installed.
+export PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
+plugins=()
+"$py" -c "import xdist" 2>/dev/null && plugins=(-p xdist.plugin)
+exec "$py" -m pytest -q -p no:cacheprovider "${plugins[@]}" "$@"
