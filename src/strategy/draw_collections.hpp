@@ -39,14 +39,8 @@ template <class Ask> py::Ref draw_set(const kinds::Sets& n, Ask ask) {
     Many many(n.min_size, n.max_size, n.p_continue);
     while (ask.more(many)) {
         py::Ref v = ask.child(n.elements.get());
-        int present = PySet_Contains(seen.get(), v.get());
-        if (present < 0) throw py::Err{};
-        if (present) {
-            ask.reject(many);
-            continue;
-        }
-        py::check_rc(PySet_Add(seen.get(), v.get()));
-        py::list_append(list.get(), v.get());
+        if (seen_before(seen.get(), v.get())) ask.reject(many);
+        else py::list_append(list.get(), v.get());
     }
     return py::check(n.frozen ? PyFrozenSet_New(list.get()) : PySet_New(list.get()));
 }

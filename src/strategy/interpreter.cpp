@@ -193,6 +193,13 @@ UniqueKeys::UniqueKeys(PyObject* unique_by) {
     for (py::Ref& s : seen_) s = py::check(PySet_New(nullptr));
 }
 
+bool seen_before(PyObject* set, PyObject* key) {
+    int present = PySet_Contains(set, key);
+    if (present < 0) throw py::Err{};
+    if (!present) py::check_rc(PySet_Add(set, key));
+    return present != 0;
+}
+
 bool UniqueKeys::admit(PyObject* value) {
     for (size_t i = 0; i < fns_.size(); ++i) {
         keys_[i] = call_with_one(fns_[i].get(), value);
@@ -308,14 +315,8 @@ py::Ref draw_unique_domain(const kinds::Lists& n, PyObject* record) {
         PyObject* e = left[static_cast<size_t>(i)];
         left[static_cast<size_t>(i)] = left.back();
         left.pop_back();
-        int present = PySet_Contains(seen.get(), e);
-        if (present < 0) throw py::Err{};
-        if (present) {
-            many.reject(record);
-        } else {
-            py::check_rc(PySet_Add(seen.get(), e));
-            py::list_append(list.get(), e);
-        }
+        if (seen_before(seen.get(), e)) many.reject(record);
+        else py::list_append(list.get(), e);
     }
     // The domain ran out of distinct values before min_size was reached.
     if (many.count < n.min_size) mark_invalid(record);

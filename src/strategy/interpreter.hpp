@@ -25,6 +25,8 @@ uint64_t draw_index_rs(PyObject* record, uint64_t n);
 bool draw_fair_boolean(PyObject* record);
 // f(x) with exactly one positional argument.
 py::Ref call_with_one(PyObject* f, PyObject* x);
+// True when `key` is already in `set`, else adds it.
+bool seen_before(PyObject* set, PyObject* key);
 // Reports a map result to an upstream build context; never fails.
 void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noexcept;
 // Ends the test case as invalid and raises the record's StopTest.

@@ -108,14 +108,6 @@ void reject_foreign(Many& many, PyObject* record) {
     many.force_stop = true;
 }
 
-// True when `key` is already in `set`, else adds it.
-bool seen_before(PyObject* set, PyObject* key) {
-    int present = PySet_Contains(set, key);
-    if (present < 0) throw py::Err{};
-    if (!present) py::check_rc(PySet_Add(set, key));
-    return present != 0;
-}
-
 py::Ref draw_integers(const kinds::Integers& n, PyObject* record) {
     return call_record(record, k_draw_integer, nullptr,
                        {{"min_value", n.min_obj.get()}, {"max_value", n.max_obj.get()}});
