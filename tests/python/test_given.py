@@ -149,3 +149,46 @@ def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
         with pytest.raises(InvalidArgument) as info:
             refused(*left)
         assert len(list(info.traceback)) == 2  # this test's frame and the refusal's
+
+
+class TestComposite:
+    def test_draws_shrink_inside_lists_and_the_repr_is_the_call(self):
+        @st.composite
+        def pairs(draw, hi, lo=0):
+            return draw(st.integers(lo, hi)), draw(st.integers(lo, hi))
+
+        @settings(database=None, seed=3)
+        @given(st.lists(pairs(1000)))
+        def prop(xs):
+            assert sum(a for a, _ in xs) < 100
+
+        with pytest.raises(AssertionError) as info:
+            prop()
+        assert info.value.__notes__[0] == "Falsifying example: prop(xs=[(100, 0)])"
+        assert repr(st.lists(pairs(9, lo=1))) == "lists(pairs(9, lo=1))"
+        assert list(inspect.signature(pairs).parameters) == ["hi", "lo"]
+        with pytest.raises(InvalidArgument, match=r"pairs\(\): missing"):
+            pairs()
+        with pytest.raises(InvalidArgument, match="draw as its first"):
+            st.composite(lambda *, draw: None)
+
+    def test_serves_type_registration_builds_and_one_of(self):
+        class Point:
+            def __init__(self, x):
+                self.x = x
+
+        @st.composite
+        def points(draw):
+            return Point(draw(st.integers(5, 9)))
+
+        st.register_type_strategy(Point, points())
+        seen = []
+
+        @settings(database=None, max_examples=20)
+        @given(st.from_type(Point), st.builds(list, st.lists(points(), max_size=2)),
+               st.one_of(points(), st.none()))
+        def prop(p, ps, q):
+            seen.extend([p, *ps, *([q] if q else [])])
+
+        prop()
+        assert seen and all(isinstance(p, Point) and 5 <= p.x <= 9 for p in seen)

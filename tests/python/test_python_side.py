@@ -14,7 +14,7 @@ import warnings
 import pytest
 
 from qf_testing import run_python
-from quorvantis_fast import _engine, control, errors, native_strategies, strategies
+from quorvantis_fast import _engine, control, errors, native_strategies, st, strategies
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.settings import HealthCheck, Verbosity, engine_seed, settings
 from quorvantis_fast.internal.brindlemar.choice import ChoiceNode
@@ -308,9 +308,9 @@ class _CallableInstance:
         return 0
 
 
-class TestFunctionsWrapper:
+class TestFunctions:
     def drawn(self, **kwargs):
-        f = _engine.BrindlemarData().draw(native_strategies.functions(**kwargs))
+        f = _engine.BrindlemarData().draw(st.functions(**kwargs))
         return [f(i) for i in range(5)]
 
     @pytest.mark.parametrize(
@@ -330,7 +330,7 @@ class TestFunctionsWrapper:
     )
     def test_bad_arguments_are_refused_at_once(self, kwargs, word):
         with pytest.raises(errors.InvalidArgument, match=re.escape(word)):
-            native_strategies.functions(**kwargs)
+            st.functions(**kwargs)
 
 
 class TestTypeResolutionFallback:
