@@ -26,6 +26,7 @@ _PUBLIC = {
     "Verbosity": "quorvantis_fast.settings",
     "assume": "quorvantis_fast.control",
     "reject": "quorvantis_fast.control",
+    "note": "quorvantis_fast.control",
 }
 
 __all__ = sorted([*_PUBLIC, "settings", "st"])

@@ -11,7 +11,7 @@ import functools
 import inspect
 import time
 
-from quorvantis_fast import _engine
+from quorvantis_fast import _engine, control
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
@@ -124,17 +124,21 @@ class _Run:
         if self.verbose:
             print(f"Trying example: {self.text}")
         try:
-            self._timed_call(drawn)
+            self._timed_call(handle.brindlemar_data, drawn)
         except Exception as e:
             if self.verbose:
                 self._print_failure(handle, e)
             raise
 
-    def _timed_call(self, drawn):
+    def _timed_call(self, record, drawn):
         __tracebackhide__ = True
         draws_before = _engine.draw_secs()
+        saved = control.swap_example_record(record)
         start = time.perf_counter()
-        result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        try:
+            result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        finally:
+            control.swap_example_record(saved)
         elapsed = time.perf_counter() - start - (_engine.draw_secs() - draws_before)
         self.runtime = elapsed * 1000.0
         if result is not None:
@@ -194,7 +198,7 @@ class _Run:
         """Add the report to the error of a replayed failure."""
         record = args[0].brindlemar_data
         exc.add_note("Falsifying example: " + self.text)
-        for note in args[0]._drawn_notes:
+        for note in [*args[0]._drawn_notes, *control.notes_of(record)]:
             exc.add_note(note)
         blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
         exc.add_note(f"@reproduce_failure({blob!r})")

@@ -15,7 +15,7 @@ type, and its ``from_type`` must stay that fallback.
 import functools
 import inspect
 
-from quorvantis_fast import _engine
+from quorvantis_fast import _engine, control
 from quorvantis_fast.errors import InvalidArgument
 from quorvantis_fast.native_strategies import functions
 from quorvantis_fast.strategies import register_type_strategy
@@ -65,6 +65,15 @@ def composite(f):
         if params[0].kind is not inspect.Parameter.VAR_POSITIONAL:
             signature = signature.replace(parameters=params[1:])
 
+    def draw_value(draw, *args, **kwargs):
+        __tracebackhide__ = True
+        # Notes made while the value is built belong to the example drawing it.
+        saved = control.swap_example_record(getattr(draw, "__self__", None))
+        try:
+            return f(draw, *args, **kwargs)
+        finally:
+            control.swap_example_record(saved)
+
     @functools.wraps(f)
     def strategy(*args, **kwargs):
         if signature is not None:
@@ -72,7 +81,7 @@ def composite(f):
                 signature.bind(*args, **kwargs)
             except TypeError as e:
                 raise InvalidArgument(f"{name}(): {e}") from None
-        result = _engine._composite_strategy(f, args, kwargs)
+        result = _engine._composite_strategy(draw_value, args, kwargs)
         result._qv_repr_override = _call_repr(name, args, kwargs)
         return result
 

@@ -9,6 +9,7 @@ import dataclasses
 import threading
 import unittest
 
+from quorvantis_fast import control
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 
@@ -211,20 +212,32 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
         raise InvalidArgument(
             f"state_machine_factory={state_machine_factory!r} must be callable")
     runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
+
+    def run_steps(data):
+        __tracebackhide__ = True
+        saved = control.swap_example_record(data.brindlemar_data)  # note() writes there
+        try:
+            runner(data)
+        finally:
+            control.swap_example_record(saved)
+
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
     arguments = s.engine_arguments(_database_key(state_machine_factory))
     arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
     with running(final=False, verbosity=s.verbosity):
-        failures = _engine.run_native(runner, strategies, test_name=name, **arguments)
+        failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
     if not failures:
         return
     choices = _engine.minimal_choices()
     if choices:
         with running(final=True, verbosity=s.verbosity):
-            replayed = _engine.reproduce_native(runner, strategies, choices)
+            replayed = _engine.reproduce_native(run_steps, strategies, choices)
         if replayed is not None:
-            raise replayed[1]
+            (data,), exc = replayed
+            for text in control.notes_of(data.brindlemar_data):
+                exc.add_note(text)
+            raise exc
         if not isinstance(failures[0][1], Flaky):
             raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
     raise failures[0][1]

@@ -17,7 +17,7 @@ def test_public_names_survive_any_import_order():
         assert callable(given) and callable(reproduce_failure)
         print(sorted(quorvantis_fast.__all__))
     """)
-    assert out.strip() == str(sorted(["HealthCheck", "Verbosity", "assume", "given", "reject",
+    assert out.strip() == str(sorted(["HealthCheck", "Verbosity", "assume", "given", "note", "reject",
                                       "reproduce_failure", "settings", "st"]))
 
 

@@ -6,7 +6,7 @@ import time
 import pytest
 
 from qf_testing import run_pytest
-from quorvantis_fast import HealthCheck, Verbosity, given, reproduce_failure, settings, st
+from quorvantis_fast import HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
 QUIET_DB = settings(database=None, seed=1)
@@ -26,6 +26,26 @@ class TestReport:
         *notes, line = info.value.__notes__
         assert notes == ["Falsifying example: prop(xs=[], data=data(...))", "Draw 1 (n): 3"]
         assert line.startswith("@reproduce_failure('") and line.endswith("')")
+
+    def test_notes_of_the_final_replay_follow_the_drawn_values(self):
+        @st.composite
+        def pairs(draw):
+            a = draw(st.integers(0, 1000))
+            note(f"a={a}")
+            return a, draw(st.integers(0, 1000))
+
+        @settings(QUIET_DB)
+        @given(st.lists(pairs()))
+        def prop(xs):
+            note(xs)
+            assert sum(a for a, _ in xs) < 100
+
+        with pytest.raises(AssertionError) as info:
+            prop()
+        assert info.value.__notes__[:-1] == [
+            "Falsifying example: prop(xs=[(100, 0)])", "a=100", "[(100, 0)]"]
+        with pytest.raises(InvalidArgument, match="inside a test"):
+            note("outside")
 
     def test_reproduction_line_replays_that_example_in_one_call(self):
         def make(fixed):

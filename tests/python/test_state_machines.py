@@ -2,6 +2,7 @@
 import pytest
 
 from quorvantis_fast import _engine as st
+from quorvantis_fast import note
 from quorvantis_fast.errors import InvalidArgument
 from quorvantis_fast.settings import settings
 from quorvantis_fast.stateful import (
@@ -55,7 +56,7 @@ def test_a_bug_needing_three_steps_is_shrunk_to_them():
     assert teardowns  # every test case tore its machine down
 
 
-def test_invariant_failures_carry_the_step_trace():
+def test_invariant_failures_carry_the_step_trace_then_the_notes():
     class Bounded(RuleBasedStateMachine):
         def __init__(self):
             self.total = 0
@@ -63,6 +64,7 @@ def test_invariant_failures_carry_the_step_trace():
         @rule(x=st.integers(0, 10))
         def add(self, x):
             self.total += x
+            note(f"total={self.total}")
 
         @invariant()
         def below_limit(self):
@@ -72,9 +74,7 @@ def test_invariant_failures_carry_the_step_trace():
         run_state_machine_as_test(Bounded, settings=FIXED)
     notes = info.value.__notes__
     assert notes[:2] == ["Falsifying example:", "state = Bounded()"]
-    assert notes[-1] == "state.teardown()"
-    steps = notes[2:-1]
-    assert steps == ["state.add(x=10)"]
+    assert notes[2:] == ["state.add(x=10)", "state.teardown()", "total=10"]
 
 
 def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
