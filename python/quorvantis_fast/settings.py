@@ -180,9 +180,7 @@ class settings:
         """Use these settings for ``test`` (a decorator, above or below ``given``),
         or for every run of a state machine class."""
         if isinstance(test, type):
-            from quorvantis_fast.stateful import RuleBasedStateMachine
-
-            if not issubclass(test, RuleBasedStateMachine):
+            if not getattr(test, "_quorvantis_state_machine", False):
                 raise InvalidArgument(
                     f"@settings cannot apply to the class {test.__name__}: it would change "
                     "none of its tests. Put it on each test function, or on a state machine")

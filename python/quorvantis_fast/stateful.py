@@ -9,9 +9,11 @@ import dataclasses
 import threading
 import unittest
 
-from quorvantis_fast import control
+from quorvantis_fast import _engine, control
+from quorvantis_fast.core import not_reproduced_message
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
+from quorvantis_fast.settings import settings as Settings
 
 __all__ = [
     "RuleBasedStateMachine",
@@ -68,6 +70,9 @@ def invariant():
 
 class RuleBasedStateMachine:
     """Base class of state machines: subclasses define rules and invariants."""
+
+    # Tells @settings that this class is a test, without an import of this module.
+    _quorvantis_state_machine = True
 
     @classmethod
     def rules(cls):
@@ -200,10 +205,6 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     the final run, whose error carries the printed steps as notes.
     """
     __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
-    from quorvantis_fast import _engine
-    from quorvantis_fast.core import not_reproduced_message
-    from quorvantis_fast.settings import settings as Settings
-
     if settings is None:
         # @settings above the machine's class applies to every run of it.
         settings = getattr(state_machine_factory, "_quorvantis_settings", None)

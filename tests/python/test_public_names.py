@@ -1,5 +1,10 @@
 """What a user imports: the package's public names and the strategies module."""
 
+import ast
+import graphlib
+import pathlib
+
+import quorvantis_fast
 from qf_testing import python_output
 
 
@@ -32,3 +37,22 @@ def test_st_holds_every_public_strategy_of_the_engine():
     # The engine's resolver for users; the Python fallback the engine calls stays apart.
     assert st.from_type is _engine.from_type and strategies.from_type is not _engine.from_type
     assert st.register_type_strategy is strategies.register_type_strategy
+
+
+def test_the_modules_import_each_other_one_way():
+    # Imports inside functions count too: a cycle makes what works depend on
+    # which module a program happens to import first.
+    modules = {p.stem: p for p in pathlib.Path(quorvantis_fast.__file__).parent.glob("*.py")}
+    del modules["__init__"]
+    graph = {}
+    for name, path in modules.items():
+        used = set()
+        for node in ast.walk(ast.parse(path.read_text())):
+            if isinstance(node, ast.ImportFrom) and node.module == "quorvantis_fast":
+                used.update(alias.name for alias in node.names)
+            elif isinstance(node, ast.ImportFrom) and (node.module or "").startswith("quorvantis_fast."):
+                used.add(node.module.split(".")[1])
+            elif isinstance(node, ast.Import):
+                used.update(a.name.split(".")[1] for a in node.names if a.name.startswith("quorvantis_fast."))
+        graph[name] = used & modules.keys()
+    graphlib.TopologicalSorter(graph).prepare()  # raises CycleError
