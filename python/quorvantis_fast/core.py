@@ -32,12 +32,9 @@ _RECORD_HANDLE = _engine.data()
 _SEARCH_DEADLINE_SLACK = 1.25
 
 
-def _settings_of(*objects):
-    for obj in objects:
-        found = getattr(obj, "_quorvantis_settings", None)
-        if found is not None:
-            return found
-    return _DEFAULT_SETTINGS
+def _settings_of(test):
+    found = getattr(test, "_quorvantis_settings", None)
+    return _DEFAULT_SETTINGS if found is None else found
 
 
 def _call_text(name, names, args):
@@ -226,6 +223,8 @@ def _positional(params):
 
 def _bind(test, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
+    if getattr(test, "is_quorvantis_test", False):
+        raise InvalidArgument(f"@given was applied twice to {test.__name__}; apply it once")
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
@@ -293,6 +292,9 @@ def given(*arg_strategies, **kw_strategies):
     """
 
     def decorate(test):
+        # @settings below @given hands over the test it was applied to.
+        settings_below = getattr(test, "_quorvantis_settings", None)
+        test = getattr(test, "_quorvantis_awaits_given", test)
         try:
             sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
         except InvalidArgument as e:
@@ -303,7 +305,7 @@ def given(*arg_strategies, **kw_strategies):
         @functools.wraps(test)
         def run(*args, **kwargs):
             __tracebackhide__ = True
-            s = _settings_of(run, test)
+            s = _settings_of(run)
             state = _Run(test, args, kwargs, names, strategies, s)
             reproduce = getattr(run, "_quorvantis_reproduce", None)
             if reproduce is not None:
@@ -329,6 +331,8 @@ def given(*arg_strategies, **kw_strategies):
             parameters=[p for p in params if p.name not in names])
         del run.__wrapped__  # pytest must see the reduced signature
         run.is_quorvantis_test = True
+        if settings_below is not None:
+            run._quorvantis_settings = settings_below
         return run
 
     return decorate

@@ -2,6 +2,8 @@
 
 import datetime
 import enum
+import functools
+import inspect
 import operator
 import os
 
@@ -179,11 +181,14 @@ class settings:
     def __call__(self, test):
         """Use these settings for ``test`` (a decorator, above or below ``given``),
         or for every run of a state machine class."""
+        __tracebackhide__ = True
         if isinstance(test, type):
             if not getattr(test, "_quorvantis_state_machine", False):
                 raise InvalidArgument(
                     f"@settings cannot apply to the class {test.__name__}: it would change "
                     "none of its tests. Put it on each test function, or on a state machine")
+        elif not getattr(test, "is_quorvantis_test", False):
+            return _awaiting_given(getattr(test, "_quorvantis_awaits_given", test), self)
         test._quorvantis_settings = self
         return test
 
@@ -201,6 +206,30 @@ class settings:
             "deadline_ms": self.deadline or 0.0,
             "max_shrinks": self.max_shrinks,
         }
+
+
+def _awaiting_given(test, s):
+    """``test`` under settings ``s``, for ``given`` to take when it is applied
+    next (settings may sit below it). A test that gets no ``given`` would run
+    without them, so calling this stand-in raises instead; it asks for no
+    arguments, so that pytest calls it and shows why.
+    """
+    if not callable(test):
+        raise InvalidArgument(f"@settings applies to a test function or a state machine, not {test!r}")
+    name = getattr(test, "__name__", repr(test))
+
+    @functools.wraps(test)
+    def refuse(*args, **kwargs):
+        __tracebackhide__ = True
+        raise InvalidArgument(
+            f"@settings applies only to @given tests and state machines, and {name} has no "
+            "@given: add one, or remove the @settings")
+
+    del refuse.__wrapped__
+    refuse.__signature__ = inspect.Signature()
+    refuse._quorvantis_awaits_given = test
+    refuse._quorvantis_settings = s
+    return refuse
 
 
 def engine_seed(s):

@@ -192,3 +192,13 @@ class TestComposite:
 
         prop()
         assert seen and all(isinstance(p, Point) and 5 <= p.x <= 9 for p in seen)
+
+
+def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs():
+    lone = settings(max_examples=5)(lambda x: None)
+    assert list(inspect.signature(lone).parameters) == []  # pytest calls it and shows why
+    with pytest.raises(InvalidArgument, match="only to @given tests and state machines"):
+        lone()
+    twice = given(st.integers())(given(st.integers())(lambda x: None))
+    with pytest.raises(InvalidArgument, match="@given was applied twice"):
+        twice()
