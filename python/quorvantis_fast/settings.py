@@ -32,27 +32,29 @@ class HealthCheck(enum.Enum):
         return f"HealthCheck.{self.name}"
 
 
-def _non_negative_int(name, value):
-    try:
-        value = operator.index(value)
-    except TypeError:
-        raise InvalidArgument(f"{name}={value!r} must be an integer") from None
-    if value < 0:
-        raise InvalidArgument(f"{name}={value!r} must be non-negative")
-    return value
+def _int_setting(name, least, most=None, *, optional=False):
+    """The check of an integer setting from ``least`` to ``most`` (None: no bound),
+    or None when ``optional``. The engine takes these as fixed-width integers,
+    whence the upper bounds."""
+    wanted = f"from {least} to {most}" if most is not None else f"of at least {least}"
 
-
-def _positive_int(name):
-    def validate(v):
-        v = _non_negative_int(name, v)
-        if v < 1:
-            raise InvalidArgument(f"{name}={v!r} must be at least one")
+    def validate(value):
+        __tracebackhide__ = True
+        if value is None and optional:
+            return None
+        try:
+            v = operator.index(value)
+        except TypeError:
+            v = None
+        if v is None or v < least or (most is not None and v > most):
+            raise InvalidArgument(f"{name}={value!r} must be an integer {wanted}")
         return v
 
     return validate
 
 
 def _validate_verbosity(v):
+    __tracebackhide__ = True
     if isinstance(v, bool) or not isinstance(v, int):
         raise InvalidArgument(f"verbosity={v!r} must be a Verbosity")
     try:
@@ -62,6 +64,7 @@ def _validate_verbosity(v):
 
 
 def _validate_deadline(v):
+    __tracebackhide__ = True
     if v is None:
         return None
     ms = v / datetime.timedelta(milliseconds=1) if isinstance(v, datetime.timedelta) else v
@@ -83,6 +86,7 @@ DEFAULT_DATABASE_PATH = os.path.join(".quorvantis_fast", "examples")
 
 
 def _validate_database(v):
+    __tracebackhide__ = True
     if v is None or v is _DEFAULT_DATABASE:
         return v
     if isinstance(v, type):
@@ -96,7 +100,11 @@ def _validate_database(v):
 
 
 def _validate_health_checks(v):
-    checks = tuple(v)
+    __tracebackhide__ = True
+    try:
+        checks = tuple(v)
+    except TypeError:
+        raise InvalidArgument(f"suppress_health_check={v!r} must be a list of HealthCheck") from None
     for c in checks:
         if not isinstance(c, HealthCheck):
             raise InvalidArgument(f"suppress_health_check holds {c!r}, which is not a HealthCheck")
@@ -105,6 +113,7 @@ def _validate_health_checks(v):
 
 def _validate_bool(name):
     def validate(v):
+        __tracebackhide__ = True
         if not isinstance(v, bool):
             raise InvalidArgument(f"{name}={v!r} must be True or False")
         return v
@@ -113,16 +122,16 @@ def _validate_bool(name):
 
 
 _FIELDS = {
-    "max_examples": (100, _positive_int("max_examples")),
-    "stateful_step_count": (50, _positive_int("stateful_step_count")),
+    "max_examples": (100, _int_setting("max_examples", 1, 2**32 - 1)),
+    "stateful_step_count": (50, _int_setting("stateful_step_count", 1, 2**63 - 1)),
     "verbosity": (Verbosity.normal, _validate_verbosity),
     "deadline": (200.0, _validate_deadline),
     "derandomize": (False, _validate_bool("derandomize")),
     "report_multiple_bugs": (True, _validate_bool("report_multiple_bugs")),
     "suppress_health_check": ((), _validate_health_checks),
     "database": (_DEFAULT_DATABASE, _validate_database),
-    "max_shrinks": (500, lambda v: _non_negative_int("max_shrinks", v)),
-    "seed": (None, lambda v: None if v is None else _non_negative_int("seed", v)),
+    "max_shrinks": (500, _int_setting("max_shrinks", 0, 2**64 - 1)),
+    "seed": (None, _int_setting("seed", 0, optional=True)),
 }
 
 
@@ -139,6 +148,7 @@ class settings:
     __slots__ = tuple(f"_{name}" for name in _FIELDS)
 
     def __init__(self, parent=None, **kwargs):
+        __tracebackhide__ = True  # pytest shows the line that made the settings
         if parent is not None and not isinstance(parent, settings):
             raise InvalidArgument(f"parent={parent!r} must be a settings object")
         for name in kwargs:
@@ -214,6 +224,7 @@ def _awaiting_given(test, s):
     without them, so calling this stand-in raises instead; it asks for no
     arguments, so that pytest calls it and shows why.
     """
+    __tracebackhide__ = True
     if not callable(test):
         raise InvalidArgument(f"@settings applies to a test function or a state machine, not {test!r}")
     name = getattr(test, "__name__", repr(test))

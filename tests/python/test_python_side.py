@@ -163,11 +163,22 @@ class TestSettings:
         [{"max_examples": 0}, {"max_examples": "5"}, {"stateful_step_count": 0}, {"verbosity": 9},
          {"verbosity": True}, {"deadline": -1}, {"deadline": datetime.timedelta(0)},
          {"derandomize": 1}, {"suppress_health_check": ["x"]}, {"no_such_setting": 1},
-         {"database": 5}, {"database": InMemoryExampleDatabase}],
+         {"database": 5}, {"database": InMemoryExampleDatabase}, {"suppress_health_check": 5},
+         {"max_examples": 2**32}, {"max_shrinks": 2**64}, {"stateful_step_count": 2**63}],
     )
     def test_rejects_invalid_values(self, kwargs):
         with pytest.raises(errors.InvalidArgument):
             settings(**kwargs)
+
+    def test_integer_settings_say_their_range_and_the_engine_takes_its_ends(self):
+        for bad in (-1, 0, 2**32, 10**30):
+            with pytest.raises(errors.InvalidArgument, match=rf"^max_examples={bad} must be an "
+                                                             "integer from 1 to 4294967295$"):
+                settings(max_examples=bad)
+        s = settings(max_examples=2**32 - 1, max_shrinks=2**64 - 1, database=None,
+                     report_multiple_bugs=False)
+        failures = _engine.run_native(lambda x: 1 / 0, [_engine.integers()], **s.engine_arguments())
+        assert isinstance(failures[0][1], ZeroDivisionError)
 
     def test_deadline_is_milliseconds_or_a_timedelta(self):
         assert settings(deadline=datetime.timedelta(seconds=1.5)).deadline == 1500.0

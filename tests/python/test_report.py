@@ -232,7 +232,7 @@ def test_pytest_shows_the_users_frames_only(tmp_path):
     assert "core.py" not in done.stdout and "state.example" not in done.stdout
 
 
-def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
+def test_pytest_hides_the_runner_in_state_machines_misuse_and_settings(tmp_path):
     (tmp_path / "test_machine.py").write_text(textwrap.dedent("""
         from quorvantis_fast import settings, st
         from quorvantis_fast.stateful import RuleBasedStateMachine, invariant, rule
@@ -254,7 +254,7 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
     """))
     (tmp_path / "test_misuse.py").write_text(textwrap.dedent("""
         import pytest
-        from quorvantis_fast import given, st
+        from quorvantis_fast import given, settings, st
 
         @given(int)
         def test_typed(x):
@@ -264,10 +264,25 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
         @given(st.integers)
         def test_parametrized(tmp_path, n, x):
             pass
+
+        @settings(max_examples=5)
+        def test_lone_settings(x):
+            pass
+    """))
+    (tmp_path / "invalid_config.py").write_text(textwrap.dedent("""
+        from quorvantis_fast import settings
+
+        @settings(max_examples=0)
+        def test_never_collected():
+            pass
     """))
     done = run_pytest(tmp_path, ".")
     out = done.stdout
-    assert done.returncode == 1 and "4 failed" in out, out + done.stderr
+    assert done.returncode == 1 and "5 failed" in out, out + done.stderr
     assert "broke" in out and "state = Counter()" in out
     assert "st.from_type(int)" in out and "it must be called: integers(...)" in out
-    assert "stateful.py" not in out and "core.py" not in out, out
+    assert "test_lone_settings has no @given" in out
+    collecting = run_pytest(tmp_path, "invalid_config.py").stdout
+    assert "max_examples=0 must be an integer from 1 to" in collecting
+    for shown in (out, collecting):
+        assert "stateful.py" not in shown and "core.py" not in shown and "settings.py" not in shown, shown
