@@ -97,10 +97,10 @@ def _refuse_result(name, result):
 class _Run:
     """One call of a decorated test: runs examples and turns failures into reports."""
 
-    def __init__(self, test, args, kwargs, names, strategies, s):
+    def __init__(self, test, name, args, kwargs, names, strategies, s):
         self.test = test
         self.strategies = strategies
-        self.name = test.__name__
+        self.name = name
         self.args = args
         self.kwargs = kwargs
         self.names = names
@@ -221,10 +221,20 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def _bind(test, arg_strategies, kw_strategies):
+def _names_of(test):
+    """The test's name and qualified name; a ``functools.partial`` or a callable
+    object has none of its own, and goes by its function's or its class's."""
+    inner = test
+    while isinstance(inner, functools.partial):
+        inner = inner.func
+    owner = inner if hasattr(inner, "__qualname__") else type(inner)
+    return getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
+
+
+def _bind(test, name, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if getattr(test, "is_quorvantis_test", False):
-        raise InvalidArgument(f"@given was applied twice to {test.__name__}; apply it once")
+        raise InvalidArgument(f"@given was applied twice to {name}; apply it once")
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
@@ -233,17 +243,17 @@ def _bind(test, arg_strategies, kw_strategies):
     if len(arg_strategies) > len(positional):
         raise InvalidArgument(
             f"given() has {len(arg_strategies)} positional strategies but "
-            f"{test.__name__} takes only {len(positional)} positional arguments")
+            f"{name} takes only {len(positional)} positional arguments")
     names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
-    for name in kw_strategies:
-        if name not in sig.parameters:
-            raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
-        if name in names:
-            raise InvalidArgument(f"argument {name!r} was given two strategies")
+    for arg in kw_strategies:
+        if arg not in sig.parameters:
+            raise InvalidArgument(f"{name} has no argument {arg!r}")
+        if arg in names:
+            raise InvalidArgument(f"argument {arg!r} was given two strategies")
     names += list(kw_strategies)
     strategies = list(arg_strategies) + list(kw_strategies.values())
-    for name, strategy in zip(names, strategies):
-        _check_strategy(name, strategy)
+    for arg, strategy in zip(names, strategies):
+        _check_strategy(arg, strategy)
     return sig, names, strategies
 
 
@@ -295,38 +305,40 @@ def given(*arg_strategies, **kw_strategies):
         # @settings below @given hands over the test it was applied to.
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = getattr(test, "_quorvantis_awaits_given", test)
+        name, qualname = _names_of(test)
         try:
-            sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
+            sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
         except InvalidArgument as e:
             return _refusing(test, e, len(arg_strategies), kw_strategies)
         params = list(sig.parameters.values())
-        db_key = f"{test.__module__}.{test.__qualname__}".encode()
+        db_key = f"{getattr(test, '__module__', None)}.{qualname}".encode()
 
         @functools.wraps(test)
         def run(*args, **kwargs):
             __tracebackhide__ = True
             s = _settings_of(run)
-            state = _Run(test, args, kwargs, names, strategies, s)
+            state = _Run(test, name, args, kwargs, names, strategies, s)
             reproduce = getattr(run, "_quorvantis_reproduce", None)
             if reproduce is not None:
                 blob, choices = reproduce
                 replayed = state.replay(list(choices))
                 if replayed is None:
                     raise Flaky(
-                        f"{test.__name__} passed on the example of @reproduce_failure({blob!r}): "
+                        f"{name} passed on the example of @reproduce_failure({blob!r}): "
                         "the failure does not reproduce (have the test or its strategies "
                         "changed since?)")
                 raise state.annotate(*replayed)
             failures = _engine.run_native(
                 state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                test_name=test.__name__, **s.engine_arguments(db_key))
+                test_name=name, **s.engine_arguments(db_key))
             if failures and not s.report_multiple_bugs:
                 # Stored failures are all replayed first, and each that still
                 # fails comes back; only the first of them is reported.
                 failures = failures[:1]
             if failures:
-                _raise_all(test.__name__, [state.final_error(a, e) for a, e in failures])
+                _raise_all(name, [state.final_error(a, e) for a, e in failures])
 
+        run.__name__, run.__qualname__ = name, qualname
         run.__signature__ = sig.replace(
             parameters=[p for p in params if p.name not in names])
         del run.__wrapped__  # pytest must see the reduced signature

@@ -1,4 +1,5 @@
 """The given() decorator: the package's thin runner over run_native."""
+import functools
 import inspect
 
 import pytest
@@ -202,3 +203,17 @@ def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs()
     twice = given(st.integers())(given(st.integers())(lambda x: None))
     with pytest.raises(InvalidArgument, match="@given was applied twice"):
         twice()
+
+
+def test_a_partial_or_a_callable_object_is_a_test_named_after_its_function_or_class():
+    def check(limit, x):
+        assert x < limit
+
+    class Check:
+        def __call__(self, x):
+            assert x < 3
+
+    for test, report in [(functools.partial(check, 10), "check(x=10)"), (Check(), "Check(x=3)")]:
+        with pytest.raises(AssertionError) as info:
+            settings(database=None, seed=1)(given(st.integers())(test))()
+        assert info.value.__notes__[0] == "Falsifying example: " + report
