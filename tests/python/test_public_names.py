@@ -12,6 +12,8 @@ def test_public_names_survive_any_import_order():
     # The settings class shares its name with a submodule; whichever is
     # imported first, the package attribute stays the class.
     out = python_output("""
+        import quorvantis_fast
+        assert {"given", "st", "note"} <= set(dir(quorvantis_fast)), dir(quorvantis_fast)
         import quorvantis_fast.settings
         import quorvantis_fast._engine
         from quorvantis_fast import given, reproduce_failure, settings, st
