@@ -111,6 +111,7 @@ class _Run:
         self.text = None  # the arguments of the last example, as text, taken before the call
         self.runtime = None  # milliseconds the last example took, draws excluded
         self.smallest = {}  # failure origin -> size of the smallest example seen failing
+        self.shown = set()  # the examples printed so far: shrinking tries some again
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
@@ -118,12 +119,14 @@ class _Run:
         self.text = self.runtime = None
         if self.capture or self.verbose:
             self.text = _call_text(self.name, self.names, drawn)
-        if self.verbose:
+        fresh = self.verbose and self.text not in self.shown
+        if fresh:
+            self.shown.add(self.text)
             print(f"Trying example: {self.text}")
         try:
             self._timed_call(handle.brindlemar_data, drawn)
         except Exception as e:
-            if self.verbose:
+            if fresh:
                 self._print_failure(handle, e)
             raise
 

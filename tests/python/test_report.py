@@ -202,12 +202,13 @@ class TestVerbosity:
         with pytest.raises(AssertionError):
             prop()
 
-    def test_verbose_prints_each_example_and_shrink(self, capsys):
+    def test_verbose_prints_each_distinct_example_and_shrink_once(self, capsys):
         self.failing(Verbosity.verbose)
         lines = capsys.readouterr().out.splitlines()
         assert lines[0] == "Trying example: prop(x=0)"
         assert "Shrunk example to prop(x=1000)" in lines
         assert sum(line.startswith("Trying example: ") for line in lines) > 10
+        assert len(set(lines)) == len(lines)  # shrinking tries some examples again
 
     @pytest.mark.parametrize("verbosity", [Verbosity.quiet, Verbosity.normal])
     def test_otherwise_nothing_is_printed(self, capsys, verbosity):
