@@ -196,13 +196,26 @@ class _Run:
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
-        record = args[0].brindlemar_data
         exc.add_note("Falsifying example: " + self.text)
-        for note in [*args[0]._drawn_notes, *control.notes_of(record)]:
+        for note in args[0]._drawn_notes:
             exc.add_note(note)
-        blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
-        exc.add_note(f"@reproduce_failure({blob!r})")
-        return exc
+        return end_report(exc, args[0].brindlemar_data)
+
+
+def end_report(exc, record):
+    """Add the notes that end a report to ``exc``: what was noted while the
+    example of ``record`` ran, then the line that replays that example."""
+    for text in control.notes_of(record):
+        exc.add_note(text)
+    blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
+    exc.add_note(f"@reproduce_failure({blob!r})")
+    return exc
+
+
+def replay_passed(name, blob, example, changed):
+    """The error of a ``@reproduce_failure`` whose ``example`` passed."""
+    return Flaky(f"{name} passed on the {example} of @reproduce_failure({blob!r}): the failure "
+                 f"does not reproduce (have the {changed} or its strategies changed since?)")
 
 
 def not_reproduced_message(name, example, inputs):
@@ -326,10 +339,7 @@ def given(*arg_strategies, **kw_strategies):
                 blob, choices = reproduce
                 replayed = state.replay(list(choices))
                 if replayed is None:
-                    raise Flaky(
-                        f"{name} passed on the example of @reproduce_failure({blob!r}): "
-                        "the failure does not reproduce (have the test or its strategies "
-                        "changed since?)")
+                    raise replay_passed(name, blob, "example", "test")
                 raise state.annotate(*replayed)
             failures = _engine.run_native(
                 state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
@@ -354,11 +364,13 @@ def given(*arg_strategies, **kw_strategies):
 
 
 def reproduce_failure(blob):
-    """Replay exactly the example of a reported failure (place above ``@given``).
+    """Replay exactly the example of a reported failure (place above ``@given``,
+    or above a state machine class or its ``TestCase``).
 
     ``blob`` is the text of the ``@reproduce_failure(...)`` line of a failure
-    report. The decorated test then runs that one example and raises its
-    failure; it raises ``Flaky`` when the example passes.
+    report. The decorated test then runs that one example (a state machine,
+    that sequence of steps) and raises its failure; it raises ``Flaky`` when
+    the example passes.
     """
     try:
         raw = base64.b64decode(blob, validate=True)
@@ -371,8 +383,11 @@ def reproduce_failure(blob):
             "@reproduce_failure line of a failure report")
 
     def accept(test):
-        if not getattr(test, "is_quorvantis_test", False):
-            raise InvalidArgument("@reproduce_failure must be placed above @given")
+        machine = isinstance(test, type) and getattr(test, "_quorvantis_state_machine", False)
+        if not (machine or getattr(test, "is_quorvantis_test", False)):
+            raise InvalidArgument(
+                "@reproduce_failure must be placed above @given, or above a state machine "
+                "class or its TestCase")
         test._quorvantis_reproduce = (blob, choices)
         return test
 

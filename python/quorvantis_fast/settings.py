@@ -104,7 +104,8 @@ def _validate_health_checks(v):
     try:
         checks = tuple(v)
     except TypeError:
-        raise InvalidArgument(f"suppress_health_check={v!r} must be a list of HealthCheck") from None
+        raise InvalidArgument(
+            f"suppress_health_check={v!r} must be a list of HealthCheck") from None
     for c in checks:
         if not isinstance(c, HealthCheck):
             raise InvalidArgument(f"suppress_health_check holds {c!r}, which is not a HealthCheck")
@@ -226,7 +227,8 @@ def _awaiting_given(test, s):
     """
     __tracebackhide__ = True
     if not callable(test):
-        raise InvalidArgument(f"@settings applies to a test function or a state machine, not {test!r}")
+        raise InvalidArgument(
+            f"@settings applies to a test function or a state machine, not {test!r}")
     name = getattr(test, "__name__", repr(test))
 
     @functools.wraps(test)

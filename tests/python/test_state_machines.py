@@ -1,9 +1,11 @@
 """Rule-based state machines run end to end through the engine."""
+import unittest
+
 import pytest
 
 from quorvantis_fast import _engine as st
-from quorvantis_fast import note
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast import note, reproduce_failure
+from quorvantis_fast.errors import Flaky, InvalidArgument
 from quorvantis_fast.settings import settings
 from quorvantis_fast.stateful import (
     RuleBasedStateMachine,
@@ -45,7 +47,7 @@ def test_a_bug_needing_three_steps_is_shrunk_to_them():
 
     with pytest.raises(AssertionError, match="opened with the code") as info:
         run_state_machine_as_test(Lock, settings=FIXED)
-    assert info.value.__notes__ == [
+    assert info.value.__notes__[:-1] == [
         "Falsifying example:",
         "state = Lock()",
         "state.arm()",
@@ -74,7 +76,8 @@ def test_invariant_failures_carry_the_step_trace_then_the_notes():
         run_state_machine_as_test(Bounded, settings=FIXED)
     notes = info.value.__notes__
     assert notes[:2] == ["Falsifying example:", "state = Bounded()"]
-    assert notes[2:] == ["state.add(x=10)", "state.teardown()", "total=10"]
+    assert notes[2:-1] == ["state.add(x=10)", "state.teardown()", "total=10"]
+    assert notes[-1].startswith("@reproduce_failure('")
 
 
 def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
@@ -236,3 +239,34 @@ def test_settings_above_a_machine_apply_to_its_runs_and_refuse_other_classes():
     assert 0 < len(built) <= 6
     with pytest.raises(InvalidArgument, match="class TestPlain"):
         settings(max_examples=3)(type("TestPlain", (), {}))
+
+
+def test_the_reproduction_line_replays_the_steps_above_the_machine_or_its_test_case():
+    built = []
+
+    def make(fixed):
+        class Sum(RuleBasedStateMachine):
+            def __init__(self):
+                built.append(self)
+                self.total = 0
+
+            @rule(x=st.integers(0, 10))
+            def add(self, x):
+                self.total += x
+                assert fixed or self.total < 10
+
+        return Sum
+
+    with pytest.raises(AssertionError) as info:
+        run_state_machine_as_test(make(False), settings=settings(FIXED, database=None))
+    notes = info.value.__notes__
+    replay = reproduce_failure(notes[-1][len("@reproduce_failure('"):-2])
+    built.clear()
+    with pytest.raises(AssertionError) as again:
+        run_state_machine_as_test(replay(make(False)))
+    assert again.value.__notes__ == notes and len(built) == 1
+    result = unittest.TestResult()
+    replay(make(False).TestCase)().run(result)
+    assert len(result.failures) == 1 and notes[-1] in result.failures[0][1]
+    with pytest.raises(Flaky, match="does not reproduce"):
+        run_state_machine_as_test(replay(make(True)))
