@@ -12,7 +12,7 @@ __all__ = ["assume", "reject", "note", "currently_drawing", "drawing"]
 class _ThreadState(threading.local):
     def __init__(self):
         self.drawing_depth = 0
-        self.record = None  # the record of the example whose code runs now, if any
+        self.notes_to = None  # has .record: that of the example whose code runs now, or None
 
 
 _state = _ThreadState()
@@ -43,7 +43,7 @@ def note(value):
     one line per note.
     """
     __tracebackhide__ = True
-    record = _state.record
+    record = getattr(_state.notes_to, "record", None)
     if record is None:
         raise InvalidArgument(
             "note() can only be called inside a test (a @given test, a composite "
@@ -61,10 +61,20 @@ def notes_of(record):
     return getattr(record, "_qv_notes", None) or []
 
 
-def swap_example_record(record):
-    """Make ``record`` the one ``note`` writes to; returns the one it replaces,
-    to be put back when the code of that example is done."""
-    saved, _state.record = _state.record, record
+class Example:
+    """Holds the record of an example whose code runs, for ``note``."""
+
+    __slots__ = ("record",)
+
+    def __init__(self, record=None):
+        self.record = record
+
+
+def swap_notes_to(holder):
+    """From now on ``note`` writes to ``holder.record`` (an ``Example`` or any
+    object with that attribute, which may change as examples run); returns
+    the holder it replaces, to be put back when the code it covers is done."""
+    saved, _state.notes_to = _state.notes_to, holder
     return saved
 
 

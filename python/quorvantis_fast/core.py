@@ -112,6 +112,7 @@ class _Run:
         self.runtime = None  # milliseconds the last example took, draws excluded
         self.smallest = {}  # failure origin -> size of the smallest example seen failing
         self.shown = set()  # the examples printed so far: shrinking tries some again
+        self.record = None  # that of the example while the test runs on it, for note()
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
@@ -123,22 +124,21 @@ class _Run:
         if fresh:
             self.shown.add(self.text)
             print(f"Trying example: {self.text}")
+        self.record = handle.brindlemar_data
         try:
-            self._timed_call(handle.brindlemar_data, drawn)
+            self._timed_call(drawn)
         except Exception as e:
             if fresh:
                 self._print_failure(handle, e)
             raise
+        finally:
+            self.record = None
 
-    def _timed_call(self, record, drawn):
+    def _timed_call(self, drawn):
         __tracebackhide__ = True
         draws_before = _engine.draw_secs()
-        saved = control.swap_example_record(record)
         start = time.perf_counter()
-        try:
-            result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
-        finally:
-            control.swap_example_record(saved)
+        result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
         elapsed = time.perf_counter() - start - (_engine.draw_secs() - draws_before)
         self.runtime = elapsed * 1000.0
         if result is not None:
@@ -334,22 +334,26 @@ def given(*arg_strategies, **kw_strategies):
             __tracebackhide__ = True
             s = _settings_of(run)
             state = _Run(test, name, args, kwargs, names, strategies, s)
-            reproduce = getattr(run, "_quorvantis_reproduce", None)
-            if reproduce is not None:
-                blob, choices = reproduce
-                replayed = state.replay(list(choices))
-                if replayed is None:
-                    raise replay_passed(name, blob, "example", "test")
-                raise state.annotate(*replayed)
-            failures = _engine.run_native(
-                state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                test_name=name, **s.engine_arguments(db_key))
-            if failures and not s.report_multiple_bugs:
-                # Stored failures are all replayed first, and each that still
-                # fails comes back; only the first of them is reported.
-                failures = failures[:1]
-            if failures:
-                _raise_all(name, [state.final_error(a, e) for a, e in failures])
+            saved = control.swap_notes_to(state)  # the test's note() calls go to its examples
+            try:
+                reproduce = getattr(run, "_quorvantis_reproduce", None)
+                if reproduce is not None:
+                    blob, choices = reproduce
+                    replayed = state.replay(list(choices))
+                    if replayed is None:
+                        raise replay_passed(name, blob, "example", "test")
+                    raise state.annotate(*replayed)
+                failures = _engine.run_native(
+                    state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                    test_name=name, **s.engine_arguments(db_key))
+                if failures and not s.report_multiple_bugs:
+                    # Stored failures are all replayed first, and each that still
+                    # fails comes back; only the first of them is reported.
+                    failures = failures[:1]
+                if failures:
+                    _raise_all(name, [state.final_error(a, e) for a, e in failures])
+            finally:
+                control.swap_notes_to(saved)
 
         run.__name__, run.__qualname__ = name, qualname
         run.__signature__ = sig.replace(

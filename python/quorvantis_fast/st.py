@@ -68,11 +68,11 @@ def composite(f):
     def draw_value(draw, *args, **kwargs):
         __tracebackhide__ = True
         # Notes made while the value is built belong to the example drawing it.
-        saved = control.swap_example_record(getattr(draw, "__self__", None))
+        saved = control.swap_notes_to(control.Example(getattr(draw, "__self__", None)))
         try:
             return f(draw, *args, **kwargs)
         finally:
-            control.swap_example_record(saved)
+            control.swap_notes_to(saved)
 
     @functools.wraps(f)
     def strategy(*args, **kwargs):

@@ -236,11 +236,11 @@ def _run_machine(state_machine_factory, settings, reproduce):
 
     def run_steps(data):
         __tracebackhide__ = True
-        saved = control.swap_example_record(data.brindlemar_data)  # note() writes there
+        saved = control.swap_notes_to(control.Example(data.brindlemar_data))
         try:
             runner(data)
         finally:
-            control.swap_example_record(saved)
+            control.swap_notes_to(saved)
 
     def reported(replayed):
         (data,), exc = replayed
