@@ -4,7 +4,7 @@ import inspect
 
 import pytest
 
-from quorvantis_fast import given, settings, st
+from quorvantis_fast import given, note, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
 
@@ -152,47 +152,30 @@ def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
         assert len(list(info.traceback)) == 2  # this test's frame and the refusal's
 
 
-class TestComposite:
-    def test_draws_shrink_inside_lists_and_the_repr_is_the_call(self):
-        @st.composite
-        def pairs(draw, hi, lo=0):
-            return draw(st.integers(lo, hi)), draw(st.integers(lo, hi))
+def test_composite_shrinks_in_lists_and_type_registration_with_its_notes():
+    class Point(int):
+        pass
 
-        @settings(database=None, seed=3)
-        @given(st.lists(pairs(1000)))
-        def prop(xs):
-            assert sum(a for a, _ in xs) < 100
+    @st.composite
+    def points(draw, lo=0):
+        point = Point(draw(st.integers(lo, 1000)))
+        note(f"drew {point}")
+        return point
 
-        with pytest.raises(AssertionError) as info:
-            prop()
-        assert info.value.__notes__[0] == "Falsifying example: prop(xs=[(100, 0)])"
-        assert repr(st.lists(pairs(9, lo=1))) == "lists(pairs(9, lo=1))"
-        assert list(inspect.signature(pairs).parameters) == ["hi", "lo"]
-        with pytest.raises(InvalidArgument, match=r"pairs\(\): missing"):
-            pairs()
-        with pytest.raises(InvalidArgument, match="draw as its first"):
-            st.composite(lambda *, draw: None)
+    st.register_type_strategy(Point, points())
+    @settings(database=None, seed=3)
+    @given(st.lists(st.from_type(Point)), st.one_of(points(lo=5), st.none()))
+    def prop(ps, q):
+        assert sum(ps) < 100
 
-    def test_serves_type_registration_builds_and_one_of(self):
-        class Point:
-            def __init__(self, x):
-                self.x = x
-
-        @st.composite
-        def points(draw):
-            return Point(draw(st.integers(5, 9)))
-
-        st.register_type_strategy(Point, points())
-        seen = []
-
-        @settings(database=None, max_examples=20)
-        @given(st.from_type(Point), st.builds(list, st.lists(points(), max_size=2)),
-               st.one_of(points(), st.none()))
-        def prop(p, ps, q):
-            seen.extend([p, *ps, *([q] if q else [])])
-
+    with pytest.raises(AssertionError) as info:
         prop()
-        assert seen and all(isinstance(p, Point) and 5 <= p.x <= 9 for p in seen)
+    assert info.value.__notes__[:-1] == ["Falsifying example: prop(ps=[100], q=None)", "drew 100"]
+    assert repr(st.lists(points(lo=6))) == "lists(points(lo=6))"
+    with pytest.raises(InvalidArgument, match=r"points\(\): too many"):
+        points(1, 2)
+    with pytest.raises(InvalidArgument, match="inside a test"):
+        note("outside")
 
 
 def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs():
@@ -200,20 +183,13 @@ def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs()
     assert list(inspect.signature(lone).parameters) == []  # pytest calls it and shows why
     with pytest.raises(InvalidArgument, match="only to @given tests and state machines"):
         lone()
-    twice = given(st.integers())(given(st.integers())(lambda x: None))
     with pytest.raises(InvalidArgument, match="@given was applied twice"):
-        twice()
+        given(st.integers())(given(st.integers())(lambda x: None))()
 
 
-def test_a_partial_or_a_callable_object_is_a_test_named_after_its_function_or_class():
-    def check(limit, x):
+def test_a_partial_is_a_test_named_after_its_function():
+    def below(limit, x):
         assert x < limit
-
-    class Check:
-        def __call__(self, x):
-            assert x < 3
-
-    for test, report in [(functools.partial(check, 10), "check(x=10)"), (Check(), "Check(x=3)")]:
-        with pytest.raises(AssertionError) as info:
-            settings(database=None, seed=1)(given(st.integers())(test))()
-        assert info.value.__notes__[0] == "Falsifying example: " + report
+    with pytest.raises(AssertionError) as info:
+        settings(database=None, seed=1)(given(st.integers())(functools.partial(below, 10)))()
+    assert info.value.__notes__[0] == "Falsifying example: below(x=10)"
