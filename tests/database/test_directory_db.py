@@ -5,12 +5,17 @@ import random
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
 from qf_testing import child_env, python_output
+from quorvantis_fast import _engine as st
+from quorvantis_fast.core import given
 from quorvantis_fast.database import DirectoryExampleDatabase
+from quorvantis_fast.errors import DatabaseErrorWarning
 from quorvantis_fast.settings import settings
+from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
 
 
 def test_save_fetch_delete_keep_values_per_key(tmp_path):
@@ -41,6 +46,78 @@ def test_damaged_and_foreign_files_are_skipped(tmp_path):
     assert db.fetch(b"k") == [b"good value"]
     (tmp_path / "not-a-folder").write_bytes(b"")
     assert DirectoryExampleDatabase(tmp_path / "not-a-folder").fetch(b"k") == []
+
+
+def test_save_rewrites_a_damaged_file_and_removes_dead_writers_temporaries(tmp_path):
+    db = DirectoryExampleDatabase(tmp_path)
+    db.save(b"k", b"value")
+    (folder,) = tmp_path.iterdir()
+    (stored,) = folder.iterdir()
+    stored.write_bytes(b"val")  # cut short by a crash or a full disk
+    dead, live = folder / ".tmp-dead", folder / ".tmp-live"
+    for temporary in (dead, live):
+        temporary.write_bytes(b"half")
+    os.utime(dead, (time.time() - 3600,) * 2)
+    umask = os.umask(0o027)
+    try:
+        db.save(b"k", b"value")
+    finally:
+        os.umask(umask)
+    assert db.fetch(b"k") == [b"value"]
+    assert stored.stat().st_mode & 0o777 == 0o640
+    assert not dead.exists() and live.exists()
+
+
+def test_each_operation_does_its_job_or_raises_one_error(tmp_path):
+    def refused(db, operation, *args):
+        with pytest.raises(OSError) as info:
+            getattr(db, operation)(b"k", *args)
+        assert type(info.value) is OSError and str(info.value).startswith(f"{db!r} cannot {operation} at")
+
+    db = DirectoryExampleDatabase(tmp_path / "a")
+    db.save(b"k", b"v")
+    (folder,) = (tmp_path / "a").iterdir()
+    (stored,) = folder.iterdir()
+    stored.unlink()
+    stored.mkdir()  # a directory where the value's file belongs
+    refused(db, "save", b"v")
+    db.delete(b"k", b"v")
+    assert db.fetch(b"k") == [] and stored.is_dir() and [*folder.iterdir()] == [stored]
+    stored.rmdir()
+    folder.rmdir()
+    folder.write_bytes(b"")  # a file where the key's folder belongs
+    refused(db, "save", b"v")
+    db.delete(b"k", b"v")
+    assert db.fetch(b"k") == []
+    too_long = DirectoryExampleDatabase(tmp_path / ("x" * 300))
+    for operation in ("fetch", "save", "delete"):
+        refused(too_long, operation, *[b"v"][:operation != "fetch"])
+
+
+class Failing:
+    def __init__(self, error):
+        self.fetch = self.save = self.delete = lambda *a: (_ for _ in ()).throw(error)
+
+
+def test_a_runs_first_database_error_warns_once_and_the_run_goes_on(tmp_path):
+    (tmp_path / "file").write_bytes(b"")
+    on_a_file = DirectoryExampleDatabase(tmp_path / "file")
+
+    class Machine(RuleBasedStateMachine):
+        @rule(x=st.integers())
+        def step(self, x):
+            assert x < 10
+
+    for database in (on_a_file, Failing(ValueError("no disk"))):
+        run = settings(database=database)(given(st.integers())(lambda x: Machine.step(None, x)))
+        for test in (run, lambda: run_state_machine_as_test(Machine, settings=settings(database=database))):
+            with pytest.warns(DatabaseErrorWarning) as caught, pytest.raises(AssertionError):
+                test()
+            (warning,) = caught
+            assert str(warning.message).startswith(f"The example database {database!r} failed to ")
+            assert ("save: OSError" if database is on_a_file else "fetch: ValueError: no disk") in str(warning.message)
+    with pytest.raises(KeyboardInterrupt):
+        settings(database=Failing(KeyboardInterrupt()))(given(st.integers())(lambda x: None))()
 
 
 def test_default_database_follows_the_working_directory(tmp_path, monkeypatch):
