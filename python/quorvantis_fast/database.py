@@ -130,10 +130,11 @@ class DirectoryExampleDatabase:
         try:
             os.makedirs(folder, exist_ok=True)
             _remove_stale_temporaries(folder)
-            temporary = os.path.join(folder, _TEMPORARY + os.urandom(8).hex())
+            name = os.path.join(folder, _TEMPORARY + os.urandom(8).hex())
             # Created like any other file of the process (mode 0666 less
             # the umask); the exclusive flag keeps two writers apart.
-            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+            fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+            temporary = name  # ours from here on, to remove if the save fails
             with os.fdopen(fd, "wb") as f:
                 f.write(value)
             os.replace(temporary, target)
