@@ -201,6 +201,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
     from quorvantis_fast import _engine
     from quorvantis_fast.core import not_reproduced_message
+    from quorvantis_fast.database import warning_on_errors
     from quorvantis_fast.settings import settings as Settings
 
     if settings is None:
@@ -213,7 +214,7 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
     runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
-    arguments = s.engine_arguments(_database_key(state_machine_factory))
+    arguments = warning_on_errors(s.engine_arguments(_database_key(state_machine_factory)))
     arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
     with running(final=False, verbosity=s.verbosity):
         failures = _engine.run_native(runner, strategies, test_name=name, **arguments)
