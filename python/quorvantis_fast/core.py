@@ -12,6 +12,7 @@ import inspect
 import time
 
 from quorvantis_fast import _engine, control
+from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
@@ -345,7 +346,7 @@ def given(*arg_strategies, **kw_strategies):
                     raise state.annotate(*replayed)
                 failures = _engine.run_native(
                     state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                    test_name=name, **s.engine_arguments(db_key))
+                    test_name=name, **warning_on_errors(s.engine_arguments(db_key)))
                 if failures and not s.report_multiple_bugs:
                     # Stored failures are all replayed first, and each that still
                     # fails comes back; only the first of them is reported.

@@ -24,6 +24,7 @@ __all__ = [
     "UnsatisfiedAssumption",
     "QuorvantisWarning",
     "NonInteractiveExampleWarning",
+    "DatabaseErrorWarning",
 ]
 
 
@@ -91,6 +92,11 @@ class QuorvantisWarning(QuorvantisException, Warning):
 
 class NonInteractiveExampleWarning(QuorvantisWarning):
     """``.example()`` was used outside an interactive session."""
+
+
+class DatabaseErrorWarning(QuorvantisWarning):
+    """A call of the example database failed: failing examples may be neither
+    kept nor replayed. Issued once per run, for the first such error."""
 
 
 class DeadlineExceeded(QuorvantisException):

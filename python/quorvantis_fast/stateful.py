@@ -11,6 +11,7 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import end_report, not_reproduced_message, replay_passed
+from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
@@ -255,7 +256,7 @@ def _run_machine(state_machine_factory, settings, reproduce):
         if replayed is None:
             raise replay_passed(name, blob, "steps", "machine")
         raise reported(replayed)
-    arguments = s.engine_arguments(_database_key(state_machine_factory))
+    arguments = warning_on_errors(s.engine_arguments(_database_key(state_machine_factory)))
     arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
     with running(final=False, verbosity=s.verbosity):
         failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)

@@ -5,12 +5,16 @@ import random
 import subprocess
 import sys
 import textwrap
+from unittest import mock
 
 import pytest
 
 from qf_testing import child_env, python_output
+from quorvantis_fast import given, st
 from quorvantis_fast.database import DirectoryExampleDatabase
+from quorvantis_fast.errors import DatabaseErrorWarning
 from quorvantis_fast.settings import settings
+from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
 
 
 def test_save_fetch_delete_keep_values_per_key(tmp_path):
@@ -41,6 +45,50 @@ def test_damaged_and_foreign_files_are_skipped(tmp_path):
     assert db.fetch(b"k") == [b"good value"]
     (tmp_path / "not-a-folder").write_bytes(b"")
     assert DirectoryExampleDatabase(tmp_path / "not-a-folder").fetch(b"k") == []
+
+
+def test_save_repairs_what_it_can_and_raises_one_error_otherwise(tmp_path):
+    db = DirectoryExampleDatabase(tmp_path)
+    db.save(b"k", b"value")
+    (stored,) = next(tmp_path.iterdir()).iterdir()
+    stored.write_bytes(b"val")  # cut short by a crash or a full disk
+    dead = stored.with_name(".tmp-dead")  # left by a writer killed long ago
+    dead.write_bytes(b"")
+    os.utime(dead, (0, 0))
+    umask = os.umask(0o027)
+    try:
+        db.save(b"k", b"value")
+    finally:
+        os.umask(umask)
+    assert db.fetch(b"k") == [b"value"] and stored.stat().st_mode & 0o777 == 0o640 and not dead.exists()
+    stored.unlink()
+    stored.mkdir()
+    db.delete(b"k", b"value")  # a directory at a value's path holds nothing of it
+    db.save(b"k", b"other")
+    for call in (lambda: db.save(b"k", b"value"),  # the directory is in the way
+                 lambda: DirectoryExampleDatabase(stored.parent).save(b"other", b""),  # a file as key folder
+                 lambda: DirectoryExampleDatabase(tmp_path / ("x" * 300)).fetch(b"k")):
+        with pytest.raises(OSError) as info:
+            call()
+        assert type(info.value) is OSError and " cannot " in str(info.value)
+
+
+def test_a_runs_first_database_error_warns_once_and_the_run_goes_on(tmp_path):
+    def failing(error):
+        return mock.Mock(**{f"{name}.side_effect": error for name in ("fetch", "save", "delete")})
+    class Machine(RuleBasedStateMachine):
+        step = rule(x=st.integers())(lambda self, x: None if x < 10 else 1 / 0)
+    (tmp_path / "file").write_bytes(b"")
+    for db, error in ((DirectoryExampleDatabase(tmp_path / "file"), "save: OSError"),
+                      (failing(ValueError("no disk")), "fetch: ValueError: no disk")):
+        s = settings(database=db)
+        for test in (s(given(st.integers())(lambda x: Machine.step(None, x))),
+                     lambda: run_state_machine_as_test(Machine, settings=s)):
+            with pytest.warns(DatabaseErrorWarning) as caught, pytest.raises(ZeroDivisionError):
+                test()
+            assert len(caught) == 1 and str(caught[0].message).startswith(f"The example database {db!r} failed to {error}")
+    with pytest.raises(KeyboardInterrupt):
+        settings(database=failing(KeyboardInterrupt()))(given(st.integers())(lambda x: None))()
 
 
 def test_default_database_follows_the_working_directory(tmp_path, monkeypatch):
