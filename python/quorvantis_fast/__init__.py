@@ -12,7 +12,7 @@ Apart from the small settings module, the public names are loaded on first
 use, so importing the native module alone pulls in little else.
 """
 
-import importlib
+import importlib as _importlib
 
 # Imported first and bound here, so that the name is the class and stays the
 # class: the submodule is then in sys.modules and later imports of it do not
@@ -26,6 +26,7 @@ _PUBLIC = {
     "Verbosity": "quorvantis_fast.settings",
     "assume": "quorvantis_fast.control",
     "reject": "quorvantis_fast.control",
+    "note": "quorvantis_fast.control",
 }
 
 __all__ = sorted([*_PUBLIC, "settings", "st"])
@@ -33,10 +34,15 @@ __all__ = sorted([*_PUBLIC, "settings", "st"])
 
 def __getattr__(name):
     if name == "st":
-        return importlib.import_module("quorvantis_fast.st")
+        return _importlib.import_module("quorvantis_fast.st")
     module = _PUBLIC.get(name)
     if module is None:
         raise AttributeError(f"module 'quorvantis_fast' has no attribute {name!r}")
-    value = getattr(importlib.import_module(module), name)
+    value = getattr(_importlib.import_module(module), name)
     globals()[name] = value
     return value
+
+
+def __dir__():
+    # The public names are loaded on first use: list them before that too.
+    return sorted({*globals(), *__all__})

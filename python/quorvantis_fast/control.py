@@ -1,17 +1,18 @@
-"""Test-time controls: assumptions and the drawing state of this thread."""
+"""Test-time controls: assumptions, notes and the drawing state of this thread."""
 
 import contextlib
 import threading
 
-from quorvantis_fast.errors import UnsatisfiedAssumption
+from quorvantis_fast.errors import InvalidArgument, UnsatisfiedAssumption
 from quorvantis_fast.internal.thread_log import ThreadLog
 
-__all__ = ["assume", "reject", "currently_drawing", "drawing"]
+__all__ = ["assume", "reject", "note", "currently_drawing", "drawing"]
 
 
 class _ThreadState(threading.local):
     def __init__(self):
         self.drawing_depth = 0
+        self.notes_to = None  # has .record: that of the example whose code runs now, or None
 
 
 _state = _ThreadState()
@@ -32,6 +33,49 @@ def assume(condition):
 def reject():
     """Reject the current example unconditionally."""
     raise UnsatisfiedAssumption("reject() was called")
+
+
+def note(value):
+    """Add ``value`` to the report of the current example, should it fail.
+
+    A str is noted as it is, anything else as its repr. The report of a
+    failure shows what was noted while its example was run the last time,
+    one line per note.
+    """
+    __tracebackhide__ = True
+    record = getattr(_state.notes_to, "record", None)
+    if record is None:
+        raise InvalidArgument(
+            "note() can only be called inside a test (a @given test, a composite "
+            "strategy or a state machine), while an example is run")
+    text = str(value) if isinstance(value, str) else repr(value)
+    record.note(text)
+    notes = getattr(record, "_qv_notes", None)
+    if notes is None:
+        notes = record._qv_notes = []
+    notes.append(text)
+
+
+def notes_of(record):
+    """What ``note`` added to ``record``, one text per call."""
+    return getattr(record, "_qv_notes", None) or []
+
+
+class Example:
+    """Holds the record of an example whose code runs, for ``note``."""
+
+    __slots__ = ("record",)
+
+    def __init__(self, record=None):
+        self.record = record
+
+
+def swap_notes_to(holder):
+    """From now on ``note`` writes to ``holder.record`` (an ``Example`` or any
+    object with that attribute, which may change as examples run); returns
+    the holder it replaces, to be put back when the code it covers is done."""
+    saved, _state.notes_to = _state.notes_to, holder
+    return saved
 
 
 def currently_drawing():

@@ -11,7 +11,7 @@ import functools
 import inspect
 import time
 
-from quorvantis_fast import _engine
+from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
@@ -33,12 +33,9 @@ _RECORD_HANDLE = _engine.data()
 _SEARCH_DEADLINE_SLACK = 1.25
 
 
-def _settings_of(*objects):
-    for obj in objects:
-        found = getattr(obj, "_quorvantis_settings", None)
-        if found is not None:
-            return found
-    return _DEFAULT_SETTINGS
+def _settings_of(test):
+    found = getattr(test, "_quorvantis_settings", None)
+    return _DEFAULT_SETTINGS if found is None else found
 
 
 def _call_text(name, names, args):
@@ -101,10 +98,10 @@ def _refuse_result(name, result):
 class _Run:
     """One call of a decorated test: runs examples and turns failures into reports."""
 
-    def __init__(self, test, args, kwargs, names, strategies, s):
+    def __init__(self, test, name, args, kwargs, names, strategies, s):
         self.test = test
         self.strategies = strategies
-        self.name = test.__name__
+        self.name = name
         self.args = args
         self.kwargs = kwargs
         self.names = names
@@ -115,6 +112,8 @@ class _Run:
         self.text = None  # the arguments of the last example, as text, taken before the call
         self.runtime = None  # milliseconds the last example took, draws excluded
         self.smallest = {}  # failure origin -> size of the smallest example seen failing
+        self.shown = set()  # the examples printed so far: shrinking tries some again
+        self.record = None  # that of the example while the test runs on it, for note()
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
@@ -122,14 +121,19 @@ class _Run:
         self.text = self.runtime = None
         if self.capture or self.verbose:
             self.text = _call_text(self.name, self.names, drawn)
-        if self.verbose:
+        fresh = self.verbose and self.text not in self.shown
+        if fresh:
+            self.shown.add(self.text)
             print(f"Trying example: {self.text}")
+        self.record = handle.brindlemar_data
         try:
             self._timed_call(drawn)
         except Exception as e:
-            if self.verbose:
+            if fresh:
                 self._print_failure(handle, e)
             raise
+        finally:
+            self.record = None
 
     def _timed_call(self, drawn):
         __tracebackhide__ = True
@@ -193,13 +197,26 @@ class _Run:
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
-        record = args[0].brindlemar_data
         exc.add_note("Falsifying example: " + self.text)
         for note in args[0]._drawn_notes:
             exc.add_note(note)
-        blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
-        exc.add_note(f"@reproduce_failure({blob!r})")
-        return exc
+        return end_report(exc, args[0].brindlemar_data)
+
+
+def end_report(exc, record):
+    """Add the notes that end a report to ``exc``: what was noted while the
+    example of ``record`` ran, then the line that replays that example."""
+    for text in control.notes_of(record):
+        exc.add_note(text)
+    blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
+    exc.add_note(f"@reproduce_failure({blob!r})")
+    return exc
+
+
+def replay_passed(name, blob, example, changed):
+    """The error of a ``@reproduce_failure`` whose ``example`` passed."""
+    return Flaky(f"{name} passed on the {example} of @reproduce_failure({blob!r}): the failure "
+                 f"does not reproduce (have the {changed} or its strategies changed since?)")
 
 
 def not_reproduced_message(name, example, inputs):
@@ -221,8 +238,20 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def _bind(test, arg_strategies, kw_strategies):
+def _names_of(test):
+    """The test's name and qualified name; a ``functools.partial`` or a callable
+    object has none of its own, and goes by its function's or its class's."""
+    inner = test
+    while isinstance(inner, functools.partial):
+        inner = inner.func
+    owner = inner if hasattr(inner, "__qualname__") else type(inner)
+    return getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
+
+
+def _bind(test, name, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
+    if getattr(test, "is_quorvantis_test", False):
+        raise InvalidArgument(f"@given was applied twice to {name}; apply it once")
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
@@ -231,17 +260,17 @@ def _bind(test, arg_strategies, kw_strategies):
     if len(arg_strategies) > len(positional):
         raise InvalidArgument(
             f"given() has {len(arg_strategies)} positional strategies but "
-            f"{test.__name__} takes only {len(positional)} positional arguments")
+            f"{name} takes only {len(positional)} positional arguments")
     names = [p.name for p in positional[len(positional) - len(arg_strategies):]]
-    for name in kw_strategies:
-        if name not in sig.parameters:
-            raise InvalidArgument(f"{test.__name__} has no argument {name!r}")
-        if name in names:
-            raise InvalidArgument(f"argument {name!r} was given two strategies")
+    for arg in kw_strategies:
+        if arg not in sig.parameters:
+            raise InvalidArgument(f"{name} has no argument {arg!r}")
+        if arg in names:
+            raise InvalidArgument(f"argument {arg!r} was given two strategies")
     names += list(kw_strategies)
     strategies = list(arg_strategies) + list(kw_strategies.values())
-    for name, strategy in zip(names, strategies):
-        _check_strategy(name, strategy)
+    for arg, strategy in zip(names, strategies):
+        _check_strategy(arg, strategy)
     return sig, names, strategies
 
 
@@ -290,53 +319,63 @@ def given(*arg_strategies, **kw_strategies):
     """
 
     def decorate(test):
+        # @settings below @given hands over the test it was applied to.
+        settings_below = getattr(test, "_quorvantis_settings", None)
+        test = getattr(test, "_quorvantis_awaits_given", test)
+        name, qualname = _names_of(test)
         try:
-            sig, names, strategies = _bind(test, arg_strategies, kw_strategies)
+            sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
         except InvalidArgument as e:
             return _refusing(test, e, len(arg_strategies), kw_strategies)
         params = list(sig.parameters.values())
-        db_key = f"{test.__module__}.{test.__qualname__}".encode()
+        db_key = f"{getattr(test, '__module__', None)}.{qualname}".encode()
 
         @functools.wraps(test)
         def run(*args, **kwargs):
             __tracebackhide__ = True
-            s = _settings_of(run, test)
-            state = _Run(test, args, kwargs, names, strategies, s)
-            reproduce = getattr(run, "_quorvantis_reproduce", None)
-            if reproduce is not None:
-                blob, choices = reproduce
-                replayed = state.replay(list(choices))
-                if replayed is None:
-                    raise Flaky(
-                        f"{test.__name__} passed on the example of @reproduce_failure({blob!r}): "
-                        "the failure does not reproduce (have the test or its strategies "
-                        "changed since?)")
-                raise state.annotate(*replayed)
-            failures = _engine.run_native(
-                state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                test_name=test.__name__, **warning_on_errors(s.engine_arguments(db_key)))
-            if failures and not s.report_multiple_bugs:
-                # Stored failures are all replayed first, and each that still
-                # fails comes back; only the first of them is reported.
-                failures = failures[:1]
-            if failures:
-                _raise_all(test.__name__, [state.final_error(a, e) for a, e in failures])
+            s = _settings_of(run)
+            state = _Run(test, name, args, kwargs, names, strategies, s)
+            saved = control.swap_notes_to(state)  # the test's note() calls go to its examples
+            try:
+                reproduce = getattr(run, "_quorvantis_reproduce", None)
+                if reproduce is not None:
+                    blob, choices = reproduce
+                    replayed = state.replay(list(choices))
+                    if replayed is None:
+                        raise replay_passed(name, blob, "example", "test")
+                    raise state.annotate(*replayed)
+                failures = _engine.run_native(
+                    state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                    test_name=name, **warning_on_errors(s.engine_arguments(db_key)))
+                if failures and not s.report_multiple_bugs:
+                    # Stored failures are all replayed first, and each that still
+                    # fails comes back; only the first of them is reported.
+                    failures = failures[:1]
+                if failures:
+                    _raise_all(name, [state.final_error(a, e) for a, e in failures])
+            finally:
+                control.swap_notes_to(saved)
 
+        run.__name__, run.__qualname__ = name, qualname
         run.__signature__ = sig.replace(
             parameters=[p for p in params if p.name not in names])
         del run.__wrapped__  # pytest must see the reduced signature
         run.is_quorvantis_test = True
+        if settings_below is not None:
+            run._quorvantis_settings = settings_below
         return run
 
     return decorate
 
 
 def reproduce_failure(blob):
-    """Replay exactly the example of a reported failure (place above ``@given``).
+    """Replay exactly the example of a reported failure (place above ``@given``,
+    or above a state machine class or its ``TestCase``).
 
     ``blob`` is the text of the ``@reproduce_failure(...)`` line of a failure
-    report. The decorated test then runs that one example and raises its
-    failure; it raises ``Flaky`` when the example passes.
+    report. The decorated test then runs that one example (a state machine,
+    that sequence of steps) and raises its failure; it raises ``Flaky`` when
+    the example passes.
     """
     try:
         raw = base64.b64decode(blob, validate=True)
@@ -349,8 +388,11 @@ def reproduce_failure(blob):
             "@reproduce_failure line of a failure report")
 
     def accept(test):
-        if not getattr(test, "is_quorvantis_test", False):
-            raise InvalidArgument("@reproduce_failure must be placed above @given")
+        machine = isinstance(test, type) and getattr(test, "_quorvantis_state_machine", False)
+        if not (machine or getattr(test, "is_quorvantis_test", False)):
+            raise InvalidArgument(
+                "@reproduce_failure must be placed above @given, or above a state machine "
+                "class or its TestCase")
         test._quorvantis_reproduce = (blob, choices)
         return test
 

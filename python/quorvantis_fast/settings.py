@@ -2,6 +2,8 @@
 
 import datetime
 import enum
+import functools
+import inspect
 import operator
 import os
 
@@ -30,27 +32,29 @@ class HealthCheck(enum.Enum):
         return f"HealthCheck.{self.name}"
 
 
-def _non_negative_int(name, value):
-    try:
-        value = operator.index(value)
-    except TypeError:
-        raise InvalidArgument(f"{name}={value!r} must be an integer") from None
-    if value < 0:
-        raise InvalidArgument(f"{name}={value!r} must be non-negative")
-    return value
+def _int_setting(name, least, most=None, *, optional=False):
+    """The check of an integer setting from ``least`` to ``most`` (None: no bound),
+    or None when ``optional``. The engine takes these as fixed-width integers,
+    whence the upper bounds."""
+    wanted = f"from {least} to {most}" if most is not None else f"of at least {least}"
 
-
-def _positive_int(name):
-    def validate(v):
-        v = _non_negative_int(name, v)
-        if v < 1:
-            raise InvalidArgument(f"{name}={v!r} must be at least one")
+    def validate(value):
+        __tracebackhide__ = True
+        if value is None and optional:
+            return None
+        try:
+            v = operator.index(value)
+        except TypeError:
+            v = None
+        if v is None or v < least or (most is not None and v > most):
+            raise InvalidArgument(f"{name}={value!r} must be an integer {wanted}")
         return v
 
     return validate
 
 
 def _validate_verbosity(v):
+    __tracebackhide__ = True
     if isinstance(v, bool) or not isinstance(v, int):
         raise InvalidArgument(f"verbosity={v!r} must be a Verbosity")
     try:
@@ -60,6 +64,7 @@ def _validate_verbosity(v):
 
 
 def _validate_deadline(v):
+    __tracebackhide__ = True
     if v is None:
         return None
     ms = v / datetime.timedelta(milliseconds=1) if isinstance(v, datetime.timedelta) else v
@@ -81,6 +86,7 @@ DEFAULT_DATABASE_PATH = os.path.join(".quorvantis_fast", "examples")
 
 
 def _validate_database(v):
+    __tracebackhide__ = True
     if v is None or v is _DEFAULT_DATABASE:
         return v
     if isinstance(v, type):
@@ -94,7 +100,12 @@ def _validate_database(v):
 
 
 def _validate_health_checks(v):
-    checks = tuple(v)
+    __tracebackhide__ = True
+    try:
+        checks = tuple(v)
+    except TypeError:
+        raise InvalidArgument(
+            f"suppress_health_check={v!r} must be a list of HealthCheck") from None
     for c in checks:
         if not isinstance(c, HealthCheck):
             raise InvalidArgument(f"suppress_health_check holds {c!r}, which is not a HealthCheck")
@@ -103,6 +114,7 @@ def _validate_health_checks(v):
 
 def _validate_bool(name):
     def validate(v):
+        __tracebackhide__ = True
         if not isinstance(v, bool):
             raise InvalidArgument(f"{name}={v!r} must be True or False")
         return v
@@ -111,16 +123,16 @@ def _validate_bool(name):
 
 
 _FIELDS = {
-    "max_examples": (100, _positive_int("max_examples")),
-    "stateful_step_count": (50, _positive_int("stateful_step_count")),
+    "max_examples": (100, _int_setting("max_examples", 1, 2**32 - 1)),
+    "stateful_step_count": (50, _int_setting("stateful_step_count", 1, 2**63 - 1)),
     "verbosity": (Verbosity.normal, _validate_verbosity),
     "deadline": (200.0, _validate_deadline),
     "derandomize": (False, _validate_bool("derandomize")),
     "report_multiple_bugs": (True, _validate_bool("report_multiple_bugs")),
     "suppress_health_check": ((), _validate_health_checks),
     "database": (_DEFAULT_DATABASE, _validate_database),
-    "max_shrinks": (500, lambda v: _non_negative_int("max_shrinks", v)),
-    "seed": (None, lambda v: None if v is None else _non_negative_int("seed", v)),
+    "max_shrinks": (500, _int_setting("max_shrinks", 0, 2**64 - 1)),
+    "seed": (None, _int_setting("seed", 0, optional=True)),
 }
 
 
@@ -137,6 +149,7 @@ class settings:
     __slots__ = tuple(f"_{name}" for name in _FIELDS)
 
     def __init__(self, parent=None, **kwargs):
+        __tracebackhide__ = True  # pytest shows the line that made the settings
         if parent is not None and not isinstance(parent, settings):
             raise InvalidArgument(f"parent={parent!r} must be a settings object")
         for name in kwargs:
@@ -179,13 +192,14 @@ class settings:
     def __call__(self, test):
         """Use these settings for ``test`` (a decorator, above or below ``given``),
         or for every run of a state machine class."""
+        __tracebackhide__ = True
         if isinstance(test, type):
-            from quorvantis_fast.stateful import RuleBasedStateMachine
-
-            if not issubclass(test, RuleBasedStateMachine):
+            if not getattr(test, "_quorvantis_state_machine", False):
                 raise InvalidArgument(
                     f"@settings cannot apply to the class {test.__name__}: it would change "
                     "none of its tests. Put it on each test function, or on a state machine")
+        elif not getattr(test, "is_quorvantis_test", False):
+            return _awaiting_given(getattr(test, "_quorvantis_awaits_given", test), self)
         test._quorvantis_settings = self
         return test
 
@@ -203,6 +217,32 @@ class settings:
             "deadline_ms": self.deadline or 0.0,
             "max_shrinks": self.max_shrinks,
         }
+
+
+def _awaiting_given(test, s):
+    """``test`` under settings ``s``, for ``given`` to take when it is applied
+    next (settings may sit below it). A test that gets no ``given`` would run
+    without them, so calling this stand-in raises instead; it asks for no
+    arguments, so that pytest calls it and shows why.
+    """
+    __tracebackhide__ = True
+    if not callable(test):
+        raise InvalidArgument(
+            f"@settings applies to a test function or a state machine, not {test!r}")
+    name = getattr(test, "__name__", repr(test))
+
+    @functools.wraps(test)
+    def refuse(*args, **kwargs):
+        __tracebackhide__ = True
+        raise InvalidArgument(
+            f"@settings applies only to @given tests and state machines, and {name} has no "
+            "@given: add one, or remove the @settings")
+
+    del refuse.__wrapped__
+    refuse.__signature__ = inspect.Signature()
+    refuse._quorvantis_awaits_given = test
+    refuse._quorvantis_settings = s
+    return refuse
 
 
 def engine_seed(s):

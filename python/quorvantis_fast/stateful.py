@@ -9,8 +9,12 @@ import dataclasses
 import threading
 import unittest
 
+from quorvantis_fast import _engine, control
+from quorvantis_fast.core import end_report, not_reproduced_message, replay_passed
+from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
+from quorvantis_fast.settings import settings as Settings
 
 __all__ = [
     "RuleBasedStateMachine",
@@ -68,6 +72,10 @@ def invariant():
 class RuleBasedStateMachine:
     """Base class of state machines: subclasses define rules and invariants."""
 
+    # Tells @settings and @reproduce_failure that this class is a test, without
+    # an import of this module; its TestCase says the same.
+    _quorvantis_state_machine = True
+
     @classmethod
     def rules(cls):
         found = {}
@@ -103,10 +111,17 @@ class RuleBasedStateMachine:
 
         class TestCase(unittest.TestCase):
             settings = None
+            _quorvantis_state_machine = True
 
             def runTest(self):
                 __tracebackhide__ = True
-                run_state_machine_as_test(machine, settings=self.settings)
+                # @settings or @reproduce_failure above this class, else above the machine's.
+                own = type(self)
+                s = self.settings
+                if s is None:
+                    s = getattr(own, "_quorvantis_settings", None)
+                reproduce = getattr(own, "_quorvantis_reproduce", None) or _replay_of(machine)
+                _run_machine(machine, s, reproduce)
 
         TestCase.__name__ = TestCase.__qualname__ = f"{cls.__name__}.TestCase"
         cls.TestCase = TestCase
@@ -192,18 +207,25 @@ def _database_key(factory):
     return f"stateful.{module}.{name}".encode()
 
 
+def _replay_of(factory):
+    """The steps that @reproduce_failure above this very class asks to replay
+    (not above a base class: a subclass is another machine)."""
+    return getattr(factory, "__dict__", {}).get("_quorvantis_reproduce")
+
+
 def run_state_machine_as_test(state_machine_factory, *, settings=None):
     """Run random sequences of rules of the machine; raise the minimal failure.
 
     The failing sequence is shrunk by the engine, then replayed once more as
-    the final run, whose error carries the printed steps as notes.
+    the final run, whose error carries the printed steps as notes and a
+    ``@reproduce_failure`` line that replays them.
     """
     __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
-    from quorvantis_fast import _engine
-    from quorvantis_fast.core import not_reproduced_message
-    from quorvantis_fast.database import warning_on_errors
-    from quorvantis_fast.settings import settings as Settings
+    _run_machine(state_machine_factory, settings, _replay_of(state_machine_factory))
 
+
+def _run_machine(state_machine_factory, settings, reproduce):
+    __tracebackhide__ = True
     if settings is None:
         # @settings above the machine's class applies to every run of it.
         settings = getattr(state_machine_factory, "_quorvantis_settings", None)
@@ -212,20 +234,40 @@ def run_state_machine_as_test(state_machine_factory, *, settings=None):
         raise InvalidArgument(
             f"state_machine_factory={state_machine_factory!r} must be callable")
     runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
+
+    def run_steps(data):
+        __tracebackhide__ = True
+        saved = control.swap_notes_to(control.Example(data.brindlemar_data))
+        try:
+            runner(data)
+        finally:
+            control.swap_notes_to(saved)
+
+    def reported(replayed):
+        (data,), exc = replayed
+        return end_report(exc, data.brindlemar_data)
+
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
+    if reproduce is not None:
+        blob, choices = reproduce
+        with running(final=True, verbosity=s.verbosity):
+            replayed = _engine.reproduce_native(run_steps, strategies, list(choices))
+        if replayed is None:
+            raise replay_passed(name, blob, "steps", "machine")
+        raise reported(replayed)
     arguments = warning_on_errors(s.engine_arguments(_database_key(state_machine_factory)))
     arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
     with running(final=False, verbosity=s.verbosity):
-        failures = _engine.run_native(runner, strategies, test_name=name, **arguments)
+        failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
     if not failures:
         return
     choices = _engine.minimal_choices()
     if choices:
         with running(final=True, verbosity=s.verbosity):
-            replayed = _engine.reproduce_native(runner, strategies, choices)
+            replayed = _engine.reproduce_native(run_steps, strategies, choices)
         if replayed is not None:
-            raise replayed[1]
+            raise reported(replayed)
         if not isinstance(failures[0][1], Flaky):
             raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
     raise failures[0][1]

@@ -1,9 +1,10 @@
 """The given() decorator: the package's thin runner over run_native."""
+import functools
 import inspect
 
 import pytest
 
-from quorvantis_fast import given, settings, st
+from quorvantis_fast import given, note, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
 
@@ -149,3 +150,46 @@ def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
         with pytest.raises(InvalidArgument) as info:
             refused(*left)
         assert len(list(info.traceback)) == 2  # this test's frame and the refusal's
+
+
+def test_composite_shrinks_in_lists_and_type_registration_with_its_notes():
+    class Point(int):
+        pass
+
+    @st.composite
+    def points(draw, lo=0):
+        point = Point(draw(st.integers(lo, 1000)))
+        note(f"drew {point}")
+        return point
+
+    st.register_type_strategy(Point, points())
+    @settings(database=None, seed=3)
+    @given(st.lists(st.from_type(Point)), st.one_of(points(lo=5), st.none()))
+    def prop(ps, q):
+        assert sum(ps) < 100
+
+    with pytest.raises(AssertionError) as info:
+        prop()
+    assert info.value.__notes__[:-1] == ["Falsifying example: prop(ps=[100], q=None)", "drew 100"]
+    assert repr(st.lists(points(lo=6))) == "lists(points(lo=6))"
+    with pytest.raises(InvalidArgument, match=r"points\(\): too many"):
+        points(1, 2)
+    with pytest.raises(InvalidArgument, match="inside a test"):
+        note("outside")
+
+
+def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs():
+    lone = settings(max_examples=5)(lambda x: None)
+    assert list(inspect.signature(lone).parameters) == []  # pytest calls it and shows why
+    with pytest.raises(InvalidArgument, match="only to @given tests and state machines"):
+        lone()
+    with pytest.raises(InvalidArgument, match="@given was applied twice"):
+        given(st.integers())(given(st.integers())(lambda x: None))()
+
+
+def test_a_partial_is_a_test_named_after_its_function():
+    def below(limit, x):
+        assert x < limit
+    with pytest.raises(AssertionError) as info:
+        settings(database=None, seed=1)(given(st.integers())(functools.partial(below, 10)))()
+    assert info.value.__notes__[0] == "Falsifying example: below(x=10)"

@@ -1,5 +1,10 @@
 """What a user imports: the package's public names and the strategies module."""
 
+import ast
+import graphlib
+import pathlib
+
+import quorvantis_fast
 from qf_testing import python_output
 
 
@@ -8,6 +13,7 @@ def test_public_names_survive_any_import_order():
     # imported first, the package attribute stays the class.
     out = python_output("""
         import quorvantis_fast.settings
+        assert {"given", "st", "note"} <= set(dir(quorvantis_fast)), dir(quorvantis_fast)
         import quorvantis_fast._engine
         from quorvantis_fast import given, reproduce_failure, settings, st
         import quorvantis_fast
@@ -17,7 +23,7 @@ def test_public_names_survive_any_import_order():
         assert callable(given) and callable(reproduce_failure)
         print(sorted(quorvantis_fast.__all__))
     """)
-    assert out.strip() == str(sorted(["HealthCheck", "Verbosity", "assume", "given", "reject",
+    assert out.strip() == str(sorted(["HealthCheck", "Verbosity", "assume", "given", "note", "reject",
                                       "reproduce_failure", "settings", "st"]))
 
 
@@ -26,8 +32,22 @@ def test_st_holds_every_public_strategy_of_the_engine():
 
     names = _engine.__all__[_engine.__all__.index("integers"):_engine.__all__.index("run_native")]
     public = {n for n in names if not n.startswith("_")} - {"can_hash"}
-    assert set(st.__all__) == public | {"register_type_strategy"}
-    assert all(getattr(st, n) is getattr(_engine, n) for n in public)
+    classes = {"SearchStrategy", "DataObject"}
+    assert set(st.__all__) == public | classes | {"composite", "functions", "register_type_strategy"}
+    assert all(getattr(st, n) is getattr(_engine, n) for n in public | classes)
     # The engine's resolver for users; the Python fallback the engine calls stays apart.
     assert st.from_type is _engine.from_type and strategies.from_type is not _engine.from_type
     assert st.register_type_strategy is strategies.register_type_strategy
+
+
+def test_the_modules_import_each_other_one_way():
+    # Imports inside functions count too: with a cycle, what works depends on the import order.
+    package = pathlib.Path(quorvantis_fast.__file__).parent
+    modules = {p.stem for p in package.glob("*.py")} - {"__init__"}
+    graph = {}
+    for name in modules:
+        tree = ast.parse((package / f"{name}.py").read_text())
+        imported = [a.name if isinstance(n, ast.Import) else f"{n.module}.{a.name}"
+                    for n in ast.walk(tree) if isinstance(n, (ast.Import, ast.ImportFrom)) for a in n.names]
+        graph[name] = {d.split(".")[1] for d in imported if d.startswith("quorvantis_fast.")} & modules
+    graphlib.TopologicalSorter(graph).prepare()  # raises CycleError

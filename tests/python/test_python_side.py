@@ -14,7 +14,7 @@ import warnings
 import pytest
 
 from qf_testing import run_python
-from quorvantis_fast import _engine, control, errors, native_strategies, strategies
+from quorvantis_fast import _engine, control, errors, native_strategies, st, strategies
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.settings import HealthCheck, Verbosity, engine_seed, settings
 from quorvantis_fast.internal.brindlemar.choice import ChoiceNode
@@ -163,11 +163,19 @@ class TestSettings:
         [{"max_examples": 0}, {"max_examples": "5"}, {"stateful_step_count": 0}, {"verbosity": 9},
          {"verbosity": True}, {"deadline": -1}, {"deadline": datetime.timedelta(0)},
          {"derandomize": 1}, {"suppress_health_check": ["x"]}, {"no_such_setting": 1},
-         {"database": 5}, {"database": InMemoryExampleDatabase}],
+         {"database": 5}, {"database": InMemoryExampleDatabase}, {"suppress_health_check": 5},
+         {"max_examples": 2**32}, {"max_shrinks": 2**64}, {"stateful_step_count": 2**63}],
     )
     def test_rejects_invalid_values(self, kwargs):
         with pytest.raises(errors.InvalidArgument):
             settings(**kwargs)
+
+    def test_integer_settings_say_their_range_and_the_engine_takes_its_ends(self):
+        for bad in (-1, 0, 2**32):
+            with pytest.raises(errors.InvalidArgument, match=rf"^max_examples={bad} must be an integer from 1 to 4294967295$"):
+                settings(max_examples=bad)
+        s = settings(max_examples=2**32 - 1, max_shrinks=2**64 - 1, database=None, report_multiple_bugs=False)
+        assert _engine.run_native(lambda x: 1 / 0, [_engine.integers()], **s.engine_arguments())
 
     def test_deadline_is_milliseconds_or_a_timedelta(self):
         assert settings(deadline=datetime.timedelta(seconds=1.5)).deadline == 1500.0
@@ -310,7 +318,7 @@ class _CallableInstance:
 
 class TestFunctionsWrapper:
     def drawn(self, **kwargs):
-        f = _engine.BrindlemarData().draw(native_strategies.functions(**kwargs))
+        f = _engine.BrindlemarData().draw(st.functions(**kwargs))
         return [f(i) for i in range(5)]
 
     @pytest.mark.parametrize(
@@ -330,7 +338,7 @@ class TestFunctionsWrapper:
     )
     def test_bad_arguments_are_refused_at_once(self, kwargs, word):
         with pytest.raises(errors.InvalidArgument, match=re.escape(word)):
-            native_strategies.functions(**kwargs)
+            st.functions(**kwargs)
 
 
 class TestTypeResolutionFallback:

@@ -6,7 +6,7 @@ import time
 import pytest
 
 from qf_testing import run_pytest
-from quorvantis_fast import HealthCheck, Verbosity, given, reproduce_failure, settings, st
+from quorvantis_fast import HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
 QUIET_DB = settings(database=None, seed=1)
@@ -18,13 +18,14 @@ class TestReport:
         @given(st.lists(st.integers()), st.data())
         def prop(xs, data):
             n = data.draw(st.integers(0, 10), label="n")
+            note(f"noted {n}")
             xs.append("MUTATED")
             assert n < 3
 
         with pytest.raises(AssertionError) as info:
             prop()
         *notes, line = info.value.__notes__
-        assert notes == ["Falsifying example: prop(xs=[], data=data(...))", "Draw 1 (n): 3"]
+        assert notes == ["Falsifying example: prop(xs=[], data=data(...))", "Draw 1 (n): 3", "noted 3"]
         assert line.startswith("@reproduce_failure('") and line.endswith("')")
 
     def test_reproduction_line_replays_that_example_in_one_call(self):
@@ -188,6 +189,7 @@ class TestVerbosity:
         assert lines[0] == "Trying example: prop(x=0)"
         assert "Shrunk example to prop(x=1000)" in lines
         assert sum(line.startswith("Trying example: ") for line in lines) > 10
+        assert len(set(lines)) == len(lines)  # shrinking tries some examples again
 
     @pytest.mark.parametrize("verbosity", [Verbosity.quiet, Verbosity.normal])
     def test_otherwise_nothing_is_printed(self, capsys, verbosity):
@@ -251,3 +253,6 @@ def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
     assert "broke" in out and "state = Counter()" in out
     assert "st.from_type(int)" in out and "it must be called: integers(...)" in out
     assert "stateful.py" not in out and "core.py" not in out, out
+    (tmp_path / "invalid_config.py").write_text("from quorvantis_fast import settings\nsettings(max_examples=0)\n")
+    out = run_pytest(tmp_path, "invalid_config.py").stdout  # an error while collecting
+    assert "max_examples=0 must be an integer from 1 to" in out and "settings.py" not in out, out

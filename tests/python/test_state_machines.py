@@ -2,7 +2,8 @@
 import pytest
 
 from quorvantis_fast import _engine as st
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast import note, reproduce_failure
+from quorvantis_fast.errors import Flaky, InvalidArgument
 from quorvantis_fast.settings import settings
 from quorvantis_fast.stateful import (
     RuleBasedStateMachine,
@@ -44,7 +45,7 @@ def test_a_bug_needing_three_steps_is_shrunk_to_them():
 
     with pytest.raises(AssertionError, match="opened with the code") as info:
         run_state_machine_as_test(Lock, settings=FIXED)
-    assert info.value.__notes__ == [
+    assert info.value.__notes__[:-1] == [
         "Falsifying example:",
         "state = Lock()",
         "state.arm()",
@@ -63,6 +64,7 @@ def test_invariant_failures_carry_the_step_trace():
         @rule(x=st.integers(0, 10))
         def add(self, x):
             self.total += x
+            note(f"total={self.total}")
 
         @invariant()
         def below_limit(self):
@@ -72,9 +74,8 @@ def test_invariant_failures_carry_the_step_trace():
         run_state_machine_as_test(Bounded, settings=FIXED)
     notes = info.value.__notes__
     assert notes[:2] == ["Falsifying example:", "state = Bounded()"]
-    assert notes[-1] == "state.teardown()"
-    steps = notes[2:-1]
-    assert steps == ["state.add(x=10)"]
+    assert notes[2:-1] == ["state.add(x=10)", "state.teardown()", "total=10"]
+    assert notes[-1].startswith("@reproduce_failure('")
 
 
 def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
@@ -236,3 +237,23 @@ def test_settings_above_a_machine_apply_to_its_runs_and_refuse_other_classes():
     assert 0 < len(built) <= 6
     with pytest.raises(InvalidArgument, match="class TestPlain"):
         settings(max_examples=3)(type("TestPlain", (), {}))
+
+
+def test_the_reproduction_line_replays_the_steps_above_the_machine_or_its_test_case():
+    class Sum(RuleBasedStateMachine):
+        total, fixed = 0, False
+        @rule(x=st.integers(0, 10))
+        def add(self, x):
+            self.total += x
+            assert self.fixed or self.total < 10
+
+    with pytest.raises(AssertionError) as info:
+        run_state_machine_as_test(Sum, settings=settings(FIXED, database=None))
+    replay = reproduce_failure(info.value.__notes__[-1][len("@reproduce_failure('"):-2])
+    with pytest.raises(AssertionError) as again:
+        run_state_machine_as_test(replay(Sum))
+    assert again.value.__notes__ == info.value.__notes__
+    Sum.fixed = True  # the steps pass now, run from the machine or from its TestCase
+    for run in (lambda: run_state_machine_as_test(Sum), replay(Sum.TestCase)().runTest):
+        with pytest.raises(Flaky, match="does not reproduce"):
+            run()
