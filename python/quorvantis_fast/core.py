@@ -344,15 +344,16 @@ def given(*arg_strategies, **kw_strategies):
                     if replayed is None:
                         raise replay_passed(name, blob, "example", "test")
                     raise state.annotate(*replayed)
-                failures = _engine.run_native(
-                    state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                    test_name=name, **warning_on_errors(s.engine_arguments(db_key)))
-                if failures and not s.report_multiple_bugs:
-                    # Stored failures are all replayed first, and each that still
-                    # fails comes back; only the first of them is reported.
-                    failures = failures[:1]
-                if failures:
-                    _raise_all(name, [state.final_error(a, e) for a, e in failures])
+                with warning_on_errors(s.engine_arguments(db_key)) as arguments:
+                    failures = _engine.run_native(
+                        state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                        test_name=name, **arguments)
+                    if failures and not s.report_multiple_bugs:
+                        # Stored failures are all replayed first, and each that still
+                        # fails comes back; only the first of them is reported.
+                        failures = failures[:1]
+                    if failures:
+                        _raise_all(name, [state.final_error(a, e) for a, e in failures])
             finally:
                 control.swap_notes_to(saved)
 

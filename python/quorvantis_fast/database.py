@@ -168,6 +168,7 @@ class _WarningOnError:
     def __init__(self, database):
         self._database = database
         self._warned = False
+        self.escalated = None  # the warning, where warnings are errors
 
     def _failed(self, operation, error):
         if self._warned:
@@ -177,10 +178,15 @@ class _WarningOnError:
             name = repr(self._database)
         except Exception:
             name = object.__repr__(self._database)
-        warnings.warn(DatabaseErrorWarning(
-            f"The example database {name} failed to {operation}: {type(error).__name__}: {error}. "
-            "The run goes on, but failing examples may be neither kept nor replayed; "
-            "later errors of the database in this run are not reported"))
+        try:
+            warnings.warn(DatabaseErrorWarning(
+                f"The example database {name} failed to {operation}: {type(error).__name__}: {error}. "
+                "The run goes on, but failing examples may be neither kept nor replayed; "
+                "later errors of the database in this run are not reported"))
+        except Exception as e:
+            # Raised here it would be dropped with the database's error:
+            # kept for the end of the run instead.
+            self.escalated = e
 
     @contextlib.contextmanager
     def _reporting(self, operation):
@@ -203,9 +209,17 @@ class _WarningOnError:
             return self._database.delete(key, value)
 
 
+@contextlib.contextmanager
 def warning_on_errors(arguments):
-    """``run_native``'s keyword ``arguments`` with their database, if any,
-    wrapped for one run, so that its first error is warned about."""
-    if arguments.get("database") is None:
-        return arguments
-    return {**arguments, "database": _WarningOnError(arguments["database"])}
+    """Gives ``run_native``'s keyword ``arguments`` with their database, if
+    any, wrapped for one run, so that its first error is warned about. Where
+    warnings are turned into errors, that error is raised when the run ends
+    without an error of its own."""
+    database = arguments.get("database")
+    if database is None:
+        yield arguments
+        return
+    watch = _WarningOnError(database)
+    yield {**arguments, "database": watch}
+    if watch.escalated is not None:
+        raise watch.escalated

@@ -256,18 +256,18 @@ def _run_machine(state_machine_factory, settings, reproduce):
         if replayed is None:
             raise replay_passed(name, blob, "steps", "machine")
         raise reported(replayed)
-    arguments = warning_on_errors(s.engine_arguments(_database_key(state_machine_factory)))
-    arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
-    with running(final=False, verbosity=s.verbosity):
-        failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
-    if not failures:
-        return
-    choices = _engine.minimal_choices()
-    if choices:
-        with running(final=True, verbosity=s.verbosity):
-            replayed = _engine.reproduce_native(run_steps, strategies, choices)
-        if replayed is not None:
-            raise reported(replayed)
-        if not isinstance(failures[0][1], Flaky):
-            raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
-    raise failures[0][1]
+    with warning_on_errors(s.engine_arguments(_database_key(state_machine_factory))) as arguments:
+        arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
+        with running(final=False, verbosity=s.verbosity):
+            failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
+        if not failures:
+            return
+        choices = _engine.minimal_choices()
+        if choices:
+            with running(final=True, verbosity=s.verbosity):
+                replayed = _engine.reproduce_native(run_steps, strategies, choices)
+            if replayed is not None:
+                raise reported(replayed)
+            if not isinstance(failures[0][1], Flaky):
+                raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
+        raise failures[0][1]

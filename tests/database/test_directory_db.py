@@ -5,6 +5,7 @@ import random
 import subprocess
 import sys
 import textwrap
+import warnings
 from unittest import mock
 
 import pytest
@@ -89,6 +90,14 @@ def test_a_runs_first_database_error_warns_once_and_the_run_goes_on(tmp_path):
             assert len(caught) == 1 and str(caught[0].message).startswith(f"The example database {db!r} failed to {error}")
     with pytest.raises(KeyboardInterrupt):
         settings(database=failing(KeyboardInterrupt()))(given(st.integers())(lambda x: None))()
+    # Where warnings are errors, a run that passes ends with that error.
+    passing = settings(database=failing(ValueError("no disk")))
+    Machine.step = rule()(lambda self: None)
+    for test in (passing(given(st.integers())(lambda x: None)),
+                 lambda: run_state_machine_as_test(Machine, settings=settings(passing, max_examples=1))):
+        with warnings.catch_warnings(), pytest.raises(DatabaseErrorWarning, match="failed to fetch"):
+            warnings.simplefilter("error")
+            test()
 
 
 def test_default_database_follows_the_working_directory(tmp_path, monkeypatch):
