@@ -5,6 +5,7 @@
 #include <structmember.h>
 
 #include <limits>
+#include <utility>
 
 #include "data/record_py.hpp"
 #include "data/tls.hpp"
@@ -34,9 +35,14 @@ BrindlemarData BrindlemarData::build_with_seed(uint64_t seed, std::optional<Pref
 }
 
 void BrindlemarData::drop_references() {
-    nodes.clear();
-    prefix.reset();
-    interesting_origin.reset();
+    // Taken out before they go: what goes may run Python code, and with it
+    // the cyclic collector, which reads the record. The node list keeps its
+    // storage.
+    std::vector<NodeData> gone = std::exchange(nodes, {});
+    std::optional<Prefix> gone_prefix = std::exchange(prefix, std::nullopt);
+    py::Ref gone_origin = std::move(interesting_origin);
+    gone.clear();
+    if (nodes.empty()) nodes.swap(gone);
 }
 
 // Every field of the class is reset here; on the tested platform the size

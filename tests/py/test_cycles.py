@@ -3,7 +3,7 @@ import gc
 import sys
 
 import pytest
-from qf_testing import StopTest, seeded_record
+from qf_testing import StopTest, run_python, seeded_record
 
 from quorvantis_fast import _engine as st
 
@@ -67,3 +67,24 @@ def test_a_cycle_and_what_it_alone_holds_are_freed(make):
     make(p)
     gc.collect()
     assert sys.getrefcount(p) == before
+
+
+def test_a_collection_while_the_engine_empties_a_record():
+    # The finaliser runs while the record's choices go; freed memory is
+    # poisoned, so reading a choice already gone crashes.
+    proc = run_python("""
+        import gc
+        from quorvantis_fast import _engine as st
+
+        class Collects:
+            def __del__(self):
+                gc.collect()
+
+        def test(data):
+            data.draw(st.integers(min_value=10**6))
+            data.draw(st.booleans())
+            data.cd.nodes[-1].constraints["held"] = Collects()
+
+        st.run_native(test, [st.data()], max_examples=5)
+    """, env={"PYTHONMALLOC": "debug"})
+    assert proc.returncode == 0, proc.stderr
