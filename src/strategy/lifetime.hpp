@@ -29,9 +29,9 @@ template <class T> T* alloc_strategy(PyTypeObject* type, StrategyNode&& node) {
 }
 inline PyObject* as_object(SearchStrategy* s) { return reinterpret_cast<PyObject*>(s); }
 
-// The common part of every strategy deallocator, which first untracks the
-// object and releases a view's own fields: queues the node's references,
-// destroys the node, drops the instance dict and frees.
+// The end of every strategy deallocator, which has untracked the object and
+// released a view's own fields: queues the node's references, destroys the
+// node, drops the instance dict and frees.
 void release_strategy(SearchStrategy* s) noexcept;
 
 // What the collector sees of a strategy object: its class, its instance dict
