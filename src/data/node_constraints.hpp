@@ -46,6 +46,14 @@ public:
     uint64_t max_size() const { return n_; }
     double p() const { return x_; }
 
+    // Calls f on every object kept (nullptr where none).
+    template <class F> void each_object(F&& f) const {
+        f(dict_.get());
+        f(a_.get());
+        f(b_.get());
+        f(c_.get());
+    }
+
 private:
     py::Ref make_dict() const;
 

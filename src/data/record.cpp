@@ -5,6 +5,7 @@
 #include <structmember.h>
 
 #include <limits>
+#include <utility>
 
 #include "data/record_py.hpp"
 #include "data/tls.hpp"
@@ -34,9 +35,14 @@ BrindlemarData BrindlemarData::build_with_seed(uint64_t seed, std::optional<Pref
 }
 
 void BrindlemarData::drop_references() {
-    nodes.clear();
-    prefix.reset();
-    interesting_origin.reset();
+    // Taken out before they go: what goes may run Python code, and with it
+    // the cyclic collector, which reads the record. The node list keeps its
+    // storage.
+    std::vector<NodeData> gone = std::exchange(nodes, {});
+    std::optional<Prefix> gone_prefix = std::exchange(prefix, std::nullopt);
+    py::Ref gone_origin = std::move(interesting_origin);
+    gone.clear();
+    if (nodes.empty()) nodes.swap(gone);
 }
 
 // Every field of the class is reset here; on the tested platform the size
@@ -214,11 +220,38 @@ PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void tp_dealloc(PyObject* self) {
+    py::untrack(self);
     RecordObject* o = obj(self);
     py::clear_field(o->base.dict);
     o->rec.~BrindlemarData();
     o->borrow.~atomic();
     py::free_object(self);
+}
+
+int tp_traverse(PyObject* self, visitproc visit, void* arg) {
+    const RecordObject* o = obj(self);
+    py::Visitor v(self, visit, arg);
+    v(o->base.dict);
+    const BrindlemarData& r = o->rec;
+    for (const NodeData& n : r.nodes) {
+        v(n.value);
+        n.constraints.each_object(v);
+    }
+    if (r.prefix) {
+        for (const PrefixEntry& e : *r.prefix) v(e.value);
+    }
+    v(r.interesting_origin);
+    return v.result();
+}
+
+// Drops the attributes and every reference of the record, which is left as
+// a record without choices. A borrowed record is in use, so it cannot be
+// garbage: its choices stay.
+int tp_clear(PyObject* self) {
+    RecordObject* o = obj(self);
+    py::clear_field(o->base.dict);
+    if (o->borrow.load(std::memory_order_acquire) == 0) o->rec.drop_references();
+    return 0;
 }
 
 PyObject* for_choices(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -292,6 +325,8 @@ PyMemberDef members[] = {
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(tp_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(tp_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(tp_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_methods, methods},
     {Py_tp_getset, getset},
@@ -306,7 +341,7 @@ PyType_Spec spec = {
     "quorvantis_fast._engine.BrindlemarData",
     static_cast<int>(sizeof(RecordObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
     slots,
 };
 

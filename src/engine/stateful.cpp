@@ -36,11 +36,24 @@ PyObject* runner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void runner_dealloc(PyObject* self) {
+    py::untrack(self);
     Runner* r = as_runner(self);
     py::clear_field(r->factory);
     py::clear_field(r->settings);
     py::clear_field(r->flaky_state);
     py::free_object(self);
+}
+
+// The three references are fixed at creation, so the runner has no
+// tp_clear: a cycle through it passes through an object changed later
+// (a class, a dict, a closure), whose own clear breaks it.
+int runner_traverse(PyObject* self, visitproc visit, void* arg) {
+    const Runner* r = as_runner(self);
+    py::Visitor v(self, visit, arg);
+    v(r->factory);
+    v(r->settings);
+    v(r->flaky_state);
+    return v.result();
 }
 
 int64_t int_value(PyObject* o) {
@@ -168,6 +181,7 @@ PyGetSetDef getset[] = {
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(runner_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(runner_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(runner_traverse)},
     {Py_tp_call, reinterpret_cast<void*>(runner_call)},
     {Py_tp_getset, getset},
     {0, nullptr},
@@ -177,7 +191,7 @@ PyType_Spec spec = {
     "quorvantis_fast._engine.StatefulRunner",
     sizeof(Runner),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     slots,
 };
 

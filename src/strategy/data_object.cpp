@@ -99,8 +99,17 @@ PyObject* g_drawn_notes(PyObject* self, void*) {
 PyObject* data_repr(PyObject*) { return PyUnicode_FromString("data(...)"); }
 
 void data_dealloc(PyObject* self) {
+    py::untrack(self);
     py::clear_field(self_of(self)->record);
     py::free_object(self);
+}
+
+// The record is fixed at creation, so the handle has no tp_clear: a cycle
+// through it passes through the record, whose clear breaks it.
+int data_traverse(PyObject* self, visitproc visit, void* arg) {
+    py::Visitor v(self, visit, arg);
+    v(self_of(self)->record);
+    return v.result();
 }
 
 PyMethodDef data_methods[] = {
@@ -119,6 +128,7 @@ PyGetSetDef data_getset[] = {
 
 PyType_Slot data_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(data_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(data_traverse)},
     {Py_tp_repr, reinterpret_cast<void*>(data_repr)},
     {Py_tp_methods, data_methods},
     {Py_tp_getset, data_getset},
@@ -130,7 +140,7 @@ PyType_Spec data_spec = {
     "quorvantis_fast._engine.DataObject",
     static_cast<int>(sizeof(DataObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_HAVE_GC,
     data_slots,
 };
 

@@ -53,4 +53,16 @@ void release_strategy(SearchStrategy* s) noexcept {
     if (--release_depth == 0) drain_releases();
 }
 
+py::Visitor visit_strategy(SearchStrategy* s, visitproc visit, void* arg) noexcept {
+    py::Visitor v(as_object(s), visit, arg);
+    v(s->dict);
+    s->node.each_ref(v);
+    return v;
+}
+
+int clear_strategy(PyObject* self) noexcept {
+    py::clear_field(reinterpret_cast<py::DictObject*>(self)->dict);
+    return 0;
+}
+
 }  // namespace strategy

@@ -29,8 +29,21 @@ template <class T> T* alloc_strategy(PyTypeObject* type, StrategyNode&& node) {
 }
 inline PyObject* as_object(SearchStrategy* s) { return reinterpret_cast<PyObject*>(s); }
 
-// The common part of every strategy deallocator: queues the node's
-// references, destroys the node, drops the instance dict and frees.
+// The end of every strategy deallocator, which has untracked the object and
+// released a view's own fields: queues the node's references, destroys the
+// node, drops the instance dict and frees.
 void release_strategy(SearchStrategy* s) noexcept;
+
+// What the collector sees of a strategy object: its class, its instance dict
+// and every reference of its node. A view reports its own fields to the
+// visitor before taking the result.
+py::Visitor visit_strategy(SearchStrategy* s, visitproc visit, void* arg) noexcept;
+
+// The tp_clear of every strategy class. It drops only the instance dict, the
+// one part of a strategy that changes after it is made: the node and a view's
+// fields are fixed at creation, so, as with a tuple, a cycle through them
+// passes through an object changed later, whose own clear breaks it. A
+// cleared strategy draws as before.
+int clear_strategy(PyObject* self) noexcept;
 
 }  // namespace strategy

@@ -68,7 +68,14 @@ PyObject* strategy_new(PyTypeObject* type, PyObject*, PyObject*) {
     QF_ENTRY(nullptr, { return as_object(alloc_strategy<SearchStrategy>(type, StrategyNode())); });
 }
 
-void strategy_dealloc(PyObject* self) { release_strategy(self_of(self)); }
+void strategy_dealloc(PyObject* self) {
+    py::untrack(self);
+    release_strategy(self_of(self));
+}
+
+int strategy_traverse(PyObject* self, visitproc visit, void* arg) {
+    return visit_strategy(self_of(self), visit, arg).result();
+}
 
 PyObject* strategy_repr(PyObject* self) {
     QF_ENTRY(nullptr, {
@@ -376,6 +383,8 @@ PyType_Slot strategy_slots[] = {
                                   "A description of how to generate values.")},
     {Py_tp_new, reinterpret_cast<void*>(strategy_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(strategy_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(strategy_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(clear_strategy)},
     {Py_tp_repr, reinterpret_cast<void*>(strategy_repr)},
     {Py_nb_bool, reinterpret_cast<void*>(strategy_bool)},
     {Py_nb_or, reinterpret_cast<void*>(strategy_or)},
@@ -389,7 +398,7 @@ PyType_Spec strategy_spec = {
     "quorvantis_fast._engine.SearchStrategy",
     static_cast<int>(sizeof(SearchStrategy)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
     strategy_slots,
 };
 

@@ -32,19 +32,20 @@ void init_fields(FilteredStrategy* o) {
     new (&o->filtered_strategy) py::Ref();
     new (&o->conditions) py::Ref();
 }
-void release_fields(SizedView*) {}
-void release_fields(FloatStrategy*) {}
+// The references a view holds besides its node.
+template <class F> void view_refs(SearchStrategy*, F&&) {}
+template <class F> void view_refs(MappedStrategy* o, F&& f) {
+    f(o->mapped_strategy);
+    f(o->pack);
+}
+template <class F> void view_refs(FilteredStrategy* o, F&& f) {
+    f(o->filtered_strategy);
+    f(o->conditions);
+}
+template <class T> void release_fields(T* o) { view_refs(o, release_ref); }
 void release_fields(IntegersStrategy* o) {
     o->start.~OptInt();
     o->end.~OptInt();
-}
-void release_fields(MappedStrategy* o) {
-    release_ref(o->mapped_strategy);
-    release_ref(o->pack);
-}
-void release_fields(FilteredStrategy* o) {
-    release_ref(o->filtered_strategy);
-    release_ref(o->conditions);
 }
 
 template <class T> T* make_view(PyTypeObject* type, StrategyNode&& node) {
@@ -58,9 +59,17 @@ template <class T> PyObject* view_new(PyTypeObject* type, PyObject*, PyObject*) 
 }
 
 template <class T> void view_dealloc(PyObject* self) {
+    py::untrack(self);
     T* o = view_of<T>(self);
     release_fields(o);
     release_strategy(o);
+}
+
+template <class T> int view_traverse(PyObject* self, visitproc visit, void* arg) {
+    T* o = view_of<T>(self);
+    py::Visitor v = visit_strategy(o, visit, arg);
+    view_refs(o, v);
+    return v.result();
 }
 
 PyObject* ref_or_none(const py::Ref& r) { return py::Ref::borrow(r ? r.get() : Py_None).release(); }
@@ -142,10 +151,13 @@ template <class T> py::Ref view_type(const char* name, PyGetSetDef* getset) {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(view_new<T>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc<T>)},
+        {Py_tp_traverse, reinterpret_cast<void*>(view_traverse<T>)},
+        {Py_tp_clear, reinterpret_cast<void*>(clear_strategy)},
         {Py_tp_getset, getset},
         {0, nullptr},
     };
-    PyType_Spec spec = {name, static_cast<int>(sizeof(T)), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {name, static_cast<int>(sizeof(T)), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
     return py::make_type(&spec, reinterpret_cast<PyObject*>(search_strategy_type()));
 }
 
