@@ -40,9 +40,9 @@ function(qf_add_module name)
   endif()
   target_compile_definitions(${name} PRIVATE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
   target_link_libraries(${name} PRIVATE ${GMPXX_LIBRARY} ${GMP_LIBRARY} m)
-  # A thread that glibc's pthread_exit unwinds is parked before any frame of
-  # ours unwinds: every reference to the C++ personality routine goes to the
-  # wrapper in py/thread_exit.cpp.
+  # A forced unwind (pthread_exit, pthread_cancel) runs none of our frames:
+  # every reference to the C++ personality routine goes to the wrapper in
+  # py/thread_exit.cpp.
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(${name} PRIVATE ${QF_SRC}/py/thread_exit.cpp)
     target_link_options(${name} PRIVATE -Wl,--wrap=__gxx_personality_v0)
