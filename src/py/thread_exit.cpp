@@ -23,6 +23,9 @@
 //   thread ends. What those frames held is leaked, as the interpreter leaks
 //   the thread's Python frames and thread state.
 // Every other exception goes to the runtime's routine unchanged.
+//
+// Every module built by qf_add_module links this file, so it uses no other
+// source of ours.
 #include "py/thread_exit.hpp"
 
 #include <unwind.h>
@@ -32,7 +35,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "py/convert.hpp"
+#include "py/ref.hpp"
 
 extern "C" _Unwind_Reason_Code __real___gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class,
                                                            _Unwind_Exception*, _Unwind_Context*);
@@ -44,7 +47,7 @@ std::atomic<bool> interpreter_exiting{false};
 
 PyObject* note_exit(PyObject*, PyObject*) {
     interpreter_exiting.store(true);
-    return none().release();
+    return Py_NewRef(Py_None);
 }
 
 PyMethodDef note_exit_def = {"_note_interpreter_exit", note_exit, METH_NOARGS, nullptr};
@@ -61,8 +64,8 @@ PyMethodDef note_exit_def = {"_note_interpreter_exit", note_exit, METH_NOARGS, n
 
 void watch_interpreter_exit() {
     Ref hook = check(PyCFunction_New(&note_exit_def, nullptr));
-    Ref atexit = import("atexit");
-    call_method(atexit.get(), "register", hook.get());
+    Ref atexit = check(PyImport_ImportModule("atexit"));
+    check(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
 }
 
 }  // namespace py
