@@ -44,7 +44,6 @@ def test_module_identity_survives_reimport():
 
 
 def test_the_module_exports_only_its_init_function():
-    if shutil.which("nm") is None:
-        pytest.skip("nm is not installed")
-    listed = subprocess.run(["nm", "-D", "--defined-only", _engine.__file__], capture_output=True, text=True, check=True)
+    nm = shutil.which("nm") or pytest.skip("nm is not installed")
+    listed = subprocess.run([nm, "-D", "--defined-only", _engine.__file__], capture_output=True, text=True, check=True)
     assert [line.split()[-1] for line in listed.stdout.splitlines()] == ["PyInit__engine"]
