@@ -26,6 +26,7 @@ option(QF_WERROR "Treat compiler warnings as errors" OFF)
 
 # The engine's sources: the include root, and where probes glob from.
 get_filename_component(QF_SRC "${CMAKE_CURRENT_LIST_DIR}/../src" ABSOLUTE)
+set(QF_EXPORTS_MAP "${CMAKE_CURRENT_LIST_DIR}/exports.map")
 
 # qf_add_module(NAME SOURCE...): an abi3 extension module NAME built from the
 # sources against src/ and GMP; a warning fails the build with QF_WERROR. With the
@@ -40,9 +41,12 @@ function(qf_add_module name)
   endif()
   target_compile_definitions(${name} PRIVATE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
   target_link_libraries(${name} PRIVATE ${GMPXX_LIBRARY} ${GMP_LIBRARY} m)
-  # A thread that glibc's pthread_exit unwinds is parked before any frame of
-  # ours unwinds: every reference to the C++ personality routine goes to the
-  # wrapper in py/thread_exit.cpp.
+  # Only the init function is exported (cmake/exports.map).
+  target_link_options(${name} PRIVATE -Wl,--version-script=${QF_EXPORTS_MAP})
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${QF_EXPORTS_MAP})
+  # A forced unwind (pthread_exit, pthread_cancel) runs none of our frames:
+  # every reference to the C++ personality routine goes to the wrapper in
+  # py/thread_exit.cpp.
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(${name} PRIVATE ${QF_SRC}/py/thread_exit.cpp)
     target_link_options(${name} PRIVATE -Wl,--wrap=__gxx_personality_v0)

@@ -53,6 +53,7 @@ PyObject* init() {
     return py::guard(nullptr, [&]() -> PyObject* {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());
+        py::watch_interpreter_exit();
         module_cell = m.newref();
         return m.release();
     });

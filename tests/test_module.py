@@ -1,4 +1,8 @@
+import shutil
+import subprocess
 import sys
+
+import pytest
 
 from quorvantis_fast import _engine
 
@@ -37,3 +41,9 @@ def test_module_identity_survives_reimport():
 
     assert again is _engine
     assert again.__all__ == before
+
+
+def test_the_module_exports_only_its_init_function():
+    nm = shutil.which("nm") or pytest.skip("nm is not installed")
+    listed = subprocess.run([nm, "-D", "--defined-only", _engine.__file__], capture_output=True, text=True, check=True)
+    assert [line.split()[-1] for line in listed.stdout.splitlines()] == ["PyInit__engine"]

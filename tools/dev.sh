@@ -2,7 +2,8 @@
 # Fast developer loop: build the extension into build/dev-NAME, stage the
 # package beside it and run pytest against the staged copy.
 #   tools/dev.sh NAME [pytest args...]      build + test
-#   QF_SANITIZE=1 tools/dev.sh NAME ...      ASan+UBSan build (build/dev-NAME-san)
+#   QF_SANITIZE=1 tools/dev.sh NAME ...      ASan+UBSan build (build/dev-NAME-san); the
+#                                            sanitizers' reports are printed at the end
 #   QF_DEBUG=1 tools/dev.sh NAME ...         debug build with assertions (build/dev-NAME-debug)
 #   QF_PYTHON=python3.12 tools/dev.sh ...    another interpreter
 #   tools/dev.sh NAME -n 8 ...               the suite over 8 processes (pytest-xdist)
@@ -24,12 +25,28 @@ cp -r "$root/python/quorvantis_fast" "$stage/"
 cp "$bdir"/_engine*.so "$stage/quorvantis_fast/"
 cp "$bdir"/unicode_categories.bin "$stage/quorvantis_fast/internal/"
 export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
-if [ "$san" = 1 ]; then
-  . "$root/tools/sanitizer_env.sh"
-fi
 cd "$root"
 # Only the plugins the suite uses, whatever else the interpreter has installed.
 export PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
 plugins=()
 "$py" -c "import xdist" 2>/dev/null && plugins=(-p xdist.plugin)
-exec "$py" -m pytest -q -p no:cacheprovider "${plugins[@]}" "$@"
+[ "$san" = 1 ] || exec "$py" -m pytest -q -p no:cacheprovider "${plugins[@]}" "$@"
+
+# Under the sanitizers: the module the run imports must be the instrumented
+# one, and a report fails the run (printed in full) even when pytest passed.
+sanitizer_logs="$bdir/sanitizer-logs"
+rm -rf "$sanitizer_logs" && mkdir -p "$sanitizer_logs"
+. "$root/tools/sanitizer_env.sh"
+engine=$("$py" -c 'import quorvantis_fast._engine as e; print(e.__file__)')
+imports=$(nm -D --undefined-only "$engine")
+for runtime in __asan_init __ubsan_handle_; do
+  grep -q " $runtime" <<<"$imports" \
+    || { echo "error: the imported $engine does not use the sanitizer runtime ($runtime)" >&2; exit 1; }
+done
+rc=0
+"$py" -m pytest -q -p no:cacheprovider "${plugins[@]}" "$@" || rc=$?
+if sanitizer_reports; then
+  echo "error: the sanitizers reported (the reports above, in $sanitizer_logs)"
+  [ "$rc" -ne 0 ] || rc=1
+fi
+exit "$rc"

@@ -20,9 +20,13 @@ struct SlotFlags {
 // is left for the OS thread's exit, where taking the interpreter lock can end
 // the thread in the middle of a destructor.
 //
-// The calling thread keeps a pointer to its record, so an access costs no
-// dict look-up. Only finalisation (or a fork) clears another thread's state;
-// that thread never runs Python code again, so its stale pointer is not read.
+// The calling thread keeps a pointer to the record of its current thread
+// state, beside that state's id, so an access costs no dict look-up. An OS
+// thread can run under several thread states in turn, and a thread state can
+// be cleared from another thread (finalisation, or an embedding application
+// that manages thread states itself), which cannot reach this thread's
+// pointer; so the pointer is used only while the id matches, and ids are never
+// reused.
 template <class Slots>
 class StateSlots {
 public:
@@ -31,42 +35,50 @@ public:
     StateSlots(const StateSlots&) = delete;
     StateSlots& operator=(const StateSlots&) = delete;
 
-    // The calling thread's record, or nullptr when it has none yet.
-    Slots* find() const { return mine; }
+    // The calling thread's record, or nullptr when it has none yet (throws Err).
+    Slots* find() const { return lookup(false); }
 
     // The calling thread's record, made on its first use (throws Err).
-    Slots& get() {
-        if (mine) return *mine;
+    Slots& get() { return *lookup(true); }
+
+private:
+    struct Cached {
+        uint64_t owner = 0;  // the id of the thread state the record belongs to
+        Slots* slots = nullptr;
+    };
+
+    Slots* lookup(bool make) const {
+        uint64_t owner = PyThreadState_GetID(PyThreadState_Get());
+        Cached& cached = mine;
+        if (cached.slots && cached.owner == owner) return cached.slots;
         PyObject* dict = PyThreadState_GetDict();  // borrowed
         if (!dict) throw_fault("per-thread state used without a thread state");
         Ref key = check(PyUnicode_FromString(key_));
+        Slots* s = nullptr;
         if (PyObject* found = PyDict_GetItemWithError(dict, key.get())) {
-            if (PyCapsule_IsValid(found, key_)) {
-                mine = static_cast<Slots*>(PyCapsule_GetPointer(found, key_));
-                return *mine;
-            }
+            if (PyCapsule_IsValid(found, key_)) s = static_cast<Slots*>(PyCapsule_GetPointer(found, key_));
         } else if (PyErr_Occurred()) {
             throw Err{};
         }
-        auto fresh = std::make_unique<Slots>();
-        Slots* s = fresh.get();
-        Ref capsule = check(PyCapsule_New(s, key_, &destroy));
-        fresh.release();  // the capsule owns it now
-        check_rc(PyDict_SetItem(dict, key.get(), capsule.get()));
-        mine = s;
-        return *s;
+        if (!s && make) {
+            auto fresh = std::make_unique<Slots>();
+            Ref capsule = check(PyCapsule_New(fresh.get(), key_, &destroy));
+            s = fresh.release();  // the capsule owns it now
+            check_rc(PyDict_SetItem(dict, key.get(), capsule.get()));
+        }
+        if (s) cached = {owner, s};
+        return s;
     }
 
-private:
     static void destroy(PyObject* capsule) noexcept {
         auto* s = static_cast<Slots*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
         if (!s) return;
-        if (mine == s) mine = nullptr;
+        if (mine.slots == s) mine = {};
         delete s;  // drops the record's references; the lock is held here
     }
 
     const char* key_;
-    static inline thread_local Slots* mine = nullptr;
+    static inline thread_local Cached mine;
 };
 
 // Holds one thread's slot record for one operation. A second hold on the

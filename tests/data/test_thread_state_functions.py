@@ -1,10 +1,12 @@
 """set_buffer_limit, clear_buffer_limit, _clear_resolution_caches."""
 
+import sys
+
 import pytest
 
 from quorvantis_fast import _engine
 
-from qf_testing import run_python
+from qf_testing import ROOT, build_probe, run_python
 
 
 @pytest.fixture(autouse=True)
@@ -58,6 +60,15 @@ class TestBufferLimitArguments:
 
     # The limit is per thread; checking that needs records built on two
     # threads, so it lives with the record's tests.
+
+
+def test_each_thread_state_of_a_thread_has_its_own_limit():
+    sys.path.insert(0, str(build_probe("charmap", ROOT / "tests" / "charmap" / "probe")))
+    import _probe
+    del sys.path[0]
+    _engine.set_buffer_limit(7)
+    assert _probe.call_in_new_thread_state(_new_record_max_length) == 8192
+    assert _new_record_max_length() == 7
 
 
 # CPython's own wording for the same mistakes, taken from Python functions

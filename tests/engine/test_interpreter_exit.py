@@ -1,9 +1,9 @@
-"""A daemon thread still inside a run when the interpreter shuts down."""
+"""A thread ended inside a run: at interpreter shutdown, or by pthread_exit."""
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from qf_testing import run_python
+from qf_testing import python_output, run_python
 
 # The daemon thread signals once it is inside the run; the main thread then
 # gives it a moment more and exits. The interpreter ends (or parks) the
@@ -76,3 +76,19 @@ def test_the_process_exits_cleanly(scenario):
         assert done.returncode == 0, done.stderr
         assert done.stdout == "exiting\n"
         assert "FATAL" not in done.stderr and "terminate" not in done.stderr, done.stderr
+
+
+_ENDED_IN_A_RUN = """
+import ctypes, os, threading, time
+from quorvantis_fast import _engine as st
+tid = []
+def test(x):
+    tid.append(threading.get_native_id())
+    ctypes.CDLL(None).pthread_exit(None)
+threading.Thread(target=st.run_native, args=(test, [st.integers()]), daemon=True).start()
+while not tid or os.path.exists(f"/proc/self/task/{tid[0]}"): time.sleep(0.01)
+"""
+
+
+def test_a_thread_ended_by_pthread_exit_outside_shutdown_ends():
+    assert python_output(_ENDED_IN_A_RUN) == ""

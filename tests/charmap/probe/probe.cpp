@@ -17,8 +17,24 @@ PyObject* intervals_for_categories(PyObject*, PyObject* names) {
     });
 }
 
+// call_in_new_thread_state(f) -> f() under a new thread state of this thread.
+PyObject* call_in_new_thread_state(PyObject*, PyObject* f) {
+    PyThreadState* caller = PyThreadState_Get();
+    PyThreadState* other = PyThreadState_New(PyThreadState_GetInterpreter(caller));
+    PyThreadState_Swap(other);
+    PyObject* result = PyObject_CallNoArgs(f);
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyThreadState_Swap(caller);
+    PyErr_Restore(type, value, tb);
+    PyThreadState_Clear(other);
+    PyThreadState_Delete(other);
+    return result;
+}
+
 PyMethodDef methods[] = {
     {"intervals_for_categories", intervals_for_categories, METH_O, nullptr},
+    {"call_in_new_thread_state", call_in_new_thread_state, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
