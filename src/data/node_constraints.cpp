@@ -1,6 +1,6 @@
 #include "data/node_constraints.hpp"
 
-#include "choice/constraints.hpp"
+#include "choice/choice.hpp"
 #include "data/tls.hpp"
 
 namespace data {
@@ -116,6 +116,65 @@ PyObject* NodeConstraints::dict() const {
         if (!dict_) dict_ = std::move(d);
     }
     return dict_.get();
+}
+
+namespace {
+
+using choice::Int;
+using Form = NodeConstraints::Form;
+
+// The constraints as the choice functions read them: a key from the native
+// fields when the form holds it, else from the dict.
+class Fields final : public choice::ConstraintsSource {
+public:
+    explicit Fields(const NodeConstraints& c) : c_(c) {}
+
+    double p() const override { return is(Form::Boolean) ? c_.p() : choice::req_f64(dict(), Key::P); }
+    std::optional<Int> min_value() const override {
+        return is(Form::Integer) ? bound(c_.min_obj()) : choice::opt_bigint(dict(), Key::MinValue);
+    }
+    std::optional<Int> max_value() const override {
+        return is(Form::Integer) ? bound(c_.max_obj()) : choice::opt_bigint(dict(), Key::MaxValue);
+    }
+    Int shrink_towards() const override {
+        return is(Form::Integer) ? Int(c_.shrink_towards()) : choice::req_int(dict(), Key::ShrinkTowards);
+    }
+    choice::FloatConstraints floating() const override {
+        if (!is(Form::Float)) return choice::parse_float(dict());
+        return {c_.min_f(), c_.max_f(), c_.allow_nan(), c_.smallest_f()};
+    }
+    uint64_t min_size() const override { return sized() ? c_.min_size() : choice::req_u64(dict(), Key::MinSize); }
+    uint64_t max_size() const override { return sized() ? c_.max_size() : choice::req_u64(dict(), Key::MaxSize); }
+    py::Ref intervals() const override {
+        return is(Form::String) ? choice::as_intervals(c_.intervals()) : choice::req_intervals(dict());
+    }
+
+private:
+    bool is(Form f) const { return c_.form() == f; }
+    bool sized() const { return is(Form::String) || is(Form::Bytes); }
+    PyObject* dict() const {
+        PyObject* d = c_.dict();
+        if (!PyDict_Check(d)) py::raise_cannot_convert(d, "PyDict");
+        return d;
+    }
+    // An integer bound as the dict holds it: absent is None.
+    static std::optional<Int> bound(PyObject* o) {
+        if (!o || o == Py_None) return std::nullopt;
+        py::Ref hold = py::Ref::borrow(o);
+        return Int::from_py(o);
+    }
+
+    const NodeConstraints& c_;
+};
+
+}  // namespace
+
+bool NodeConstraints::permits(PyObject* value) const { return choice::choice_permitted(value, Fields(*this)); }
+
+Int NodeConstraints::to_index(PyObject* value) const { return choice::choice_to_index(value, Fields(*this)); }
+
+py::Ref NodeConstraints::from_index(const Int& index, choice::ChoiceType t) const {
+    return choice::choice_from_index(index, t, Fields(*this));
 }
 
 }  // namespace data

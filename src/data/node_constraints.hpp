@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "choice/constraints.hpp"
 #include "py/py.hpp"
 
 namespace data {
@@ -28,6 +29,14 @@ public:
     // The dict (borrowed: this object keeps it), made on the first call of a
     // native form; throws when it cannot be made.
     PyObject* dict() const;
+
+    // choice_permitted, choice_to_index and choice_from_index on these
+    // constraints: each answers, and fails, as on dict(), but reads a key
+    // from the native fields when they hold it; the dict is made only for a
+    // key they lack (one the value's type asks for and the form has not).
+    bool permits(PyObject* value) const;
+    choice::Int to_index(PyObject* value) const;
+    py::Ref from_index(const choice::Int& index, choice::ChoiceType t) const;
 
     // The native fields, by form. Integer: bound and weight objects (may be
     // nullptr) and shrink_towards. Float: min, max, smallest nonzero
