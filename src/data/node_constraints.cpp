@@ -21,7 +21,7 @@ NodeConstraints NodeConstraints::integer(PyObject* min, PyObject* max, PyObject*
     c.a_ = py::Ref::borrow(min);
     c.b_ = py::Ref::borrow(max);
     c.c_ = py::Ref::borrow(weights);
-    c.i_ = shrink_towards;
+    c.n0_ = static_cast<uint64_t>(shrink_towards);
     return c;
 }
 
@@ -29,9 +29,9 @@ NodeConstraints NodeConstraints::floating(double min, double max, bool allow_nan
                                           double smallest_nonzero_magnitude) {
     NodeConstraints c;
     c.form_ = Form::Float;
-    c.x_ = min;
-    c.y_ = max;
-    c.z_ = smallest_nonzero_magnitude;
+    c.n0_ = std::bit_cast<uint64_t>(min);
+    c.n1_ = std::bit_cast<uint64_t>(max);
+    c.n2_ = std::bit_cast<uint64_t>(smallest_nonzero_magnitude);
     c.flag_ = allow_nan;
     return c;
 }
@@ -40,23 +40,23 @@ NodeConstraints NodeConstraints::string(PyObject* intervals, uint64_t min_size, 
     NodeConstraints c;
     c.form_ = Form::String;
     c.a_ = py::Ref::borrow(intervals);
-    c.m_ = min_size;
-    c.n_ = max_size;
+    c.n0_ = min_size;
+    c.n1_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::bytes(uint64_t min_size, uint64_t max_size) {
     NodeConstraints c;
     c.form_ = Form::Bytes;
-    c.m_ = min_size;
-    c.n_ = max_size;
+    c.n0_ = min_size;
+    c.n1_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::boolean(double p) {
     NodeConstraints c;
     c.form_ = Form::Boolean;
-    c.x_ = p;
+    c.n0_ = std::bit_cast<uint64_t>(p);
     return c;
 }
 
@@ -79,30 +79,30 @@ py::Ref NodeConstraints::make_dict() const {
     case Form::Dict: break;
     case Form::Integer: {
         // Unbounded, unweighted draws towards 0 share one dict.
-        if (!a_ && !b_ && !c_ && i_ == 0) return py::Ref::borrow(unbounded_int_constraints());
-        py::Ref st = py::from_i64(i_);
+        if (!a_ && !b_ && !c_ && shrink_towards() == 0) return py::Ref::borrow(unbounded_int_constraints());
+        py::Ref st = py::from_i64(shrink_towards());
         return dict_of({{Key::MinValue, or_none(a_.get())},
                         {Key::MaxValue, or_none(b_.get())},
                         {Key::Weights, or_none(c_.get())},
                         {Key::ShrinkTowards, st.get()}});
     }
     case Form::Float: {
-        py::Ref lo = py::from_double(x_), hi = py::from_double(y_), smallest = py::from_double(z_);
+        py::Ref lo = py::from_double(min_f()), hi = py::from_double(max_f()), smallest = py::from_double(smallest_f());
         return dict_of({{Key::MinValue, lo.get()},
                         {Key::MaxValue, hi.get()},
                         {Key::AllowNan, flag_ ? Py_True : Py_False},
                         {Key::SmallestNonzeroMagnitude, smallest.get()}});
     }
     case Form::String: {
-        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());
         return dict_of({{Key::Intervals, a_.get()}, {Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
     }
     case Form::Bytes: {
-        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());
         return dict_of({{Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
     }
     case Form::Boolean: {
-        py::Ref p = py::from_double(x_);
+        py::Ref p = py::from_double(this->p());
         return dict_of({{Key::P, p.get()}});
     }
     }

@@ -4,6 +4,7 @@
 // request answers the same dict object.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "choice/constraints.hpp"
@@ -45,24 +46,24 @@ public:
     PyObject* min_obj() const { return a_.get(); }
     PyObject* max_obj() const { return b_.get(); }
     PyObject* weights() const { return c_.get(); }
-    int64_t shrink_towards() const { return i_; }
-    double min_f() const { return x_; }
-    double max_f() const { return y_; }
-    double smallest_f() const { return z_; }
+    int64_t shrink_towards() const { return static_cast<int64_t>(n0_); }
+    double min_f() const { return std::bit_cast<double>(n0_); }
+    double max_f() const { return std::bit_cast<double>(n1_); }
+    double smallest_f() const { return std::bit_cast<double>(n2_); }
     bool allow_nan() const { return flag_; }
     PyObject* intervals() const { return a_.get(); }
-    uint64_t min_size() const { return m_; }
-    uint64_t max_size() const { return n_; }
-    double p() const { return x_; }
+    uint64_t min_size() const { return n0_; }
+    uint64_t max_size() const { return n1_; }
+    double p() const { return std::bit_cast<double>(n0_); }
 
 private:
     py::Ref make_dict() const;
 
     mutable py::Ref dict_;
     py::Ref a_, b_, c_;
-    double x_ = 0.0, y_ = 0.0, z_ = 0.0;
-    uint64_t m_ = 0, n_ = 0;
-    int64_t i_ = 0;
+    // The form's numbers, in the order of the accessors above (a node keeps
+    // one record of constraints per choice: they stay small).
+    uint64_t n0_ = 0, n1_ = 0, n2_ = 0;
     Form form_ = Form::Dict;
     bool flag_ = false;
 };

@@ -497,7 +497,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
     uint64_t size = known_size_ ? known_size_ : serialized_size(value.get());
     span_events.push_back(SPAN_CHOICE);
     length = size > UINT64_MAX - length ? UINT64_MAX : length + size;
-    nodes.push_back(NodeData{value, std::move(nc), t, forced != nullptr});
+    nodes.emplace_back(value, std::move(nc), t, forced != nullptr);
     // 8. Past the limit: the node stays, the test case ends.
     if (length > max_length) overrun();
     return value;
