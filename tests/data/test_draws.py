@@ -196,7 +196,9 @@ class TestMisaligned:
         assert d.misaligned_at is None
 
 
-@pytest.mark.parametrize("bounds", [(0, 1000), (-5, 5), (None, 10), (None, None), (-(2**70), 2**70), (2**63 - 2, 2**64)])
+@pytest.mark.parametrize(
+    "bounds", [(0, 1000), (-5, 5), (None, 10), (None, None), (-(2**70), 2**70), (2**63 - 2, 2**64)]
+)
 def test_replay_into_an_integer_strategy_follows_its_constraints(bounds):
     # A strategy's integer draws check a replayed value against their bounds
     # natively; the answer, the simplest value in its place and the size
