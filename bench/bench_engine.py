@@ -149,29 +149,75 @@ def novelty_rows():
            f"{d_small:.2f} draws per test call at 100, {d_large:.2f} at 10k")
 
 
-def fixed_list(n):
-    return qf.lists(qf.integers(), min_size=n, max_size=n)
+def counted(strategy, count):
+    return strategy if count is None else strategy.map(count)
+
+
+def sized_list(n, count=None):
+    return qf.lists(counted(qf.integers(0, 10**6), count), min_size=n, max_size=n)
+
+
+def sized_by_first(count=None):
+    """integers(0, 1000).flatmap(lambda n: lists(integers(0, 10**6),
+    min_size=n, max_size=n)); `count`, when given, maps every drawn value."""
+    return counted(qf.integers(0, 1000), count).flatmap(
+        lambda n: qf.lists(counted(qf.integers(0, 10**6), count), min_size=n, max_size=n))
+
+
+def long_and_heavy(xs):
+    assert len(xs) < 500 or sum(xs) <= 1000
 
 
 def sum_bound(xs):
     assert sum(xs) <= 1000
 
 
-def shrink_run(n, seed=3):
+def choices_drawn(make_strategy, seed):
+    """Untimed: the choices a failing run draws, its trials replaying them
+    included (mapping the values changes no choice or outcome)."""
+    drawn = 0
+
+    def count(v):
+        nonlocal drawn
+        drawn += 1
+        return v
+
+    engine_run(make_strategy(count), 1000, seed, long_and_heavy)
+    return drawn
+
+
+def shrink_run(strategy, seed, test=long_and_heavy):
     """(seconds, test calls, shrink trials) of one failing run shrunk to its end."""
-    seconds, calls = engine_run(fixed_list(n), 1000, seed, sum_bound)
+    seconds, calls = engine_run(strategy, 1000, seed, test)
     return seconds, calls, qf.shrink_report()[0]
 
 
+def shrink_case(name, make_strategy, per_call_limit, per_choice_limit=60):
+    """Failing runs over seeds 1 to 3, each shrunk to its end (the median of
+    three runs per seed): time per test call, per shrink trial and per choice
+    the run replays."""
+    seconds = calls = trials = choices = 0
+    for seed in (1, 2, 3):
+        s, c, t = sorted(shrink_run(make_strategy(), seed) for _ in range(3))[1]
+        seconds, calls, trials = seconds + s, calls + c, trials + t
+        choices += choices_drawn(make_strategy, seed)
+    per_call, per_trial = us_per(seconds, calls), us_per(seconds, trials)
+    per_choice = seconds / choices * 1e9
+    record(f"{name}: per test call", f"{per_call:.1f} us", f"<= {per_call_limit} us",
+           per_call <= per_call_limit,
+           f"seeds 1-3: {calls} calls, {trials} trials, {seconds * 1e3:.0f} ms")
+    record(f"{name}: per trial", f"{per_trial:.1f} us", "", None,
+           f"{choices / trials:.0f} choices drawn per trial (head replays included)")
+    record(f"{name}: per replayed choice", f"{per_choice:.0f} ns", f"<= {per_choice_limit} ns",
+           per_choice <= per_choice_limit)
+
+
 def shrink_rows():
-    runs = [shrink_run(555) for _ in range(3)]
-    seconds, calls, trials = sorted(runs)[1]
-    per_call = us_per(seconds, calls)
-    record("shrink 555-int list: per test call", f"{per_call:.1f} us", "<= 100 us", per_call <= 100,
-           f"{calls} calls, {trials} trials, {seconds * 1e3:.0f} ms")
+    shrink_case("shrink n, then n ints", sized_by_first, 80)
+    shrink_case("shrink 555 ints", lambda count=None: sized_list(555, count), 200)
     per_element = {}
     for n in (100, 200, 400):
-        seconds, calls, trials = sorted(shrink_run(n) for _ in range(3))[1]
+        seconds, calls, trials = sorted(shrink_run(sized_list(n), 3, sum_bound) for _ in range(3))[1]
         per_trial = us_per(seconds, trials)
         per_element[n] = per_trial / n
         record(f"shrink {n}-int list: per trial", f"{per_trial:.1f} us", "(see below)", None,

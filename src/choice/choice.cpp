@@ -47,45 +47,115 @@ PyObject* float_tag() {
 
 uint64_t float_bits(PyObject* f) { return std::bit_cast<uint64_t>(PyFloat_AsDouble(f)); }
 
+// A constraints dict read key by key.
+class DictSource final : public ConstraintsSource {
+public:
+    explicit DictSource(PyObject* c) : c_(c) {}
+    double p() const override { return req_f64(c_, Key::P); }
+    std::optional<Int> min_value() const override { return opt_bigint(c_, Key::MinValue); }
+    std::optional<Int> max_value() const override { return opt_bigint(c_, Key::MaxValue); }
+    Int shrink_towards() const override { return req_int(c_, Key::ShrinkTowards); }
+    FloatConstraints floating() const override { return parse_float(c_); }
+    uint64_t min_size() const override { return req_u64(c_, Key::MinSize); }
+    uint64_t max_size() const override { return req_u64(c_, Key::MaxSize); }
+    py::Ref intervals() const override { return req_intervals(c_); }
+
+private:
+    PyObject* c_;
+};
+
+// parse_integer's reads, in its order.
+IntegerConstraints integer_of(const ConstraintsSource& c) {
+    IntegerConstraints r;
+    r.min_value = c.min_value();
+    r.max_value = c.max_value();
+    r.shrink_towards = c.shrink_towards();
+    return r;
+}
+
 }  // namespace
 
-Int choice_to_index(PyObject* choice, PyObject* constraints) {
-    if (PyBool_Check(choice)) return bool_to_index(choice == Py_True, req_f64(constraints, Key::P));
+Int choice_to_index(PyObject* choice, const ConstraintsSource& constraints) {
+    if (PyBool_Check(choice)) return bool_to_index(choice == Py_True, constraints.p());
     if (PyLong_Check(choice)) {
-        IntegerConstraints c = parse_integer(constraints);
+        IntegerConstraints c = integer_of(constraints);
         return int_to_index(Int::from_py(choice), c);
     }
     if (PyBytes_Check(choice)) {
-        uint64_t min_size = req_u64(constraints, Key::MinSize);
+        uint64_t min_size = constraints.min_size();
         return bytes_to_index(bytes_of(choice), min_size);
     }
     if (PyUnicode_Check(choice)) {
         std::string_view text = utf8_of(choice);
-        uint64_t min_size = req_u64(constraints, Key::MinSize);
-        py::Ref intervals = req_intervals(constraints);
+        uint64_t min_size = constraints.min_size();
+        py::Ref intervals = constraints.intervals();
         return string_to_index(text, min_size, intervalset::value(intervals.get()));
     }
     if (PyFloat_Check(choice)) return float_to_index(PyFloat_AsDouble(choice));
     py::raise(PyExc_NotImplementedError, "unhandled choice type");
 }
 
-py::Ref choice_from_index(const Int& index, ChoiceType t, PyObject* constraints) {
+py::Ref choice_from_index(const Int& index, ChoiceType t, const ConstraintsSource& constraints) {
     switch (t) {
         case ChoiceType::String: {
-            uint64_t min_size = req_u64(constraints, Key::MinSize);
-            py::Ref intervals = req_intervals(constraints);
+            uint64_t min_size = constraints.min_size();
+            py::Ref intervals = constraints.intervals();
             return string_from_index(index, min_size, intervalset::value(intervals.get()));
         }
         case ChoiceType::Integer:
-            return int_from_index(index, parse_integer(constraints)).to_py();
+            return int_from_index(index, integer_of(constraints)).to_py();
         case ChoiceType::Boolean:
-            return py::boolean(bool_from_index(index, req_f64(constraints, Key::P)));
+            return py::boolean(bool_from_index(index, constraints.p()));
         case ChoiceType::Bytes:
-            return bytes_from_index(index, req_u64(constraints, Key::MinSize));
+            return bytes_from_index(index, constraints.min_size());
         case ChoiceType::Float:
-            return py::from_double(float_from_index(index, parse_float(constraints)));
+            return py::from_double(float_from_index(index, constraints.floating()));
     }
     py::throw_fault("bad choice type tag");
+}
+
+bool choice_permitted(PyObject* choice, const ConstraintsSource& constraints) {
+    if (PyBool_Check(choice)) return bool_permitted(choice == Py_True, constraints.p());
+    if (PyLong_Check(choice)) {
+        Int v = Int::from_py(choice);
+        std::optional<Int> min_value = constraints.min_value();
+        if (min_value && v < *min_value) return false;
+        std::optional<Int> max_value = constraints.max_value();
+        return !(max_value && v > *max_value);
+    }
+    if (!PyFloat_Check(choice)) {
+        if (PyUnicode_Check(choice)) {
+            std::string_view text = utf8_of(choice);
+            StringConstraints c;
+            c.min_size = constraints.min_size();
+            uint64_t n = 0;
+            for (char ch : text) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+            if (n < c.min_size) return false;
+            c.max_size = constraints.max_size();
+            if (n > c.max_size) return false;
+            c.intervals = constraints.intervals();
+            return string_permitted(text, c);
+        }
+        if (PyBytes_Check(choice)) {
+            BytesConstraints c;
+            auto n = static_cast<uint64_t>(PyBytes_Size(choice));
+            c.min_size = constraints.min_size();
+            if (n < c.min_size) return false;
+            c.max_size = constraints.max_size();
+            return bytes_permitted(n, c);
+        }
+        py::raise(PyExc_NotImplementedError, "unhandled choice type");
+    }
+    double f = PyFloat_AsDouble(choice);
+    return float_permitted(f, constraints.floating());
+}
+
+Int choice_to_index(PyObject* choice, PyObject* constraints) {
+    return choice_to_index(choice, DictSource(constraints));
+}
+
+py::Ref choice_from_index(const Int& index, ChoiceType t, PyObject* constraints) {
+    return choice_from_index(index, t, DictSource(constraints));
 }
 
 py::Ref choice_from_index(const Int& index, std::string_view type_name, PyObject* constraints) {
@@ -95,39 +165,7 @@ py::Ref choice_from_index(const Int& index, std::string_view type_name, PyObject
 }
 
 bool choice_permitted(PyObject* choice, PyObject* constraints) {
-    if (PyBool_Check(choice)) return bool_permitted(choice == Py_True, req_f64(constraints, Key::P));
-    if (PyLong_Check(choice)) {
-        Int v = Int::from_py(choice);
-        std::optional<Int> min_value = opt_bigint(constraints, Key::MinValue);
-        if (min_value && v < *min_value) return false;
-        std::optional<Int> max_value = opt_bigint(constraints, Key::MaxValue);
-        return !(max_value && v > *max_value);
-    }
-    if (!PyFloat_Check(choice)) {
-        if (PyUnicode_Check(choice)) {
-            std::string_view text = utf8_of(choice);
-            StringConstraints c;
-            c.min_size = req_u64(constraints, Key::MinSize);
-            uint64_t n = 0;
-            for (char ch : text) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-            if (n < c.min_size) return false;
-            c.max_size = req_u64(constraints, Key::MaxSize);
-            if (n > c.max_size) return false;
-            c.intervals = req_intervals(constraints);
-            return string_permitted(text, c);
-        }
-        if (PyBytes_Check(choice)) {
-            BytesConstraints c;
-            auto n = static_cast<uint64_t>(PyBytes_Size(choice));
-            c.min_size = req_u64(constraints, Key::MinSize);
-            if (n < c.min_size) return false;
-            c.max_size = req_u64(constraints, Key::MaxSize);
-            return bytes_permitted(n, c);
-        }
-        py::raise(PyExc_NotImplementedError, "unhandled choice type");
-    }
-    double f = PyFloat_AsDouble(choice);
-    return float_permitted(f, parse_float(constraints));
+    return choice_permitted(choice, DictSource(constraints));
 }
 
 py::Ref choice_key(PyObject* choice) {

@@ -6,7 +6,8 @@
 // - functions on Python values and constraints dicts (`choice_to_index`,
 //   `choice_from_index`, `choice_permitted`, `choice_key`, `choices_key`,
 //   `choice_equal`), which read the dict lazily in the fixed order of each
-//   function, exactly like the Python functions of the same names;
+//   function, exactly like the Python functions of the same names; the
+//   first three also read from any other source of the same keys;
 // - native functions on parsed constraints (constraints.hpp) and native
 //   values, for the record's and the shrinker's hot paths.
 // Indices are `Int`: 128-bit native while they fit, GMP beyond.
@@ -30,6 +31,28 @@ inline constexpr uint64_t MAX_COLLECTION_SIZE = 8191;
 
 // ---------------------------------------------------------------------------
 // On Python values and constraints dicts.
+
+// Where these functions read a choice's constraints: each reader answers one
+// key as the readers of constraints.hpp answer it from a dict, with the same
+// errors, and is called only when and where the function reads that key.
+class ConstraintsSource {
+public:
+    virtual double p() const = 0;
+    virtual std::optional<Int> min_value() const = 0;  // integer bounds
+    virtual std::optional<Int> max_value() const = 0;
+    virtual Int shrink_towards() const = 0;
+    virtual FloatConstraints floating() const = 0;
+    virtual uint64_t min_size() const = 0;
+    virtual uint64_t max_size() const = 0;
+    virtual py::Ref intervals() const = 0;
+
+protected:
+    ~ConstraintsSource() = default;
+};
+
+Int choice_to_index(PyObject* choice, const ConstraintsSource& constraints);
+py::Ref choice_from_index(const Int& index, ChoiceType t, const ConstraintsSource& constraints);
+bool choice_permitted(PyObject* choice, const ConstraintsSource& constraints);
 
 // NotImplementedError "unhandled choice type" for a value of no choice type.
 Int choice_to_index(PyObject* choice, PyObject* constraints);

@@ -120,10 +120,11 @@ bool req_bool(PyObject* c, Key k) {
     py::raise_cannot_convert(v.get(), "PyBool");
 }
 
-py::Ref req_intervals(PyObject* c) {
-    py::Ref v = dget(c, Key::Intervals);
-    if (!intervalset::check(v.get())) py::raise_cannot_convert(v.get(), "IntervalSet");
-    return v;
+py::Ref req_intervals(PyObject* c) { return as_intervals(dget(c, Key::Intervals).get()); }
+
+py::Ref as_intervals(PyObject* v) {
+    if (!intervalset::check(v)) py::raise_cannot_convert(v, "IntervalSet");
+    return py::Ref::borrow(v);
 }
 
 IntegerConstraints parse_integer(PyObject* c) {

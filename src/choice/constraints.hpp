@@ -61,6 +61,8 @@ bool req_bool(PyObject* c, Key k);
 // The IntervalSet object under "intervals"; TypeError naming IntervalSet for
 // another type.
 py::Ref req_intervals(PyObject* c);
+// The same check of a value read elsewhere.
+py::Ref as_intervals(PyObject* v);
 
 // Value conversions shared with the readers.
 double to_f64(PyObject* o);

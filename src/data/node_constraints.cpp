@@ -1,6 +1,6 @@
 #include "data/node_constraints.hpp"
 
-#include "choice/constraints.hpp"
+#include "choice/choice.hpp"
 #include "data/tls.hpp"
 
 namespace data {
@@ -21,7 +21,7 @@ NodeConstraints NodeConstraints::integer(PyObject* min, PyObject* max, PyObject*
     c.a_ = py::Ref::borrow(min);
     c.b_ = py::Ref::borrow(max);
     c.c_ = py::Ref::borrow(weights);
-    c.i_ = shrink_towards;
+    c.n0_ = static_cast<uint64_t>(shrink_towards);
     return c;
 }
 
@@ -29,9 +29,9 @@ NodeConstraints NodeConstraints::floating(double min, double max, bool allow_nan
                                           double smallest_nonzero_magnitude) {
     NodeConstraints c;
     c.form_ = Form::Float;
-    c.x_ = min;
-    c.y_ = max;
-    c.z_ = smallest_nonzero_magnitude;
+    c.n0_ = std::bit_cast<uint64_t>(min);
+    c.n1_ = std::bit_cast<uint64_t>(max);
+    c.n2_ = std::bit_cast<uint64_t>(smallest_nonzero_magnitude);
     c.flag_ = allow_nan;
     return c;
 }
@@ -40,23 +40,23 @@ NodeConstraints NodeConstraints::string(PyObject* intervals, uint64_t min_size, 
     NodeConstraints c;
     c.form_ = Form::String;
     c.a_ = py::Ref::borrow(intervals);
-    c.m_ = min_size;
-    c.n_ = max_size;
+    c.n0_ = min_size;
+    c.n1_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::bytes(uint64_t min_size, uint64_t max_size) {
     NodeConstraints c;
     c.form_ = Form::Bytes;
-    c.m_ = min_size;
-    c.n_ = max_size;
+    c.n0_ = min_size;
+    c.n1_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::boolean(double p) {
     NodeConstraints c;
     c.form_ = Form::Boolean;
-    c.x_ = p;
+    c.n0_ = std::bit_cast<uint64_t>(p);
     return c;
 }
 
@@ -79,30 +79,30 @@ py::Ref NodeConstraints::make_dict() const {
     case Form::Dict: break;
     case Form::Integer: {
         // Unbounded, unweighted draws towards 0 share one dict.
-        if (!a_ && !b_ && !c_ && i_ == 0) return py::Ref::borrow(unbounded_int_constraints());
-        py::Ref st = py::from_i64(i_);
+        if (!a_ && !b_ && !c_ && shrink_towards() == 0) return py::Ref::borrow(unbounded_int_constraints());
+        py::Ref st = py::from_i64(shrink_towards());
         return dict_of({{Key::MinValue, or_none(a_.get())},
                         {Key::MaxValue, or_none(b_.get())},
                         {Key::Weights, or_none(c_.get())},
                         {Key::ShrinkTowards, st.get()}});
     }
     case Form::Float: {
-        py::Ref lo = py::from_double(x_), hi = py::from_double(y_), smallest = py::from_double(z_);
+        py::Ref lo = py::from_double(min_f()), hi = py::from_double(max_f()), smallest = py::from_double(smallest_f());
         return dict_of({{Key::MinValue, lo.get()},
                         {Key::MaxValue, hi.get()},
                         {Key::AllowNan, flag_ ? Py_True : Py_False},
                         {Key::SmallestNonzeroMagnitude, smallest.get()}});
     }
     case Form::String: {
-        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());
         return dict_of({{Key::Intervals, a_.get()}, {Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
     }
     case Form::Bytes: {
-        py::Ref lo = py::from_u64(m_), hi = py::from_u64(n_);
+        py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());
         return dict_of({{Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
     }
     case Form::Boolean: {
-        py::Ref p = py::from_double(x_);
+        py::Ref p = py::from_double(this->p());
         return dict_of({{Key::P, p.get()}});
     }
     }
@@ -116,6 +116,65 @@ PyObject* NodeConstraints::dict() const {
         if (!dict_) dict_ = std::move(d);
     }
     return dict_.get();
+}
+
+namespace {
+
+using choice::Int;
+using Form = NodeConstraints::Form;
+
+// The constraints as the choice functions read them: a key from the native
+// fields when the form holds it, else from the dict.
+class Fields final : public choice::ConstraintsSource {
+public:
+    explicit Fields(const NodeConstraints& c) : c_(c) {}
+
+    double p() const override { return is(Form::Boolean) ? c_.p() : choice::req_f64(dict(), Key::P); }
+    std::optional<Int> min_value() const override {
+        return is(Form::Integer) ? bound(c_.min_obj()) : choice::opt_bigint(dict(), Key::MinValue);
+    }
+    std::optional<Int> max_value() const override {
+        return is(Form::Integer) ? bound(c_.max_obj()) : choice::opt_bigint(dict(), Key::MaxValue);
+    }
+    Int shrink_towards() const override {
+        return is(Form::Integer) ? Int(c_.shrink_towards()) : choice::req_int(dict(), Key::ShrinkTowards);
+    }
+    choice::FloatConstraints floating() const override {
+        if (!is(Form::Float)) return choice::parse_float(dict());
+        return {c_.min_f(), c_.max_f(), c_.allow_nan(), c_.smallest_f()};
+    }
+    uint64_t min_size() const override { return sized() ? c_.min_size() : choice::req_u64(dict(), Key::MinSize); }
+    uint64_t max_size() const override { return sized() ? c_.max_size() : choice::req_u64(dict(), Key::MaxSize); }
+    py::Ref intervals() const override {
+        return is(Form::String) ? choice::as_intervals(c_.intervals()) : choice::req_intervals(dict());
+    }
+
+private:
+    bool is(Form f) const { return c_.form() == f; }
+    bool sized() const { return is(Form::String) || is(Form::Bytes); }
+    PyObject* dict() const {
+        PyObject* d = c_.dict();
+        if (!PyDict_Check(d)) py::raise_cannot_convert(d, "PyDict");
+        return d;
+    }
+    // An integer bound as the dict holds it: absent is None.
+    static std::optional<Int> bound(PyObject* o) {
+        if (!o || o == Py_None) return std::nullopt;
+        py::Ref hold = py::Ref::borrow(o);
+        return Int::from_py(o);
+    }
+
+    const NodeConstraints& c_;
+};
+
+}  // namespace
+
+bool NodeConstraints::permits(PyObject* value) const { return choice::choice_permitted(value, Fields(*this)); }
+
+Int NodeConstraints::to_index(PyObject* value) const { return choice::choice_to_index(value, Fields(*this)); }
+
+py::Ref NodeConstraints::from_index(const Int& index, choice::ChoiceType t) const {
+    return choice::choice_from_index(index, t, Fields(*this));
 }
 
 }  // namespace data

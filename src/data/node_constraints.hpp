@@ -4,8 +4,10 @@
 // request answers the same dict object.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
+#include "choice/constraints.hpp"
 #include "py/py.hpp"
 
 namespace data {
@@ -29,6 +31,14 @@ public:
     // native form; throws when it cannot be made.
     PyObject* dict() const;
 
+    // choice_permitted, choice_to_index and choice_from_index on these
+    // constraints: each answers, and fails, as on dict(), but reads a key
+    // from the native fields when they hold it; the dict is made only for a
+    // key they lack (one the value's type asks for and the form has not).
+    bool permits(PyObject* value) const;
+    choice::Int to_index(PyObject* value) const;
+    py::Ref from_index(const choice::Int& index, choice::ChoiceType t) const;
+
     // The native fields, by form. Integer: bound and weight objects (may be
     // nullptr) and shrink_towards. Float: min, max, smallest nonzero
     // magnitude and allow_nan. String: the IntervalSet object and the
@@ -36,15 +46,15 @@ public:
     PyObject* min_obj() const { return a_.get(); }
     PyObject* max_obj() const { return b_.get(); }
     PyObject* weights() const { return c_.get(); }
-    int64_t shrink_towards() const { return i_; }
-    double min_f() const { return x_; }
-    double max_f() const { return y_; }
-    double smallest_f() const { return z_; }
+    int64_t shrink_towards() const { return static_cast<int64_t>(n0_); }
+    double min_f() const { return std::bit_cast<double>(n0_); }
+    double max_f() const { return std::bit_cast<double>(n1_); }
+    double smallest_f() const { return std::bit_cast<double>(n2_); }
     bool allow_nan() const { return flag_; }
     PyObject* intervals() const { return a_.get(); }
-    uint64_t min_size() const { return m_; }
-    uint64_t max_size() const { return n_; }
-    double p() const { return x_; }
+    uint64_t min_size() const { return n0_; }
+    uint64_t max_size() const { return n1_; }
+    double p() const { return std::bit_cast<double>(n0_); }
 
     // Calls f on every object kept (nullptr where none).
     template <class F> void each_object(F&& f) const {
@@ -59,9 +69,9 @@ private:
 
     mutable py::Ref dict_;
     py::Ref a_, b_, c_;
-    double x_ = 0.0, y_ = 0.0, z_ = 0.0;
-    uint64_t m_ = 0, n_ = 0;
-    int64_t i_ = 0;
+    // The form's numbers, in the order of the accessors above (a node keeps
+    // one record of constraints per choice: they stay small).
+    uint64_t n0_ = 0, n1_ = 0, n2_ = 0;
     Form form_ = Form::Dict;
     bool flag_ = false;
 };

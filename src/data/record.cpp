@@ -96,7 +96,12 @@ BrindlemarData BrindlemarData::new_for_choices(std::span<PyObject* const> values
     Prefix prefix;
     prefix.reserve(values.size());
     for (PyObject* v : values) prefix.push_back(PrefixEntry::Value(py::Ref::borrow(v)));
-    return build_with_seed(rng::fresh_seed(), std::move(prefix), values.size());
+    BrindlemarData r = build_with_seed(rng::fresh_seed(), std::move(prefix), values.size());
+    // At most one node per value, and a span event each besides the few of
+    // the spans: room for a full replay from the start.
+    r.nodes.reserve(values.size());
+    r.span_events.reserve(values.size() + 16);
+    return r;
 }
 
 BrindlemarData BrindlemarData::new_for_choices(PyObject* values) {
@@ -176,21 +181,23 @@ RecordObject* record_object(PyObject* o) {
 }
 }  // namespace
 
+// Borrows are taken and given back only under the interpreter lock, whose
+// hand-overs order them: a plain load and store serve, and a draw does not
+// pay for a locked instruction.
 RecordMut::RecordMut(PyObject* record) : obj_(record_object(record)) {
-    uintptr_t expected = 0;
-    if (!obj_->borrow.compare_exchange_strong(expected, EXCLUSIVE, std::memory_order_acquire)) {
-        py::raise(PyExc_RuntimeError, "Already borrowed");
-    }
+    if (obj_->borrow.load(std::memory_order_relaxed) != 0) py::raise(PyExc_RuntimeError, "Already borrowed");
+    obj_->borrow.store(EXCLUSIVE, std::memory_order_relaxed);
 }
-RecordMut::~RecordMut() { obj_->borrow.store(0, std::memory_order_release); }
+RecordMut::~RecordMut() { obj_->borrow.store(0, std::memory_order_relaxed); }
 
 RecordRef::RecordRef(PyObject* record) : obj_(record_object(record)) {
-    uintptr_t cur = obj_->borrow.load(std::memory_order_relaxed);
-    do {
-        if (cur == EXCLUSIVE || cur == EXCLUSIVE - 1) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
-    } while (!obj_->borrow.compare_exchange_weak(cur, cur + 1, std::memory_order_acquire));
+    const uintptr_t cur = obj_->borrow.load(std::memory_order_relaxed);
+    if (cur == EXCLUSIVE || cur == EXCLUSIVE - 1) py::raise(PyExc_RuntimeError, "Already mutably borrowed");
+    obj_->borrow.store(cur + 1, std::memory_order_relaxed);
 }
-RecordRef::~RecordRef() { obj_->borrow.fetch_sub(1, std::memory_order_release); }
+RecordRef::~RecordRef() {
+    obj_->borrow.store(obj_->borrow.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+}
 
 // ---------------------------------------------------------------------------
 // The Python class

@@ -188,7 +188,7 @@ public:
 private:
     explicit BrindlemarData(uint64_t seed) : rng(seed) {}
     py::Ref draw_random(uint8_t t, const NodeConstraints& constraints, const IntegerSampler* sampler);
-    py::Ref simplest_value(uint8_t t, PyObject* constraints);
+    py::Ref simplest_value(uint8_t t, const NodeConstraints& constraints);
     [[noreturn]] void overrun();
 
     uint64_t known_size_ = 0;  // serialized size of the value just sampled, 0 unknown

@@ -33,13 +33,17 @@ uint64_t with_header(uint64_t payload) {
 }
 
 // Payload of an int: floor(bits(|v|) / 8) + 1.
+uint64_t i64_payload(long long x) {
+    uint64_t mag = x < 0 ? 0 - static_cast<uint64_t>(x) : static_cast<uint64_t>(x);
+    return static_cast<uint64_t>(std::bit_width(mag)) / 8 + 1;
+}
+
 bool int_payload(PyObject* v, uint64_t& out) {
     int overflow = 0;
     long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
     if (!overflow) {
         if (x == -1 && PyErr_Occurred()) return false;
-        uint64_t mag = x < 0 ? 0 - static_cast<uint64_t>(x) : static_cast<uint64_t>(x);
-        out = static_cast<uint64_t>(std::bit_width(mag)) / 8 + 1;
+        out = i64_payload(x);
         return true;
     }
     mpz_class m;
@@ -342,11 +346,24 @@ void BrindlemarData::overrun() { mark(Status::Overrun, {}); }
 
 namespace {
 
-bool permitted(PyObject* v, uint8_t t, PyObject* c) {
+// Is an exact int within the bounds of an integer draw's sampler? None when
+// the value or a bound does not fit 64 bits; else `size` is its serialized size.
+std::optional<bool> int_within(PyObject* v, const IntegerSampler& s, uint64_t& size) {
+    if (!PyLong_CheckExact(v)) return std::nullopt;
+    int overflow = 0;
+    const long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (overflow) return std::nullopt;
+    using Kind = provider::Integer::Kind;
+    if ((s.has_min && s.min.kind != Kind::small) || (s.has_max && s.max.kind != Kind::small)) return std::nullopt;
+    size = with_header(i64_payload(x));
+    return (!s.has_min || x >= s.min.small) && (!s.has_max || x <= s.max.small);
+}
+
+bool permitted(PyObject* v, uint8_t t, const NodeConstraints& c) {
     auto kind = choice::kind_of(v);
     if (!kind || static_cast<uint8_t>(*kind) != t) return false;
     try {
-        return choice::choice_permitted(v, c);
+        return c.permits(v);
     } catch (const py::Err&) {
         py::drop_exception();
         return false;
@@ -355,12 +372,12 @@ bool permitted(PyObject* v, uint8_t t, PyObject* c) {
 
 }  // namespace
 
-py::Ref BrindlemarData::simplest_value(uint8_t t, PyObject* c) {
+py::Ref BrindlemarData::simplest_value(uint8_t t, const NodeConstraints& c) {
     // A collection's simplest value has min_size elements, built in full
     // (an index past 8191 elements fails at once with ChoiceTooLarge); when
     // it does not fit the limit, recording it overruns.
     try {
-        return choice::choice_from_index(choice::Int(0), static_cast<choice::ChoiceType>(t), c);
+        return c.from_index(choice::Int(0), static_cast<choice::ChoiceType>(t));
     } catch (const py::Err&) {
         py::drop_exception();
     }
@@ -442,11 +459,17 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
         if (e.kind == PrefixEntry::Kind::Value) {
             prefix_cursor += 1;
             py::Ref v = e.value;  // the entry stays alive even if Python code runs
-            if (permitted(v.get(), t, nc.dict())) {
+            // An integer draw's sampler holds its bounds natively (made from
+            // the same ones).
+            uint64_t size = 0;
+            std::optional<bool> within;
+            if (t == TAG_INTEGER && sampler) within = int_within(v.get(), *sampler, size);
+            if (within ? *within : permitted(v.get(), t, nc)) {
+                known_size_ = size;
                 value = std::move(v);
             } else {
                 misaligned = true;
-                value = simplest_value(t, nc.dict());
+                value = simplest_value(t, nc);
             }
         } else {
             if (e.has_count) {
@@ -457,7 +480,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
                     overrun();
                 }
             }
-            value = forced ? py::Ref::borrow(forced) : simplest_value(t, nc.dict());
+            value = forced ? py::Ref::borrow(forced) : simplest_value(t, nc);
             if (e.has_count) e.count -= 1;
         }
     } else if (forced) {
@@ -474,7 +497,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
     uint64_t size = known_size_ ? known_size_ : serialized_size(value.get());
     span_events.push_back(SPAN_CHOICE);
     length = size > UINT64_MAX - length ? UINT64_MAX : length + size;
-    nodes.push_back(NodeData{value, std::move(nc), t, forced != nullptr});
+    nodes.emplace_back(value, std::move(nc), t, forced != nullptr);
     // 8. Past the limit: the node stays, the test case ends.
     if (length > max_length) overrun();
     return value;

@@ -43,7 +43,7 @@ public:
             r.nodes.reserve(rec->nodes.size());
             for (const data::NodeData& n : rec->nodes) {
                 r.choices.push_back(n.value);
-                r.nodes.push_back(ChoiceView{n.value, py::Ref::borrow(n.constraints.dict()),
+                r.nodes.push_back(ChoiceView{n.value, n.constraints,
                                              static_cast<choice::ChoiceType>(n.choice_type),
                                              n.was_forced});
             }

@@ -32,8 +32,13 @@ public:
     bool was_forced() const { return v_.was_forced; }
     PyObject* value() const { return v_.value.get(); }
     ChoiceType kind() const { return v_.type; }
+    // The choice functions on the node's constraints.
+    choice::Int index_of(PyObject* v) const { return v_.constraints.to_index(v); }
+    choice::Int index() const { return index_of(value()); }
+    py::Ref at_index(const choice::Int& i) const { return v_.constraints.from_index(i, kind()); }
+    bool permits(PyObject* v) const { return v_.constraints.permits(v); }
     PyObject* constraints() const {
-        PyObject* c = v_.constraints.get();
+        PyObject* c = v_.constraints.dict();
         if (!PyDict_Check(c)) py::raise_cannot_convert(c, "PyDict");
         return c;
     }
@@ -199,11 +204,11 @@ private:
     // candidate would be accepted without changing anything, so it is not
     // tried.
     bool simpler_float(Node& n, PyObject* v, const Index& k) {
-        return n.kind() != ChoiceType::Float || choice::choice_to_index(v, n.constraints()) < k;
+        return n.kind() != ChoiceType::Float || n.index_of(v) < k;
     }
 
     Found try_node_index(Py_ssize_t i, Node& n, const Index& idx, const Index& k) {
-        py::Ref v = choice::choice_from_index(idx, n.kind(), n.constraints());
+        py::Ref v = n.at_index(idx);
         if (!simpler_float(n, v.get(), k)) return {};
         return set_node_value(i, std::move(v));
     }
@@ -258,13 +263,13 @@ private:
                 if (Found c = string_step(i, node)) return c;
                 continue;
             }
-            const Index k = choice::choice_to_index(node.value(), node.constraints());
+            const Index k = node.index();
             if (k == 0) continue;
             if (node.kind() == ChoiceType::Float) {
                 for (double f : {0.0, -0.0, 1.0, -1.0}) {
                     py::Ref fv = py::from_double(f);
-                    if (!choice::choice_permitted(fv.get(), node.constraints())) continue;
-                    if (!(choice::choice_to_index(fv.get(), node.constraints()) < k)) continue;
+                    if (!node.permits(fv.get())) continue;
+                    if (!(node.index_of(fv.get()) < k)) continue;
                     if (Found c = set_node_value(i, std::move(fv))) return c;
                 }
             }
@@ -340,7 +345,7 @@ private:
             if (i >= n_cur_ || visited[static_cast<size_t>(i)]) continue;
             Node node = node_at(i);
             if (node.kind() == ChoiceType::String) continue;
-            const Index k = choice::choice_to_index(node.value(), node.constraints());
+            const Index k = node.index();
             if (k == 0) continue;
             std::vector<Py_ssize_t> group{i};
             for (Py_ssize_t j = i + 1; j < n; ++j) {
@@ -351,7 +356,7 @@ private:
             if (group.size() < 2) continue;
             for (Py_ssize_t g : group) visited[static_cast<size_t>(g)] = true;
             auto step = [&](const Index& idx) -> Found {
-                py::Ref v = choice::choice_from_index(idx, node.kind(), node.constraints());
+                py::Ref v = node.at_index(idx);
                 if (!simpler_float(node, v.get(), k)) return {};
                 cand_.copy_of(cur_);
                 for (Py_ssize_t g : group) cand_.put(static_cast<size_t>(g), v);
@@ -371,9 +376,9 @@ private:
     };
     bool pair_end(Node& node, PairEnd& out) {
         if (!numeric(node.kind())) return false;
-        out.index = choice::choice_to_index(node.value(), node.constraints());
+        out.index = node.index();
         if (out.index == 0) return false;
-        out.simplest = choice::choice_from_index(Index(0), node.kind(), node.constraints());
+        out.simplest = node.at_index(Index(0));
         return simpler_float(node, out.simplest.get(), out.index);
     }
 

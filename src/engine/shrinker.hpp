@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "choice/constraints.hpp"
+#include "data/node_constraints.hpp"
 #include "engine/example.hpp"
 #include "py/py.hpp"
 
@@ -17,7 +18,7 @@ namespace engine {
 // One recorded choice of a replay, as the passes read it.
 struct ChoiceView {
     py::Ref value;
-    py::Ref constraints;  // the dict the choice was drawn under
+    data::NodeConstraints constraints;  // what the choice was drawn under
     choice::ChoiceType type;
     bool was_forced;
 };

@@ -196,6 +196,26 @@ class TestMisaligned:
         assert d.misaligned_at is None
 
 
+@pytest.mark.parametrize(
+    "bounds", [(0, 1000), (-5, 5), (None, 10), (None, None), (-(2**70), 2**70), (2**63 - 2, 2**64)]
+)
+def test_replay_into_an_integer_strategy_follows_its_constraints(bounds):
+    # A strategy's integer draws check a replayed value against their bounds
+    # natively; the answer, the simplest value in its place and the size
+    # counted must be those of the node's constraints dict.
+    for v in [0, 1, -5, 5, 1000, 1001, -(2**63), 2**63 - 1, 2**63, 2**64, 2**70 + 1, True, 1.0]:
+        d = BrindlemarData.for_choices([v])
+        x = d.draw(_engine.integers(*bounds))
+        c = d.nodes[0].constraints
+        fits = type(v) is int and _engine.choice_permitted(v, c)
+        assert (x is v, d.misaligned_at) == (fits, None if fits else True), v
+        assert x == v if fits else x == _engine.choice_from_index(0, "integer", c)
+        forced = BrindlemarData()
+        forced.draw_integer(forced=x)
+        assert d.length == forced.length
+        assert d.nodes[0].constraints is c
+
+
 class TestTemplates:
     def test_counted_template_serves_then_overruns(self):
         d = BrindlemarData(prefix=[Simplest(2), 7])

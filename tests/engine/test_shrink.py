@@ -133,6 +133,18 @@ class TestKnownMinima:
         assert isinstance(exc, AssertionError)
         assert _engine.minimal_choices() == [1000]
 
+    def test_native_strategies_reach_their_minima(self):
+        # Integer bounds beyond 64 bits, bytes, a bounded float and text, as
+        # the native strategies record them: no constraints dict is made for
+        # the passes to read.
+        def test(x, b, f, s):
+            assert not (x > 10**19 and len(b) >= 2 and f >= 2.0 and len(s) >= 2)
+
+        strategies = [_engine.integers(-(10**20), 10**20), _engine.binary(min_size=1), _engine.floats(1.5, 3),
+                      _engine.text(alphabet="xyz")]
+        args, _ = only(run(test, *strategies, max_examples=1000))
+        assert args == (10**19 + 1, b"\0\0", 2.0, "xx")
+
     def test_sum_bound_leaves_a_single_minimal_element(self):
         def test(xs):
             assert sum(xs) < 1000
