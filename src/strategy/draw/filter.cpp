@@ -76,11 +76,7 @@ py::Ref retry_text(PyObject* base, PyObject* condition) {
 py::Ref event_hook() {
     static py::Name k_module{"quorvantis_fast.native_strategies"};
     static py::Name k_hook{"_record_draw_event"};
-    py::Ref mod = py::Ref::steal(PyImport_GetModule(k_module.get()));
-    if (!mod) {
-        py::check_no_error();
-        mod = py::import("quorvantis_fast.native_strategies");
-    }
+    py::Ref mod = py::module(k_module.get());
     return py::check(PyObject_GetAttr(mod.get(), k_hook.get()));
 }
 
