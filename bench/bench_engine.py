@@ -228,6 +228,37 @@ def shrink_rows():
            growth <= 1.5)
 
 
+def median_us_per_call(fn, calls, repeats=PAIRS):
+    """Median over `repeats` loops of the us per call of `fn()`."""
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        for _ in range(calls):
+            fn()
+        times.append(us_per(time.perf_counter() - start, calls))
+    return statistics.median(times)
+
+
+def optional_import_rows():
+    # Both look up a helper of the upstream library, which is not installed
+    # here: the failed lookup must not be paid again on every call.
+    base = qf.integers()
+    us = median_us_per_call(lambda: base.map(str), 20_000)
+    record("integers().map(str), building it", f"{us:.2f} us", "<= 2 us", us <= 2, "per call")
+
+    per_example = 100
+    ints = qf.integers()
+
+    def draws(data):
+        for _ in range(per_example):
+            data.draw(ints)
+
+    us = median_us_per_call(lambda: qf.run_native(draws, [qf.data()], max_examples=100, seed=1), 5)
+    us /= 100 * per_example
+    record("data.draw(integers()) in a test", f"{us:.2f} us", "<= 2 us", us <= 2,
+           f"per draw, {per_example} draws per example")
+
+
 FIRST_TEXT = """
 import time
 start = time.perf_counter()
@@ -257,6 +288,7 @@ def main():
     generation_rows()
     novelty_rows()
     shrink_rows()
+    optional_import_rows()
     import_row()
     width = max(len(r[0]) for r in ROWS)
     print(f"{'workload':<{width}}  {'measured':>10}  {'target':<17} {'':4}  detail")

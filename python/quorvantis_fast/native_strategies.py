@@ -58,11 +58,8 @@ _events = ThreadLog(cap=256)
 
 
 def _record_draw_event(text):
-    """Note an event of the current draw (such as a retried filter).
-
-    `text` is the event's text or an object whose str() makes it; the text
-    is made when the events are taken, since most are never read.
-    """
+    """Note an event of the current draw (such as a retried filter): `text`
+    is the event's text."""
     _events.add(text)
 
 

@@ -8,8 +8,7 @@ py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fal
                        const std::string& message, PyObject* extra) {
     py::Ref text = py::str(message);
     for (const ErrorSource& s : sources) {
-        py::Ref mod = py::Ref::steal(PyImport_ImportModule(s.module));
-        py::Ref cls = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), s.name) : nullptr);
+        py::Ref cls = py::optional_attr(s.module, s.name);
         py::Ref exc;
         if (cls) {
             exc = py::Ref::steal(extra ? PyObject_CallFunctionObjArgs(cls.get(), text.get(), extra, nullptr)

@@ -10,12 +10,14 @@
 // Headers by concern: ref.hpp (owned references), errors.hpp (raising,
 // dropping, the boundary), convert.hpp (conversions, calls, argument
 // parsing, big integers), types.hpp (heap types, module names),
-// recursion.hpp (the recursion check), thread_exit.hpp (threads ended under
-// our frames). This one includes them all.
+// recursion.hpp (the recursion check), modules.hpp (modules by name,
+// optional ones), thread_exit.hpp (threads ended under our frames). This
+// one includes them all.
 #pragma once
 
 #include "py/convert.hpp"
 #include "py/errors.hpp"
+#include "py/modules.hpp"
 #include "py/recursion.hpp"
 #include "py/ref.hpp"
 #include "py/thread_exit.hpp"

@@ -44,14 +44,9 @@ py::Ref notes_list(PyObject* record) {
 // upstream library installed the note falls back to repr, so interactive
 // draws work on their own.
 py::Ref pretty_text(PyObject* value) {
-    PyObject* mod = PyImport_ImportModule("quorvantis.vendor.pretty");
-    if (!mod) {
-        if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw py::Err{};
-        py::drop_exception();
-        return py::check(PyObject_Repr(value));
-    }
-    py::Ref owned = py::Ref::steal(mod);
-    py::Ref pretty = py::getattr(mod, "pretty");
+    py::Ref mod = py::optional_module("quorvantis.vendor.pretty");
+    if (!mod) return py::check(PyObject_Repr(value));
+    py::Ref pretty = py::getattr(mod.get(), "pretty");
     return py::call(pretty.get(), value);
 }
 

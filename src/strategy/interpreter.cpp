@@ -94,20 +94,9 @@ void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noex
     // A build context exists only once the upstream control module has been
     // imported, so a module that is not loaded means there is none.
     static py::Name k_module{"quorvantis.control"};
-    PyObject* name;
     try {
-        name = k_module.get();
-    } catch (const py::Err&) {
-        py::discard_error();
-        return;
-    }
-    PyObject* control = PyImport_GetModule(name);
-    if (!control) {
-        py::discard_error();
-        return;
-    }
-    py::Ref mod = py::Ref::steal(control);
-    try {
+        py::Ref mod = py::loaded_module(k_module.get());
+        if (!mod) return;
         py::Ref var = py::getattr(mod.get(), "_current_build_context");
         py::Ref ctx = py::getattr(var.get(), "value");
         if (ctx.get() == Py_None) return;

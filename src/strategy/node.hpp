@@ -140,7 +140,12 @@ struct Map {
 };
 struct Filter {
     py::Ref base, condition;
-    template <class F> void each_ref(F&& f) { f(base); f(condition); }
+    // The text of the retry event (a str), made on the first retry of the
+    // first draw that rejects a value; it depends only on the two fields.
+    mutable py::Ref retry_text;
+
+    Filter(py::Ref base, py::Ref condition) : base(std::move(base)), condition(std::move(condition)) {}
+    template <class F> void each_ref(F&& f) { f(base); f(condition); f(retry_text); }
 };
 struct FlatMap {
     py::Ref base, expand;

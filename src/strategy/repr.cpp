@@ -28,12 +28,7 @@ bool str_result(PyObject* r, std::string& out) {
 
 // A function of the upstream reflection module, or an empty Ref (error
 // cleared) when it cannot be had.
-py::Ref reflection_function(const char* name) {
-    py::Ref mod = py::Ref::steal(PyImport_ImportModule("quorvantis.internal.reflection"));
-    py::Ref f = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), name) : nullptr);
-    if (!f) py::drop_exception();
-    return f;
-}
+py::Ref reflection_function(const char* name) { return py::optional_attr("quorvantis.internal.reflection", name); }
 
 std::string join_children(const Refs& items) {
     std::string out;

@@ -59,7 +59,8 @@ std::optional<IntervalSet> resolve_native(const StrategyNode& node) {
 // itself when there is none to unwrap.
 py::Ref unwrapped(PyObject* alphabet) {
     try {
-        py::Ref unwrap = py::import_attr("quorvantis.strategies._internal.lazy", "unwrap_strategies");
+        py::Ref unwrap = py::optional_attr("quorvantis.strategies._internal.lazy", "unwrap_strategies");
+        if (!unwrap) return py::Ref::borrow(alphabet);
         return py::call(unwrap.get(), alphabet);
     } catch (const py::Err&) {
         py::drop_exception();

@@ -37,13 +37,8 @@ const char* type_text(Temporal t) {
 // module from sys.modules once it is loaded.
 py::Ref dt_class(py::Name& name) {
     static py::Name k_datetime{"datetime"};
-    PyObject* mod = PyImport_GetModule(k_datetime.get());
-    if (!mod) {
-        py::check_no_error();
-        mod = PyImport_Import(k_datetime.get());
-    }
-    py::Ref owned = py::check(mod);
-    return py::check(PyObject_GetAttr(owned.get(), name.get()));
+    py::Ref mod = py::module(k_datetime.get());
+    return py::check(PyObject_GetAttr(mod.get(), name.get()));
 }
 
 py::Ref dt_attr(const char* type, const char* attr) {

@@ -21,75 +21,26 @@ constexpr uint64_t MAX_LISTED_RANGE = 1000000;
 // The scan over sampled values looks at no more than this many.
 constexpr uint64_t MAX_SCANNED_VALUES = 9997;
 
-// The text of a retry event, made when it is read: str() of the object
-// gives "Retried draw from {base}.filter({condition}) to satisfy filter",
-// or raises when the base's repr fails. Most events are never read, so the
-// draw only keeps the two objects.
-struct RetryTextObject {
-    PyObject_HEAD
-    py::Ref base;
-    py::Ref condition;
-};
-
-RetryTextObject* retry_text_of(PyObject* self) { return reinterpret_cast<RetryTextObject*>(self); }
-
-PyObject* retry_text_str(PyObject* self) {
-    QF_ENTRY(nullptr, {
-        const RetryTextObject* o = retry_text_of(self);
-        return py::str("Retried draw from " + child_repr(o->base.get()) + ".filter(" +
-                       fn_repr(o->condition.get()) + ") to satisfy filter")
-            .release();
-    });
-}
-
-void retry_text_dealloc(PyObject* self) {
-    retry_text_of(self)->~RetryTextObject();
-    py::free_object(self);
-}
-
-PyType_Slot retry_text_slots[] = {
-    {Py_tp_str, reinterpret_cast<void*>(retry_text_str)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(retry_text_dealloc)},
-    {Py_tp_doc, const_cast<char*>("The text of a filter's retry event, made by str().")},
-    {0, nullptr},
-};
-
-// Only the draw makes these objects: one made by Python would hold no base
-// and no condition.
-PyType_Spec retry_text_spec = {
-    "quorvantis_fast._engine.RetryEventText",
-    static_cast<int>(sizeof(RetryTextObject)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    retry_text_slots,
-};
-
-py::Ref retry_text(PyObject* base, PyObject* condition) {
-    static PyObject* cell = nullptr;
-    PyObject* self = py::alloc(py::type_once(cell, &retry_text_spec));
-    new (&retry_text_of(self)->base) py::Ref(py::Ref::borrow(base));
-    new (&retry_text_of(self)->condition) py::Ref(py::Ref::borrow(condition));
-    return py::Ref::steal(self);
-}
-
 // The package's `_record_draw_event`: from the loaded module, else imported.
 py::Ref event_hook() {
     static py::Name k_module{"quorvantis_fast.native_strategies"};
     static py::Name k_hook{"_record_draw_event"};
-    py::Ref mod = py::Ref::steal(PyImport_GetModule(k_module.get()));
-    if (!mod) {
-        py::check_no_error();
-        mod = py::import("quorvantis_fast.native_strategies");
-    }
+    py::Ref mod = py::module(k_module.get());
     return py::check(PyObject_GetAttr(mod.get(), k_hook.get()));
 }
 
-// Sends the retry event of `base` filtered by `condition`; best effort,
-// every failure dropped.
-void report_retry(PyObject* base, PyObject* condition) noexcept {
+// Sends the retry event of a filter node: its text, made once per node.
+// Best effort: when the base has no repr nothing is sent, and every failure
+// is dropped.
+void report_retry(const kinds::Filter& node) noexcept {
     try {
+        py::Ref text = node.retry_text;
+        if (!text) {
+            text = py::str("Retried draw from " + child_repr(node.base.get()) + ".filter(" +
+                           fn_repr(node.condition.get()) + ") to satisfy filter");
+            if (!node.retry_text) node.retry_text = text;
+        }
         py::Ref hook = event_hook();
-        py::Ref text = retry_text(base, condition);
         py::call(hook.get(), text.get());
     } catch (...) {
         py::discard_error();
@@ -179,7 +130,7 @@ py::Ref draw_filter(const kinds::Filter& node, PyObject* record) {
         py::Ref v = draw_child(base, record);
         if (test_condition(condition, v.get())) return v;
         set_has_discards(record);
-        if (attempt == 1) report_retry(base, condition);
+        if (attempt == 1) report_retry(node);
         else if (attempt > MAX_FILTER_RETRIES) mark_invalid(record);
     }
 }

@@ -8,8 +8,7 @@ namespace strategy {
 namespace filtering {
 
 py::Ref ask_upstream(const char* module, const char* function, PyObject* arg) {
-    py::Ref mod = py::Ref::steal(PyImport_ImportModule(module));
-    py::Ref fn = py::Ref::steal(mod ? PyObject_GetAttrString(mod.get(), function) : nullptr);
+    py::Ref fn = py::optional_attr(module, function);
     py::Ref r = py::Ref::steal(fn ? PyObject_CallFunctionObjArgs(fn.get(), arg, nullptr) : nullptr);
     if (!r) py::drop_exception();
     return r;

@@ -59,8 +59,7 @@ StrategyNode rebuild_collection_node(const StrategyNode& node, uint64_t min_size
 }
 
 bool coll_class_filter_set(const char* module, const char* cls, const char* attr, PyObject* condition) {
-    py::Ref m = py::Ref::steal(PyImport_ImportModule(module));
-    py::Ref c = py::Ref::steal(m ? PyObject_GetAttrString(m.get(), cls) : nullptr);
+    py::Ref c = py::optional_attr(module, cls);
     py::Ref filters = py::Ref::steal(c ? PyObject_GetAttrString(c.get(), attr) : nullptr);
     if (!filters) {
         py::drop_exception();
@@ -137,22 +136,11 @@ py::Ref length_predicate(const char* fn, uint64_t n) {
     return py::call(partial.get(), f.get(), size.get());
 }
 
-// The upstream module, or an empty Ref when the upstream library is not
-// installed (other errors of the import are raised).
-py::Ref import_upstream(const char* module) {
-    PyObject* m = PyImport_ImportModule(module);
-    if (!m && PyErr_ExceptionMatches(PyExc_ImportError)) {
-        py::drop_exception();
-        return py::Ref();
-    }
-    return py::check(m);
-}
-
 void warn(const std::string& message) {
     py::Ref warn_fn = py::import_attr("warnings", "warn");
     // The package's own warning class stands in when the upstream one is
     // not installed.
-    py::Ref errors = import_upstream("quorvantis.errors");
+    py::Ref errors = py::optional_module("quorvantis.errors");
     py::Ref category = errors ? py::getattr(errors.get(), "QuorvantisWarning")
                               : py::import_attr("quorvantis_fast.errors", "QuorvantisWarning");
     py::Ref text = py::str(message);
@@ -197,7 +185,7 @@ py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
     // Without the upstream library the pattern cannot be turned into a
     // strategy: the filter stays a filter.
     if (name == "scanner" || name == "finditer" || name == "split") {
-        py::Ref pretty_mod = import_upstream("quorvantis.vendor.pretty");
+        py::Ref pretty_mod = py::optional_module("quorvantis.vendor.pretty");
         if (!pretty_mod) return py::Ref();
         py::Ref pretty_fn = py::getattr(pretty_mod.get(), "pretty");
         std::string shown = py::utf8(py::call(pretty_fn.get(), condition).get());
@@ -219,7 +207,7 @@ py::Ref rewrite_regex(PyObject* self, PyObject* condition, bool text) {
         return MappedStrategy::build(base.get(), pack.get());
     }
     if (name != "search" && name != "findall" && name != "fullmatch") return py::Ref();
-    py::Ref regex_mod = import_upstream("quorvantis.strategies._internal.regex");
+    py::Ref regex_mod = py::optional_module("quorvantis.strategies._internal.regex");
     if (!regex_mod) return py::Ref();
 
     py::Ref alphabet = py::none();

@@ -1,5 +1,6 @@
 // integers, floats, fractions, decimals and slices.
 #include <cmath>
+#include <limits>
 
 #include "floats/floats.hpp"
 #include "strategy/errors.hpp"
@@ -200,14 +201,19 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
         node.max_denominator = 65536;
         PyObject* max_den = given(a[2]);
         if (max_den) {
-            long long d = -1;
-            if (PyLong_Check(max_den)) d = PyLong_AsLongLong(max_den);
-            if (!PyLong_Check(max_den) || (d == -1 && PyErr_Occurred())) {
-                py::drop_exception();
+            if (!PyLong_Check(max_den)) {
                 raise_invalid_argument("max_denominator=" + py::repr(max_den) + " must be an integer.");
             }
-            if (d < 1) {
-                raise_invalid_argument("max_denominator=" + std::to_string(d) +
+            int overflow = 0;
+            const long long d = PyLong_AsLongLongAndOverflow(max_den, &overflow);
+            if (d == -1 && PyErr_Occurred()) throw py::Err{};
+            if (overflow > 0) {
+                raise_invalid_argument("max_denominator=" + py::repr(max_den) + " must be at most " +
+                                       std::to_string(std::numeric_limits<long long>::max()) +
+                                       ", the largest denominator supported.");
+            }
+            if (overflow < 0 || d < 1) {
+                raise_invalid_argument("max_denominator=" + (overflow ? py::repr(max_den) : std::to_string(d)) +
                                        " must be >= 1, but the smallest valid denominator is 1.");
             }
             node.max_denominator = d;

@@ -262,30 +262,65 @@ PyObject* sampled_from_fn(QF_FASTCALL_ARGS) {
     });
 }
 
+// The branches given to one_of, one at a time: its arguments, or the items
+// of the one iterable it was given.
+class BranchSource {
+public:
+    BranchSource(PyObject* const* args, Py_ssize_t nargs) : args_(args), nargs_(nargs) {
+        if (nargs != 1 || is_search_strategy(args[0])) return;
+        // A single argument that cannot be iterated is itself the branch.
+        iter_ = py::Ref::steal(PyObject_GetIter(args[0]));
+        if (!iter_) py::drop_exception();
+    }
+    // The next branch; an empty Ref after the last.
+    py::Ref next() {
+        if (!iter_) return at_ < nargs_ ? py::Ref::borrow(args_[at_++]) : py::Ref();
+        // An endless iterable of strategies still gives way to Ctrl-C.
+        if (++at_ % 1024 == 0) py::check_rc(PyErr_CheckSignals());
+        py::Ref item = py::Ref::steal(PyIter_Next(iter_.get()));
+        if (!item) py::check_no_error();
+        return item;
+    }
+
+private:
+    PyObject* const* args_;
+    Py_ssize_t nargs_, at_ = 0;
+    py::Ref iter_;
+};
+
+// The hint of one_of shows at most this many values.
+constexpr size_t HINT_VALUES = 20;
+
+// The first branch is not a strategy. When one of the next few is, that
+// first one is refused; otherwise the values seen are what the caller
+// probably meant to sample from (the hint ends in "..." when there are more).
+[[noreturn]] void refuse_first_branch(py::Ref first, BranchSource& rest) {
+    Refs seen{std::move(first)};
+    while (seen.size() <= HINT_VALUES) {
+        py::Ref b = rest.next();
+        if (!b) raise_invalid_argument("Did you mean st.sampled_from(" + py::repr(as_list(seen).get()) + ")?");
+        if (is_strategy(b.get())) raise_expected_strategy(seen[0].get());
+        seen.push_back(std::move(b));
+    }
+    seen.pop_back();
+    std::string shown = py::repr(as_list(seen).get());
+    shown.insert(shown.size() - 1, ", ...");
+    raise_invalid_argument("Did you mean st.sampled_from(" + shown + ")?");
+}
+
 PyObject* one_of_fn(QF_FASTCALL_ARGS) {
     (void)self;
     QF_ENTRY(nullptr, {
         no_keywords("one_of", kwnames);
+        BranchSource source(args, nargs);
         Refs branches;
-        PyObject* iter = nargs == 1 && !is_search_strategy(args[0]) ? PyObject_GetIter(args[0]) : nullptr;
-        if (iter) {
-            py::Ref owned = py::Ref::steal(iter);
-            while (PyObject* item = PyIter_Next(iter)) branches.push_back(py::Ref::steal(item));
-            py::check_no_error();
-        } else {
-            py::drop_exception();
-            branches = collect_args(args, nargs);
+        while (py::Ref b = source.next()) {
+            if (!is_strategy(b.get())) {
+                if (!branches.empty()) raise_expected_strategy(b.get());
+                refuse_first_branch(std::move(b), source);
+            }
+            branches.push_back(std::move(b));
         }
-        size_t passing = 0;
-        const py::Ref* first_failing = nullptr;
-        for (const py::Ref& b : branches) {
-            if (is_strategy(b.get())) ++passing;
-            else if (!first_failing) first_failing = &b;
-        }
-        if (!branches.empty() && passing == 0) {
-            raise_invalid_argument("Did you mean st.sampled_from(" + py::repr(as_list(branches).get()) + ")?");
-        }
-        if (first_failing) raise_expected_strategy(first_failing->get());
         if (branches.size() == 1) return branches[0].newref();
         return SearchStrategy::wrap(kinds::OneOf{std::move(branches)}).release();
     });

@@ -118,8 +118,8 @@ py::Ref resolve_fields(const Mods& m, PyObject* thing, PyObject* names) {
 // counts as not knowing it.
 py::Ref resolve_via_real_lookup(PyObject* cls) {
     try {
-        py::Ref lookup = py::import_attr("quorvantis.strategies._internal.types", "_global_type_lookup");
-        if (!contains_opt(lookup.get(), cls)) return {};
+        py::Ref lookup = py::optional_attr("quorvantis.strategies._internal.types", "_global_type_lookup");
+        if (!lookup || !contains_opt(lookup.get(), cls)) return {};
         py::Ref entry = py::check(PyObject_GetItem(lookup.get(), cls));
         if (attr_opt(entry.get(), "do_draw")) return entry;
         PyObject* r = PyObject_CallFunctionObjArgs(entry.get(), cls, nullptr);

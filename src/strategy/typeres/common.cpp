@@ -5,15 +5,6 @@
 
 namespace strategy::typeres {
 
-py::Ref module(const char* name) {
-    py::Ref text = py::str(name);
-    py::Ref found = py::Ref::steal(PyImport_GetModule(text.get()));
-    py::check_no_error();
-    // A module blocked with None in sys.modules fails its import like any other.
-    if (found && found.get() != Py_None) return found;
-    return py::import(name);
-}
-
 py::Ref module_opt(const char* name) {
     try {
         return module(name);

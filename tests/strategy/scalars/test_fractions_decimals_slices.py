@@ -40,7 +40,10 @@ class TestFractions:
         [
             ((), {"max_denominator": 0}, "max_denominator=0 must be >= 1, but the smallest valid denominator is 1."),
             ((), {"max_denominator": 2.0}, "max_denominator=2.0 must be an integer."),
-            ((), {"max_denominator": 2**64}, f"max_denominator={2**64} must be an integer."),
+            ((), {"max_denominator": 2**63},
+             f"max_denominator={2**63} must be at most {2**63 - 1}, the largest denominator supported."),
+            ((), {"max_denominator": -(2**64)},
+             f"max_denominator={-(2**64)} must be >= 1, but the smallest valid denominator is 1."),
             (("x",), {}, "Cannot convert min_value='x' to a Fraction."),
             ((0, math.nan), {}, "Cannot convert max_value=nan to a Fraction."),
             ((Fraction(1, 3),), {"max_denominator": 2},

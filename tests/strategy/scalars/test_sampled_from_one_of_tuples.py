@@ -121,6 +121,22 @@ class TestOneOf:
         with pytest.raises(InvalidArgument, match=r"^Did you mean st\.sampled_from\(\[1, 2\]\)\?$"):
             st.one_of([1, 2])
 
+    def test_a_long_iterable_is_read_only_until_the_first_value_that_is_no_strategy(self):
+        def values(head, n=10**5):
+            yield from head
+            for i in range(n):
+                taken.append(i)
+                yield i
+
+        taken = []
+        with pytest.raises(InvalidArgument, match=r"^Did you mean st\.sampled_from\(\[0, 1, 2, .*, 19, \.\.\.\]\)\?$"):
+            st.one_of(values([]))
+        assert len(taken) == 21
+        taken = []
+        with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got 0 \(type=int\)$"):
+            st.one_of(values([st.integers()]))
+        assert taken == [0]
+
     def test_some_strategies(self):
         with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got 5 \(type=int\)$"):
             st.one_of(st.integers(), 5)

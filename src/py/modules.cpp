@@ -1,0 +1,165 @@
+#include "py/modules.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "py/errors.hpp"
+
+namespace py {
+namespace {
+
+// One module asked for through optional_module. The entries live as long as
+// the process (a daemon thread may still read them while it ends): they are
+// never freed, and hold raw references.
+struct Optional {
+    std::string text;
+    PyObject* name;     // the full name, interned
+    PyObject* names;    // the names of its packages and its own: "a", "a.b", "a.b.c"
+    // NULL, or what the last failed import depended on, as it stood then:
+    // (copy of sys.path, copy of sys.meta_path, sys.modules entry of each of
+    // `names`, `names` itself standing for a missing entry). While every item
+    // is still the same object, the import would fail again.
+    PyObject* failure;
+};
+
+Optional* make_entry(const char* text) {
+    Ref name = check(PyUnicode_InternFromString(text));
+    std::vector<Ref> parts;
+    for (const char* dot = std::strchr(text, '.'); dot; dot = std::strchr(dot + 1, '.')) {
+        parts.push_back(check(PyUnicode_FromStringAndSize(text, dot - text)));
+    }
+    parts.push_back(name);
+    Ref names = check(PyTuple_New(static_cast<Py_ssize_t>(parts.size())));
+    for (size_t i = 0; i < parts.size(); ++i) {
+        PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), parts[i].newref());
+    }
+    return new Optional{std::string(text), name.release(), names.release(), nullptr};
+}
+
+Optional* entry_for(const char* text) {
+    static auto* table = new std::vector<Optional*>();
+    for (Optional* e : *table) {
+        if (e->text == text) return e;
+    }
+    Optional* e = make_entry(text);
+    table->push_back(e);
+    return e;
+}
+
+// A copy of the list sys.<attr> as a tuple; None when sys has no such
+// attribute; an empty Ref when it is not a list (nothing to compare later).
+Ref sys_list_copy(const char* attr) {
+    PyObject* now = PySys_GetObject(attr);
+    if (!now) return Ref::borrow(Py_None);
+    if (!PyList_Check(now)) return Ref();
+    return check(PyList_AsTuple(now));
+}
+
+bool same_list(const char* attr, PyObject* copy) {
+    PyObject* now = PySys_GetObject(attr);
+    if (copy == Py_None) return now == nullptr;
+    if (!now || !PyList_Check(now)) return false;
+    const Py_ssize_t n = PyList_Size(now);
+    if (n != PyTuple_Size(copy)) return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (PyList_GetItem(now, i) != PyTuple_GetItem(copy, i)) return false;
+    }
+    return true;
+}
+
+// sys.modules[name] (borrowed), or `missing` when there is no such entry.
+PyObject* modules_entry(PyObject* modules, PyObject* name, PyObject* missing) {
+    PyObject* v = PyDict_GetItemWithError(modules, name);
+    if (!v) {
+        check_no_error();
+        return missing;
+    }
+    return v;
+}
+
+bool still_fails(const Optional& e) {
+    Ref failure = Ref::borrow(e.failure);
+    PyObject* f = failure.get();
+    if (!same_list("path", PyTuple_GetItem(f, 0)) || !same_list("meta_path", PyTuple_GetItem(f, 1))) return false;
+    PyObject* modules = PyImport_GetModuleDict();
+    if (!PyDict_Check(modules)) return false;
+    const Py_ssize_t n = PyTuple_Size(e.names);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (modules_entry(modules, PyTuple_GetItem(e.names, i), e.names) != PyTuple_GetItem(f, 2 + i)) return false;
+    }
+    return true;
+}
+
+void set_failure(Optional& e, Ref failure) {
+    PyObject* old = e.failure;
+    e.failure = failure.release();
+    Py_XDECREF(old);
+}
+
+// What the failed import depended on (see Optional::failure); an empty Ref
+// when sys.path or sys.meta_path is not a list, so nothing is remembered.
+Ref failure_state(const Optional& e) {
+    Ref path = sys_list_copy("path");
+    Ref meta_path = sys_list_copy("meta_path");
+    PyObject* modules = PyImport_GetModuleDict();
+    if (!path || !meta_path || !PyDict_Check(modules)) return Ref();
+    const Py_ssize_t n = PyTuple_Size(e.names);
+    Ref state = check(PyTuple_New(2 + n));
+    PyTuple_SetItem(state.get(), 0, path.release());
+    PyTuple_SetItem(state.get(), 1, meta_path.release());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* v = modules_entry(modules, PyTuple_GetItem(e.names, i), e.names);
+        PyTuple_SetItem(state.get(), 2 + i, Ref::borrow(v).release());
+    }
+    return state;
+}
+
+}  // namespace
+
+Ref loaded_module(PyObject* name) {
+    Ref m = Ref::steal(PyImport_GetModule(name));
+    if (!m) check_no_error();
+    if (m.get() == Py_None) return Ref();
+    return m;
+}
+
+Ref module(PyObject* name) {
+    if (Ref m = loaded_module(name)) return m;
+    return check(PyImport_Import(name));
+}
+
+Ref module(const char* name) {
+    Ref text = check(PyUnicode_FromString(name));
+    return module(text.get());
+}
+
+Ref optional_module(const char* name) {
+    Optional* e = entry_for(name);
+    if (Ref m = loaded_module(e->name)) return m;
+    if (e->failure && still_fails(*e)) return Ref();
+    // The import lets other threads in: the entry may change meanwhile, and
+    // the last thread to finish leaves its answer.
+    if (PyObject* m = PyImport_Import(e->name)) {
+        set_failure(*e, Ref());
+        return Ref::steal(m);
+    }
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw Err{};
+    PyErr_Clear();
+    set_failure(*e, failure_state(*e));
+    return Ref();
+}
+
+Ref optional_attr(const char* module, const char* attr) {
+    PyObject* r = nullptr;
+    try {
+        Ref m = optional_module(module);
+        if (!m) return Ref();
+        r = PyObject_GetAttrString(m.get(), attr);
+    } catch (const Err&) {
+    }
+    if (!r) drop_exception();
+    return Ref::steal(r);
+}
+
+}  // namespace py

@@ -1,0 +1,31 @@
+// Modules by name: the loaded one from sys.modules, else an import; and the
+// modules that may not be installed (the upstream library's helpers), whose
+// failed import is remembered instead of being tried again on every call.
+#pragma once
+
+#include "py/ref.hpp"
+
+namespace py {
+
+// sys.modules[name] when the module is loaded; an empty Ref when it is not
+// (or is blocked there with None). A failing lookup throws.
+Ref loaded_module(PyObject* name);
+
+// The module from sys.modules when it is loaded, else imported (a module
+// blocked with None fails its import like any other). Failures throw.
+Ref module(PyObject* name);
+Ref module(const char* name);
+
+// A module that need not be installed: the module, or an empty Ref (no
+// error set) when importing it fails with ImportError. Other errors of the
+// import throw. A failed import is not tried again while it would fail the
+// same way: until the module or one of its packages changes in sys.modules,
+// or sys.path or sys.meta_path change, the answer is "missing" at the cost
+// of a few lookups.
+Ref optional_module(const char* name);
+// The attribute `attr` of an optional module; an empty Ref when the module
+// is missing or when its import or the lookup fails with an ordinary
+// exception (dropped; an interrupt or exit request is thrown).
+Ref optional_attr(const char* module, const char* attr);
+
+}  // namespace py

@@ -1,0 +1,65 @@
+"""Optional helper modules of the upstream library: a failed import is
+remembered, and tried again once the import could succeed."""
+import os
+from concurrent.futures import ThreadPoolExecutor
+
+from qf_testing import UPSTREAM_DIR, python_output, run_python
+
+
+def test_a_failed_import_is_not_retried_until_the_path_changes():
+    out = python_output(
+        f"""
+        import sys
+        from quorvantis_fast import _engine as st
+
+        class Watch:
+            asked = []
+            def find_spec(self, name, path=None, target=None):
+                self.asked.append(name)
+
+        sys.meta_path.insert(0, Watch())
+        for _ in range(50):
+            shown = repr(st.integers().map(lambda x: x + 1))
+            st.run_native(lambda d: d.draw(st.integers()), [st.data()], max_examples=5)
+        print(shown, Watch.asked)
+        sys.path.insert(0, {UPSTREAM_DIR!r})
+        print(repr(st.integers().map(lambda x: x + 1)))
+        """
+    )
+    assert out.splitlines() == [
+        "integers().map(...) ['quorvantis', 'quorvantis']",  # once for each helper module
+        "integers().map(lambda x: <unknown>)",
+    ]
+
+
+# Daemon threads build maps and draw interactively, all on one CPU, while
+# the interpreter exits.
+_EXIT_WHILE_BUSY = """
+import os, threading, time
+os.sched_setaffinity(0, {{{cpu}}})
+from quorvantis_fast import _engine as st
+started, busy = threading.Barrier(9), threading.Event()
+
+def work(i):
+    started.wait()
+    while True:
+        if i % 2:
+            st.integers().map(str)
+        else:
+            st.run_native(lambda d: d.draw(st.integers()), [st.data()], max_examples=100)
+        busy.set()
+
+for i in range(8):
+    threading.Thread(target=work, args=(i,), daemon=True).start()
+started.wait()
+busy.wait()
+time.sleep(0.02)
+"""
+
+
+def test_the_process_exits_cleanly_while_daemon_threads_build_and_draw():
+    cpus = sorted(os.sched_getaffinity(0))
+    with ThreadPoolExecutor(4) as pool:
+        runs = list(pool.map(lambda i: run_python(_EXIT_WHILE_BUSY.format(cpu=cpus[i % len(cpus)])), range(200)))
+    failed = [(done.returncode, done.stderr[-500:]) for done in runs if done.returncode]
+    assert not failed, failed
