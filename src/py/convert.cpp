@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "py/errors.hpp"
+#include "py/modules.hpp"
 
 namespace py {
 
@@ -57,8 +58,6 @@ std::string type_name_or_empty(PyObject* o) {
 Ref from_i64(int64_t v) { return check(PyLong_FromLongLong(v)); }
 Ref from_u64(uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
 Ref from_double(double v) { return check(PyFloat_FromDouble(v)); }
-
-Ref import(const char* module) { return check(PyImport_ImportModule(module)); }
 
 Ref getattr(PyObject* o, const char* name) { return check(PyObject_GetAttrString(o, name)); }
 

@@ -32,7 +32,6 @@ Ref from_u64(uint64_t v);
 Ref from_double(double v);
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref boolean(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
-Ref import(const char* module);
 Ref getattr(PyObject* o, const char* name);
 // Attribute lookup that answers an empty Ref (error cleared) when the
 // attribute is missing; other errors propagate.

@@ -124,14 +124,14 @@ Ref loaded_module(PyObject* name) {
     return m;
 }
 
-Ref module(PyObject* name) {
+Ref import(PyObject* name) {
     if (Ref m = loaded_module(name)) return m;
     return check(PyImport_Import(name));
 }
 
-Ref module(const char* name) {
+Ref import(const char* name) {
     Ref text = check(PyUnicode_FromString(name));
-    return module(text.get());
+    return import(text.get());
 }
 
 Ref optional_module(const char* name) {

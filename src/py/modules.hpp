@@ -13,8 +13,8 @@ Ref loaded_module(PyObject* name);
 
 // The module from sys.modules when it is loaded, else imported (a module
 // blocked with None fails its import like any other). Failures throw.
-Ref module(PyObject* name);
-Ref module(const char* name);
+Ref import(PyObject* name);
+Ref import(const char* name);
 
 // A module that need not be installed: the module, or an empty Ref (no
 // error set) when importing it fails with ImportError. Other errors of the

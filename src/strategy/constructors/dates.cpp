@@ -37,7 +37,7 @@ const char* type_text(Temporal t) {
 // module from sys.modules once it is loaded.
 py::Ref dt_class(py::Name& name) {
     static py::Name k_datetime{"datetime"};
-    py::Ref mod = py::module(k_datetime.get());
+    py::Ref mod = py::import(k_datetime.get());
     return py::check(PyObject_GetAttr(mod.get(), name.get()));
 }
 

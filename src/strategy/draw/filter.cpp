@@ -25,7 +25,7 @@ constexpr uint64_t MAX_SCANNED_VALUES = 9997;
 py::Ref event_hook() {
     static py::Name k_module{"quorvantis_fast.native_strategies"};
     static py::Name k_hook{"_record_draw_event"};
-    py::Ref mod = py::module(k_module.get());
+    py::Ref mod = py::import(k_module.get());
     return py::check(PyObject_GetAttr(mod.get(), k_hook.get()));
 }
 

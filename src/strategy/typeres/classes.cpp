@@ -25,7 +25,7 @@ bool is_abstract_class(PyObject* thing) {
 // when the subclasses and the registry are complete.
 py::Ref deferred_abstract(const Mods& m, PyObject* thing) {
     py::Ref resolve = py::getattr(m.engine.get(), "_resolve_abstract");
-    py::Ref partial = py::getattr(module("functools").get(), "partial");
+    py::Ref partial = py::getattr(import("functools").get(), "partial");
     py::Ref definition = py::call(partial.get(), resolve.get(), thing);
     return m.call("deferred", {definition.get()});
 }
@@ -69,7 +69,7 @@ py::Ref resolve_typeddict(const Mods& m, PyObject* thing) {
 // list; empty when `thing` is neither.
 py::Ref dataclass_or_namedtuple_fields(PyObject* thing) {
     if (!is_class(thing)) return {};
-    py::Ref dataclasses = module("dataclasses");
+    py::Ref dataclasses = import("dataclasses");
     py::Ref is_dataclass = py::getattr(dataclasses.get(), "is_dataclass");
     py::Ref names = py::new_list();
     if (py::truthy(py::call(is_dataclass.get(), thing).get())) {
@@ -135,7 +135,7 @@ py::Ref resolve_via_real_lookup(PyObject* cls) {
 // builds(cls, ...) from the annotations of its constructor; empty when an
 // annotation resolves to something that is not a native strategy.
 py::Ref generic_class_strategy(const Mods& m, PyObject* cls) {
-    py::Ref inspect = module("inspect");
+    py::Ref inspect = import("inspect");
     py::Ref builds = py::getattr(m.engine.get(), "builds");
     PyObject* sig = PyObject_CallMethod(inspect.get(), "signature", "O", cls);
     if (!sig) {
@@ -233,7 +233,7 @@ py::Ref resolve_registry_entry(PyObject* entry, PyObject* thing) {
 
 py::Ref resolve_via_subclasses(PyObject* thing) {
     py::Ref registry = py::import_attr("quorvantis_fast.native_strategies", "_NATIVE_TYPE_REGISTRY");
-    py::Ref builtins = module("builtins");
+    py::Ref builtins = import("builtins");
     py::Ref issubclass = py::getattr(builtins.get(), "issubclass");
     py::Ref type = py::getattr(builtins.get(), "type");
 

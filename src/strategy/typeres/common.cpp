@@ -7,7 +7,7 @@ namespace strategy::typeres {
 
 py::Ref module_opt(const char* name) {
     try {
-        return module(name);
+        return import(name);
     } catch (const py::Err&) {
         py::drop_exception();
         return {};
@@ -16,10 +16,10 @@ py::Ref module_opt(const char* name) {
 
 Mods Mods::load() {
     Mods m;
-    m.engine = module("quorvantis_fast._engine");
-    m.builtins = module("builtins");
-    m.typing = module("typing");
-    m.native = module("quorvantis_fast.native_strategies");
+    m.engine = import("quorvantis_fast._engine");
+    m.builtins = import("builtins");
+    m.typing = import("typing");
+    m.native = import("quorvantis_fast.native_strategies");
     return m;
 }
 

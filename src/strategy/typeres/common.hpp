@@ -31,7 +31,7 @@ struct Mods {
 };
 
 // The module from sys.modules, imported when it is not there yet.
-using py::module;
+using py::import;
 // The module, or empty when it cannot be imported (error cleared).
 py::Ref module_opt(const char* name);
 

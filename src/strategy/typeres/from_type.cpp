@@ -21,9 +21,9 @@ const char* const UNION_MESSAGE =
 // `deferred(partial(from_type, thing))`: resolves once the outer resolution
 // of the same thing has finished.
 py::Ref lazy_from_type(PyObject* thing) {
-    py::Ref engine = module("quorvantis_fast._engine");
+    py::Ref engine = import("quorvantis_fast._engine");
     py::Ref self = py::getattr(engine.get(), "from_type");
-    py::Ref partial = py::getattr(module("functools").get(), "partial");
+    py::Ref partial = py::getattr(import("functools").get(), "partial");
     py::Ref definition = py::call(partial.get(), self.get(), thing);
     py::Ref deferred = py::getattr(engine.get(), "deferred");
     return py::call(deferred.get(), definition.get());
@@ -124,7 +124,7 @@ py::Ref eval_forward_ref_in_module(PyObject* typevar, PyObject* ref) {
     py::Ref arg = attr_opt(ref, "__forward_arg__");
     py::Ref modname = attr_opt(typevar, "__module__");
     if (!arg || !modname || modname.get() == Py_None) return {};
-    py::Ref modules = py::getattr(module("sys").get(), "modules");
+    py::Ref modules = py::getattr(import("sys").get(), "modules");
     PyObject* mod = PyObject_GetItem(modules.get(), modname.get());
     if (!mod) {
         py::drop_exception();
@@ -133,7 +133,7 @@ py::Ref eval_forward_ref_in_module(PyObject* typevar, PyObject* ref) {
     py::Ref owned = py::Ref::steal(mod);
     py::Ref ns = attr_opt(mod, "__dict__");
     if (!ns) return {};
-    py::Ref eval = py::getattr(module("builtins").get(), "eval");
+    py::Ref eval = py::getattr(import("builtins").get(), "eval");
     PyObject* value = PyObject_CallFunctionObjArgs(eval.get(), arg.get(), ns.get(), nullptr);
     if (!value) py::drop_exception();
     return py::Ref::steal(value);
@@ -259,7 +259,7 @@ py::Ref from_type_impl(PyObject* thing) {
         py::Ref mod = module_opt(row.module);
         py::Ref cls = mod ? attr_opt(mod.get(), row.cls) : py::Ref();
         if (!cls || cls.get() != thing) continue;
-        py::Ref ctor = py::getattr(module(row.ctor_module).get(), row.ctor);
+        py::Ref ctor = py::getattr(import(row.ctor_module).get(), row.ctor);
         return py::call(ctor.get());
     }
 

@@ -97,7 +97,7 @@ py::Ref resolve_type_arg(const Mods& m, PyObject* arg) {
 py::Ref map_with(PyObject* strategy, PyObject* pack) { return py::call_method(strategy, "map", pack); }
 
 py::Ref methodcaller(const char* name) {
-    py::Ref f = py::getattr(module("operator").get(), "methodcaller");
+    py::Ref f = py::getattr(import("operator").get(), "methodcaller");
     py::Ref n = py::str(name);
     return py::call(f.get(), n.get());
 }
@@ -156,7 +156,7 @@ py::Ref resolve_type_of(const Mods& m, PyObject* thing, PyObject* a0) {
 }
 
 py::Ref resolve_callable(PyObject* args) {
-    py::Ref native = module("quorvantis_fast.native_strategies");
+    py::Ref native = import("quorvantis_fast.native_strategies");
     py::Ref kwargs = py::new_dict();
     Py_ssize_t n = PyTuple_Size(args);
     if (n >= 1) {
@@ -265,7 +265,7 @@ py::Ref collection_of(const Mods& m, PyObject* origin, PyObject* args, const std
             return map_with(m.call("dictionaries", {s[0].get(), counts.get()}).get(), origin);
         }
         if (n == 2 && is_attr(c, "defaultdict", origin)) {
-            py::Ref partial = py::getattr(module("functools").get(), "partial");
+            py::Ref partial = py::getattr(import("functools").get(), "partial");
             py::Ref factory = py::call(partial.get(), origin, Py_None);
             return map_with(m.call("dictionaries", {s[0].get(), s[1].get()}).get(), factory.get());
         }
