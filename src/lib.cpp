@@ -54,6 +54,7 @@ PyObject* init() {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());
         py::watch_interpreter_exit();
+        py::note_missing_package("quorvantis");  // the upstream library, when not installed
         module_cell = m.newref();
         return m.release();
     });

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "py/convert.hpp"
 #include "py/errors.hpp"
 
 namespace py {
@@ -16,6 +17,7 @@ struct Optional {
     std::string text;
     PyObject* name;     // the full name, interned
     PyObject* names;    // the names of its packages and its own: "a", "a.b", "a.b.c"
+    Optional* top;      // the entry of its top-level package ("a"), or itself
     // NULL, or what the last failed import depended on, as it stood then:
     // (copy of sys.path, copy of sys.meta_path, sys.modules entry of each of
     // `names`, `names` itself standing for a missing entry). While every item
@@ -34,7 +36,16 @@ Optional* make_entry(const char* text) {
     for (size_t i = 0; i < parts.size(); ++i) {
         PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), parts[i].newref());
     }
-    return new Optional{std::string(text), name.release(), names.release(), nullptr};
+    Optional* e = new Optional{std::string(text), name.release(), names.release(), nullptr, nullptr};
+    e->top = e;
+    return e;
+}
+
+Optional* entry_for(const char* text);
+
+Optional* top_entry_for(const char* text) {
+    const char* dot = std::strchr(text, '.');
+    return dot ? entry_for(std::string(text, dot).c_str()) : nullptr;
 }
 
 Optional* entry_for(const char* text) {
@@ -42,7 +53,9 @@ Optional* entry_for(const char* text) {
     for (Optional* e : *table) {
         if (e->text == text) return e;
     }
+    Optional* top = top_entry_for(text);
     Optional* e = make_entry(text);
+    if (top) e->top = top;
     table->push_back(e);
     return e;
 }
@@ -138,6 +151,7 @@ Ref optional_module(const char* name) {
     Optional* e = entry_for(name);
     if (Ref m = loaded_module(e->name)) return m;
     if (e->failure && still_fails(*e)) return Ref();
+    if (e->top != e && e->top->failure && still_fails(*e->top)) return Ref();
     // The import lets other threads in: the entry may change meanwhile, and
     // the last thread to finish leaves its answer.
     if (PyObject* m = PyImport_Import(e->name)) {
@@ -148,6 +162,19 @@ Ref optional_module(const char* name) {
     PyErr_Clear();
     set_failure(*e, failure_state(*e));
     return Ref();
+}
+
+void note_missing_package(const char* package) {
+    try {
+        Optional* e = entry_for(package);
+        if (e->failure || loaded_module(e->name)) return;
+        Ref util = import("importlib.util");
+        Ref find_spec = getattr(util.get(), "find_spec");
+        Ref spec = call(find_spec.get(), e->name);
+        if (spec.get() == Py_None) set_failure(*e, failure_state(*e));
+    } catch (const Err&) {
+        drop_exception();  // nothing remembered: its modules are looked for when asked for
+    }
 }
 
 Ref optional_attr(const char* module, const char* attr) {

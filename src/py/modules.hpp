@@ -23,6 +23,14 @@ Ref import(const char* name);
 // or sys.path or sys.meta_path change, the answer is "missing" at the cost
 // of a few lookups.
 Ref optional_module(const char* name);
+// Remembers the top-level package `package` as missing, as a failed import
+// would, when no finder knows it now: its optional modules are then not
+// looked for until that could change. Called once the module is imported, so
+// that threads started later never race each other through the import
+// system for a package that is not there (an import still in progress in a
+// daemon thread when the interpreter exits can crash CPython 3.11 and 3.12).
+// Imports nothing; every error is dropped.
+void note_missing_package(const char* package);
 // The attribute `attr` of an optional module; an empty Ref when the module
 // is missing or when its import or the lookup fails with an ordinary
 // exception (dropped; an interrupt or exit request is thrown).

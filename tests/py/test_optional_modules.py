@@ -32,6 +32,23 @@ def test_a_failed_import_is_not_retried_until_the_path_changes():
     ]
 
 
+def test_a_package_missing_at_import_is_never_looked_for():
+    # Remembered when the engine is imported, so that no thread started
+    # later goes through the import system for it.
+    out = python_output(
+        """
+        import sys
+        from quorvantis_fast import _engine as st
+        asked = []
+        sys.addaudithook(lambda event, args: event == "import" and asked.append(args[0]))
+        repr(st.integers().map(str))
+        st.run_native(lambda d: d.draw(st.integers()), [st.data()], max_examples=5)
+        print([name for name in asked if name.startswith("quorvantis.")])
+        """
+    )
+    assert out.strip() == "[]"
+
+
 # Daemon threads build maps and draw interactively, all on one CPU, while
 # the interpreter exits.
 _EXIT_WHILE_BUSY = """
