@@ -245,29 +245,37 @@ def _arity_callable(n):
 def _build_function(like, returns, pure, data):
     """A function with the signature of ``like`` that draws its results.
 
-    Each call checks its arguments against ``like`` and draws a value of
-    ``returns``; a pure function answers equal arguments with the same value.
+    Each call is bound to the signature of ``like``, defaults filled in, and
+    draws a value of ``returns``; a pure function answers equal bound
+    arguments with the same value, however the call spelled them. Without a
+    readable signature the arguments go unchecked and are compared as given.
     """
     try:
         signature = inspect.signature(like)
     except (TypeError, ValueError):
         signature = None
-    answers = []  # (args, kwargs, value): arguments need not be hashable
+    answers = []  # (arguments, value): arguments need not be hashable
 
     def drawn_function(*args, **kwargs):
-        if signature is not None:
-            signature.bind(*args, **kwargs)
-        if pure:
-            for a, k, value in answers:
-                if a == args and k == kwargs:
-                    return value
+        bound = None if signature is None else signature.bind(*args, **kwargs)
+        if not pure:
+            return data.draw(returns)
+        if bound is None:
+            arguments = (args, kwargs)
+        else:
+            bound.apply_defaults()
+            arguments = bound.arguments
+        for known, value in answers:
+            if known == arguments:
+                return value
         value = data.draw(returns)
-        if pure:
-            answers.append((args, kwargs, value))
+        answers.append((arguments, value))
         return value
 
     drawn_function.__name__ = getattr(like, "__name__", "drawn_function")
     drawn_function.__qualname__ = drawn_function.__name__
+    if signature is not None:
+        drawn_function.__signature__ = signature
     return drawn_function
 
 

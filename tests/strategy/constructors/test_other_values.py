@@ -1,5 +1,6 @@
 """uuids, ip_addresses, emails, randoms, functions, composite, data, can_hash."""
 
+import inspect
 import ipaddress
 import random
 import re
@@ -100,8 +101,9 @@ class TestRandomsAndFunctions:
             pass
 
         r = record(1)
-        f = r.draw(st._functions_strategy(like, st.uuids(version=1), False))
-        assert f(1).version == 1
+        f = r.draw(st._functions_strategy(like, st.uuids(version=1), True))
+        assert f([1]).version == 1 and f([1]) is f([1], 0) is f(b=0, a=[1]) != f([1], b=2)
+        assert inspect.signature(f) == inspect.signature(like)
         with pytest.raises(TypeError):
             f()
         assert not getattr(r, "_data_draws", None)
