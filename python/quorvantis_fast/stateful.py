@@ -10,7 +10,7 @@ import threading
 import unittest
 
 from quorvantis_fast import _engine, control
-from quorvantis_fast.core import end_report, not_reproduced_message, replay_passed
+from quorvantis_fast.core import _origin, end_report, not_reproduced_message, replay_passed
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
@@ -135,6 +135,7 @@ class _RunState(threading.local):
     def __init__(self):
         self.final = False
         self.verbosity = Verbosity.normal
+        self.trace = None  # the steps of the running example, while a verbose run shows them
 
 
 _run_state = _RunState()
@@ -143,12 +144,14 @@ _run_state = _RunState()
 @contextlib.contextmanager
 def running(*, final, verbosity):
     """Tell the step functions whether this run reports and how loudly."""
-    saved = (_run_state.final, _run_state.verbosity)
-    _run_state.final, _run_state.verbosity = final, verbosity
+    state = _run_state
+    saved = (state.final, state.verbosity, state.trace)
+    # A machine run inside a rule of another shows its steps, if at all, apart.
+    state.final, state.verbosity, state.trace = final, verbosity, None
     try:
         yield
     finally:
-        _run_state.final, _run_state.verbosity = saved
+        state.final, state.verbosity, state.trace = saved
 
 
 def _is_final():
@@ -162,6 +165,8 @@ def _verbosity_at_least(level):
 def _emit(lines, printing, text):
     if printing:
         lines.append(text)
+    if _run_state.trace is not None:
+        _run_state.trace.append(text)
 
 
 def _must_stop(steps_run, min_steps, max_steps, length):
@@ -188,11 +193,74 @@ def _run_step(machine, record, rule, settings, emit, printing):
     __tracebackhide__ = True
     values = {name: record.draw(strategy) for name, strategy in rule.arguments.items()}
     emit("state.{}({})".format(rule.name, ", ".join(f"{k}={v!r}" for k, v in values.items())))
-    rule.function(machine, **values)
+    if not (printing or _run_state.trace is not None):
+        rule.function(machine, **values)
+        return
+    # The step's interactive draws, numbered from 1, are shown under it.
+    outer = getattr(record, "_data_draws", None)
+    record._data_draws = draws = []
+    try:
+        rule.function(machine, **values)
+    finally:
+        record._data_draws = outer
+        for text in draws:
+            emit(text)
 
 
 def _add_note(exc, text):
     exc.add_note(text)
+
+
+class _Shown:
+    """What a verbose run prints: the steps of each example it has not shown
+    yet, once the example is over, and each failing example smaller than the
+    smallest of its kind so far, which is what shrinking makes progress with.
+    An example stopped early (out of choices, rejected, interrupted) is not shown."""
+
+    def __init__(self):
+        self.shown = set()
+        self.smallest = {}  # failure origin -> size of the smallest example seen failing
+
+    def run(self, runner, data):
+        __tracebackhide__ = True
+        trace = []
+        saved, _run_state.trace = _run_state.trace, trace
+        try:
+            runner(data)
+        except Exception as e:
+            self._show(trace, data, e)
+            raise
+        else:
+            self._show(trace, data, None)
+        finally:
+            _run_state.trace = saved
+
+    def _show(self, trace, data, exc):
+        steps = "\n".join(trace)
+        if steps in self.shown:
+            return
+        self.shown.add(steps)
+        print(f"Trying example:\n{steps}")
+        if exc is None:
+            return
+        choices = list(data.brindlemar_data.choices)
+        size = (len(choices), _engine.choices_key(choices))
+        origin = _origin(exc)
+        best = self.smallest.get(origin)
+        if best is None:
+            print(f"  failed with {type(exc).__name__}: {exc}")
+        elif _smaller(size, best):
+            print(f"Shrunk example to:\n{steps}")
+        else:
+            return
+        self.smallest[origin] = size
+
+
+def _smaller(size, best):
+    try:
+        return size < best
+    except TypeError:  # choices of different types at the same place: fewer wins
+        return size[0] < best[0]
 
 
 # ---------------------------------------------------------------------------
@@ -234,12 +302,16 @@ def _run_machine(state_machine_factory, settings, reproduce):
         raise InvalidArgument(
             f"state_machine_factory={state_machine_factory!r} must be callable")
     runner = _engine.StatefulRunner(state_machine_factory, s, 0, None)
+    shown = _Shown() if s.verbosity >= Verbosity.verbose else None
 
     def run_steps(data):
         __tracebackhide__ = True
         saved = control.swap_notes_to(control.Example(data.brindlemar_data))
         try:
-            runner(data)
+            if shown is None:
+                runner(data)
+            else:
+                shown.run(runner, data)
         finally:
             control.swap_notes_to(saved)
 

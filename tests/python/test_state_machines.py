@@ -4,7 +4,7 @@ import pytest
 from quorvantis_fast import _engine as st
 from quorvantis_fast import note, reproduce_failure
 from quorvantis_fast.errors import Flaky, InvalidArgument
-from quorvantis_fast.settings import settings
+from quorvantis_fast.settings import Verbosity, settings
 from quorvantis_fast.stateful import (
     RuleBasedStateMachine,
     invariant,
@@ -257,3 +257,29 @@ def test_the_reproduction_line_replays_the_steps_above_the_machine_or_its_test_c
     for run in (lambda: run_state_machine_as_test(Sum), replay(Sum.TestCase)().runTest):
         with pytest.raises(Flaky, match="does not reproduce"):
             run()
+
+
+class Drawing(RuleBasedStateMachine):
+    saved = 0
+
+    @rule(data=st.data())
+    def save(self, data):
+        self.saved = data.draw(st.integers(0, 100), label="saved")
+
+    @rule(data=st.data())
+    def check(self, data):
+        assert self.saved + data.draw(st.integers(0, 100)) < 100
+
+
+@pytest.mark.parametrize("verbosity", [Verbosity.verbose, Verbosity.normal])
+def test_data_draws_show_under_their_step_and_verbose_runs_print_steps_and_shrinks(capsys, verbosity):
+    with pytest.raises(AssertionError) as info:
+        run_state_machine_as_test(Drawing, settings=settings(FIXED, database=None, verbosity=verbosity))
+    notes, out = info.value.__notes__, capsys.readouterr().out
+    a, b = (int(notes[i].rpartition(": ")[2]) for i in (3, 5))  # each step's draws count from 1
+    assert notes[1:-1] == ["state = Drawing()", "state.save(data=data(...))", f"Draw 1 (saved): {a}",
+                           "state.check(data=data(...))", f"Draw 1: {b}", "state.teardown()"] and a + b >= 100
+    assert (out == "") == (verbosity == Verbosity.normal)
+    if verbosity == Verbosity.verbose:  # the last smaller failure printed is the one reported
+        assert out.startswith("Trying example:\nstate = Drawing()\n") and "\n  failed with AssertionError" in out
+        assert out.rsplit("Shrunk example to:\n", 1)[1].splitlines() == notes[1:-1]
