@@ -13,6 +13,7 @@ import contextlib
 import hashlib
 import os
 import re
+import stat
 import time
 import warnings
 
@@ -32,19 +33,26 @@ def _digest(data):
     return hashlib.blake2b(bytes(memoryview(data)), digest_size=16).hexdigest()
 
 
-def _content(path):
-    """The bytes of the file at ``path``, or None when it cannot be read."""
+# A link where a key's folder or a value's file should be is never followed:
+# opened without following it, everything else is done relative to the
+# folder's descriptor, so a link put there meanwhile cannot redirect anything.
+_FOLDER_FLAGS = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW
+# Non-blocking, so that a pipe put where a value's file should be reads as
+# empty instead of waiting for a writer.
+_VALUE_FLAGS = os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK
+
+
+def _is_link(path, dir_fd=None):
     try:
-        with open(path, "rb") as f:
-            return f.read()
+        return stat.S_ISLNK(os.stat(path, dir_fd=dir_fd, follow_symlinks=False).st_mode)
     except OSError:
-        return None
+        return False
 
 
-def _remove_stale_temporaries(folder):
+def _remove_stale_temporaries(folder_fd):
     now = time.time()
     try:
-        entries = list(os.scandir(folder))
+        entries = list(os.scandir(folder_fd))
     except OSError:
         return
     for entry in entries:
@@ -52,7 +60,7 @@ def _remove_stale_temporaries(folder):
             continue
         try:
             if now - entry.stat(follow_symlinks=False).st_mtime > _STALE_SECONDS:
-                os.unlink(entry.path)
+                os.unlink(entry.name, dir_fd=folder_fd)
         except OSError:
             pass  # gone already, or not ours to remove: the save itself is unaffected
 
@@ -75,10 +83,17 @@ class DirectoryExampleDatabase:
     for instance when the directory cannot be written, when a file stands
     where a key's folder should be, or when a directory stands where a
     value's file should be. A value or key that is not there is no error.
+
+    A symbolic link where a key's folder or a value's file should be is
+    never followed, so that nobody who can write into a shared directory
+    makes a run read, write or remove files elsewhere: every method that
+    meets one raises ``OSError`` saying so, ``fetch`` included, since the
+    key is there but its values cannot be read. The directory itself may be
+    a link.
     """
 
     def __init__(self, path):
-        self.path = os.fspath(path)
+        self.path = os.fsdecode(path)
 
     def __repr__(self):
         return f"DirectoryExampleDatabase({self.path!r})"
@@ -94,54 +109,98 @@ class DirectoryExampleDatabase:
     def _folder(self, key):
         return os.path.join(self.path, _digest(key))
 
-    def _error(self, operation, path, error):
-        if isinstance(error, (FileExistsError, NotADirectoryError)):
+    def _error(self, operation, path, error, reason=None):
+        if reason is None and isinstance(error, (FileExistsError, NotADirectoryError)):
             reason = "a path on the way is not a directory"
-        else:
+        elif reason is None:
             reason = error.strerror or str(error)
-        where = error.filename if error.filename is not None else path
-        return OSError(f"{self!r} cannot {operation} at {where!r}: {reason}")
+        return OSError(f"{self!r} cannot {operation} at {path!r}: {reason}")
+
+    def _link_error(self, operation, folder, name):
+        return self._error(operation, os.path.join(folder, name), None, "the value's file is a symbolic link")
+
+    def _open_folder(self, operation, folder, create=False):
+        """A descriptor of the key's folder (made first when ``create``), or
+        None when the key has none."""
+        try:
+            try:
+                return os.open(folder, _FOLDER_FLAGS)
+            except FileNotFoundError:
+                if not create:
+                    return None
+                os.makedirs(folder, exist_ok=True)
+                return os.open(folder, _FOLDER_FLAGS)
+        except OSError as e:
+            if _is_link(folder):
+                raise self._error(operation, folder, e, "the key's folder is a symbolic link") from e
+            if not create and isinstance(e, NotADirectoryError):
+                return None  # a file, which holds no values
+            raise self._error(operation, e.filename or folder, e) from e
+
+    def _content(self, operation, folder_fd, folder, name):
+        """The bytes of the value's file ``name``, or None when it cannot be
+        read; OSError when a link stands there."""
+        try:
+            fd = os.open(name, _VALUE_FLAGS, dir_fd=folder_fd)
+        except OSError as e:
+            if _is_link(name, folder_fd):
+                raise self._link_error(operation, folder, name) from e
+            return None
+        try:
+            with open(fd, "rb") as f:
+                return f.read()
+        except OSError:
+            return None
 
     def fetch(self, key):
         """The values saved under ``key``, in no particular order."""
         folder = self._folder(key)
-        try:
-            names = sorted(os.listdir(folder))
-        except (FileNotFoundError, NotADirectoryError):
+        folder_fd = self._open_folder("fetch", folder)
+        if folder_fd is None:
             return []
-        except OSError as e:
-            raise self._error("fetch", folder, e) from e
-        values = []
-        for name in names:
-            if _HASH_NAME.match(name):
-                value = _content(os.path.join(folder, name))
-                if value is not None and _digest(value) == name:
-                    values.append(value)
-        return values
+        try:
+            try:
+                names = sorted(os.listdir(folder_fd))
+            except OSError as e:
+                raise self._error("fetch", folder, e) from e
+            values = []
+            for name in names:
+                if _HASH_NAME.match(name):
+                    value = self._content("fetch", folder_fd, folder, name)
+                    if value is not None and _digest(value) == name:
+                        values.append(value)
+            return values
+        finally:
+            os.close(folder_fd)
 
     def save(self, key, value):
         """Keep ``value`` under ``key``; saving it again changes nothing."""
         value = bytes(memoryview(value))
         folder = self._folder(key)
-        target = os.path.join(folder, _digest(value))
-        if _content(target) == value:
-            return
+        name = _digest(value)
+        folder_fd = self._open_folder("save", folder, create=True)
+        try:
+            if self._content("save", folder_fd, folder, name) != value:
+                self._write(folder_fd, name, value, os.path.join(folder, name))
+        finally:
+            os.close(folder_fd)
+
+    def _write(self, folder_fd, name, value, target):
+        _remove_stale_temporaries(folder_fd)
         temporary = None
         try:
-            os.makedirs(folder, exist_ok=True)
-            _remove_stale_temporaries(folder)
-            name = os.path.join(folder, _TEMPORARY + os.urandom(8).hex())
+            fresh = _TEMPORARY + os.urandom(8).hex()
             # Created like any other file of the process (mode 0666 less
             # the umask); the exclusive flag keeps two writers apart.
-            fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-            temporary = name  # ours from here on, to remove if the save fails
+            fd = os.open(fresh, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o666, dir_fd=folder_fd)
+            temporary = fresh  # ours from here on, to remove if the save fails
             with os.fdopen(fd, "wb") as f:
                 f.write(value)
-            os.replace(temporary, target)
+            os.replace(temporary, name, src_dir_fd=folder_fd, dst_dir_fd=folder_fd)
         except BaseException as e:
             if temporary is not None:
                 try:
-                    os.unlink(temporary)
+                    os.unlink(temporary, dir_fd=folder_fd)
                 except OSError:
                     pass
             if isinstance(e, OSError):
@@ -150,13 +209,23 @@ class DirectoryExampleDatabase:
 
     def delete(self, key, value):
         """Forget ``value`` under ``key``; a value that is not there is fine."""
-        target = os.path.join(self._folder(key), _digest(value))
+        folder = self._folder(key)
+        name = _digest(value)
+        folder_fd = self._open_folder("delete", folder)
+        if folder_fd is None:
+            return
         try:
-            os.unlink(target)
-        except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
-            pass  # nothing of this value is stored there
-        except OSError as e:
-            raise self._error("delete", target, e) from e
+            # Unlinking never follows a link: this check only reports one.
+            if _is_link(name, folder_fd):
+                raise self._link_error("delete", folder, name)
+            try:
+                os.unlink(name, dir_fd=folder_fd)
+            except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
+                pass  # nothing of this value is stored there
+            except OSError as e:
+                raise self._error("delete", os.path.join(folder, name), e) from e
+        finally:
+            os.close(folder_fd)
 
 
 class _WarningOnError:

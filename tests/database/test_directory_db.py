@@ -2,6 +2,8 @@
 
 import os
 import random
+import re
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -43,6 +45,7 @@ def test_damaged_and_foreign_files_are_skipped(tmp_path):
     (folder / "README").write_text("not an example")
     (folder / ".tmp-abandoned").write_bytes(b"half")
     os.mkdir(folder / ("1" * 32))
+    os.mkfifo(folder / ("2" * 32))  # read as it stands, it would wait for a writer
     assert db.fetch(b"k") == [b"good value"]
     (tmp_path / "not-a-folder").write_bytes(b"")
     assert DirectoryExampleDatabase(tmp_path / "not-a-folder").fetch(b"k") == []
@@ -72,6 +75,36 @@ def test_save_repairs_what_it_can_and_raises_one_error_otherwise(tmp_path):
         with pytest.raises(OSError) as info:
             call()
         assert type(info.value) is OSError and " cannot " in str(info.value)
+
+
+def test_links_inside_the_directory_are_never_followed(tmp_path):
+    def only(folder):
+        (entry,) = folder.iterdir()
+        return entry
+    dbs = [DirectoryExampleDatabase(os.fsencode(tmp_path / name)) for name in "abc"]  # bytes paths work too
+    for db in dbs[:2]:
+        db.save(b"k", b"value")
+    failing = settings(database=dbs[2])(given(st.integers())(lambda x: 1 / 0))
+    with pytest.raises(ZeroDivisionError):
+        failing()
+    outside = shutil.copytree(only(tmp_path / "a"), tmp_path / "outside")  # the same value, outside
+    (outside / ".tmp-old").write_bytes(b"")
+    os.utime(outside / ".tmp-old", (0, 0))  # stale: a save in this folder would remove it
+    folder_link, value_link = only(tmp_path / "a"), only(only(tmp_path / "b"))
+    for link, target in ((folder_link, outside), (value_link, outside / value_link.name), (only(tmp_path / "c"), outside)):
+        shutil.rmtree(link) if link.is_dir() else link.unlink()
+        link.symlink_to(target)
+    before = {p.name: (p.read_bytes(), p.stat().st_mtime) for p in outside.iterdir()}
+    for db, link in zip(dbs, (folder_link, value_link)):
+        for call in (lambda: db.save(b"k", b"new" if link == folder_link else b"value"),
+                     lambda: db.save(b"k", b"value"), lambda: db.delete(b"k", b"value"), lambda: db.fetch(b"k")):
+            with pytest.raises(OSError, match=f"at {re.escape(repr(str(link)))}: the .* is a symbolic link"):
+                call()
+    with pytest.warns(DatabaseErrorWarning, match="failed to fetch: .* symbolic link"), pytest.raises(ZeroDivisionError):
+        failing()  # and the run goes on
+    assert {p.name: (p.read_bytes(), p.stat().st_mtime) for p in outside.iterdir()} == before
+    with pytest.raises(TypeError, match="expected str, bytes or os.PathLike"):
+        DirectoryExampleDatabase(3)
 
 
 def test_a_runs_first_database_error_warns_once_and_the_run_goes_on(tmp_path):
