@@ -1,6 +1,7 @@
 """The given() decorator: the package's thin runner over run_native."""
 import functools
 import inspect
+import threading
 
 import pytest
 
@@ -193,3 +194,30 @@ def test_a_partial_is_a_test_named_after_its_function():
     with pytest.raises(AssertionError) as info:
         settings(database=None, seed=1)(given(st.integers())(functools.partial(below, 10)))()
     assert info.value.__notes__[0] == "Falsifying example: below(x=10)"
+
+
+def test_note_from_a_thread_the_test_started_is_refused_and_adds_nothing():
+    errors = []
+
+    def worker():
+        try:
+            note("from the thread")
+        except InvalidArgument as e:
+            errors.append(str(e))
+
+    @settings(database=None, max_examples=1)
+    @given(st.just(1))
+    def t(x):
+        note("from the test")
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+        assert False
+
+    with pytest.raises(AssertionError) as info:
+        t()
+    assert info.value.__notes__[1:-1] == ["from the test"]
+    assert errors[-1] == (
+        "note() can only be called inside a test (a @given test, a composite strategy or a state "
+        "machine), while an example is run, and on the thread that runs it: a thread the test "
+        "starts cannot add notes")
