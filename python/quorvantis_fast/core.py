@@ -8,7 +8,9 @@ failure from the user's test down, without the runner in between.
 import base64
 import binascii
 import functools
+import hashlib
 import inspect
+import re
 import time
 
 from quorvantis_fast import _engine, control
@@ -238,14 +240,52 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def _names_of(test):
-    """The test's name and qualified name; a ``functools.partial`` or a callable
-    object has none of its own, and goes by its function's or its class's."""
-    inner = test
+def _owner_of(test):
+    """What names ``test``: the function under its ``functools.partial`` layers
+    (a callable object goes by its class), and the arguments those layers
+    bind, innermost first."""
+    inner, bound = test, []
     while isinstance(inner, functools.partial):
+        bound.append((inner.args, inner.keywords))
         inner = inner.func
     owner = inner if hasattr(inner, "__qualname__") else type(inner)
-    return getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
+    return owner, bound[::-1]
+
+
+# The text of an object that has no repr of its own, which differs from one
+# process to the next.
+_ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
+
+
+def _stable_text(value):
+    """``repr(value)``, but with the elements of sets in the order of their
+    texts: that of a set of str follows the process's hash seed."""
+    kind = type(value)
+    if kind in (set, frozenset):
+        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
+    if kind in (list, tuple):
+        return f"{kind.__name__}({', '.join(map(_stable_text, value))})"
+    if kind is dict:
+        return "{%s}" % ", ".join(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
+    return repr(value)
+
+
+def _db_key(owner, qualname, bound):
+    """The key of the test's stored failures: the module and qualified name of
+    its owner, and for a partial the text of what it binds, so that partials
+    of one function with other arguments keep theirs apart. None (store
+    nothing) when that text is not the same in every process."""
+    key = f"{getattr(owner, '__module__', None)}.{qualname}"
+    if not bound:
+        return key.encode()
+    try:
+        text = _stable_text(bound)
+    except Exception:  # a repr that raises, or a structure that refers to itself
+        return None
+    if _ADDRESS.search(text):
+        return None
+    digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
+    return f"{key} partial {digest}".encode()
 
 
 def _bind(test, name, arg_strategies, kw_strategies):
@@ -322,13 +362,14 @@ def given(*arg_strategies, **kw_strategies):
         # @settings below @given hands over the test it was applied to.
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = getattr(test, "_quorvantis_awaits_given", test)
-        name, qualname = _names_of(test)
+        owner, bound = _owner_of(test)
+        name, qualname = getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
         try:
             sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
         except InvalidArgument as e:
             return _refusing(test, e, len(arg_strategies), kw_strategies)
         params = list(sig.parameters.values())
-        db_key = f"{getattr(test, '__module__', None)}.{qualname}".encode()
+        db_key = _db_key(owner, qualname, bound)
 
         @functools.wraps(test)
         def run(*args, **kwargs):

@@ -206,11 +206,11 @@ class settings:
     def engine_arguments(self, db_key=None):
         """The keyword arguments of ``run_native`` that these settings decide,
         for a test whose stored failures are kept under ``db_key``."""
-        database = self.database
+        database = self.database if db_key is not None else None
         return {
             "seed": engine_seed(self),
             "database": database,
-            "db_key": db_key if database is not None else None,
+            "db_key": db_key,
             "max_examples": self.max_examples,
             "report_multiple_bugs": self.report_multiple_bugs,
             "suppress_health_check": [c.value for c in self.suppress_health_check],

@@ -1,4 +1,5 @@
 """The given() decorator: the package's thin runner over run_native."""
+import contextlib
 import functools
 import inspect
 import threading
@@ -8,6 +9,7 @@ import pytest
 from quorvantis_fast import given, note, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
+from qf_testing import python_output
 
 
 def test_a_holding_property_runs_max_examples_times():
@@ -221,3 +223,43 @@ def test_note_from_a_thread_the_test_started_is_refused_and_adds_nothing():
         "note() can only be called inside a test (a @given test, a composite strategy or a state "
         "machine), while an example is run, and on the thread that runs it: a thread the test "
         "starts cannot add notes")
+
+
+class _Keys(dict):
+    """An example database that shows its keys."""
+    fetch = lambda self, key: list(self.get(key, ()))
+    save = lambda self, key, value: self.setdefault(key, set()).add(value)
+    delete = lambda self, key, value: self.get(key, set()).discard(value)
+
+
+def test_partials_of_one_function_keep_their_stored_failures_apart():
+    db, calls = _Keys(), []
+    def below(limit, x, marker=None):
+        calls.append((limit, x))
+        assert x < limit
+    def first_call(test, fails=True):
+        calls.clear()
+        with pytest.raises(AssertionError) if fails else contextlib.nullcontext():
+            settings(database=db, max_examples=50, seed=1)(given(x=st.integers(0, 1000))(test))()
+        return calls[0]
+    assert first_call(functools.partial(below, 10)) == (10, 0) and len(db) == 1
+    assert first_call(functools.partial(below, 10**6), fails=False) == (10**6, 0)  # not a's example
+    assert first_call(functools.partial(below, 10)) == (10, 10)  # a's example survived b
+    assert first_call(functools.partial(below, 10, marker=object())) == (10, 0)  # stores nothing
+    assert first_call(functools.partial(below, 10, marker=object())) == (10, 0) and len(db) == 1
+    first_call(lambda x: below(10, x))  # a plain function keeps its key
+    assert f"{__name__}.{below.__qualname__[:-5]}<lambda>".encode() in db
+
+
+def test_the_key_of_a_partial_is_the_same_in_every_process():
+    code = """
+        import functools
+        from quorvantis_fast import given, settings, st
+        class Keys:
+            fetch = lambda self, key: print(key) or []
+            save = delete = lambda self, key, value: None
+        test = functools.partial(lambda words, x: None, set("abcdefgh"))
+        settings(database=Keys(), max_examples=1)(given(x=st.none())(test))()
+    """
+    keys = {python_output(code, env={"PYTHONHASHSEED": str(seed)}) for seed in range(3)}
+    assert len(keys) == 1 and " partial " in keys.pop()
