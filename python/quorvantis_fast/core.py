@@ -343,6 +343,21 @@ def _refusing(test, error, arg_count, kw_names):
     return refuse
 
 
+# What a stand-in of ours holds for itself, rather than for the test.
+_STAND_IN_OWN = frozenset(
+    {"__wrapped__", "__signature__", "_quorvantis_awaits_given", "_quorvantis_settings"})
+
+
+def _carry_over(stand_in, test):
+    """Give ``test`` what was set on the stand-in that ``@settings`` below
+    ``@given`` returned (pytest marks, attributes of decorators in between)."""
+    if hasattr(stand_in, "_quorvantis_awaits_given"):
+        for key, value in getattr(stand_in, "__dict__", {}).items():
+            if key not in _STAND_IN_OWN:
+                setattr(test, key, value)
+    return test
+
+
 def given(*arg_strategies, **kw_strategies):
     """Run the decorated test over examples drawn from the given strategies.
 
@@ -360,6 +375,7 @@ def given(*arg_strategies, **kw_strategies):
 
     def decorate(test):
         # @settings below @given hands over the test it was applied to.
+        stand_in = test
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = getattr(test, "_quorvantis_awaits_given", test)
         owner, bound = _owner_of(test)
@@ -367,7 +383,7 @@ def given(*arg_strategies, **kw_strategies):
         try:
             sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
         except InvalidArgument as e:
-            return _refusing(test, e, len(arg_strategies), kw_strategies)
+            return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
         db_key = _db_key(owner, qualname, bound)
 
@@ -398,6 +414,7 @@ def given(*arg_strategies, **kw_strategies):
             finally:
                 control.swap_notes_to(saved)
 
+        _carry_over(stand_in, run)
         run.__name__, run.__qualname__ = name, qualname
         run.__signature__ = sig.replace(
             parameters=[p for p in params if p.name not in names])

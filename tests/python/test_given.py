@@ -263,3 +263,16 @@ def test_the_key_of_a_partial_is_the_same_in_every_process():
     """
     keys = {python_output(code, env={"PYTHONHASHSEED": str(seed)}) for seed in range(3)}
     assert len(keys) == 1 and " partial " in keys.pop()
+
+
+def test_what_decorators_between_given_and_settings_set_is_kept():
+    @given(st.integers())
+    @pytest.mark.skip(reason="kept")
+    @settings(max_examples=5)
+    @settings(max_examples=9)
+    @pytest.mark.filterwarnings("default")
+    def t(x):
+        pass
+
+    assert [m.name for m in t.pytestmark] == ["filterwarnings", "skip"]
+    assert t._quorvantis_settings.max_examples == 5 and inspect.signature(t).parameters == {}
