@@ -116,6 +116,35 @@ class _Run:
         self.smallest = {}  # failure origin -> size of the smallest example seen failing
         self.shown = set()  # the examples printed so far: shrinking tries some again
         self.record = None  # that of the example while the test runs on it, for note()
+        self.lead = None  # see pass_positionally
+
+    def pass_positionally(self, params):
+        """Call the test with its positional-only ``params`` passed by position.
+
+        Each comes from the arguments passed through (which fill the
+        parameters the runner shows in order), from a keyword of its name
+        (pytest passes fixtures so), from a strategy, or from its default.
+        ``lead`` holds, per parameter, the index of the drawn value or None
+        with the value itself.
+        """
+        shown = [p.name for p in params if p.name not in self.names]
+        passed = dict(zip(shown, self.args))
+        kwargs = dict(self.kwargs)
+        lead = []
+        for p in params:
+            if p.name in self.names:
+                lead.append((self.names.index(p.name), None))
+            elif p.name in passed:
+                lead.append((None, passed[p.name]))
+            elif p.name in kwargs:
+                lead.append((None, kwargs.pop(p.name)))
+            elif p.default is not p.empty:
+                lead.append((None, p.default))
+            else:
+                raise TypeError(f"{self.name}() missing required positional argument: {p.name!r}")
+        self.lead, self.args, self.kwargs = lead, self.args[len(passed):], kwargs
+        only = {p.name for p in params}
+        self.by_keyword = [(i, n) for i, n in enumerate(self.names) if n not in only]
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
@@ -141,7 +170,11 @@ class _Run:
         __tracebackhide__ = True
         draws_before = _engine.draw_secs()
         start = time.perf_counter()
-        result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        if self.lead is None:
+            result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        else:
+            result = self.test(*[v if i is None else drawn[i] for i, v in self.lead], *self.args,
+                               **self.kwargs, **{n: drawn[i] for i, n in self.by_keyword})
         elapsed = time.perf_counter() - start - (_engine.draw_secs() - draws_before)
         self.runtime = elapsed * 1000.0
         if result is not None:
@@ -385,6 +418,7 @@ def given(*arg_strategies, **kw_strategies):
         except InvalidArgument as e:
             return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
+        positional_only = [p for p in params if p.kind is p.POSITIONAL_ONLY]
         db_key = _db_key(owner, qualname, bound)
 
         @functools.wraps(test)
@@ -392,6 +426,8 @@ def given(*arg_strategies, **kw_strategies):
             __tracebackhide__ = True
             s = _settings_of(run)
             state = _Run(test, name, args, kwargs, names, strategies, s)
+            if positional_only:
+                state.pass_positionally(positional_only)
             saved = control.swap_notes_to(state)  # the test's note() calls go to its examples
             try:
                 reproduce = getattr(run, "_quorvantis_reproduce", None)

@@ -276,3 +276,17 @@ def test_what_decorators_between_given_and_settings_set_is_kept():
 
     assert [m.name for m in t.pytestmark] == ["filterwarnings", "skip"]
     assert t._quorvantis_settings.max_examples == 5 and inspect.signature(t).parameters == {}
+
+
+def test_positional_only_parameters_are_passed_by_position(tmp_path):
+    class Suite:
+        @settings(database=None, seed=2)
+        @given(st.integers(0, 10**6))
+        def check(self, path, x, /, *, y=None):
+            assert isinstance(self, Suite) and path == tmp_path and x < 10
+
+    assert list(inspect.signature(Suite.check).parameters) == ["self", "path", "y"]
+    for call in (lambda: Suite().check(tmp_path), lambda: Suite.check(self=Suite(), path=tmp_path)):
+        with pytest.raises(AssertionError) as info:
+            call()
+        assert info.value.__notes__[0] == "Falsifying example: check(x=10)"
