@@ -9,7 +9,6 @@ import pytest
 from quorvantis_fast import given, note, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
-from qf_testing import python_output
 
 
 def test_a_holding_property_runs_max_examples_times():
@@ -56,20 +55,31 @@ def test_positional_strategies_fill_the_last_arguments(tmp_path):
             assert path == tmp_path
             assert 0 <= x <= 5
 
+        @settings(database=None, seed=2)
+        @given(st.integers(0, 10**6))
+        def only(self, path, x, /):  # pytest passes fixtures by keyword
+            assert isinstance(self, TestSuite) and path == tmp_path and x < 10
+
     assert list(inspect.signature(TestSuite.check).parameters) == ["self", "path"]
     TestSuite().check(tmp_path)
+    with pytest.raises(AssertionError) as info:
+        TestSuite.only(TestSuite(), path=tmp_path)
+    assert info.value.__notes__[0] == "Falsifying example: only(x=10)"
 
 
 def test_settings_apply_above_or_below_given():
     seen = []
 
-    @given(st.booleans())
+    @given(st.integers())
+    @pytest.mark.filterwarnings("default")  # decorators in between keep what they set
     @settings(max_examples=5)
+    @settings(max_examples=9)
+    @pytest.mark.skip
     def below(b):
         seen.append(b)
 
     below()
-    assert 1 <= len(seen) <= 5  # booleans can exhaust before five
+    assert len(seen) == 5 and [m.name for m in below.pytestmark] == ["skip", "filterwarnings"]
 
     count = []
 
@@ -198,43 +208,9 @@ def test_a_partial_is_a_test_named_after_its_function():
     assert info.value.__notes__[0] == "Falsifying example: below(x=10)"
 
 
-def test_note_from_a_thread_the_test_started_is_refused_and_adds_nothing():
-    errors = []
-
-    def worker():
-        try:
-            note("from the thread")
-        except InvalidArgument as e:
-            errors.append(str(e))
-
-    @settings(database=None, max_examples=1)
-    @given(st.just(1))
-    def t(x):
-        note("from the test")
-        thread = threading.Thread(target=worker)
-        thread.start()
-        thread.join()
-        assert False
-
-    with pytest.raises(AssertionError) as info:
-        t()
-    assert info.value.__notes__[1:-1] == ["from the test"]
-    assert errors[-1] == (
-        "note() can only be called inside a test (a @given test, a composite strategy or a state "
-        "machine), while an example is run, and on the thread that runs it: a thread the test "
-        "starts cannot add notes")
-
-
-class _Keys(dict):
-    """An example database that shows its keys."""
-    fetch = lambda self, key: list(self.get(key, ()))
-    save = lambda self, key, value: self.setdefault(key, set()).add(value)
-    delete = lambda self, key, value: self.get(key, set()).discard(value)
-
-
 def test_partials_of_one_function_keep_their_stored_failures_apart():
-    db, calls = _Keys(), []
-    def below(limit, x, marker=None):
+    db, calls = InMemoryExampleDatabase(), []
+    def below(limit, x, marker=None):  # marker=object() has an address in its repr
         calls.append((limit, x))
         assert x < limit
     def first_call(test, fails=True):
@@ -242,51 +218,24 @@ def test_partials_of_one_function_keep_their_stored_failures_apart():
         with pytest.raises(AssertionError) if fails else contextlib.nullcontext():
             settings(database=db, max_examples=50, seed=1)(given(x=st.integers(0, 1000))(test))()
         return calls[0]
-    assert first_call(functools.partial(below, 10)) == (10, 0) and len(db) == 1
+    assert first_call(functools.partial(below, 10)) == (10, 0)
     assert first_call(functools.partial(below, 10**6), fails=False) == (10**6, 0)  # not a's example
     assert first_call(functools.partial(below, 10)) == (10, 10)  # a's example survived b
-    assert first_call(functools.partial(below, 10, marker=object())) == (10, 0)  # stores nothing
-    assert first_call(functools.partial(below, 10, marker=object())) == (10, 0) and len(db) == 1
+    assert [first_call(functools.partial(below, 10, marker=object())) for _ in "ab"] == [(10, 0)] * 2
     first_call(lambda x: below(10, x))  # a plain function keeps its key
-    assert f"{__name__}.{below.__qualname__[:-5]}<lambda>".encode() in db
+    assert list(db.fetch(f"{__name__}.{below.__qualname__[:-5]}<lambda>".encode()))
 
 
-def test_the_key_of_a_partial_is_the_same_in_every_process():
-    code = """
-        import functools
-        from quorvantis_fast import given, settings, st
-        class Keys:
-            fetch = lambda self, key: print(key) or []
-            save = delete = lambda self, key, value: None
-        test = functools.partial(lambda words, x: None, set("abcdefgh"))
-        settings(database=Keys(), max_examples=1)(given(x=st.none())(test))()
-    """
-    keys = {python_output(code, env={"PYTHONHASHSEED": str(seed)}) for seed in range(3)}
-    assert len(keys) == 1 and " partial " in keys.pop()
-
-
-def test_what_decorators_between_given_and_settings_set_is_kept():
-    @given(st.integers())
-    @pytest.mark.skip(reason="kept")
-    @settings(max_examples=5)
-    @settings(max_examples=9)
-    @pytest.mark.filterwarnings("default")
+def test_note_is_refused_on_a_thread_the_test_started():
+    errors = []
+    @given(st.just(1))
     def t(x):
-        pass
-
-    assert [m.name for m in t.pytestmark] == ["filterwarnings", "skip"]
-    assert t._quorvantis_settings.max_examples == 5 and inspect.signature(t).parameters == {}
-
-
-def test_positional_only_parameters_are_passed_by_position(tmp_path):
-    class Suite:
-        @settings(database=None, seed=2)
-        @given(st.integers(0, 10**6))
-        def check(self, path, x, /, *, y=None):
-            assert isinstance(self, Suite) and path == tmp_path and x < 10
-
-    assert list(inspect.signature(Suite.check).parameters) == ["self", "path", "y"]
-    for call in (lambda: Suite().check(tmp_path), lambda: Suite.check(self=Suite(), path=tmp_path)):
-        with pytest.raises(AssertionError) as info:
-            call()
-        assert info.value.__notes__[0] == "Falsifying example: check(x=10)"
+        note("from the test")
+        worker = threading.Thread(target=lambda: errors.append(pytest.raises(InvalidArgument, note, 1)))
+        assert worker.start() or worker.join()  # fails, once the thread is done
+    with pytest.raises(AssertionError) as info:
+        t()
+    assert info.value.__notes__[1:-1] == ["from the test"] and {str(e.value) for e in errors} == {
+        "note() can only be called inside a test (a @given test, a composite strategy or a state "
+        "machine), while an example is run, and on the thread that runs it: a thread the test "
+        "starts cannot add notes"}
