@@ -205,7 +205,8 @@ class settings:
 
     def engine_arguments(self, db_key=None):
         """The keyword arguments of ``run_native`` that these settings decide,
-        for a test whose stored failures are kept under ``db_key``."""
+        for a test whose stored failures are kept under ``db_key`` (None: the
+        test keeps none, and runs without the database)."""
         database = self.database if db_key is not None else None
         return {
             "seed": engine_seed(self),
