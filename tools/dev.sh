@@ -22,7 +22,7 @@ cmake --build "$bdir" -- -k 0
 stage="$bdir/stage"
 rm -rf "$stage" && mkdir -p "$stage"
 cp -r "$root/python/quorvantis_fast" "$stage/"
-cp "$bdir"/_engine*.so "$stage/quorvantis_fast/"
+cp "$bdir"/_engine*.so "$bdir"/_version.py "$stage/quorvantis_fast/"
 cp "$bdir"/unicode_categories.bin "$stage/quorvantis_fast/internal/"
 export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
 cd "$root"

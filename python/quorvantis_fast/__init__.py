@@ -7,6 +7,7 @@ Public names::
 ``st`` holds the strategies. ``settings`` here is the settings class: the
 module of the same name, ``quorvantis_fast.settings``, also holds
 ``Verbosity`` and ``HealthCheck`` (both importable from here as well).
+``__version__`` is the version of the package.
 
 Apart from the small settings module, the public names are loaded on first
 use, so importing the native module alone pulls in little else.
@@ -32,9 +33,31 @@ _PUBLIC = {
 __all__ = sorted([*_PUBLIC, "settings", "st"])
 
 
+def _version():
+    """The version of this copy of the package: that of its distribution when
+    it was installed from one, else the one the build wrote beside it (a
+    staged copy has no metadata of its own, and the metadata found may be
+    that of another copy installed elsewhere)."""
+    import os
+    from importlib import metadata
+
+    try:
+        dist = metadata.distribution("quorvantis_fast")
+        if os.path.samefile(dist.locate_file("quorvantis_fast/__init__.py"), __file__):
+            return dist.version
+    except (metadata.PackageNotFoundError, OSError):
+        pass
+    from quorvantis_fast._version import version
+
+    return version
+
+
 def __getattr__(name):
     if name == "st":
         return _importlib.import_module("quorvantis_fast.st")
+    if name == "__version__":
+        globals()[name] = value = _version()
+        return value
     module = _PUBLIC.get(name)
     if module is None:
         raise AttributeError(f"module 'quorvantis_fast' has no attribute {name!r}")
@@ -45,4 +68,4 @@ def __getattr__(name):
 
 def __dir__():
     # The public names are loaded on first use: list them before that too.
-    return sorted({*globals(), *__all__})
+    return sorted({*globals(), *__all__, "__version__"})

@@ -40,14 +40,18 @@ def note(value):
 
     A str is noted as it is, anything else as its repr. The report of a
     failure shows what was noted while its example was run the last time,
-    one line per note.
+    one line per note. Only the thread that runs the example may note: a
+    thread the test starts cannot tell which example it belongs to (it may
+    outlive the one that started it), so it gets the same error as code
+    outside a test.
     """
     __tracebackhide__ = True
     record = getattr(_state.notes_to, "record", None)
     if record is None:
         raise InvalidArgument(
             "note() can only be called inside a test (a @given test, a composite "
-            "strategy or a state machine), while an example is run")
+            "strategy or a state machine), while an example is run, and on the thread "
+            "that runs it: a thread the test starts cannot add notes")
     text = str(value) if isinstance(value, str) else repr(value)
     record.note(text)
     notes = getattr(record, "_qv_notes", None)

@@ -8,7 +8,9 @@ failure from the user's test down, without the runner in between.
 import base64
 import binascii
 import functools
+import hashlib
 import inspect
+import re
 import time
 
 from quorvantis_fast import _engine, control
@@ -114,6 +116,35 @@ class _Run:
         self.smallest = {}  # failure origin -> size of the smallest example seen failing
         self.shown = set()  # the examples printed so far: shrinking tries some again
         self.record = None  # that of the example while the test runs on it, for note()
+        self.lead = None  # see pass_positionally
+
+    def pass_positionally(self, params):
+        """Call the test with its positional-only ``params`` passed by position.
+
+        Each comes from the arguments passed through (which fill the
+        parameters the runner shows in order), from a keyword of its name
+        (pytest passes fixtures so), from a strategy, or from its default.
+        ``lead`` holds, per parameter, the index of the drawn value or None
+        with the value itself.
+        """
+        shown = [p.name for p in params if p.name not in self.names]
+        passed = dict(zip(shown, self.args))
+        kwargs = dict(self.kwargs)
+        lead = []
+        for p in params:
+            if p.name in self.names:
+                lead.append((self.names.index(p.name), None))
+            elif p.name in passed:
+                lead.append((None, passed[p.name]))
+            elif p.name in kwargs:
+                lead.append((None, kwargs.pop(p.name)))
+            elif p.default is not p.empty:
+                lead.append((None, p.default))
+            else:
+                raise TypeError(f"{self.name}() missing required positional argument: {p.name!r}")
+        self.lead, self.args, self.kwargs = lead, self.args[len(passed):], kwargs
+        only = {p.name for p in params}
+        self.by_keyword = [(i, n) for i, n in enumerate(self.names) if n not in only]
 
     def example(self, handle, *drawn):
         """Run the test on one drawn example (the engine's test callable)."""
@@ -139,7 +170,11 @@ class _Run:
         __tracebackhide__ = True
         draws_before = _engine.draw_secs()
         start = time.perf_counter()
-        result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        if self.lead is None:
+            result = self.test(*self.args, **self.kwargs, **dict(zip(self.names, drawn)))
+        else:
+            result = self.test(*[v if i is None else drawn[i] for i, v in self.lead], *self.args,
+                               **self.kwargs, **{n: drawn[i] for i, n in self.by_keyword})
         elapsed = time.perf_counter() - start - (_engine.draw_secs() - draws_before)
         self.runtime = elapsed * 1000.0
         if result is not None:
@@ -238,14 +273,52 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def _names_of(test):
-    """The test's name and qualified name; a ``functools.partial`` or a callable
-    object has none of its own, and goes by its function's or its class's."""
-    inner = test
+def _owner_of(test):
+    """What names ``test``: the function under its ``functools.partial`` layers
+    (a callable object goes by its class), and the arguments those layers
+    bind, innermost first."""
+    inner, bound = test, []
     while isinstance(inner, functools.partial):
+        bound.append((inner.args, inner.keywords))
         inner = inner.func
     owner = inner if hasattr(inner, "__qualname__") else type(inner)
-    return getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
+    return owner, bound[::-1]
+
+
+# The text of an object that has no repr of its own, which differs from one
+# process to the next.
+_ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
+
+
+def _stable_text(value):
+    """``repr(value)``, but with the elements of sets in the order of their
+    texts: that of a set of str follows the process's hash seed."""
+    kind = type(value)
+    if kind in (set, frozenset):
+        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
+    if kind in (list, tuple):
+        return f"{kind.__name__}({', '.join(map(_stable_text, value))})"
+    if kind is dict:
+        return "{%s}" % ", ".join(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
+    return repr(value)
+
+
+def _db_key(owner, qualname, bound):
+    """The key of the test's stored failures: the module and qualified name of
+    its owner, and for a partial the text of what it binds, so that partials
+    of one function with other arguments keep theirs apart. None (store
+    nothing) when that text is not the same in every process."""
+    key = f"{getattr(owner, '__module__', None)}.{qualname}"
+    if not bound:
+        return key.encode()
+    try:
+        text = _stable_text(bound)
+    except Exception:  # a repr that raises, or a structure that refers to itself
+        return None
+    if _ADDRESS.search(text):
+        return None
+    digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
+    return f"{key} partial {digest}".encode()
 
 
 def _bind(test, name, arg_strategies, kw_strategies):
@@ -303,6 +376,21 @@ def _refusing(test, error, arg_count, kw_names):
     return refuse
 
 
+# What a stand-in of ours holds for itself, rather than for the test.
+_STAND_IN_OWN = frozenset(
+    {"__wrapped__", "__signature__", "_quorvantis_awaits_given", "_quorvantis_settings"})
+
+
+def _carry_over(stand_in, test):
+    """Give ``test`` what was set on the stand-in that ``@settings`` below
+    ``@given`` returned (pytest marks, attributes of decorators in between)."""
+    if hasattr(stand_in, "_quorvantis_awaits_given"):
+        for key, value in getattr(stand_in, "__dict__", {}).items():
+            if key not in _STAND_IN_OWN:
+                setattr(test, key, value)
+    return test
+
+
 def given(*arg_strategies, **kw_strategies):
     """Run the decorated test over examples drawn from the given strategies.
 
@@ -320,21 +408,26 @@ def given(*arg_strategies, **kw_strategies):
 
     def decorate(test):
         # @settings below @given hands over the test it was applied to.
+        stand_in = test
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = getattr(test, "_quorvantis_awaits_given", test)
-        name, qualname = _names_of(test)
+        owner, bound = _owner_of(test)
+        name, qualname = getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
         try:
             sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
         except InvalidArgument as e:
-            return _refusing(test, e, len(arg_strategies), kw_strategies)
+            return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
-        db_key = f"{getattr(test, '__module__', None)}.{qualname}".encode()
+        positional_only = [p for p in params if p.kind is p.POSITIONAL_ONLY]
+        db_key = _db_key(owner, qualname, bound)
 
         @functools.wraps(test)
         def run(*args, **kwargs):
             __tracebackhide__ = True
             s = _settings_of(run)
             state = _Run(test, name, args, kwargs, names, strategies, s)
+            if positional_only:
+                state.pass_positionally(positional_only)
             saved = control.swap_notes_to(state)  # the test's note() calls go to its examples
             try:
                 reproduce = getattr(run, "_quorvantis_reproduce", None)
@@ -357,6 +450,7 @@ def given(*arg_strategies, **kw_strategies):
             finally:
                 control.swap_notes_to(saved)
 
+        _carry_over(stand_in, run)
         run.__name__, run.__qualname__ = name, qualname
         run.__signature__ = sig.replace(
             parameters=[p for p in params if p.name not in names])

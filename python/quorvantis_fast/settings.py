@@ -199,18 +199,19 @@ class settings:
                     f"@settings cannot apply to the class {test.__name__}: it would change "
                     "none of its tests. Put it on each test function, or on a state machine")
         elif not getattr(test, "is_quorvantis_test", False):
-            return _awaiting_given(getattr(test, "_quorvantis_awaits_given", test), self)
+            return _awaiting_given(test, self)
         test._quorvantis_settings = self
         return test
 
     def engine_arguments(self, db_key=None):
         """The keyword arguments of ``run_native`` that these settings decide,
-        for a test whose stored failures are kept under ``db_key``."""
-        database = self.database
+        for a test whose stored failures are kept under ``db_key`` (None: the
+        test keeps none, and runs without the database)."""
+        database = self.database if db_key is not None else None
         return {
             "seed": engine_seed(self),
             "database": database,
-            "db_key": db_key if database is not None else None,
+            "db_key": db_key,
             "max_examples": self.max_examples,
             "report_multiple_bugs": self.report_multiple_bugs,
             "suppress_health_check": [c.value for c in self.suppress_health_check],
@@ -223,7 +224,9 @@ def _awaiting_given(test, s):
     """``test`` under settings ``s``, for ``given`` to take when it is applied
     next (settings may sit below it). A test that gets no ``given`` would run
     without them, so calling this stand-in raises instead; it asks for no
-    arguments, so that pytest calls it and shows why.
+    arguments, so that pytest calls it and shows why. What is set on a
+    stand-in (a pytest mark, say) stays on the next one, and ``given`` gives
+    it to the test it returns.
     """
     __tracebackhide__ = True
     if not callable(test):
@@ -240,7 +243,7 @@ def _awaiting_given(test, s):
 
     del refuse.__wrapped__
     refuse.__signature__ = inspect.Signature()
-    refuse._quorvantis_awaits_given = test
+    refuse._quorvantis_awaits_given = getattr(test, "_quorvantis_awaits_given", test)
     refuse._quorvantis_settings = s
     return refuse
 

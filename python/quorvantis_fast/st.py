@@ -40,6 +40,11 @@ __all__ = [*_STRATEGY_NAMES, "composite", "functions", "register_type_strategy",
            "SearchStrategy", "DataObject"]
 
 
+def __dir__():
+    # What completes after ``st.``: the strategies and classes, not the modules used here.
+    return sorted(__all__)
+
+
 def composite(f):
     """Make a strategy out of a function that draws its parts.
 

@@ -1,6 +1,8 @@
 """The given() decorator: the package's thin runner over run_native."""
+import contextlib
 import functools
 import inspect
+import threading
 
 import pytest
 
@@ -53,20 +55,31 @@ def test_positional_strategies_fill_the_last_arguments(tmp_path):
             assert path == tmp_path
             assert 0 <= x <= 5
 
+        @settings(database=None, seed=2)
+        @given(st.integers(0, 10**6))
+        def only(self, path, x, /):  # pytest passes fixtures by keyword
+            assert isinstance(self, TestSuite) and path == tmp_path and x < 10
+
     assert list(inspect.signature(TestSuite.check).parameters) == ["self", "path"]
     TestSuite().check(tmp_path)
+    with pytest.raises(AssertionError) as info:
+        TestSuite.only(TestSuite(), path=tmp_path)
+    assert info.value.__notes__[0] == "Falsifying example: only(x=10)"
 
 
 def test_settings_apply_above_or_below_given():
     seen = []
 
-    @given(st.booleans())
+    @given(st.integers())
+    @pytest.mark.filterwarnings("default")  # decorators in between keep what they set
     @settings(max_examples=5)
+    @settings(max_examples=9)
+    @pytest.mark.skip
     def below(b):
         seen.append(b)
 
     below()
-    assert 1 <= len(seen) <= 5  # booleans can exhaust before five
+    assert len(seen) == 5 and [m.name for m in below.pytestmark] == ["skip", "filterwarnings"]
 
     count = []
 
@@ -193,3 +206,36 @@ def test_a_partial_is_a_test_named_after_its_function():
     with pytest.raises(AssertionError) as info:
         settings(database=None, seed=1)(given(st.integers())(functools.partial(below, 10)))()
     assert info.value.__notes__[0] == "Falsifying example: below(x=10)"
+
+
+def test_partials_of_one_function_keep_their_stored_failures_apart():
+    db, calls = InMemoryExampleDatabase(), []
+    def below(limit, x, marker=None):  # marker=object() has an address in its repr
+        calls.append((limit, x))
+        assert x < limit
+    def first_call(test, fails=True):
+        calls.clear()
+        with pytest.raises(AssertionError) if fails else contextlib.nullcontext():
+            settings(database=db, max_examples=50, seed=1)(given(x=st.integers(0, 1000))(test))()
+        return calls[0]
+    assert first_call(functools.partial(below, 10)) == (10, 0)
+    assert first_call(functools.partial(below, 10**6), fails=False) == (10**6, 0)  # not a's example
+    assert first_call(functools.partial(below, 10)) == (10, 10)  # a's example survived b
+    assert [first_call(functools.partial(below, 10, marker=object())) for _ in "ab"] == [(10, 0)] * 2
+    first_call(lambda x: below(10, x))  # a plain function keeps its key
+    assert list(db.fetch(f"{__name__}.{below.__qualname__[:-5]}<lambda>".encode()))
+
+
+def test_note_is_refused_on_a_thread_the_test_started():
+    errors = []
+    @given(st.just(1))
+    def t(x):
+        note("from the test")
+        worker = threading.Thread(target=lambda: errors.append(pytest.raises(InvalidArgument, note, 1)))
+        assert worker.start() or worker.join()  # fails, once the thread is done
+    with pytest.raises(AssertionError) as info:
+        t()
+    assert info.value.__notes__[1:-1] == ["from the test"] and {str(e.value) for e in errors} == {
+        "note() can only be called inside a test (a @given test, a composite strategy or a state "
+        "machine), while an example is run, and on the thread that runs it: a thread the test "
+        "starts cannot add notes"}

@@ -3,9 +3,10 @@
 import ast
 import graphlib
 import pathlib
+import tomllib
 
 import quorvantis_fast
-from qf_testing import python_output
+from qf_testing import ROOT, python_output
 
 
 def test_public_names_survive_any_import_order():
@@ -25,6 +26,8 @@ def test_public_names_survive_any_import_order():
     """)
     assert out.strip() == str(sorted(["HealthCheck", "Verbosity", "assume", "given", "note", "reject",
                                       "reproduce_failure", "settings", "st"]))
+    with open(ROOT / "pyproject.toml", "rb") as f:
+        assert quorvantis_fast.__version__ == tomllib.load(f)["project"]["version"]
 
 
 def test_st_holds_every_public_strategy_of_the_engine():
@@ -38,6 +41,7 @@ def test_st_holds_every_public_strategy_of_the_engine():
     # The engine's resolver for users; the Python fallback the engine calls stays apart.
     assert st.from_type is _engine.from_type and strategies.from_type is not _engine.from_type
     assert st.register_type_strategy is strategies.register_type_strategy
+    assert dir(st) == sorted(st.__all__)  # not the modules st imports
 
 
 def test_the_modules_import_each_other_one_way():
