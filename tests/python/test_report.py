@@ -80,6 +80,15 @@ class TestReport:
         assert isinstance(original, ValueError)
         assert original.__notes__ == ["Falsifying example: prop(x=0)"]
 
+    @pytest.mark.parametrize("seed", [6, 13, 26])  # each once ranked two failures of mixed kinds
+    def test_of_two_failures_of_different_kinds_the_users_error_is_reported(self, seed):
+        @settings(report_multiple_bugs=False, database=None, seed=seed)
+        @given(st.dictionaries(st.text("ab", max_size=2), st.lists(st.integers(0, 10), max_size=3), max_size=4))
+        def prop(d):
+            size = sum(1 + len(xs) + sum(xs) for xs in d.values())
+            if size >= 3: raise (ValueError if size % 2 else KeyError)()
+        pytest.raises((ValueError, KeyError), prop)
+
 
 def test_neighbouring_seeds_try_different_examples():
     def examples(seed):
