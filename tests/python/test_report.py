@@ -89,6 +89,16 @@ class TestReport:
             if size >= 3: raise (ValueError if size % 2 else KeyError)()
         pytest.raises((ValueError, KeyError), prop)
 
+    @pytest.mark.parametrize("seed", range(30))
+    def test_the_smallest_failing_example_seen_is_the_one_reported(self, seed):
+        failing = []
+        @settings(database=None, seed=seed)
+        @given(st.integers(0, 1000))
+        def t(x):
+            failing.extend([x] if x % 7 == 3 else [])
+            assert x % 7 != 3
+        assert pytest.raises(AssertionError, t).value.__notes__[0] == f"Falsifying example: t(x={min(failing)})"
+
 
 def test_neighbouring_seeds_try_different_examples():
     def examples(seed):
