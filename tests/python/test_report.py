@@ -7,6 +7,7 @@ import pytest
 
 from qf_testing import run_pytest
 from quorvantis_fast import HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
+from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
 QUIET_DB = settings(database=None, seed=1)
@@ -148,7 +149,14 @@ class TestMisuse:
 
         with pytest.raises(InvalidArgument, match="returned True.*assert") as info:
             prop()
-        assert info.value.__notes__[0] == "Falsifying example: prop(x=0)"
+        assert not hasattr(info.value, "__notes__")  # a misuse, raised as it is
+
+    def test_a_usage_error_inside_a_test_is_raised_as_it_is_and_not_stored(self):
+        db = InMemoryExampleDatabase()
+        prop = settings(database=db)(given(st.data())(lambda data: data.draw(5)))
+        with pytest.raises(InvalidArgument, match="Expected a SearchStrategy") as info:
+            prop()
+        assert not hasattr(info.value, "__notes__") and db.fetch(f"{__name__}.{prop.__qualname__}".encode()) == []
 
 
 SLOW = 0.25
