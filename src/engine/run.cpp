@@ -376,10 +376,9 @@ private:
         if (valid_ > 0 || rejected_ == 0) return;
         const std::string name = test_name();
         if (overruns_ == rejected_) {
-            unsatisfiable("Unable to satisfy assumptions of " + name + ". " + std::to_string(overruns_) + " of " +
-                          std::to_string(rejected_) +
-                          " examples were too large to finish generating; try reducing the typical size of "
-                          "your inputs?");
+            unsatisfiable("Examples for " + name + " were too large to generate: all " + std::to_string(overruns_) +
+                          " tried ran over the size limit. Ask for smaller ones, e.g. a lower max_size for "
+                          "collections, or fewer draws per example.");
         }
         if (rejection_.exhausted()) {
             unsatisfiable("Unable to satisfy assumptions of test: all possible values were rejected (Unsatisfiable).");
