@@ -53,6 +53,24 @@ def _origin(exc):
     return type(exc).__name__, (tb.tb_lineno if tb is not None else -1)
 
 
+# The kinds of choices, in the order in which the engine ranks them.
+_CHOICE_KINDS = (bool, int, float, str, bytes)
+
+
+def _choice_rank(choice):
+    for rank, kind in enumerate(_CHOICE_KINDS):
+        if isinstance(choice, kind):
+            return rank, _engine.choice_key(choice)
+    return len(_CHOICE_KINDS), _engine.choice_key(choice)
+
+
+def _example_size(choices):
+    """A sort key of an example's choices in the engine's order of failures:
+    fewer choices first, then the first choice that differs, by its kind and
+    then by its key."""
+    return len(choices), tuple(map(_choice_rank, choices))
+
+
 def _is_strategy(obj):
     if isinstance(obj, _engine.SearchStrategy):
         return True
@@ -184,17 +202,12 @@ class _Run:
 
     def _print_failure(self, handle, exc):
         origin = _origin(exc)
-        choices = list(handle.brindlemar_data.choices)
-        size = (len(choices), _engine.choices_key(choices))
+        size = _example_size(list(handle.brindlemar_data.choices))
         best = self.smallest.get(origin)
         if best is None:
             print(f"  failed with {type(exc).__name__}: {exc}")
         else:
-            try:
-                smaller = size < best
-            except TypeError:
-                smaller = size[0] < best[0]
-            if not smaller:
+            if not size < best:
                 return
             print(f"Shrunk example to {self.text}")
         self.smallest[origin] = size

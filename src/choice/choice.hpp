@@ -69,6 +69,12 @@ py::Ref choice_key(PyObject* choice);
 py::Ref choices_key(PyObject* choices);
 // Keys compared with Python ==.
 bool choice_equal(PyObject* a, PyObject* b);
+// The order that ranks failing choice sequences, in which any two compare:
+// fewer choices first; then, at the first position where they differ, the
+// kind of choice (boolean, integer, float, string, bytes, anything else),
+// and within a kind the order of the keys (False before True, floats by
+// their bits, the others by Python's < after ==). True when `a` comes first.
+bool choices_less(std::span<const py::Ref> a, std::span<const py::Ref> b);
 
 // ---------------------------------------------------------------------------
 // Native, on parsed constraints.

@@ -91,6 +91,26 @@ bool is_skip_test(PyObject* exc) {
     return r == 1;
 }
 
+// A usage error of the library (its InvalidArgument, or that of the upstream
+// library) is the test's mistake, not a failure of the property. Only
+// loaded modules are asked: an instance cannot come from one never imported.
+bool is_usage_error(PyObject* exc) {
+    static py::Name modules[] = {py::Name("quorvantis_fast.errors"), py::Name("quorvantis.errors")};
+    for (py::Name& name : modules) {
+        try {
+            py::Ref mod = py::loaded_module(name.get());
+            if (!mod) continue;
+            py::Ref cls = py::getattr(mod.get(), "InvalidArgument");
+            const int r = PyObject_IsInstance(exc, cls.get());
+            py::check_rc(r);
+            if (r) return true;
+        } catch (const py::Err&) {
+            py::drop_exception();
+        }
+    }
+    return false;
+}
+
 // Notes the argument being drawn on an error raised while drawing it.
 void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
     py::ErrorStash keep;
@@ -124,7 +144,7 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
     }
     if (name == "Skipped" || is_skip_test(exc.get()) ||
         PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt) ||
-        PyErr_GivenExceptionMatches(exc.get(), PyExc_SystemExit)) {
+        PyErr_GivenExceptionMatches(exc.get(), PyExc_SystemExit) || is_usage_error(exc.get())) {
         rethrow(exc.get());
     }
     return {OutcomeKind::Interesting, std::move(args), std::move(exc)};

@@ -86,7 +86,7 @@ public:
         }
         const Shrunk* best = &primary;
         for (const Shrunk& s : slipped) {
-            if (smaller(s.choices, best->choices)) best = &s;
+            if (choice::choices_less(s.choices, best->choices)) best = &s;
         }
         out.emplace_back(best->args, best->exc);
         return out;
@@ -148,16 +148,6 @@ private:
             results.push_back(std::move(s));
         }
         return results;
-    }
-
-    // Fewer choices first, then the lesser choices_key; a tie keeps `b`.
-    static bool smaller(const RefList& a, const RefList& b) {
-        if (a.size() != b.size()) return a.size() < b.size();
-        py::Ref ka = choice::choices_key(py::list_from_refs(a).get());
-        py::Ref kb = choice::choices_key(py::list_from_refs(b).get());
-        const int lt = PyObject_RichCompareBool(ka.get(), kb.get(), Py_LT);
-        if (lt < 0) throw py::Err{};
-        return lt == 1;
     }
 
     const RunArgs& a_;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "choice/choice.hpp"
 #include "data/record.hpp"
 #include "database/choice_bytes.hpp"
 #include "engine/failures.hpp"
@@ -189,7 +190,7 @@ private:
             if (o.kind == OutcomeKind::Interesting) {
                 RefList seen = extract_choices(rec.get());
                 Origin origin = origin_of(o.exc.get());
-                if (!has_origin(origin)) {
+                if (!find_origin(origin)) {
                     failures_.push_back({std::move(origin), std::move(seen), std::move(o.args), std::move(o.exc)});
                 }
                 reproduced_ = true;
@@ -200,10 +201,10 @@ private:
     }
 
     // ---- examples
-    bool has_origin(const Origin& o) const {
-        for (const FailureEntry& f : failures_)
-            if (f.origin == o) return true;
-        return false;
+    FailureEntry* find_origin(const Origin& o) {
+        for (FailureEntry& f : failures_)
+            if (f.origin == o) return &f;
+        return nullptr;
     }
 
     void add_rejected_path(PyObject* rec) {
@@ -219,19 +220,26 @@ private:
         if (add_path) add_rejected_path(rec);
     }
 
-    // Books a failure found at call number `call`; false when its origin
-    // was already known.
-    bool book_failure(PyObject* rec, Outcome& o, uint64_t call) {
+    // Books a failure found at call number `call`. Of two failures with one
+    // origin the simpler is kept (fewer choices, then the lesser ones); only
+    // a new origin counts for the stop rule.
+    void book_failure(PyObject* rec, Outcome& o, uint64_t call) {
         Origin origin = origin_of(o.exc.get());
-        if (has_origin(origin)) return false;
         RefList choices = extract_choices(rec);
+        if (FailureEntry* known = find_origin(origin)) {
+            if (choice::choices_less(choices, known->choices)) {
+                known->choices = std::move(choices);
+                known->args = std::move(o.args);
+                known->exc = std::move(o.exc);
+            }
+            return;
+        }
         failures_.push_back({std::move(origin), std::move(choices), std::move(o.args), std::move(o.exc)});
         latest_new_ = call;
         if (!first_seen_) {
             first_failure_ = call;
             first_seen_ = true;
         }
-        return true;
     }
 
     void simplest_example() {
@@ -368,10 +376,9 @@ private:
         if (valid_ > 0 || rejected_ == 0) return;
         const std::string name = test_name();
         if (overruns_ == rejected_) {
-            unsatisfiable("Unable to satisfy assumptions of " + name + ". " + std::to_string(overruns_) + " of " +
-                          std::to_string(rejected_) +
-                          " examples were too large to finish generating; try reducing the typical size of "
-                          "your inputs?");
+            unsatisfiable("Examples for " + name + " were too large to generate: all " + std::to_string(overruns_) +
+                          " tried ran over the size limit. Ask for smaller ones, e.g. a lower max_size for "
+                          "collections, or fewer draws per example.");
         }
         if (rejection_.exhausted()) {
             unsatisfiable("Unable to satisfy assumptions of test: all possible values were rejected (Unsatisfiable).");

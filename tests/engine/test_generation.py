@@ -284,8 +284,8 @@ class TestHealthChecks:
             run_native(Calls(), [overrun], suppress_health_check=["filter_too_much"])
         # no choices are made, so the novelty trie ends the run early
         assert str(info.value) == (
-            "Unable to satisfy assumptions of test. 2 of 2 examples were too large to "
-            "finish generating; try reducing the typical size of your inputs?"
+            "Examples for test were too large to generate: all 2 tried ran over the size limit. "
+            "Ask for smaller ones, e.g. a lower max_size for collections, or fewer draws per example."
         )
 
     def test_every_possible_value_rejected(self, upstream_errors):

@@ -183,7 +183,7 @@ def test_composite_shrinks_in_lists_and_type_registration_with_its_notes():
 
     with pytest.raises(AssertionError) as info:
         prop()
-    assert info.value.__notes__[:-1] == ["Falsifying example: prop(ps=[100], q=None)", "drew 100"]
+    assert info.value.__notes__[:-1] == ["Falsifying example: prop(ps=[100], q=5)", "drew 100", "drew 5"]
     assert repr(st.lists(points(lo=6))) == "lists(points(lo=6))"
     with pytest.raises(InvalidArgument, match=r"points\(\): too many"):
         points(1, 2)

@@ -7,6 +7,7 @@ import pytest
 
 from qf_testing import run_pytest
 from quorvantis_fast import HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
+from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
 QUIET_DB = settings(database=None, seed=1)
@@ -80,6 +81,25 @@ class TestReport:
         assert isinstance(original, ValueError)
         assert original.__notes__ == ["Falsifying example: prop(x=0)"]
 
+    @pytest.mark.parametrize("seed", [6, 13, 26])  # each once ranked two failures of mixed kinds
+    def test_of_two_failures_of_different_kinds_the_users_error_is_reported(self, seed):
+        @settings(report_multiple_bugs=False, database=None, seed=seed)
+        @given(st.dictionaries(st.text("ab", max_size=2), st.lists(st.integers(0, 10), max_size=3), max_size=4))
+        def prop(d):
+            size = sum(1 + len(xs) + sum(xs) for xs in d.values())
+            if size >= 3: raise (ValueError if size % 2 else KeyError)()
+        pytest.raises((ValueError, KeyError), prop)
+
+    @pytest.mark.parametrize("seed", range(30))
+    def test_the_smallest_failing_example_seen_is_the_one_reported(self, seed):
+        failing = []
+        @settings(database=None, seed=seed)
+        @given(st.integers(0, 1000))
+        def t(x):
+            failing.extend([x] if x % 7 == 3 else [])
+            assert x % 7 != 3
+        assert pytest.raises(AssertionError, t).value.__notes__[0] == f"Falsifying example: t(x={min(failing)})"
+
 
 def test_neighbouring_seeds_try_different_examples():
     def examples(seed):
@@ -129,7 +149,14 @@ class TestMisuse:
 
         with pytest.raises(InvalidArgument, match="returned True.*assert") as info:
             prop()
-        assert info.value.__notes__[0] == "Falsifying example: prop(x=0)"
+        assert not hasattr(info.value, "__notes__")  # a misuse, raised as it is
+
+    def test_a_usage_error_inside_a_test_is_raised_as_it_is_and_not_stored(self):
+        db = InMemoryExampleDatabase()
+        prop = settings(database=db)(given(st.data())(lambda data: data.draw(5)))
+        with pytest.raises(InvalidArgument, match="Expected a SearchStrategy") as info:
+            prop()
+        assert not hasattr(info.value, "__notes__") and db.fetch(f"{__name__}.{prop.__qualname__}".encode()) == []
 
 
 SLOW = 0.25
