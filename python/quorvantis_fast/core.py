@@ -71,6 +71,39 @@ def _example_size(choices):
     return len(choices), tuple(map(_choice_rank, choices))
 
 
+class VerboseLog:
+    """What a verbose run prints: each example once (shrinking tries some
+    again), then the first failure of each origin, and each failing example
+    of that origin smaller than the smallest so far, which is what
+    shrinking makes progress with."""
+
+    def __init__(self, trying, shrunk):
+        self.headings = trying, shrunk  # each printed before an example's text
+        self.shown = set()
+        self.smallest = {}  # failure origin -> size of the smallest example seen failing
+
+    def trying(self, text):
+        """Print ``text`` unless it was printed before; True when it is printed."""
+        if text in self.shown:
+            return False
+        self.shown.add(text)
+        print(self.headings[0] + text)
+        return True
+
+    def failed(self, text, record, exc):
+        """Tell of the failure ``exc`` of the example ``text`` just printed."""
+        origin = _origin(exc)
+        size = _example_size(list(record.choices))
+        best = self.smallest.get(origin)
+        if best is None:
+            print(f"  failed with {type(exc).__name__}: {exc}")
+        elif size < best:
+            print(self.headings[1] + text)
+        else:
+            return
+        self.smallest[origin] = size
+
+
 def _is_strategy(obj):
     if isinstance(obj, _engine.SearchStrategy):
         return True
@@ -131,8 +164,7 @@ class _Run:
         self.capture = False
         self.text = None  # the arguments of the last example, as text, taken before the call
         self.runtime = None  # milliseconds the last example took, draws excluded
-        self.smallest = {}  # failure origin -> size of the smallest example seen failing
-        self.shown = set()  # the examples printed so far: shrinking tries some again
+        self.log = VerboseLog("Trying example: ", "Shrunk example to ") if self.verbose else None
         self.record = None  # that of the example while the test runs on it, for note()
         self.lead = None  # see pass_positionally
 
@@ -170,16 +202,13 @@ class _Run:
         self.text = self.runtime = None
         if self.capture or self.verbose:
             self.text = _call_text(self.name, self.names, drawn)
-        fresh = self.verbose and self.text not in self.shown
-        if fresh:
-            self.shown.add(self.text)
-            print(f"Trying example: {self.text}")
+        fresh = self.verbose and self.log.trying(self.text)
         self.record = handle.brindlemar_data
         try:
             self._timed_call(drawn)
         except Exception as e:
             if fresh:
-                self._print_failure(handle, e)
+                self.log.failed(self.text, handle.brindlemar_data, e)
             raise
         finally:
             self.record = None
@@ -199,18 +228,6 @@ class _Run:
             _refuse_result(self.name, result)
         if self.deadline is not None and self.runtime > self.deadline * self.deadline_slack:
             raise DeadlineExceeded(self.runtime, self.deadline)
-
-    def _print_failure(self, handle, exc):
-        origin = _origin(exc)
-        size = _example_size(list(handle.brindlemar_data.choices))
-        best = self.smallest.get(origin)
-        if best is None:
-            print(f"  failed with {type(exc).__name__}: {exc}")
-        else:
-            if not size < best:
-                return
-            print(f"Shrunk example to {self.text}")
-        self.smallest[origin] = size
 
     def replay(self, choices):
         """Run exactly the example of ``choices`` once more, judged for the report."""

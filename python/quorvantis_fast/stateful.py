@@ -10,7 +10,7 @@ import threading
 import unittest
 
 from quorvantis_fast import _engine, control
-from quorvantis_fast.core import _origin, end_report, not_reproduced_message, replay_passed
+from quorvantis_fast.core import VerboseLog, end_report, not_reproduced_message, replay_passed
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
@@ -212,14 +212,12 @@ def _add_note(exc, text):
 
 
 class _Shown:
-    """What a verbose run prints: the steps of each example it has not shown
-    yet, once the example is over, and each failing example smaller than the
-    smallest of its kind so far, which is what shrinking makes progress with.
-    An example stopped early (out of choices, rejected, interrupted) is not shown."""
+    """A verbose run's printing of state machines: the steps of each example,
+    once the example is over. An example stopped early (out of choices,
+    rejected, interrupted) is not shown."""
 
     def __init__(self):
-        self.shown = set()
-        self.smallest = {}  # failure origin -> size of the smallest example seen failing
+        self.log = VerboseLog("Trying example:\n", "Shrunk example to:\n")
 
     def run(self, runner, data):
         __tracebackhide__ = True
@@ -237,30 +235,8 @@ class _Shown:
 
     def _show(self, trace, data, exc):
         steps = "\n".join(trace)
-        if steps in self.shown:
-            return
-        self.shown.add(steps)
-        print(f"Trying example:\n{steps}")
-        if exc is None:
-            return
-        choices = list(data.brindlemar_data.choices)
-        size = (len(choices), _engine.choices_key(choices))
-        origin = _origin(exc)
-        best = self.smallest.get(origin)
-        if best is None:
-            print(f"  failed with {type(exc).__name__}: {exc}")
-        elif _smaller(size, best):
-            print(f"Shrunk example to:\n{steps}")
-        else:
-            return
-        self.smallest[origin] = size
-
-
-def _smaller(size, best):
-    try:
-        return size < best
-    except TypeError:  # choices of different types at the same place: fewer wins
-        return size[0] < best[0]
+        if self.log.trying(steps) and exc is not None:
+            self.log.failed(steps, data.brindlemar_data, exc)
 
 
 # ---------------------------------------------------------------------------
