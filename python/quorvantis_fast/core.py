@@ -303,7 +303,7 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def _owner_of(test):
+def owner_of(test):
     """What names ``test``: the function under its ``functools.partial`` layers
     (a callable object goes by its class), and the arguments those layers
     bind, innermost first."""
@@ -333,7 +333,7 @@ def _stable_text(value):
     return repr(value)
 
 
-def _db_key(owner, qualname, bound):
+def database_key(owner, qualname, bound):
     """The key of the test's stored failures: the module and qualified name of
     its owner, and for a partial the text of what it binds, so that partials
     of one function with other arguments keep theirs apart. None (store
@@ -441,7 +441,7 @@ def given(*arg_strategies, **kw_strategies):
         stand_in = test
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = getattr(test, "_quorvantis_awaits_given", test)
-        owner, bound = _owner_of(test)
+        owner, bound = owner_of(test)
         name, qualname = getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
         try:
             sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
@@ -449,7 +449,7 @@ def given(*arg_strategies, **kw_strategies):
             return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
         positional_only = [p for p in params if p.kind is p.POSITIONAL_ONLY]
-        db_key = _db_key(owner, qualname, bound)
+        db_key = database_key(owner, qualname, bound)
 
         @functools.wraps(test)
         def run(*args, **kwargs):

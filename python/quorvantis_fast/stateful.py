@@ -10,7 +10,8 @@ import threading
 import unittest
 
 from quorvantis_fast import _engine, control
-from quorvantis_fast.core import VerboseLog, end_report, not_reproduced_message, replay_passed
+from quorvantis_fast.core import (
+    VerboseLog, database_key, end_report, not_reproduced_message, owner_of, replay_passed)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
@@ -244,11 +245,14 @@ class _Shown:
 
 
 def _database_key(factory):
-    """The key of a machine's stored failures: its module and qualified name, so that
-    machines of the same name elsewhere neither replay nor drop them."""
-    module = getattr(factory, "__module__", None)
-    name = getattr(factory, "__qualname__", None) or getattr(factory, "__name__", "state_machine")
-    return f"stateful.{module}.{name}".encode()
+    """The key of a machine's stored failures: the module and qualified name of
+    the machine (or of what makes it), so that machines of the same name
+    elsewhere neither replay nor drop them; None (store nothing) as for a
+    test, when a partial binds what has no stable text."""
+    owner, bound = owner_of(factory)
+    qualname = getattr(owner, "__qualname__", None) or getattr(owner, "__name__", "state_machine")
+    key = database_key(owner, qualname, bound)
+    return None if key is None else b"stateful." + key
 
 
 def _replay_of(factory):

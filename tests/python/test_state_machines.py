@@ -1,4 +1,7 @@
 """Rule-based state machines run end to end through the engine."""
+
+import functools
+
 import pytest
 
 from quorvantis_fast import _engine as st
@@ -201,6 +204,19 @@ def test_machines_of_the_same_name_keep_their_stored_failures_apart():
     assert db.deleted == []  # the other machine's failure was neither replayed nor dropped
     with pytest.raises(AssertionError):
         run_state_machine_as_test(failing_one(), settings=settings(fixed, max_examples=1))
+
+    class Below(RuleBasedStateMachine):  # partials of one machine that bind other limits
+        def __init__(self, limit):
+            self.limit = limit
+
+        @rule(x=st.integers(0, 10))
+        def step(self, x):
+            assert x < self.limit
+
+    with pytest.raises(AssertionError):
+        run_state_machine_as_test(functools.partial(Below, 5), settings=fixed)
+    run_state_machine_as_test(functools.partial(Below, 11), settings=fixed)
+    assert db.deleted == []
 
 
 def test_a_failure_that_passes_when_its_steps_are_replayed_is_flaky():
