@@ -126,25 +126,16 @@ class TestFloatBounds:
             st.floats(0, 1, exclude_max="no")
 
 
-BIG = 2**70
-SIZE = f"must be at most {2**63 - 1}, the largest size supported."
+LIMIT = f"{2**70} must be at most {2**63 - 1}, the largest"
 
 
 @pytest.mark.parametrize("make, message", [
-    (lambda: st.lists(st.none(), max_size=BIG), f"max_size={BIG} {SIZE}"),
-    (lambda: st.text(min_size=BIG), f"min_size={BIG} {SIZE}"),
-    (lambda: st.binary(max_size=BIG), f"max_size={BIG} {SIZE}"),
-    (lambda: st.dictionaries(st.none(), st.none(), min_size=-BIG), f"min_size={-BIG} must be non-negative"),
-    (lambda: st.slices(BIG), f"size={BIG} {SIZE}"),
-    (lambda: st.characters(max_codepoint=BIG), f"max_codepoint={BIG} {SIZE.replace('size', 'code point')}"),
-    (lambda: st.floats(-(10**400), 10**400),
-     f"min_value={-(10**400)} must be at least -1.7976931348623157e+308, the smallest float supported."),
-    (lambda: st.complex_numbers(max_magnitude=10**400),
-     f"max_magnitude={10**400} must be at most 1.7976931348623157e+308, the largest float supported."),
-    (lambda: st.floats(0, 1e300, width=16),
-     "max_value=1e+300 must be at most 65504.0, the largest float of width 16 supported."),
-    (lambda: st.floats(width=32, min_value=-1e39),
-     "min_value=-1e+39 must be at least -3.4028234663852886e+38, the smallest float of width 32 supported."),
+    (lambda: st.lists(st.none(), max_size=2**70), f"max_size={LIMIT} size supported."),
+    (lambda: st.text(min_size=2**70), f"min_size={LIMIT} size supported."),
+    (lambda: st.binary(max_size=2**70), f"max_size={LIMIT} size supported."),
+    (lambda: st.slices(2**70), f"size={LIMIT} size supported."),
+    (lambda: st.characters(max_codepoint=2**70), f"max_codepoint={LIMIT} code point supported."),
+    (lambda: st.floats(-(10**400), 10**400), f"min_value={-(10**400)} must be at least -1.7976931348623157e+308, the smallest float supported."),
 ])
 def test_a_value_beyond_the_native_range_names_the_limit(make, message):
     with raises_invalid(message):
