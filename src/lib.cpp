@@ -5,6 +5,7 @@
 #include "data/tls.hpp"
 #include "py/py.hpp"
 #include "registry.hpp"
+#include "strategy/check_strategy.hpp"
 #include "strategy/object.hpp"
 
 namespace {
@@ -48,8 +49,8 @@ PyObject* init() {
         return nullptr;
     }
     if (module_cell) return py::Ref::borrow(module_cell).release();
-    data::install_native_strategy_draw(
-        {strategy::search_strategy_type_or_null, strategy::draw_native, strategy::is_native_child});
+    data::install_native_strategy_draw({strategy::search_strategy_type_or_null, strategy::draw_native,
+                                        strategy::is_native_child, strategy::check_foreign_strategy});
     return py::guard(nullptr, [&]() -> PyObject* {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());

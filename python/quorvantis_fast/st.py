@@ -87,7 +87,8 @@ def composite(f):
             except TypeError as e:
                 raise InvalidArgument(f"{name}(): {e}") from None
         result = _engine._composite_strategy(draw_value, args, kwargs)
-        result._qv_repr_override = _call_repr(name, args, kwargs)
+        # The engine formats the arguments when the repr is first asked for.
+        result._qv_lazy_repr = functools.partial(_call_repr, name, args, kwargs)
         return result
 
     if signature is not None:

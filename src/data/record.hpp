@@ -260,7 +260,7 @@ private:
 
 // ---------------------------------------------------------------------------
 // How BrindlemarData.draw reaches the strategy core, which is built on the
-// record: the module entry installs both functions once, before it adds any
+// record: the module entry installs these functions once, before it adds any
 // name. Without them no object counts as a native strategy.
 namespace data {
 struct NativeStrategyDraw {
@@ -273,6 +273,10 @@ struct NativeStrategyDraw {
     // Is a SearchStrategy instance drawn natively: its class is the
     // module's own rather than a Python subclass?
     bool (*is_native)(PyObject* strategy);
+    // Before an object that is no SearchStrategy is drawn through its
+    // do_draw: throws InvalidArgument when it is no strategy at all, or when
+    // the upstream library that such a draw needs is not installed.
+    void (*check_foreign)(PyObject* strategy);
 };
 void install_native_strategy_draw(NativeStrategyDraw hooks);
 }  // namespace data

@@ -9,7 +9,7 @@
 
 namespace data {
 namespace {
-NativeStrategyDraw native_strategies{nullptr, nullptr, nullptr};
+NativeStrategyDraw native_strategies{nullptr, nullptr, nullptr, nullptr};
 }  // namespace
 
 void install_native_strategy_draw(NativeStrategyDraw hooks) { native_strategies = hooks; }
@@ -74,6 +74,7 @@ py::Ref draw_foreign(PyObject* self, PyObject* strategy) {
     } else {
         py::drop_exception();
     }
+    if (native_strategies.check_foreign) native_strategies.check_foreign(strategy);
     py::Ref control = py::import("quorvantis.control");
     if (py::Ref::steal(PyObject_CallMethod(control.get(), "current_build_context", nullptr))) {
         return call_do_draw(strategy, self);

@@ -48,7 +48,7 @@ void put_entry(Map Slots::*cache, const typename Map::key_type& key, typename Ma
     }
 }
 // A builds() cache entry; outside a run the cache keeps only the most
-// recently used entries.
+// recently used entries, and only a few of them for one target.
 template <class V>
 void put_builds_entry(LruMap<V> Slots::*cache, const std::string& key, V value) {
     V old;
@@ -57,7 +57,10 @@ void put_builds_entry(LruMap<V> Slots::*cache, const std::string& key, V value) 
         Hold h;
         LruMap<V>& map = (*h).*cache;
         old = map.put(key, std::move(value));
-        if (h->runs == 0) map.trim(BUILDS_CACHE_LIMIT, evicted);
+        if (h->runs == 0) {
+            map.trim_group(key, BUILDS_CACHE_TARGET_LIMIT, evicted);
+            map.trim(BUILDS_CACHE_LIMIT, evicted);
+        }
     }
 }
 

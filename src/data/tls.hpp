@@ -16,47 +16,81 @@ namespace data {
 inline constexpr uint64_t BUFFER_SIZE = 8192;
 
 // Entries past this many are trimmed from a builds() cache outside a run,
-// least recently used first; inside a run the caches are not bounded.
+// least recently used first, and past the second number for one target
+// (a type that from_type resolves anew on every call makes new argument
+// strategies, so each call has a key of its own); inside a run the caches
+// are not bounded.
 inline constexpr size_t BUILDS_CACHE_LIMIT = 4096;
+inline constexpr size_t BUILDS_CACHE_TARGET_LIMIT = 8;
 
 // A text-keyed map that knows which entry was used least recently: a lookup
-// or a store makes its entry the most recent.
+// or a store makes its entry the most recent. The keys of one target (the
+// text before the first '|' or '#', the target's identity in every builds()
+// key) form a group, which knows the same order among its own entries.
 template <class V>
 class LruMap {
+    struct Entry;
+    using Order = std::list<Entry>;                        // most recent first
+    using Members = std::list<typename Order::iterator>;  // of one group, the same
+    struct Entry {
+        std::string key;
+        V value;
+        Members* group;
+        typename Members::iterator member;
+    };
+
 public:
     LruMap() = default;
     LruMap(LruMap&&) = default;
     LruMap& operator=(LruMap&&) = default;
-    LruMap(const LruMap&) = delete;  // the index points into this map's list
+    LruMap(const LruMap&) = delete;  // the index and the groups point into this map's list
     LruMap& operator=(const LruMap&) = delete;
 
     V* find(const std::string& key) {
         auto it = index_.find(key);
         if (it == index_.end()) return nullptr;
+        Entry& e = *it->second;
         order_.splice(order_.begin(), order_, it->second);
-        return &it->second->second;
+        e.group->splice(e.group->begin(), *e.group, e.member);
+        return &e.value;
     }
     // Stores v under key; returns the value it replaced (empty when none).
     V put(const std::string& key, V v) {
         if (V* old = find(key)) return std::exchange(*old, std::move(v));
-        order_.emplace_front(key, std::move(v));
+        Members& group = groups_[group_of(key)];
+        order_.push_front(Entry{key, std::move(v), &group, {}});
+        group.push_front(order_.begin());
+        order_.front().member = group.begin();
         index_.emplace(key, order_.begin());
         return V{};
     }
     // Removes the least recently used entries past `limit`; their values go
     // to `out`, for the caller to drop.
     void trim(size_t limit, std::vector<V>& out) {
-        while (order_.size() > limit) {
-            index_.erase(order_.back().first);
-            out.push_back(std::move(order_.back().second));
-            order_.pop_back();
+        while (order_.size() > limit) erase(std::prev(order_.end()), out);
+    }
+    // The same within the group of `key`.
+    void trim_group(const std::string& key, size_t limit, std::vector<V>& out) {
+        for (auto g = groups_.find(group_of(key)); g != groups_.end() && g->second.size() > limit;
+             g = groups_.find(group_of(key))) {
+            erase(g->second.back(), out);
         }
     }
     size_t size() const { return order_.size(); }
 
 private:
-    std::list<std::pair<std::string, V>> order_;  // most recent first
-    std::unordered_map<std::string, typename std::list<std::pair<std::string, V>>::iterator> index_;
+    static std::string group_of(const std::string& key) { return key.substr(0, key.find_first_of("|#")); }
+    void erase(typename Order::iterator it, std::vector<V>& out) {
+        it->group->erase(it->member);
+        if (it->group->empty()) groups_.erase(group_of(it->key));
+        index_.erase(it->key);
+        out.push_back(std::move(it->value));
+        order_.erase(it);
+    }
+
+    Order order_;
+    std::unordered_map<std::string, typename Order::iterator> index_;
+    std::unordered_map<std::string, Members> groups_;
 };
 
 using InferList = std::vector<std::pair<std::string, py::Ref>>;

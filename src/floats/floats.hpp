@@ -43,6 +43,12 @@ double next_up_width(double x, uint32_t width) = delete;
 // of x's sign. NaN and infinities come back unchanged.
 double round_to_width(uint32_t width, double x);
 
+// The largest finite value of the width (16, 32 or 64; any other width
+// counts as 64).
+constexpr double max_finite(uint32_t width) {
+    return width == 16 ? 65504.0 : width == 32 ? 3.4028234663852886e38 : 1.7976931348623157e308;
+}
+
 // The double stepped once towards +infinity through its bit pattern (-0.0
 // steps to +0.0); NaN and +infinity are returned unchanged.
 double next_up(double x);

@@ -28,6 +28,13 @@ void check_strategy(PyObject* o, std::string_view label) {
                            " (type=" + py::type_name(o) + ")");
 }
 
+void check_foreign_strategy(PyObject* o) {
+    if (!has_do_draw(o)) raise_expected_strategy(o);
+    if (py::optional_module("quorvantis.control")) return;
+    raise_invalid_argument(py::repr(o) + " (type=" + py::type_name(o) +
+                           ") looks like a strategy of the quorvantis library, which is not installed");
+}
+
 bool has_do_draw(PyObject* o) {
     static py::Name k_do_draw{"do_draw"};
     if (py::Ref::steal(PyObject_GetAttr(o, k_do_draw.get()))) return true;

@@ -206,7 +206,7 @@ bool UniqueKeys::admit(PyObject* value) {
 namespace {
 
 py::Ref draw_floats(const kinds::Floats& n, PyObject* record) {
-    const double M = n.width == 16 ? 65504.0 : n.width == 32 ? 3.4028234663852886e38 : 1.7976931348623157e308;
+    const double M = floats::max_finite(n.width);
     double lo = n.min_value == -HUGE_VAL ? (n.allow_infinity ? -HUGE_VAL : -M) : std::max(n.min_value, -M);
     double hi = n.max_value == HUGE_VAL ? (n.allow_infinity ? HUGE_VAL : M) : std::min(n.max_value, M);
     py::Ref v;

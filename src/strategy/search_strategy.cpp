@@ -77,13 +77,34 @@ int strategy_traverse(PyObject* self, visitproc visit, void* arg) {
     return visit_strategy(self_of(self), visit, arg).result();
 }
 
+py::Name k_repr_override{"_qv_repr_override"};
+
+// The text a composite strategy made by the package prints as, made on first
+// use by the callable under `_qv_lazy_repr` (the reprs of its arguments are
+// costly and rarely asked for) and kept as the override from then on; an
+// empty Ref when there is none.
+py::Ref lazy_repr(PyObject* self) {
+    static py::Name k_lazy{"_qv_lazy_repr"};
+    py::Ref make = py::Ref::steal(PyObject_GetAttr(self, k_lazy.get()));
+    if (!make) {
+        py::drop_exception();
+        return py::Ref();
+    }
+    py::Ref text = py::check(PyObject_CallNoArgs(make.get()));
+    if (!PyUnicode_Check(text.get())) return py::Ref();
+    py::check_rc(PyObject_SetAttr(self, k_repr_override.get(), text.get()));
+    return text;
+}
+
 PyObject* strategy_repr(PyObject* self) {
     QF_ENTRY(nullptr, {
-        static py::Name k_override{"_qv_repr_override"};
-        if (py::Ref o = py::Ref::steal(PyObject_GetAttr(self, k_override.get()))) {
+        if (py::Ref o = py::Ref::steal(PyObject_GetAttr(self, k_repr_override.get()))) {
             if (PyUnicode_Check(o.get())) return o.release();
         } else {
             py::drop_exception();
+        }
+        if (self_of(self)->node.kind() == Kind::Composite) {
+            if (py::Ref text = lazy_repr(self)) return text.release();
         }
         return py::str(repr_node(self_of(self)->node)).release();
     });

@@ -5,6 +5,7 @@ import pytest
 
 from quorvantis_fast import _engine
 from quorvantis_fast._engine import BrindlemarData
+from quorvantis_fast.errors import InvalidArgument
 
 
 class Upstream:
@@ -88,7 +89,7 @@ def test_foreign_draw_error_passes_after_exit(upstream):
     with pytest.raises(ZeroDivisionError):
         d.draw(Foreign(error=ZeroDivisionError()))
     assert up.log[-1] == ("exit", (None, None, None))
-    with pytest.raises(AttributeError):
+    with pytest.raises(InvalidArgument, match="^Expected a SearchStrategy but got <object"):
         d.draw(object())
     assert up.log[-1][0] == "exit"
 
@@ -115,7 +116,7 @@ def test_missing_upstream_raises_after_marking(monkeypatch):
     monkeypatch.setitem(sys.modules, "quorvantis", None)
     d = BrindlemarData()
     s = Foreign()
-    with pytest.raises(ImportError):
+    with pytest.raises(InvalidArgument, match="looks like a strategy of the quorvantis library, which is not"):
         d.draw(s)
     assert d._shared_strategy_draws == {} and s.seen == []
 

@@ -191,6 +191,15 @@ def test_composite_shrinks_in_lists_and_type_registration_with_its_notes():
         note("outside")
 
 
+def test_composite_formats_its_arguments_when_its_repr_is_first_asked_for():
+    shown = []
+    counted = type("Counted", (), {"__repr__": lambda self: shown.append(1) or "Counted()"})()
+    s = st.composite(lambda draw, a, b: a)(counted, b=type("Broken", (), {"__repr__": lambda self: 1 / 0})())
+    assert shown == []
+    assert repr(s) == repr(st.lists(s))[6:-1] == "<lambda>(Counted(), b=...)"
+    assert shown == [1]
+
+
 def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs():
     lone = settings(max_examples=5)(lambda x: None)
     assert list(inspect.signature(lone).parameters) == []  # pytest calls it and shows why

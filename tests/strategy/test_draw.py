@@ -304,6 +304,15 @@ class TestChildren:
 
         assert record().draw(st.tuples(Foreign())) == ("inner",)
 
+    def test_a_child_that_is_no_strategy_says_so(self, no_upstream):
+        for s in [st._composite_strategy(lambda draw: draw(5), (), {}), st.builds(dict, a=5),
+                  st.recursive(st.nothing(), lambda s: 5, max_leaves=1)]:
+            with pytest.raises(InvalidArgument, match=r"^Expected a SearchStrategy but got 5 \(type=int\)$"):
+                _engine.BrindlemarData.for_choices([1]).draw(s)
+        looks = type("Looks", (), {"do_draw": None})()
+        with pytest.raises(InvalidArgument, match="looks like a strategy of the quorvantis library, which is not installed$"):
+            record().draw(st.builds(dict, a=looks))
+
     def test_do_draw_on_a_native_record(self):
         data = record()
         assert st.tuples(st.just(1), st.just(2)).do_draw(data) == (1, 2)

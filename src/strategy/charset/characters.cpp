@@ -170,13 +170,18 @@ PyObject* merge_deprecated_arg(PyObject* new_value, PyObject* old_value, const c
 
 std::optional<int64_t> coerce_codepoint(PyObject* value, const char* name) {
     if (!value) return std::nullopt;
-    long long v = PyLong_AsLongLong(value);
+    int side = 0;
+    long long v = PyLong_AsLongLongAndOverflow(value, &side);
     bool failed = v == -1 && PyErr_Occurred();
     if (failed) py::drop_exception();
     if (failed || !PyLong_Check(value)) {
         raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be an integer.");
     }
-    if (v < 0) raise_invalid_argument(std::string(name) + "=" + decimal(v) + " must not be negative.");
+    if (side > 0) raise_invalid_argument(above_i64(name, value, "code point"));
+    if (side < 0 || v < 0) {
+        raise_invalid_argument(std::string(name) + "=" + (side ? py::repr(value) : decimal(v)) +
+                               " must not be negative.");
+    }
     return static_cast<int64_t>(v);
 }
 

@@ -1,7 +1,9 @@
 #include "strategy/scalars/checks.hpp"
 
 #include <cstdio>
+#include <limits>
 
+#include "floats/floats.hpp"
 #include "strategy/errors.hpp"
 #include "strategy/object.hpp"
 
@@ -29,14 +31,27 @@ bool not_equal(PyObject* a, PyObject* b) {
 
 }  // namespace
 
+std::string beyond_limit(std::string_view name, std::string_view value, bool above, std::string_view limit,
+                         std::string_view what) {
+    return std::string(name) + "=" + std::string(value) + (above ? " must be at most " : " must be at least ") +
+           std::string(limit) + (above ? ", the largest " : ", the smallest ") + std::string(what) + " supported.";
+}
+
+std::string above_i64(std::string_view name, PyObject* value, std::string_view what) {
+    return beyond_limit(name, repr_or_empty(value), true, std::to_string(std::numeric_limits<int64_t>::max()), what);
+}
+
 OrMessage<uint64_t> parse_size(PyObject* value, const char* name, uint64_t default_size) {
     if (!value || value == Py_None) return default_size;
-    long long v = PyLong_AsLongLong(value);
-    if (v == -1 && PyErr_Occurred()) {
+    py::Ref index = py::Ref::steal(PyNumber_Index(value));
+    if (!index) {
         py::drop_exception();
         return std::string(name) + "=" + repr_or_empty(value) + " must be an integer or None";
     }
-    if (v < 0) return std::string(name) + "=" + std::to_string(v) + " must be non-negative";
+    int side = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &side);
+    if (side > 0) return above_i64(name, index.get(), "size");
+    if (side < 0 || v < 0) return std::string(name) + "=" + repr_or_empty(index.get()) + " must be non-negative";
     return static_cast<uint64_t>(v);
 }
 
@@ -72,7 +87,16 @@ double coerce_float_bound(PyObject* value, const char* name) {
     if (!is_instance(value, "numbers", "Real")) {
         raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be a real number.");
     }
-    py::Ref f = py::check(PyNumber_Float(value));
+    py::Ref f = py::Ref::steal(PyNumber_Float(value));
+    if (!f) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::Err{};
+        py::drop_exception();
+        py::Ref zero = py::from_i64(0);
+        const int negative = PyObject_RichCompareBool(value, zero.get(), Py_LT);
+        if (negative < 0) throw py::Err{};
+        const double limit = negative ? -floats::max_finite(64) : floats::max_finite(64);
+        raise_invalid_argument(beyond_limit(name, py::repr(value), !negative, fmt_float_opt(true, limit), "float"));
+    }
     return PyFloat_AsDouble(f.get());
 }
 

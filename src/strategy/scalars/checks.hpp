@@ -31,6 +31,15 @@ struct Sizes {
 // A result, or the message of a bad argument.
 template <class T> using OrMessage = std::variant<T, std::string>;
 
+// The message of every size or bound that lies beyond what the native
+// value holding it can take: "{name}={value} must be at most {limit}, the
+// largest {what} supported." or, below the range, "... must be at least
+// {limit}, the smallest {what} supported." (`value` and `limit` as printed).
+std::string beyond_limit(std::string_view name, std::string_view value, bool above, std::string_view limit,
+                         std::string_view what);
+// beyond_limit for an int above the signed 64-bit range.
+std::string above_i64(std::string_view name, PyObject* value, std::string_view what);
+
 // `value` absent (nullptr) or None gives `default_size`; otherwise a
 // non-negative integer fitting in 64 signed bits, else a message.
 OrMessage<uint64_t> parse_size(PyObject* value, const char* name, uint64_t default_size);
@@ -41,8 +50,8 @@ OrMessage<Sizes> collection_sizes(PyObject* min_size, PyObject* max_size, std::s
                                   bool elements_empty, std::string_view elements_repr);
 
 // A present float bound: a numbers.Real converted with float(). NaN and
-// infinities pass. InvalidArgument for a non-real; float()'s own errors
-// (OverflowError for a huge int) pass unchanged.
+// infinities pass. InvalidArgument for a non-real and for a value too large
+// for a float; float()'s other errors pass unchanged.
 double coerce_float_bound(PyObject* value, const char* name);
 // A present integer bound: an int, or a value equal to int(value).
 mpz_class coerce_integer_bound(PyObject* value, const char* name);

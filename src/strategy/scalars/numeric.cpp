@@ -1,6 +1,6 @@
 // integers, floats, fractions, decimals and slices.
 #include <cmath>
-#include <limits>
+#include <tuple>
 
 #include "floats/floats.hpp"
 #include "strategy/errors.hpp"
@@ -178,10 +178,14 @@ PyObject* floats_fn(QF_FASTCALL_ARGS) {
         if (given(a[3])) f.allow_infinity = py::truthy(a[3]);
         if (given(a[4])) f.allow_subnormal = py::truthy(a[4]);
         if (f.width == 16 || f.width == 32) {
-            for (const std::optional<double>* bound : {&f.min_value, &f.max_value}) {
+            const std::tuple<const char*, const std::optional<double>*, PyObject*> bounds[] = {
+                {"min_value", &f.min_value, a[0]}, {"max_value", &f.max_value, a[1]}};
+            for (const auto& [name, bound, given_value] : bounds) {
                 if (*bound && std::isfinite(**bound) && std::isinf(floats::round_to_width(f.width, **bound))) {
-                    py::raise_overflow_error("min_value/max_value out of range for a float of width " +
-                                             std::to_string(f.width));
+                    const bool above = **bound > 0;
+                    const double limit = above ? floats::max_finite(f.width) : -floats::max_finite(f.width);
+                    raise_invalid_argument(beyond_limit(name, py::repr(given_value), above, fmt(limit),
+                                                        "float of width " + std::to_string(f.width)));
                 }
             }
         }
@@ -207,11 +211,7 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
             int overflow = 0;
             const long long d = PyLong_AsLongLongAndOverflow(max_den, &overflow);
             if (d == -1 && PyErr_Occurred()) throw py::Err{};
-            if (overflow > 0) {
-                raise_invalid_argument("max_denominator=" + py::repr(max_den) + " must be at most " +
-                                       std::to_string(std::numeric_limits<long long>::max()) +
-                                       ", the largest denominator supported.");
-            }
+            if (overflow > 0) raise_invalid_argument(above_i64("max_denominator", max_den, "denominator"));
             if (overflow < 0 || d < 1) {
                 raise_invalid_argument("max_denominator=" + (overflow ? py::repr(max_den) : std::to_string(d)) +
                                        " must be >= 1, but the smallest valid denominator is 1.");
@@ -284,8 +284,10 @@ PyObject* slices_fn(QF_FASTCALL_ARGS) {
         auto a = sig.parse<1>(args, nargs, kwnames);
         long long n = -1;
         if (PyLong_Check(a[0])) {
-            n = PyLong_AsLongLong(a[0]);
-            if (n == -1 && PyErr_Occurred()) py::drop_exception();
+            int overflow = 0;
+            n = PyLong_AsLongLongAndOverflow(a[0], &overflow);
+            if (n == -1 && PyErr_Occurred()) throw py::Err{};
+            if (overflow > 0) raise_invalid_argument(above_i64("size", a[0], "size"));
         }
         if (n < 0) raise_invalid_argument("Expected size to be a non-negative integer, but got " + py::repr(a[0]));
         return SearchStrategy::wrap(kinds::Slices{n}).release();

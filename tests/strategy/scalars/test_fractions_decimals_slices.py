@@ -128,7 +128,7 @@ class TestSlices:
             if start is not None and stop is not None and start >= 0 and stop >= 0 and start != stop:
                 assert (s.step or 1) > 0 if start < stop else (s.step or 1) < 0
 
-    @pytest.mark.parametrize("size", [-1, 1.0, None, "3", 2**64])
+    @pytest.mark.parametrize("size", [-1, 1.0, None, "3"])
     def test_bad_size(self, size):
         with raises_invalid(f"Expected size to be a non-negative integer, but got {size!r}"):
             st.slices(size)

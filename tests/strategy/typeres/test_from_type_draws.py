@@ -3,6 +3,7 @@
 import abc
 import collections.abc
 import dataclasses
+import tracemalloc
 import typing
 
 import pytest
@@ -116,3 +117,13 @@ class TestAbstract:
                            [_engine.integers()], max_examples=3)
         assert inside and all(s is inside[0] for s in inside) and inside[0] is not outside
         assert _engine._resolve_abstract(Shape) is outside
+
+
+def test_repeated_resolution_of_a_record_type_keeps_little():
+    Pair = typing.NamedTuple("Pair", [("a", int), ("b", str)])
+    tracemalloc.start()
+    for _ in range(3000):
+        _engine.from_type(Pair)
+    kept = tracemalloc.get_traced_memory()[0]
+    tracemalloc.stop()
+    assert kept < 256 * 1024
