@@ -15,11 +15,6 @@ namespace py {
 [[noreturn]] void raise_type_error(const std::string& msg);
 [[noreturn]] void raise_value_error(const std::string& msg);
 [[noreturn]] void raise_overflow_error(const std::string& msg);
-// Import `module`, look up `name` and raise an instance made with `msg`.
-// A failing import or lookup is raised instead.
-[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
-// The same, with the class called on no arguments.
-[[noreturn]] void raise_named_noargs(const char* module, const char* name);
 
 // The internal-fault exception class (derived directly from BaseException).
 PyObject* fault_type();

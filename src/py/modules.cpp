@@ -147,6 +147,34 @@ Ref import(const char* name) {
     return import(text.get());
 }
 
+Ref import_attr(const char* module, const char* name) {
+    Ref m = import(module);
+    return getattr(m.get(), name);
+}
+
+[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg) {
+    Ref cls = import_attr(module, name);
+    Ref text = str(msg);
+    Ref exc = call(cls.get(), text.get());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Err{};
+}
+
+[[noreturn]] void raise_named_noargs(const char* module, const char* name) {
+    Ref cls = import_attr(module, name);
+    Ref exc = call(cls.get());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Err{};
+}
+
+Ref eval_main(const char* source) {
+    Ref main = import("__main__");
+    Ref globals = Ref::borrow(PyModule_GetDict(main.get()));
+    Ref eval = import_attr("builtins", "eval");
+    Ref text = str(source);
+    return check(PyObject_CallFunctionObjArgs(eval.get(), text.get(), globals.get(), nullptr));
+}
+
 Ref optional_module(const char* name) {
     Optional* e = entry_for(name);
     if (Ref m = loaded_module(e->name)) return m;

@@ -1,7 +1,11 @@
-// Modules by name: the loaded one from sys.modules, else an import; and the
-// modules that may not be installed (the upstream library's helpers), whose
-// failed import is remembered instead of being tried again on every call.
+// Modules by name: the loaded one from sys.modules, else an import, and what
+// is reached through one (an attribute, an exception class to raise, the
+// namespace of __main__); and the modules that may not be installed (the
+// upstream library's helpers), whose failed import is remembered instead of
+// being tried again on every call.
 #pragma once
+
+#include <string>
 
 #include "py/ref.hpp"
 
@@ -15,6 +19,16 @@ Ref loaded_module(PyObject* name);
 // blocked with None fails its import like any other). Failures throw.
 Ref import(PyObject* name);
 Ref import(const char* name);
+// The attribute `name` of the module `module` (imported when not loaded).
+Ref import_attr(const char* module, const char* name);
+// Import `module`, look up `name` and raise an instance made with `msg`.
+// A failing import or lookup is raised instead.
+[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
+// The same, with the class called on no arguments.
+[[noreturn]] void raise_named_noargs(const char* module, const char* name);
+// builtins.eval of a one-line expression with the namespace of __main__ as
+// its globals (the fixed lambda sources the module evaluates).
+Ref eval_main(const char* source);
 
 // A module that need not be installed: the module, or an empty Ref (no
 // error set) when importing it fails with ImportError. Other errors of the
