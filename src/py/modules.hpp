@@ -35,7 +35,8 @@ Ref eval_main(const char* source);
 // import throw. A failed import is not tried again while it would fail the
 // same way: until the module or one of its packages changes in sys.modules,
 // or sys.path or sys.meta_path change, the answer is "missing" at the cost
-// of a few lookups.
+// of a few lookups. Once the interpreter exits, nothing is imported any
+// more: the answer is the module from sys.modules, or missing.
 Ref optional_module(const char* name);
 // Remembers the top-level package `package` as missing, as a failed import
 // would, when no finder knows it now: its optional modules are then not
@@ -43,8 +44,16 @@ Ref optional_module(const char* name);
 // that threads started later never race each other through the import
 // system for a package that is not there (an import still in progress in a
 // daemon thread when the interpreter exits can crash CPython 3.11 and 3.12).
-// Imports nothing; every error is dropped.
+// Asks importlib.util.find_spec, importing importlib.util when it is not
+// loaded, and imports nothing else. An ordinary exception is dropped (and
+// nothing remembered); an interrupt or exit request is thrown.
 void note_missing_package(const char* package);
+// Drops the table behind optional_module and note_missing_package, with the
+// references it holds (module names, copies of sys.path and sys.meta_path,
+// sys.modules entries). The interpreter's exit hook (thread_exit.hpp) calls
+// it, so that an interpreter started again in the same process starts with
+// an empty table.
+void forget_optional_modules() noexcept;
 // The attribute `attr` of an optional module; an empty Ref when the module
 // is missing or when its import or the lookup fails with an ordinary
 // exception (dropped; an interrupt or exit request is thrown).
