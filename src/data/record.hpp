@@ -65,6 +65,7 @@ struct NodeData {
     uint8_t choice_type;          // TAG_*
     bool was_forced;
 };
+static_assert(sizeof(NodeData) == 80, "a recorded choice is 80 bytes: keep it from growing");
 
 // One element of a replayed prefix: a value replayed once, or a "simplest"
 // template standing for the simplest permitted value of every draw that
