@@ -99,10 +99,6 @@ using Prefix = std::vector<PrefixEntry>;
 // `count`.
 Prefix parse_prefix(PyObject* iterable);
 
-// Serialized size of a recorded value (header + payload of the
-// choice-sequence byte format); 1 when it cannot be computed. Never fails.
-uint64_t serialized_size(PyObject* value);
-
 // Sets the Frozen error "Cannot call {name} on frozen BrindlemarData" (or the
 // error met while making it) and throws py::Err.
 [[noreturn]] void frozen_err(const char* name);
