@@ -34,14 +34,21 @@ inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F
     }
 }
 
+// Throws when the current error is an interrupt or exit request (any
+// BaseException that is not an Exception), leaving it set; nothing happens
+// for an ordinary Exception or when no error is set. For code that handles
+// an ordinary failure its own way (a fallback text, the unraisable hook).
+inline void pass_interrupt() {
+    PyObject* type = PyErr_Occurred();
+    if (type && !PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
+}
+
 // Drop the current error of a call whose failure only means "no answer":
 // an ordinary Exception is cleared; an interrupt or exit request (any other
 // BaseException) is kept and thrown. Nothing happens when no error is set.
 // The one way to drop an error outside this layer.
 inline void drop_exception() {
-    PyObject* type = PyErr_Occurred();
-    if (!type) return;
-    if (!PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
+    pass_interrupt();
     PyErr_Clear();
 }
 // Drop whatever error is set, an interrupt or exit request included. Only
