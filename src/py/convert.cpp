@@ -153,7 +153,7 @@ namespace {
             else PyErr_Clear();
             Py_DECREF(s);
         } else {
-            PyErr_Clear();
+            drop_exception();  // an interrupt or exit request is the error instead
         }
         PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg.c_str());
     }
