@@ -97,9 +97,10 @@ bool still_fails(const Optional& e) {
     if (!same_list("path", PyTuple_GetItem(f, 0)) || !same_list("meta_path", PyTuple_GetItem(f, 1))) return false;
     PyObject* modules = PyImport_GetModuleDict();
     if (!PyDict_Check(modules)) return false;
-    const Py_ssize_t n = PyTuple_Size(e.names.get());
+    PyObject* names = e.names.get();
+    const Py_ssize_t n = PyTuple_Size(names);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (modules_entry(modules, PyTuple_GetItem(e.names.get(), i), e.names.get()) != PyTuple_GetItem(f, 2 + i)) return false;
+        if (modules_entry(modules, PyTuple_GetItem(names, i), names) != PyTuple_GetItem(f, 2 + i)) return false;
     }
     return true;
 }
@@ -111,12 +112,13 @@ Ref failure_state(const Optional& e) {
     Ref meta_path = sys_list_copy("meta_path");
     PyObject* modules = PyImport_GetModuleDict();
     if (!path || !meta_path || !PyDict_Check(modules)) return Ref();
-    const Py_ssize_t n = PyTuple_Size(e.names.get());
+    PyObject* names = e.names.get();
+    const Py_ssize_t n = PyTuple_Size(names);
     Ref state = check(PyTuple_New(2 + n));
     PyTuple_SetItem(state.get(), 0, path.release());
     PyTuple_SetItem(state.get(), 1, meta_path.release());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* v = modules_entry(modules, PyTuple_GetItem(e.names.get(), i), e.names.get());
+        PyObject* v = modules_entry(modules, PyTuple_GetItem(names, i), names);
         PyTuple_SetItem(state.get(), 2 + i, Ref::borrow(v).release());
     }
     return state;

@@ -92,14 +92,12 @@ def test_an_interrupt_while_describing_or_reporting_a_draw_is_raised(monkeypatch
     with pytest.raises(KeyboardInterrupt):  # in the text of the filter's retry event
         st.BrindlemarData().draw(st.integers().filter(Nameless(False)))
 
-    class Context:
-        is_final = True
-
-        def record_call(self, *args, **kwargs):
-            raise KeyboardInterrupt
+    def interrupt(*args, **kwargs):
+        raise KeyboardInterrupt
 
     control = types.ModuleType("quorvantis.control")
-    control._current_build_context = types.SimpleNamespace(value=Context())
+    context = types.SimpleNamespace(is_final=True, record_call=interrupt)
+    control._current_build_context = types.SimpleNamespace(value=context)
     monkeypatch.setitem(sys.modules, "quorvantis.control", control)
     with pytest.raises(KeyboardInterrupt):  # reporting a map's call to the build context
         st.BrindlemarData().draw(st.integers().map(str))
