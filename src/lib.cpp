@@ -54,7 +54,7 @@ PyObject* init() {
     return py::guard(nullptr, [&]() -> PyObject* {
         py::Ref m = py::check(PyModule_Create(&module_def));
         module_body(m.get());
-        py::watch_interpreter_exit();
+        py::watch_interpreter_exit(py::forget_optional_modules);
         py::note_missing_package("quorvantis");  // the upstream library, when not installed
         module_cell = m.newref();
         return m.release();

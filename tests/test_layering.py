@@ -41,6 +41,9 @@ ALLOWED = {
 # The module entry sits on top of everything.
 ALLOWED["lib"] = set(ALLOWED)
 
+# The units of src/py, lowest first (py.hpp gathers all the ones before it).
+PY_ORDER = ["ref", "thread_exit", "errors", "convert", "modules", "recursion", "types", "py", "thread_slots"]
+
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 
@@ -93,3 +96,15 @@ def test_the_table_has_no_cycle():
 
     for unit in sorted(ALLOWED):
         visit(unit, [])
+
+
+def test_the_units_of_py_include_only_units_before_them():
+    problems = []
+    for rel, lineno, target in includes():
+        if rel.startswith("py/") and target.startswith("py/"):
+            src_unit, dst_unit = Path(rel).stem, Path(target).stem
+            if src_unit not in PY_ORDER or dst_unit not in PY_ORDER:
+                problems.append(f"src/{rel}:{lineno}: {target}: a unit missing from PY_ORDER")
+            elif PY_ORDER.index(dst_unit) > PY_ORDER.index(src_unit):
+                problems.append(f"src/{rel}:{lineno}: py/{src_unit} may not include py/{dst_unit}")
+    assert not problems, "\n".join(problems)

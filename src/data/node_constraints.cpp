@@ -1,3 +1,6 @@
+// The constraints a node keeps: the native forms' constructors, the dict
+// made from them on request, and the choice functions read through the
+// native fields without making it.
 #include "data/node_constraints.hpp"
 
 #include "choice/choice.hpp"
@@ -18,10 +21,10 @@ NodeConstraints NodeConstraints::integer(PyObject* min, PyObject* max, PyObject*
                                          int64_t shrink_towards) {
     NodeConstraints c;
     c.form_ = Form::Integer;
-    c.a_ = py::Ref::borrow(min);
-    c.b_ = py::Ref::borrow(max);
-    c.c_ = py::Ref::borrow(weights);
-    c.n0_ = static_cast<uint64_t>(shrink_towards);
+    c.min_or_intervals_ = py::Ref::borrow(min);
+    c.max_obj_ = py::Ref::borrow(max);
+    c.weights_ = py::Ref::borrow(weights);
+    c.first_ = static_cast<uint64_t>(shrink_towards);
     return c;
 }
 
@@ -29,34 +32,34 @@ NodeConstraints NodeConstraints::floating(double min, double max, bool allow_nan
                                           double smallest_nonzero_magnitude) {
     NodeConstraints c;
     c.form_ = Form::Float;
-    c.n0_ = std::bit_cast<uint64_t>(min);
-    c.n1_ = std::bit_cast<uint64_t>(max);
-    c.n2_ = std::bit_cast<uint64_t>(smallest_nonzero_magnitude);
-    c.flag_ = allow_nan;
+    c.first_ = std::bit_cast<uint64_t>(min);
+    c.second_ = std::bit_cast<uint64_t>(max);
+    c.smallest_ = std::bit_cast<uint64_t>(smallest_nonzero_magnitude);
+    c.allow_nan_ = allow_nan;
     return c;
 }
 
 NodeConstraints NodeConstraints::string(PyObject* intervals, uint64_t min_size, uint64_t max_size) {
     NodeConstraints c;
     c.form_ = Form::String;
-    c.a_ = py::Ref::borrow(intervals);
-    c.n0_ = min_size;
-    c.n1_ = max_size;
+    c.min_or_intervals_ = py::Ref::borrow(intervals);
+    c.first_ = min_size;
+    c.second_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::bytes(uint64_t min_size, uint64_t max_size) {
     NodeConstraints c;
     c.form_ = Form::Bytes;
-    c.n0_ = min_size;
-    c.n1_ = max_size;
+    c.first_ = min_size;
+    c.second_ = max_size;
     return c;
 }
 
 NodeConstraints NodeConstraints::boolean(double p) {
     NodeConstraints c;
     c.form_ = Form::Boolean;
-    c.n0_ = std::bit_cast<uint64_t>(p);
+    c.first_ = std::bit_cast<uint64_t>(p);
     return c;
 }
 
@@ -79,23 +82,23 @@ py::Ref NodeConstraints::make_dict() const {
     case Form::Dict: break;
     case Form::Integer: {
         // Unbounded, unweighted draws towards 0 share one dict.
-        if (!a_ && !b_ && !c_ && shrink_towards() == 0) return py::Ref::borrow(unbounded_int_constraints());
+        if (!min_obj() && !max_obj() && !weights() && shrink_towards() == 0) return py::Ref::borrow(unbounded_int_constraints());
         py::Ref st = py::from_i64(shrink_towards());
-        return dict_of({{Key::MinValue, or_none(a_.get())},
-                        {Key::MaxValue, or_none(b_.get())},
-                        {Key::Weights, or_none(c_.get())},
+        return dict_of({{Key::MinValue, or_none(min_obj())},
+                        {Key::MaxValue, or_none(max_obj())},
+                        {Key::Weights, or_none(weights())},
                         {Key::ShrinkTowards, st.get()}});
     }
     case Form::Float: {
         py::Ref lo = py::from_double(min_f()), hi = py::from_double(max_f()), smallest = py::from_double(smallest_f());
         return dict_of({{Key::MinValue, lo.get()},
                         {Key::MaxValue, hi.get()},
-                        {Key::AllowNan, flag_ ? Py_True : Py_False},
+                        {Key::AllowNan, allow_nan() ? Py_True : Py_False},
                         {Key::SmallestNonzeroMagnitude, smallest.get()}});
     }
     case Form::String: {
         py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());
-        return dict_of({{Key::Intervals, a_.get()}, {Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
+        return dict_of({{Key::Intervals, intervals()}, {Key::MinSize, lo.get()}, {Key::MaxSize, hi.get()}});
     }
     case Form::Bytes: {
         py::Ref lo = py::from_u64(min_size()), hi = py::from_u64(max_size());

@@ -39,41 +39,49 @@ public:
     choice::Int to_index(PyObject* value) const;
     py::Ref from_index(const choice::Int& index, choice::ChoiceType t) const;
 
-    // The native fields, by form. Integer: bound and weight objects (may be
-    // nullptr) and shrink_towards. Float: min, max, smallest nonzero
-    // magnitude and allow_nan. String: the IntervalSet object and the
-    // sizes. Bytes: the sizes. Boolean: p.
-    PyObject* min_obj() const { return a_.get(); }
-    PyObject* max_obj() const { return b_.get(); }
-    PyObject* weights() const { return c_.get(); }
-    int64_t shrink_towards() const { return static_cast<int64_t>(n0_); }
-    double min_f() const { return std::bit_cast<double>(n0_); }
-    double max_f() const { return std::bit_cast<double>(n1_); }
-    double smallest_f() const { return std::bit_cast<double>(n2_); }
-    bool allow_nan() const { return flag_; }
-    PyObject* intervals() const { return a_.get(); }
-    uint64_t min_size() const { return n0_; }
-    uint64_t max_size() const { return n1_; }
-    double p() const { return std::bit_cast<double>(n0_); }
+    // The native fields, by form (see the members below for where each is
+    // kept). Integer: bound and weight objects (may be nullptr) and
+    // shrink_towards. Float: min, max, smallest nonzero magnitude and
+    // allow_nan. String: the IntervalSet object and the sizes. Bytes: the
+    // sizes. Boolean: p.
+    PyObject* min_obj() const { return min_or_intervals_.get(); }
+    PyObject* max_obj() const { return max_obj_.get(); }
+    PyObject* weights() const { return weights_.get(); }
+    int64_t shrink_towards() const { return static_cast<int64_t>(first_); }
+    double min_f() const { return std::bit_cast<double>(first_); }
+    double max_f() const { return std::bit_cast<double>(second_); }
+    double smallest_f() const { return std::bit_cast<double>(smallest_); }
+    bool allow_nan() const { return allow_nan_; }
+    PyObject* intervals() const { return min_or_intervals_.get(); }
+    uint64_t min_size() const { return first_; }
+    uint64_t max_size() const { return second_; }
+    double p() const { return std::bit_cast<double>(first_); }
 
     // Calls f on every object kept (nullptr where none).
     template <class F> void each_object(F&& f) const {
         f(dict_.get());
-        f(a_.get());
-        f(b_.get());
-        f(c_.get());
+        f(min_or_intervals_.get());
+        f(max_obj_.get());
+        f(weights_.get());
     }
 
 private:
     py::Ref make_dict() const;
 
-    mutable py::Ref dict_;
-    py::Ref a_, b_, c_;
-    // The form's numbers, in the order of the accessors above (a node keeps
-    // one record of constraints per choice: they stay small).
-    uint64_t n0_ = 0, n1_ = 0, n2_ = 0;
+    // Each slot serves the forms named at it, so that a record's nodes, one
+    // per choice, stay small. Numbers are kept as 64 bits: a double as its
+    // bits, shrink_towards as its two's complement.
+    mutable py::Ref dict_;        // the dict: given (Dict), or made on request
+    py::Ref min_or_intervals_;    // Integer: min_value (nullptr: none); String: the IntervalSet
+    py::Ref max_obj_;             // Integer: max_value (nullptr: none)
+    py::Ref weights_;             // Integer: weights (nullptr: none)
+    uint64_t first_ = 0;          // Integer: shrink_towards; Float: min_value; String, Bytes: min_size; Boolean: p
+    uint64_t second_ = 0;         // Float: max_value; String, Bytes: max_size
+    uint64_t smallest_ = 0;       // Float: smallest_nonzero_magnitude
     Form form_ = Form::Dict;
-    bool flag_ = false;
+    bool allow_nan_ = false;      // Float: allow_nan
 };
+// Kept in every recorded choice (NodeData, 80 bytes with it).
+static_assert(sizeof(NodeConstraints) == 64, "NodeConstraints grew: a recorded choice would outgrow 80 bytes");
 
 }  // namespace data

@@ -65,6 +65,7 @@ struct NodeData {
     uint8_t choice_type;          // TAG_*
     bool was_forced;
 };
+static_assert(sizeof(NodeData) == 80, "a recorded choice is 80 bytes: keep it from growing");
 
 // One element of a replayed prefix: a value replayed once, or a "simplest"
 // template standing for the simplest permitted value of every draw that
@@ -97,10 +98,6 @@ using Prefix = std::vector<PrefixEntry>;
 // other item is a value. Throws the error of the iteration or of reading
 // `count`.
 Prefix parse_prefix(PyObject* iterable);
-
-// Serialized size of a recorded value (header + payload of the
-// choice-sequence byte format); 1 when it cannot be computed. Never fails.
-uint64_t serialized_size(PyObject* value);
 
 // Sets the Frozen error "Cannot call {name} on frozen BrindlemarData" (or the
 // error met while making it) and throws py::Err.

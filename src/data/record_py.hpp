@@ -11,7 +11,7 @@ inline RecordObject* obj(PyObject* self) { return reinterpret_cast<RecordObject*
 // A new dict of the given (key, value) pairs, in order (values borrowed).
 py::Ref make_dict(std::initializer_list<std::pair<PyObject*, PyObject*>> items);
 
-// Draw methods (typed_draws.cpp).
+// Draw methods (draw_methods.cpp).
 PyObject* draw_integer(QF_FASTCALL_ARGS);
 PyObject* draw_float(QF_FASTCALL_ARGS);
 PyObject* draw_string(QF_FASTCALL_ARGS);

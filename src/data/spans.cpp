@@ -126,9 +126,12 @@ PyObject* note(QF_FASTCALL_ARGS) {
         if (r->frozen) frozen_err("note");
         PyObject* value = a[0];
         py::Ref text;
-        if (PyUnicode_Check(value)) {
+        if (PyUnicode_CheckExact(value)) {
+            text = py::Ref::borrow(value);  // str() would only run pending signal handlers
+        } else if (PyUnicode_Check(value)) {
             text = py::Ref::steal(PyObject_Str(value));
             if (!text) {
+                py::pass_interrupt();  // only an ordinary exception makes the value unprintable
                 PyErr_WriteUnraisable(value);
                 const std::string name = py::type_name_or_empty(value);
                 r->output += name.empty() ? "<unprintable object>" : "<unprintable " + name + " object>";

@@ -1,3 +1,6 @@
+// The per-thread slots of tls.hpp, their operations, and the Python functions
+// that set and clear them (set_buffer_limit, clear_buffer_limit,
+// _clear_resolution_caches).
 #include "data/tls.hpp"
 
 #include "py/thread_slots.hpp"

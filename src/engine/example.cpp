@@ -113,20 +113,19 @@ bool is_usage_error(PyObject* exc) {
 
 // Notes the argument being drawn on an error raised while drawing it.
 void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
-    py::ErrorStash keep;
     py::Ref note;
     if (py::Ref r = py::Ref::steal(PyObject_Repr(strategy))) {
         note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U' from %U", name, r.get()));
     } else {
-        py::discard_error();
+        py::drop_exception();  // an interrupt or exit request replaces `exc`
         note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U'", name));
     }
     if (!note) {
-        py::discard_error();
+        py::drop_exception();
         return;
     }
     py::Ref res = py::Ref::steal(PyObject_CallMethod(exc, "add_note", "O", note.get()));
-    if (!res) py::discard_error();
+    if (!res) py::drop_exception();
 }
 
 [[noreturn]] void rethrow(PyObject* exc) {

@@ -24,6 +24,22 @@ bool numeric(ChoiceType t) {
     return t == ChoiceType::Integer || t == ChoiceType::Float || t == ChoiceType::Boolean;
 }
 
+// The minimum size of a string node's constraints, when it is a readable int.
+bool read_min_size(PyObject* constraints, int64_t& out) {
+    static py::Name k_min_size{"min_size"};
+    PyObject* v = PyDict_GetItemWithError(constraints, k_min_size.get());
+    if (!v) py::drop_exception();
+    if (!v || !PyLong_Check(v)) return false;
+    int overflow = 0;
+    long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (r == -1 && PyErr_Occurred()) {
+        py::drop_exception();
+        return false;
+    }
+    out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : r;
+    return true;
+}
+
 // One node of the head replay's record, as the passes read it.
 class Node {
 public:
@@ -42,8 +58,23 @@ public:
         if (!PyDict_Check(c)) py::raise_cannot_convert(c, "PyDict");
         return c;
     }
+    // A string node's alphabet (borrowed; nullptr when its dict has none)
+    // and its min_size (false when its dict has no readable one), from the
+    // native fields when the record drew it itself.
+    PyObject* intervals() const {
+        if (native_string()) return v_.constraints.intervals();
+        static py::Name k_intervals{"intervals"};
+        return py::dict_get(constraints(), k_intervals.get());
+    }
+    bool min_size(int64_t& out) const {
+        if (!native_string()) return read_min_size(constraints(), out);
+        out = static_cast<int64_t>(std::min<uint64_t>(v_.constraints.min_size(), INT64_MAX));
+        return true;
+    }
 
 private:
+    bool native_string() const { return v_.constraints.form() == data::NodeConstraints::Form::String; }
+
     const ChoiceView& v_;
 };
 
@@ -107,22 +138,6 @@ using Index = choice::Int;
 
 // floor((lo + hi) / 2) for lo <= hi.
 Index midpoint(const Index& lo, const Index& hi) { return lo + (hi - lo).half(); }
-
-// The minimum size of a string node's constraints, when it is a readable int.
-bool read_min_size(PyObject* constraints, int64_t& out) {
-    static py::Name k_min_size{"min_size"};
-    PyObject* v = PyDict_GetItemWithError(constraints, k_min_size.get());
-    if (!v) py::drop_exception();
-    if (!v || !PyLong_Check(v)) return false;
-    int overflow = 0;
-    long long r = PyLong_AsLongLongAndOverflow(v, &overflow);
-    if (r == -1 && PyErr_Occurred()) {
-        py::drop_exception();
-        return false;
-    }
-    out = overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : r;
-    return true;
-}
 
 class Shrinker {
 public:
@@ -283,8 +298,7 @@ private:
     // Deletes single characters, then moves each character towards the
     // start of the alphabet's shrink order.
     Found string_step(Py_ssize_t i, Node& node) {
-        static py::Name k_intervals{"intervals"};
-        PyObject* intervals = py::dict_get(node.constraints(), k_intervals.get());
+        PyObject* intervals = node.intervals();
         if (!intervals) return {};
         py::Ref keep_intervals = py::Ref::borrow(intervals);
         py::Ref chars = py::check(PySequence_List(node.value()));
@@ -297,7 +311,7 @@ private:
         // simplest string: the trial could succeed without the string
         // getting simpler, round after round.
         int64_t min_size = 0;
-        const bool deletable = !read_min_size(node.constraints(), min_size) || n - 1 >= min_size;
+        const bool deletable = !node.min_size(min_size) || n - 1 >= min_size;
         for (Py_ssize_t p = 0; deletable && p < n; ++p) {
             py::Ref shorter = without(chars.get(), p, 1);
             if (Found c = set_node_value(i, join(shorter.get()))) return c;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "py/errors.hpp"
-#include "py/modules.hpp"
 
 namespace py {
 
@@ -73,11 +72,6 @@ Ref getattr_opt(PyObject* o, const char* name) {
     return Ref::steal(r);
 }
 
-Ref import_attr(const char* module, const char* name) {
-    Ref m = import(module);
-    return getattr(m.get(), name);
-}
-
 Ref call(PyObject* callable) { return check(PyObject_CallNoArgs(callable)); }
 Ref call(PyObject* callable, PyObject* a) {
     return check(PyObject_CallFunctionObjArgs(callable, a, nullptr));
@@ -105,14 +99,6 @@ Ref tuple_of(std::initializer_list<PyObject*> items) {
         PyTuple_SetItem(t.get(), i++, it);
     }
     return t;
-}
-
-Ref eval_main(const char* source) {
-    Ref main = import("__main__");
-    Ref globals = Ref::borrow(PyModule_GetDict(main.get()));
-    Ref eval = import_attr("builtins", "eval");
-    Ref text = str(source);
-    return check(PyObject_CallFunctionObjArgs(eval.get(), text.get(), globals.get(), nullptr));
 }
 
 Ref new_list(Py_ssize_t n) { return check(PyList_New(n)); }
@@ -167,7 +153,7 @@ namespace {
             else PyErr_Clear();
             Py_DECREF(s);
         } else {
-            PyErr_Clear();
+            drop_exception();  // an interrupt or exit request is the error instead
         }
         PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg.c_str());
     }

@@ -36,7 +36,6 @@ Ref getattr(PyObject* o, const char* name);
 // Attribute lookup that answers an empty Ref (error cleared) when the
 // attribute is missing; other errors propagate.
 Ref getattr_opt(PyObject* o, const char* name);
-Ref import_attr(const char* module, const char* name);
 Ref call(PyObject* callable);
 Ref call(PyObject* callable, PyObject* a);
 Ref call(PyObject* callable, PyObject* a, PyObject* b);
@@ -44,9 +43,6 @@ Ref call_args(PyObject* callable, PyObject* tuple, PyObject* kwargs = nullptr);
 Ref call_method(PyObject* o, const char* name);
 Ref call_method(PyObject* o, const char* name, PyObject* a);
 Ref tuple_of(std::initializer_list<PyObject*> items);   // borrowed items
-// builtins.eval of a one-line expression with the namespace of __main__ as
-// its globals (the fixed lambda sources the module evaluates).
-Ref eval_main(const char* source);
 Ref new_list(Py_ssize_t n = 0);
 // A new list or tuple of the items, in order (the vector keeps its references).
 Ref list_from_refs(const std::vector<Ref>& items);

@@ -1,7 +1,5 @@
 #include "py/errors.hpp"
 
-#include "py/convert.hpp"
-
 namespace py {
 
 [[noreturn]] void throw_fault(const std::string& text) { throw Fault(text); }
@@ -47,21 +45,6 @@ void translate_current_exception() noexcept {
 [[noreturn]] void raise_type_error(const std::string& msg) { raise(PyExc_TypeError, msg); }
 [[noreturn]] void raise_value_error(const std::string& msg) { raise(PyExc_ValueError, msg); }
 [[noreturn]] void raise_overflow_error(const std::string& msg) { raise(PyExc_OverflowError, msg); }
-
-[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg) {
-    Ref cls = import_attr(module, name);
-    Ref text = str(msg);
-    Ref exc = call(cls.get(), text.get());
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
-    throw Err{};
-}
-
-[[noreturn]] void raise_named_noargs(const char* module, const char* name) {
-    Ref cls = import_attr(module, name);
-    Ref exc = call(cls.get());
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
-    throw Err{};
-}
 
 Ref fetch_error() {
     PyObject *t, *v, *tb;

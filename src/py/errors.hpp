@@ -15,11 +15,6 @@ namespace py {
 [[noreturn]] void raise_type_error(const std::string& msg);
 [[noreturn]] void raise_value_error(const std::string& msg);
 [[noreturn]] void raise_overflow_error(const std::string& msg);
-// Import `module`, look up `name` and raise an instance made with `msg`.
-// A failing import or lookup is raised instead.
-[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
-// The same, with the class called on no arguments.
-[[noreturn]] void raise_named_noargs(const char* module, const char* name);
 
 // The internal-fault exception class (derived directly from BaseException).
 PyObject* fault_type();
@@ -39,14 +34,21 @@ inline std::invoke_result_t<F> guard(std::type_identity_t<std::invoke_result_t<F
     }
 }
 
+// Throws when the current error is an interrupt or exit request (any
+// BaseException that is not an Exception), leaving it set; nothing happens
+// for an ordinary Exception or when no error is set. For code that handles
+// an ordinary failure its own way (a fallback text, the unraisable hook).
+inline void pass_interrupt() {
+    PyObject* type = PyErr_Occurred();
+    if (type && !PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
+}
+
 // Drop the current error of a call whose failure only means "no answer":
 // an ordinary Exception is cleared; an interrupt or exit request (any other
 // BaseException) is kept and thrown. Nothing happens when no error is set.
 // The one way to drop an error outside this layer.
 inline void drop_exception() {
-    PyObject* type = PyErr_Occurred();
-    if (!type) return;
-    if (!PyErr_GivenExceptionMatches(type, PyExc_Exception)) throw Err{};
+    pass_interrupt();
     PyErr_Clear();
 }
 // Drop whatever error is set, an interrupt or exit request included. Only

@@ -1,62 +1,62 @@
 #include "py/modules.hpp"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "py/convert.hpp"
 #include "py/errors.hpp"
+#include "py/thread_exit.hpp"
 
 namespace py {
 namespace {
 
-// One module asked for through optional_module. The entries live as long as
-// the process (a daemon thread may still read them while it ends): they are
-// never freed, and hold raw references.
+// One module asked for through optional_module. Entries are only touched
+// with the interpreter lock held. A call keeps the entries it uses alive
+// while it runs: its import lets other threads in, and the interpreter's
+// exit may drop the table meanwhile (forget_optional_modules).
 struct Optional {
     std::string text;
-    PyObject* name;     // the full name, interned
-    PyObject* names;    // the names of its packages and its own: "a", "a.b", "a.b.c"
-    Optional* top;      // the entry of its top-level package ("a"), or itself
-    // NULL, or what the last failed import depended on, as it stood then:
+    Ref name;   // the full name, interned
+    Ref names;  // the names of its packages and its own: "a", "a.b", "a.b.c"
+    std::shared_ptr<Optional> top;  // the entry of its top-level package ("a"); empty for "a" itself
+    // Empty, or what the last failed import depended on, as it stood then:
     // (copy of sys.path, copy of sys.meta_path, sys.modules entry of each of
     // `names`, `names` itself standing for a missing entry). While every item
     // is still the same object, the import would fail again.
-    PyObject* failure;
+    Ref failure;
 };
+using Entry = std::shared_ptr<Optional>;
 
-Optional* make_entry(const char* text) {
+// The entries made so far, until the interpreter exits. Never destroyed with
+// the process: that would drop references after the interpreter has gone.
+std::vector<Entry>& table() {
+    static auto* entries = new std::vector<Entry>();
+    return *entries;
+}
+
+Entry make_entry(const char* text) {
     Ref name = check(PyUnicode_InternFromString(text));
     std::vector<Ref> parts;
     for (const char* dot = std::strchr(text, '.'); dot; dot = std::strchr(dot + 1, '.')) {
         parts.push_back(check(PyUnicode_FromStringAndSize(text, dot - text)));
     }
     parts.push_back(name);
-    Ref names = check(PyTuple_New(static_cast<Py_ssize_t>(parts.size())));
-    for (size_t i = 0; i < parts.size(); ++i) {
-        PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), parts[i].newref());
-    }
-    Optional* e = new Optional{std::string(text), name.release(), names.release(), nullptr, nullptr};
-    e->top = e;
-    return e;
+    return std::make_shared<Optional>(Optional{std::string(text), name, tuple_from_refs(parts), nullptr, Ref()});
 }
 
-Optional* entry_for(const char* text);
-
-Optional* top_entry_for(const char* text) {
-    const char* dot = std::strchr(text, '.');
-    return dot ? entry_for(std::string(text, dot).c_str()) : nullptr;
-}
-
-Optional* entry_for(const char* text) {
-    static auto* table = new std::vector<Optional*>();
-    for (Optional* e : *table) {
+Entry entry_for(const char* text) {
+    for (const Entry& e : table()) {
         if (e->text == text) return e;
     }
-    Optional* top = top_entry_for(text);
-    Optional* e = make_entry(text);
-    if (top) e->top = top;
-    table->push_back(e);
+    const char* dot = std::strchr(text, '.');
+    Entry top = dot ? entry_for(std::string(text, dot).c_str()) : nullptr;
+    Entry e = make_entry(text);
+    e->top = std::move(top);
+    // Making it can run Python code (a collection), meanwhile the interpreter
+    // may have begun to exit: the entry then serves this call only.
+    if (!interpreter_exiting()) table().push_back(e);
     return e;
 }
 
@@ -92,22 +92,17 @@ PyObject* modules_entry(PyObject* modules, PyObject* name, PyObject* missing) {
 }
 
 bool still_fails(const Optional& e) {
-    Ref failure = Ref::borrow(e.failure);
+    Ref failure = e.failure;
     PyObject* f = failure.get();
     if (!same_list("path", PyTuple_GetItem(f, 0)) || !same_list("meta_path", PyTuple_GetItem(f, 1))) return false;
     PyObject* modules = PyImport_GetModuleDict();
     if (!PyDict_Check(modules)) return false;
-    const Py_ssize_t n = PyTuple_Size(e.names);
+    PyObject* names = e.names.get();
+    const Py_ssize_t n = PyTuple_Size(names);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (modules_entry(modules, PyTuple_GetItem(e.names, i), e.names) != PyTuple_GetItem(f, 2 + i)) return false;
+        if (modules_entry(modules, PyTuple_GetItem(names, i), names) != PyTuple_GetItem(f, 2 + i)) return false;
     }
     return true;
-}
-
-void set_failure(Optional& e, Ref failure) {
-    PyObject* old = e.failure;
-    e.failure = failure.release();
-    Py_XDECREF(old);
 }
 
 // What the failed import depended on (see Optional::failure); an empty Ref
@@ -117,12 +112,13 @@ Ref failure_state(const Optional& e) {
     Ref meta_path = sys_list_copy("meta_path");
     PyObject* modules = PyImport_GetModuleDict();
     if (!path || !meta_path || !PyDict_Check(modules)) return Ref();
-    const Py_ssize_t n = PyTuple_Size(e.names);
+    PyObject* names = e.names.get();
+    const Py_ssize_t n = PyTuple_Size(names);
     Ref state = check(PyTuple_New(2 + n));
     PyTuple_SetItem(state.get(), 0, path.release());
     PyTuple_SetItem(state.get(), 1, meta_path.release());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* v = modules_entry(modules, PyTuple_GetItem(e.names, i), e.names);
+        PyObject* v = modules_entry(modules, PyTuple_GetItem(names, i), names);
         PyTuple_SetItem(state.get(), 2 + i, Ref::borrow(v).release());
     }
     return state;
@@ -147,34 +143,75 @@ Ref import(const char* name) {
     return import(text.get());
 }
 
+Ref import_attr(const char* module, const char* name) {
+    Ref m = import(module);
+    return getattr(m.get(), name);
+}
+
+[[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg) {
+    Ref cls = import_attr(module, name);
+    Ref text = str(msg);
+    Ref exc = call(cls.get(), text.get());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Err{};
+}
+
+[[noreturn]] void raise_named_noargs(const char* module, const char* name) {
+    Ref cls = import_attr(module, name);
+    Ref exc = call(cls.get());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Err{};
+}
+
+Ref eval_main(const char* source) {
+    Ref main = import("__main__");
+    Ref globals = Ref::borrow(PyModule_GetDict(main.get()));
+    Ref eval = import_attr("builtins", "eval");
+    Ref text = str(source);
+    return check(PyObject_CallFunctionObjArgs(eval.get(), text.get(), globals.get(), nullptr));
+}
+
 Ref optional_module(const char* name) {
-    Optional* e = entry_for(name);
-    if (Ref m = loaded_module(e->name)) return m;
+    if (interpreter_exiting()) {
+        // No import any more: daemon threads may still run here, and an
+        // import in one of them while the interpreter exits can crash it.
+        Ref text = check(PyUnicode_FromString(name));
+        return loaded_module(text.get());
+    }
+    Entry e = entry_for(name);
+    if (Ref m = loaded_module(e->name.get())) return m;
     if (e->failure && still_fails(*e)) return Ref();
-    if (e->top != e && e->top->failure && still_fails(*e->top)) return Ref();
+    if (e->top && e->top->failure && still_fails(*e->top)) return Ref();
     // The import lets other threads in: the entry may change meanwhile, and
     // the last thread to finish leaves its answer.
-    if (PyObject* m = PyImport_Import(e->name)) {
-        set_failure(*e, Ref());
+    if (PyObject* m = PyImport_Import(e->name.get())) {
+        e->failure = Ref();
         return Ref::steal(m);
     }
     if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw Err{};
     PyErr_Clear();
-    set_failure(*e, failure_state(*e));
+    e->failure = failure_state(*e);
     return Ref();
 }
 
 void note_missing_package(const char* package) {
     try {
-        Optional* e = entry_for(package);
-        if (e->failure || loaded_module(e->name)) return;
+        Entry e = entry_for(package);
+        if (e->failure || loaded_module(e->name.get())) return;
         Ref util = import("importlib.util");
         Ref find_spec = getattr(util.get(), "find_spec");
-        Ref spec = call(find_spec.get(), e->name);
-        if (spec.get() == Py_None) set_failure(*e, failure_state(*e));
+        Ref spec = call(find_spec.get(), e->name.get());
+        if (spec.get() == Py_None) e->failure = failure_state(*e);
     } catch (const Err&) {
         drop_exception();  // nothing remembered: its modules are looked for when asked for
     }
+}
+
+void forget_optional_modules() noexcept {
+    // Taken out first: dropping the entries can run Python code that asks
+    // for an optional module again.
+    std::vector<Entry> dropped;
+    dropped.swap(table());
 }
 
 Ref optional_attr(const char* module, const char* attr) {

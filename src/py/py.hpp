@@ -7,12 +7,12 @@
 // MemoryError and any other C++ exception into the internal fault. No C++
 // exception ever crosses into CPython.
 //
-// Headers by concern: ref.hpp (owned references), errors.hpp (raising,
-// dropping, the boundary), convert.hpp (conversions, calls, argument
-// parsing, big integers), types.hpp (heap types, module names),
-// recursion.hpp (the recursion check), modules.hpp (modules by name,
-// optional ones), thread_exit.hpp (threads ended under our frames). This
-// one includes them all.
+// Headers by concern, each using only those before it: ref.hpp (owned
+// references), thread_exit.hpp (threads ended under our frames), errors.hpp
+// (raising, dropping, the boundary), convert.hpp (conversions, calls,
+// argument parsing, big integers), modules.hpp (modules by name, what is
+// reached through them, optional ones), recursion.hpp (the recursion
+// check), types.hpp (heap types, module names). This one includes them all.
 #pragma once
 
 #include "py/convert.hpp"

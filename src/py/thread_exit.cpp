@@ -43,10 +43,12 @@ extern "C" _Unwind_Reason_Code __real___gxx_personality_v0(int, _Unwind_Action, 
 namespace py {
 namespace {
 
-std::atomic<bool> interpreter_exiting{false};
+std::atomic<bool> exiting{false};
+void (*exit_hook)() noexcept = nullptr;
 
 PyObject* note_exit(PyObject*, PyObject*) {
-    interpreter_exiting.store(true);
+    exiting.store(true);
+    if (exit_hook) exit_hook();
     return Py_NewRef(Py_None);
 }
 
@@ -62,11 +64,15 @@ PyMethodDef note_exit_def = {"_note_interpreter_exit", note_exit, METH_NOARGS, n
 
 }  // namespace
 
-void watch_interpreter_exit() {
+void watch_interpreter_exit(void (*at_exit)() noexcept) {
     Ref hook = check(PyCFunction_New(&note_exit_def, nullptr));
     Ref atexit = check(PyImport_ImportModule("atexit"));
     check(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
+    exit_hook = at_exit;
+    exiting.store(false);
 }
+
+bool interpreter_exiting() noexcept { return exiting.load(); }
 
 }  // namespace py
 
@@ -74,7 +80,7 @@ extern "C" __attribute__((visibility("hidden"))) _Unwind_Reason_Code __wrap___gx
     int version, _Unwind_Action actions, _Unwind_Exception_Class exception_class, _Unwind_Exception* exception,
     _Unwind_Context* context) {
     if (actions & _UA_FORCE_UNWIND) {
-        if (py::interpreter_exiting.load()) py::park_thread();
+        if (py::exiting.load()) py::park_thread();
         return _URC_CONTINUE_UNWIND;
     }
     return __real___gxx_personality_v0(version, actions, exception_class, exception, context);

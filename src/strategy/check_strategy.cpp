@@ -42,13 +42,13 @@ bool has_do_draw(PyObject* o) {
     return false;
 }
 
-bool strat_is_empty(PyObject* o) noexcept {
+bool strat_is_empty(PyObject* o) {
     const SearchStrategy* s = as_strategy(o);
     if (!s) return false;
     try {
         return node_is_empty(s->node);
     } catch (...) {
-        py::discard_error();
+        py::drop_exception();
         return false;
     }
 }

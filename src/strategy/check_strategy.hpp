@@ -23,8 +23,8 @@ void check_foreign_strategy(PyObject* o);
 // Has `o` a `do_draw` attribute (the mark of a strategy of any library)? A
 // failing lookup is no; an interrupt propagates.
 bool has_do_draw(PyObject* o);
-// A native strategy whose node is empty; anything else, and any error of
-// the query (dropped), is false.
-bool strat_is_empty(PyObject* o) noexcept;
+// A native strategy whose node is empty; anything else, and any ordinary
+// error of the query (dropped), is false; an interrupt propagates.
+bool strat_is_empty(PyObject* o);
 
 }  // namespace strategy

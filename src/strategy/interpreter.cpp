@@ -90,7 +90,7 @@ bool draw_fair_boolean(PyObject* record) {
 
 py::Ref call_with_one(PyObject* f, PyObject* x) { return py::check(PyObject_CallFunctionObjArgs(f, x, nullptr)); }
 
-void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noexcept {
+void record_created_call(PyObject* result, PyObject* pack, PyObject* value) {
     // A build context exists only once the upstream control module has been
     // imported, so a module that is not loaded means there is none.
     static py::Name k_module{"quorvantis.control"};
@@ -112,7 +112,7 @@ void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noex
         py::dict_set(kwargs.get(), "kwargs", empty.get());
         py::call_args(record_call.get(), args.get(), kwargs.get());
     } catch (...) {
-        py::discard_error();
+        py::drop_exception();
     }
 }
 

@@ -27,8 +27,9 @@ bool draw_fair_boolean(PyObject* record);
 py::Ref call_with_one(PyObject* f, PyObject* x);
 // True when `key` is already in `set`, else adds it.
 bool seen_before(PyObject* set, PyObject* key);
-// Reports a map result to an upstream build context; never fails.
-void record_created_call(PyObject* result, PyObject* pack, PyObject* value) noexcept;
+// Reports a map result to an upstream build context; an ordinary error is
+// dropped, an interrupt propagates.
+void record_created_call(PyObject* result, PyObject* pack, PyObject* value);
 // Ends the test case as invalid and raises the record's StopTest.
 [[noreturn]] void mark_invalid(PyObject* record);
 // Sets the record's has_discards flag.

@@ -25,10 +25,10 @@ void validate_builds_arg(std::string_view label, PyObject* arg);
 py::Ref branches(PyObject* self);
 
 // The repr text of a node, of a child object (Python repr), of a callable
-// (never fails).
+// ("..." when its text cannot be had; only an interrupt propagates).
 std::string repr_node(const StrategyNode& node);
 std::string child_repr(PyObject* child);
-std::string fn_repr(PyObject* f) noexcept;
+std::string fn_repr(PyObject* f);
 // The text of an object that should be a str (consumed).
 std::string take_text(py::Ref s);
 

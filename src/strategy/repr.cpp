@@ -100,7 +100,7 @@ std::string take_text(py::Ref s) {
 
 std::string child_repr(PyObject* child) { return take_text(py::check(PyObject_Repr(child))); }
 
-std::string fn_repr(PyObject* f) noexcept {
+std::string fn_repr(PyObject* f) {
     try {
         std::string text;
         if (py::Ref describe = reflection_function("get_pretty_function_description")) {
@@ -111,7 +111,7 @@ std::string fn_repr(PyObject* f) noexcept {
             return text;
         }
     } catch (...) {
-        py::discard_error();
+        py::drop_exception();
     }
     return "...";
 }

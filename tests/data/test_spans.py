@@ -1,3 +1,8 @@
+import _thread
+import signal
+from itertools import repeat
+from operator import itemgetter
+
 import pytest
 
 from quorvantis_fast._engine import BrindlemarData
@@ -167,6 +172,26 @@ class TestNote:
         d.note(S("q"))
         assert d.output == "<unprintable S object>"
         assert len(seen) == 1 and isinstance(seen[0].exc_value, ValueError)
+
+    def test_an_interrupt_is_never_taken_for_an_unprintable_value(self):
+        class S(str):
+            def __str__(self):
+                raise KeyboardInterrupt
+
+        d = BrindlemarData.for_choices([])
+        with pytest.raises(KeyboardInterrupt):
+            d.note(S("x"))
+        assert d.output == ""
+        # A Ctrl-C pending when note() is called (map calls it from C, right
+        # after the interrupt) leaves an exact str as it is.
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        try:
+            notes = map(d.note, map(itemgetter(1), zip(iter(_thread.interrupt_main, 1), repeat("x"))))
+            with pytest.raises(KeyboardInterrupt):
+                next(notes)
+        finally:
+            signal.signal(signal.SIGINT, previous)
+        assert d.output == "x"
 
     def test_reentry_from_repr_is_refused(self):
         d = BrindlemarData()

@@ -31,6 +31,14 @@ class TestDrawErrors:
             run_native(lambda a: None, [Unprintable(self._raise)], names=["a"])
         assert info.value.__notes__ == ["while generating 'a'"]
 
+    def test_an_interrupt_from_the_repr_replaces_the_draw_error(self):
+        class Interrupting(Strategy):
+            def __repr__(self):
+                raise KeyboardInterrupt
+
+        with pytest.raises(KeyboardInterrupt):
+            run_native(lambda a: None, [Interrupting(self._raise)], names=["a"])
+
     def test_draw_error_survives_the_python_clock(self, monkeypatch):
         monkeypatch.setattr("time.perf_counter", lambda: 1.0)
         set_use_py_clock(True)

@@ -34,3 +34,16 @@ def test_wrong_type_names_argument_type_and_target(call, name, type_name, target
     with pytest.raises(TypeError) as info:
         call()
     assert str(info.value) == f"argument '{name}': '{type_name}' object cannot be converted to '{target}'"
+
+
+def test_an_interrupt_while_wording_the_error_is_raised():
+    class Wordless(TypeError):
+        def __str__(self):
+            raise KeyboardInterrupt
+
+    class Index:
+        def __index__(self):
+            raise Wordless
+
+    with pytest.raises(KeyboardInterrupt):
+        qf.set_buffer_limit(Index())

@@ -80,3 +80,26 @@ def test_the_process_exits_cleanly_while_daemon_threads_build_and_draw():
         runs = list(pool.map(lambda i: run_python(_EXIT_WHILE_BUSY.format(cpu=cpus[i % len(cpus)])), range(200)))
     failed = [(done.returncode, done.stderr[-500:]) for done in runs if done.returncode]
     assert not failed, failed
+
+
+def test_what_the_table_holds_is_dropped_when_the_interpreter_exits():
+    # A failed import keeps a copy of sys.meta_path; the engine's exit hook
+    # drops it before an exit function registered earlier runs.
+    out = python_output(
+        """
+        import atexit, gc, sys, weakref
+        atexit.register(lambda: print(gone() is None))
+        from quorvantis_fast import _engine as st
+
+        class Finder:
+            def find_spec(self, name, path=None, target=None):
+                return None
+
+        sys.meta_path.insert(0, Finder())
+        repr(st.integers().map(str))
+        gone = weakref.ref(sys.meta_path.pop(0))
+        gc.collect()
+        print(gone() is None)
+        """
+    )
+    assert out.split() == ["False", "True"]

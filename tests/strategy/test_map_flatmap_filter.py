@@ -1,5 +1,8 @@
 """map, flatmap and filter build nodes that compose."""
 
+import sys
+import types
+
 import pytest
 
 from quorvantis_fast import _engine as st
@@ -67,3 +70,34 @@ class TestFilter:
         t = st.integers().filter(None)
         with pytest.raises(TypeError):
             values(t, 1)
+
+
+class Nameless:
+    """Returns `result`; reading its name is interrupted."""
+
+    def __init__(self, result):
+        self.result = result
+
+    def __call__(self, x):
+        return self.result
+
+    @property
+    def __name__(self):
+        raise KeyboardInterrupt
+
+
+def test_an_interrupt_while_describing_or_reporting_a_draw_is_raised(monkeypatch):
+    with pytest.raises(KeyboardInterrupt):
+        repr(st.integers().map(Nameless(0)))
+    with pytest.raises(KeyboardInterrupt):  # in the text of the filter's retry event
+        st.BrindlemarData().draw(st.integers().filter(Nameless(False)))
+
+    def interrupt(*args, **kwargs):
+        raise KeyboardInterrupt
+
+    control = types.ModuleType("quorvantis.control")
+    context = types.SimpleNamespace(is_final=True, record_call=interrupt)
+    control._current_build_context = types.SimpleNamespace(value=context)
+    monkeypatch.setitem(sys.modules, "quorvantis.control", control)
+    with pytest.raises(KeyboardInterrupt):  # reporting a map's call to the build context
+        st.BrindlemarData().draw(st.integers().map(str))

@@ -17,8 +17,8 @@ namespace strategy {
 void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs);
 
 // Is the annotation, or any of its typing.get_args items at any depth, a
-// typing.ForwardRef? Never fails.
-bool ann_has_forwardref(PyObject* annotation) noexcept;
+// typing.ForwardRef? An ordinary error means no; an interrupt propagates.
+bool ann_has_forwardref(PyObject* annotation);
 
 // Does the target carry a truthy __no_type_check__? A failing lookup or
 // truth test answers no.

@@ -140,14 +140,14 @@ py::Ref with_default(py::Ref inferred, PyObject* default_value) {
 
 }  // namespace
 
-bool ann_has_forwardref(PyObject* annotation) noexcept {
+bool ann_has_forwardref(PyObject* annotation) {
     try {
         py::Ref typing = py::import("typing");
         py::Ref forward_ref = py::getattr(typing.get(), "ForwardRef");
         py::Ref get_args = py::getattr(typing.get(), "get_args");
         return has_forwardref(annotation, forward_ref.get(), get_args.get());
     } catch (...) {
-        py::discard_error();
+        py::drop_exception();
         return false;
     }
 }

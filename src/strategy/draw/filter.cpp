@@ -30,9 +30,9 @@ py::Ref event_hook() {
 }
 
 // Sends the retry event of a filter node: its text, made once per node.
-// Best effort: when the base has no repr nothing is sent, and every failure
-// is dropped.
-void report_retry(const kinds::Filter& node) noexcept {
+// Best effort: when the base has no repr nothing is sent, and every ordinary
+// failure is dropped (an interrupt propagates).
+void report_retry(const kinds::Filter& node) {
     try {
         py::Ref text = node.retry_text;
         if (!text) {
@@ -43,7 +43,7 @@ void report_retry(const kinds::Filter& node) noexcept {
         py::Ref hook = event_hook();
         py::call(hook.get(), text.get());
     } catch (...) {
-        py::discard_error();
+        py::drop_exception();
     }
 }
 

@@ -7,6 +7,14 @@ from quorvantis_fast.errors import InvalidArgument
 from qf_testing import assert_stored_error, values
 
 
+def test_an_interrupt_while_asking_whether_the_elements_are_empty_is_raised():
+    def interrupted():
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        st.lists(st.deferred(interrupted))
+
+
 class TestLists:
     @pytest.mark.parametrize("lo, hi", [(0, 0), (0, 3), (2, 5), (4, 4), (10, 20)])
     def test_sizes(self, lo, hi):
