@@ -54,21 +54,24 @@ def _origin(exc):
 
 
 # The kinds of choices, in the order in which the engine ranks them.
-_CHOICE_KINDS = (bool, int, float, str, bytes)
+_CHOICE_KINDS = ("boolean", "integer", "float", "string", "bytes")
 
 
-def _choice_rank(choice):
-    for rank, kind in enumerate(_CHOICE_KINDS):
-        if isinstance(choice, kind):
-            return rank, _engine.choice_key(choice)
-    return len(_CHOICE_KINDS), _engine.choice_key(choice)
+def _choice_rank(node):
+    kind = _CHOICE_KINDS.index(node.type)
+    try:
+        return kind, 0, _engine.choice_to_index(node.value, node.constraints)
+    except Exception:  # a choice without an index ranks after the others of its kind
+        return kind, 1, 0
 
 
-def _example_size(choices):
+def _example_size(record):
     """A sort key of an example's choices in the engine's order of failures:
     fewer choices first, then the first choice that differs, by its kind and
-    then by its key."""
-    return len(choices), tuple(map(_choice_rank, choices))
+    then by its index under the constraints it was drawn with (the order in
+    which the shrinker makes choices simpler)."""
+    nodes = list(record.nodes)
+    return len(nodes), tuple(map(_choice_rank, nodes))
 
 
 class VerboseLog:
@@ -93,7 +96,7 @@ class VerboseLog:
     def failed(self, text, record, exc):
         """Tell of the failure ``exc`` of the example ``text`` just printed."""
         origin = _origin(exc)
-        size = _example_size(list(record.choices))
+        size = _example_size(record)
         best = self.smallest.get(origin)
         if best is None:
             print(f"  failed with {type(exc).__name__}: {exc}")

@@ -73,31 +73,6 @@ IntegerConstraints integer_of(const ConstraintsSource& c) {
     return r;
 }
 
-// A choice's kind, in the order of choices_less.
-int kind_rank(PyObject* v) {
-    if (PyBool_Check(v)) return 0;
-    if (PyLong_Check(v)) return 1;
-    if (PyFloat_Check(v)) return 2;
-    if (PyUnicode_Check(v)) return 3;
-    if (PyBytes_Check(v)) return 4;
-    return 5;
-}
-
-// -1, 0 or 1 as `a` comes before, with or after `b`, two choices of one kind.
-int compare_within_kind(int rank, PyObject* a, PyObject* b) {
-    if (rank == 0) return (a == Py_True) - (b == Py_True);
-    if (rank == 2) {
-        const uint64_t x = float_bits(a), y = float_bits(b);
-        return (x > y) - (x < y);
-    }
-    const int eq = PyObject_RichCompareBool(a, b, Py_EQ);
-    if (eq < 0) throw py::Err{};
-    if (eq) return 0;
-    const int lt = PyObject_RichCompareBool(a, b, Py_LT);
-    if (lt < 0) throw py::Err{};
-    return lt ? -1 : 1;
-}
-
 }  // namespace
 
 Int choice_to_index(PyObject* choice, const ConstraintsSource& constraints) {
@@ -253,12 +228,13 @@ bool choice_equal(PyObject* a, PyObject* b) {
     return py::truthy(r.get());
 }
 
-bool choices_less(std::span<const py::Ref> a, std::span<const py::Ref> b) {
+bool rank_less(const Rank& a, const Rank& b) {
     if (a.size() != b.size()) return a.size() < b.size();
     for (size_t i = 0; i < a.size(); ++i) {
-        const int ra = kind_rank(a[i].get()), rb = kind_rank(b[i].get());
-        if (ra != rb) return ra < rb;
-        if (const int c = compare_within_kind(ra, a[i].get(), b[i].get())) return c < 0;
+        const RankedChoice &x = a[i], &y = b[i];
+        if (x.kind != y.kind) return x.kind < y.kind;
+        if (x.known != y.known) return x.known;
+        if (x.index != y.index) return x.index < y.index;
     }
     return false;
 }

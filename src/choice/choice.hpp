@@ -69,12 +69,21 @@ py::Ref choice_key(PyObject* choice);
 py::Ref choices_key(PyObject* choices);
 // Keys compared with Python ==.
 bool choice_equal(PyObject* a, PyObject* b);
+// One choice as the order of failures sees it: its kind, then its index in
+// that kind's order under the constraints it was drawn with, which is what
+// the shrinker lowers. A choice whose index cannot be had ranks after every
+// other choice of its kind.
+struct RankedChoice {
+    uint8_t kind;  // boolean, integer, float, string, bytes: 0 to 4
+    bool known;
+    Int index;     // meaningful when known
+};
+using Rank = std::vector<RankedChoice>;
+
 // The order that ranks failing choice sequences, in which any two compare:
 // fewer choices first; then, at the first position where they differ, the
-// kind of choice (boolean, integer, float, string, bytes, anything else),
-// and within a kind the order of the keys (False before True, floats by
-// their bits, the others by Python's < after ==). True when `a` comes first.
-bool choices_less(std::span<const py::Ref> a, std::span<const py::Ref> b);
+// kind of choice, then its index. True when `a` comes first.
+bool rank_less(const Rank& a, const Rank& b);
 
 // ---------------------------------------------------------------------------
 // Native, on parsed constraints.

@@ -151,6 +151,14 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 
 }  // namespace
 
+bool drop_usage_error() {
+    py::Ref exc = py::fetch_error();
+    if (!exc) return false;
+    if (is_usage_error(exc.get())) return true;
+    py::restore_error(exc.get());
+    return false;
+}
+
 std::string err_name(PyObject* exc) { return py::type_name_or_empty(exc); }
 
 Origin origin_of(PyObject* exc) {
@@ -196,6 +204,25 @@ RefList extract_choices(PyObject* data) {
     py::Ref it = py::check(PyObject_GetIter(choices.get()));
     while (PyObject* v = PyIter_Next(it.get())) out.push_back(py::Ref::steal(v));
     py::check_no_error();
+    return out;
+}
+
+choice::RankedChoice ranked(PyObject* value, const data::NodeConstraints& c, choice::ChoiceType t) {
+    const auto kind = static_cast<uint8_t>(t == choice::ChoiceType::Boolean ? 0 : static_cast<int>(t) + 1);
+    try {
+        return {kind, true, c.to_index(value)};
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return {kind, false, choice::Int(0)};
+    }
+}
+
+choice::Rank rank_of(PyObject* data) {
+    data::RecordRef r(data);
+    choice::Rank out;
+    out.reserve(r->nodes.size());
+    for (const data::NodeData& n : r->nodes)
+        out.push_back(ranked(n.value.get(), n.constraints, static_cast<choice::ChoiceType>(n.choice_type)));
     return out;
 }
 

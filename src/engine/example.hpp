@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "data/node_constraints.hpp"
 #include "engine/state.hpp"
 #include "engine/tree.hpp"
 #include "py/py.hpp"
@@ -45,6 +46,11 @@ struct TrieCheck {
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
                       TrieCheck* check, bool time_draws = true);
 
+// When the pending error is a misuse of the library (its InvalidArgument,
+// or the upstream library's), drops it and answers true; else leaves it
+// pending.
+bool drop_usage_error();
+
 // The failure origin of an exception instance; throws only when the type's
 // name cannot be read.
 Origin origin_of(PyObject* exc);
@@ -52,6 +58,10 @@ Origin origin_of(PyObject* exc);
 std::string err_name(PyObject* exc);
 // The record's choice sequence (new references).
 RefList extract_choices(PyObject* data);
+// Where the choices of a record (a native one) stand in the order of failures.
+choice::Rank rank_of(PyObject* data);
+// One recorded choice in that order.
+choice::RankedChoice ranked(PyObject* value, const data::NodeConstraints& c, choice::ChoiceType t);
 // The record's status.
 uint8_t record_status(PyObject* data);
 

@@ -2,6 +2,7 @@
 // failure, shrinking, confirmation, saving to the example database, the
 // failures of other origins met while shrinking, and the reported result.
 #include <algorithm>
+#include <optional>
 
 #include "choice/choice.hpp"
 #include "data/record.hpp"
@@ -37,7 +38,7 @@ public:
         r.interesting = o.kind == OutcomeKind::Interesting;
         r.args = std::move(o.args);
         r.exc = std::move(o.exc);
-        if (read_record && r.interesting) {
+        if (read_record) {
             data::RecordRef rec(record.get());
             r.choices.reserve(rec->nodes.size());
             r.nodes.reserve(rec->nodes.size());
@@ -58,6 +59,7 @@ private:
 struct Shrunk {
     py::Ref args, exc;
     RefList choices;
+    std::optional<choice::Rank> rank;  // where `choices` stand in the order of failures
 };
 
 class Ending {
@@ -72,7 +74,7 @@ public:
                 raise_instance(e.get());
             }
         }
-        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(f.choices)};
+        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(f.choices), std::move(f.rank)};
         if (!reproduced) primary = shrunk(std::move(primary));
         set_minimal_choices(primary.choices);
         save_choices(a_, primary.choices);
@@ -84,9 +86,9 @@ public:
             for (Shrunk& s : slipped) out.emplace_back(std::move(s.args), std::move(s.exc));
             return out;
         }
-        const Shrunk* best = &primary;
+        const Shrunk* best = &rank(primary);
         for (const Shrunk& s : slipped) {
-            if (choice::choices_less(s.choices, best->choices)) best = &s;
+            if (choice::rank_less(*s.rank, *best->rank)) best = &s;
         }
         out.emplace_back(best->args, best->exc);
         return out;
@@ -101,7 +103,7 @@ public:
                 out.emplace_back(std::move(f.args), std::move(f.exc));
                 continue;
             }
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices)});
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}});
             save_choices(a_, s.choices);
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
@@ -116,17 +118,24 @@ private:
     Shrunk shrunk(Shrunk f) {
         ShrinkResult r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc),
                                 a_.max_shrinks);
-        return Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices)};
+        return Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices), std::move(r.rank)};
+    }
+
+    // `f` with its rank, from a replay of its choices when it has none.
+    Shrunk& rank(Shrunk& f) {
+        if (!f.rank) f.rank = rank_of(rp_.replay(borrowed(f.choices), true).nodes);
+        return f;
     }
 
     // Shrinks a failure, then replays the result once more; one that does
     // not fail alike is reported with a FlakyFailure as its exception.
     Shrunk confirmed(const Origin& origin, Shrunk f) {
         Shrunk s = shrunk(std::move(f));
-        Replay again = rp_.replay(borrowed(s.choices), false);
+        Replay again = rp_.replay(borrowed(s.choices), true);
         if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
             s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
         }
+        s.rank = rank_of(again.nodes);
         return s;
     }
 
@@ -143,7 +152,7 @@ private:
         for (FailureEntry& f : taken) {
             if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
             seen.push_back(f.origin);
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices)});
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}});
             save_choices(a_, s.choices);
             results.push_back(std::move(s));
         }

@@ -130,21 +130,25 @@ private:
         } else {
             py::drop_exception();
         }
+        Outcome o;
         try {
-            Outcome o = run_one_named(a_.test.get(), a_.strategies, data, names, check, time_draws);
-            teardown(token.get());
-            return o;
+            o = run_one_named(a_.test.get(), a_.strategies, data, names, check, time_draws);
         } catch (const py::Err&) {
             teardown(token.get());
             throw;
         }
+        teardown(token.get());
+        return o;
     }
 
     // The token is passed as the one argument, whatever its type (a tuple
-    // is not spread into several).
+    // is not spread into several). An ordinary error of the teardown is
+    // dropped and the example's own error, if one is pending, stays so; an
+    // interrupt or exit request raised there is passed on in its place.
     void teardown(PyObject* token) {
-        py::ErrorStash keep;
+        py::Ref pending = py::fetch_error();
         quietly([&] { py::call_method(a_.executor.get(), "teardown_example", token); });
+        if (pending) py::restore_error(pending.get());
     }
 
     // ---- example database
@@ -188,11 +192,7 @@ private:
             py::Ref rec = record_for_choices(choices);
             Outcome o = run_wrapped(rec.get(), nullptr, nullptr);
             if (o.kind == OutcomeKind::Interesting) {
-                RefList seen = extract_choices(rec.get());
-                Origin origin = origin_of(o.exc.get());
-                if (!find_origin(origin)) {
-                    failures_.push_back({std::move(origin), std::move(seen), std::move(o.args), std::move(o.exc)});
-                }
+                keep_simpler(rec.get(), o);
                 reproduced_ = true;
             } else {
                 db_delete(key.get(), item.get());
@@ -220,21 +220,27 @@ private:
         if (add_path) add_rejected_path(rec);
     }
 
-    // Books a failure found at call number `call`. Of two failures with one
-    // origin the simpler is kept (fewer choices, then the lesser ones); only
-    // a new origin counts for the stop rule.
-    void book_failure(PyObject* rec, Outcome& o, uint64_t call) {
+    // Keeps the failure `o` of the record `rec`: as a new one when its
+    // origin is new (true), else in place of the failure of that origin
+    // kept so far when it comes first in the order of failures.
+    bool keep_simpler(PyObject* rec, Outcome& o) {
         Origin origin = origin_of(o.exc.get());
-        RefList choices = extract_choices(rec);
-        if (FailureEntry* known = find_origin(origin)) {
-            if (choice::choices_less(choices, known->choices)) {
-                known->choices = std::move(choices);
-                known->args = std::move(o.args);
-                known->exc = std::move(o.exc);
-            }
-            return;
+        choice::Rank rank = rank_of(rec);
+        FailureEntry* known = find_origin(origin);
+        if (known && !choice::rank_less(rank, known->rank)) return false;
+        FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), std::move(rank)};
+        if (!known) {
+            failures_.push_back(std::move(f));
+            return true;
         }
-        failures_.push_back({std::move(origin), std::move(choices), std::move(o.args), std::move(o.exc)});
+        *known = std::move(f);
+        return false;
+    }
+
+    // Books a failure found at call number `call`. Only a new origin counts
+    // for the stop rule.
+    void book_failure(PyObject* rec, Outcome& o, uint64_t call) {
+        if (!keep_simpler(rec, o)) return;
         latest_new_ = call;
         if (!first_seen_) {
             first_failure_ = call;

@@ -159,6 +159,7 @@ public:
             exc_ = std::move(head.exc);
             cur_ = std::move(head.choices);
             nodes_ = std::move(head.nodes);
+            head_is_best_ = true;
             n_cur_ = static_cast<Py_ssize_t>(cur_.size());
 
             const bool deletion_due =
@@ -176,7 +177,9 @@ public:
                 force_deletion = true;
             }
         }
-        return ShrinkResult{std::move(args_), std::move(exc_), std::move(best_)};
+        ShrinkResult r{std::move(args_), std::move(exc_), std::move(best_), {}};
+        if (head_is_best_) r.rank = rank_of(nodes_);
+        return r;
     }
 
 private:
@@ -189,19 +192,30 @@ private:
         const uint64_t start = shrink_calls();
         Found found = (this->*pass)();
         const bool progress = found.has_value();
-        if (progress) best_ = std::move(*found);
+        if (progress) {
+            best_ = std::move(*found);
+            head_is_best_ = false;
+        }
         record_pass(name, shrink_calls() - start, progress);
         return progress;
     }
 
     bool trial_fails() {
         set_shrink_calls(shrink_calls() + 1);
-        Replay r = rp_.replay(cand_.items(), false);
+        Replay r;
+        try {
+            r = rp_.replay(cand_.items(), false);
+        } catch (const py::Err&) {
+            // A misuse of the library that only this candidate meets makes it
+            // no example of the failure: the failure found still stands.
+            if (!drop_usage_error()) throw;
+            return false;
+        }
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
         if (o == target_) return true;
         if (slip_enabled() && !slipped_has(o)) {
-            push_slipped(FailureEntry{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc)});
+            push_slipped(FailureEntry{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc), {}});
         }
         return false;
     }
@@ -426,11 +440,19 @@ private:
     RefList cur_;
     Candidate cand_;
     std::vector<ChoiceView> nodes_;
+    bool head_is_best_ = false;  // nodes_ are those of a replay of best_
     Py_ssize_t n_cur_ = 0;
     Py_ssize_t last_deletion_len_ = 0;
 };
 
 }  // namespace
+
+choice::Rank rank_of(const std::vector<ChoiceView>& nodes) {
+    choice::Rank out;
+    out.reserve(nodes.size());
+    for (const ChoiceView& n : nodes) out.push_back(ranked(n.value.get(), n.constraints, n.type));
+    return out;
+}
 
 ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks) {
     Origin target = origin_of(exc.get());

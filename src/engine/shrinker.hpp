@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -51,7 +52,13 @@ struct ShrinkResult {
     py::Ref args;
     py::Ref exc;
     RefList choices;
+    // Where `choices` stand in the order of failures, when the shrinker's
+    // last replay was of them (absent otherwise).
+    std::optional<choice::Rank> rank;
 };
+
+// Where the recorded choices of a replay stand in the order of failures.
+choice::Rank rank_of(const std::vector<ChoiceView>& nodes);
 
 // Shrinks `choices` (taken over) that failed with `exc` when called with
 // `args`. At most `max_shrinks` rounds make progress and at most 300 rounds

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "choice/choice.hpp"
 #include "data/tls.hpp"
 #include "py/py.hpp"
 #include "timing/draw_clock.hpp"
@@ -27,12 +28,15 @@ struct Origin {
 };
 
 // One distinct failure: its origin, the choice sequence that produced it,
-// and the argument tuple and exception of that call.
+// the argument tuple and exception of that call, and where the sequence
+// stands in the order of failures (left empty for a failure met while
+// shrinking, which is ranked only once it is shrunk).
 struct FailureEntry {
     Origin origin;
     std::vector<py::Ref> choices;
     py::Ref args;
     py::Ref exc;
+    choice::Rank rank;
 };
 using Failures = std::vector<FailureEntry>;
 

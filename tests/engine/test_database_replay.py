@@ -80,6 +80,11 @@ class TestReplay:
         result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
         assert [args for args, _ in result] == [(7,), (8,), (9,)]
 
+    def test_simplest_stored_failure_of_an_origin_is_reported(self):
+        db = LoggingDatabase([choices_to_bytes([x]) for x in (700, 12, 400)])
+        result = run_native(fails_on({700, 12, 400}), [integers(0, 10**9)], database=db, db_key=KEY)
+        assert [args for args, _ in result] == [(12,)]
+
     def test_items_that_are_not_byte_strings_stay(self):
         class Liar(collections.abc.Sequence):
             def __len__(self):

@@ -186,6 +186,33 @@ class TestMultipleBugs:
         confirmations = len(new_origins_at) if len(new_origins_at) > 1 else 0
         assert len(seen) == calls + confirmations
 
+    # Of the examples failing alike, the one kept is the one the shrinker
+    # counts simplest (its choice's index), whatever order the values have.
+    @pytest.mark.parametrize("draw, fails", [
+        (lambda data: data.draw_integer(), lambda v: v % 7 == 3),
+        (lambda data: data.draw_string(_engine.IntervalSet([(97, 122)]), max_size=6), lambda s: set(s) - {"a"}),
+    ], ids=["integers", "text"])
+    def test_kept_failure_is_the_simplest_by_index(self, draw, fails):
+        failing = []
+
+        def test(v):
+            if fails(v):
+                failing.append(v)
+                raise AssertionError
+
+        constraints = []
+
+        def recorded(data):
+            v = draw(data)
+            constraints.append(data.nodes[-1].constraints)
+            return v
+
+        (args, _), = run_native(test, [Strategy(recorded)], report_multiple_bugs=True,
+                                max_examples=300, max_shrinks=0)
+        assert len(set(failing)) > 3
+        index = lambda v: _engine.choice_to_index(v, constraints[0])
+        assert args == (min(failing, key=index),)
+
     def test_same_origin_counted_once(self):
         t = Calls(fail=lambda x: True)
         result = run_native(t, [integers(0, 10**9)], report_multiple_bugs=True)

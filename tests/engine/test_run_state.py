@@ -4,7 +4,7 @@ import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, draw_secs, reproduce_native, run_native, set_use_py_clock
 
-from qf_testing import py_booleans as booleans, py_integers as integers, run_python
+from qf_testing import PyStrategy as Strategy, py_booleans as booleans, py_integers as integers, run_python
 
 
 class Executor:
@@ -89,6 +89,18 @@ class TestExecutor:
 
         assert run_native(lambda: None, [], executor=Tupled()) is None
         assert got and all(t is token for t in got)
+
+    # An interrupt in the teardown wins over the example's outcome and over
+    # an ordinary error pending from the example.
+    @pytest.mark.parametrize("value", [lambda x: x, lambda x: 1 / 0], ids=["passes", "draw error"])
+    def test_interrupting_teardown_propagates(self, value):
+        class Interrupting:
+            def teardown_example(self, token):
+                raise KeyboardInterrupt
+
+        with pytest.raises(KeyboardInterrupt):
+            run_native(lambda x: None, [Strategy(lambda data: value(data.draw_integer()))],
+                       executor=Interrupting())
 
     def test_teardown_errors_are_dropped(self):
         class Bad:

@@ -158,6 +158,21 @@ class TestMisuse:
             prop()
         assert not hasattr(info.value, "__notes__") and db.fetch(f"{__name__}.{prop.__qualname__}".encode()) == []
 
+    def test_a_usage_error_met_only_while_shrinking_keeps_the_failure(self):
+        db = InMemoryExampleDatabase()
+
+        @settings(database=db, seed=1)
+        @given(st.integers(0, 10**6))
+        def prop(n):
+            if n == 39:
+                st.integers(5, 1).validate()  # a misuse on this input only
+            assert n < 40
+
+        with pytest.raises(AssertionError) as info:
+            prop()
+        assert "Falsifying example: prop(n=40)" in info.value.__notes__
+        assert len(db.fetch(f"{__name__}.{prop.__qualname__}".encode())) == 1
+
 
 SLOW = 0.25
 
