@@ -51,8 +51,9 @@ void note_missing_package(const char* package);
 // Drops the table behind optional_module and note_missing_package, with the
 // references it holds (module names, copies of sys.path and sys.meta_path,
 // sys.modules entries). The interpreter's exit hook (thread_exit.hpp) calls
-// it, so that an interpreter started again in the same process starts with
-// an empty table.
+// it, so that they are released while the interpreter can still take them
+// back. The table is not made again: from then on nothing more is imported
+// and only sys.modules is read.
 void forget_optional_modules() noexcept;
 // The attribute `attr` of an optional module; an empty Ref when the module
 // is missing or when its import or the lookup fails with an ordinary

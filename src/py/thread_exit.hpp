@@ -9,7 +9,8 @@ namespace py {
 // still be dropped (daemon threads may still run then). Call once per
 // interpreter, at module init (throws Err).
 void watch_interpreter_exit(void (*at_exit)() noexcept);
-// True from the exit hook on, until a new interpreter registers it again.
+// True from the exit hook on, for the rest of the process: the module is
+// set up once per process, so nothing registers the hook again.
 bool interpreter_exiting() noexcept;
 
 }  // namespace py
