@@ -142,6 +142,16 @@ OrMessage<kinds::Floats> resolve_floats(const FloatArgs& a) {
     return node;
 }
 
+py::Ref fraction_of_ints(PyObject* fraction, PyObject* f) {
+    static py::Name k_numerator{"numerator"}, k_denominator{"denominator"};
+    py::Ref n = py::check(PyObject_GetAttr(f, k_numerator.get()));
+    py::Ref d = py::check(PyObject_GetAttr(f, k_denominator.get()));
+    if (PyLong_CheckExact(n.get()) && PyLong_CheckExact(d.get())) return py::Ref::borrow(f);
+    py::Ref n_int = py::check(PyNumber_Index(n.get()));
+    py::Ref d_int = py::check(PyNumber_Index(d.get()));
+    return py::call(fraction, n_int.get(), d_int.get());
+}
+
 namespace {
 
 PyObject* integers_fn(QF_FASTCALL_ARGS) {
@@ -223,13 +233,21 @@ PyObject* fractions_fn(QF_FASTCALL_ARGS) {
         for (int i = 0; i < 2; ++i) {
             PyObject* v = given(a[i]);
             if (!v) continue;
-            PyObject* f = PyObject_CallFunctionObjArgs(fraction.get(), v, nullptr);
-            if (!f) {
+            // A bound whose Fraction has no integer numerator and denominator
+            // cannot be converted either.
+            py::Ref converted;
+            try {
+                py::Ref raw = py::call(fraction.get(), v);
+                converted = fraction_of_ints(fraction.get(), raw.get());
+            } catch (const py::Err&) {
                 py::drop_exception();
+            }
+            if (!converted) {
                 raise_invalid_argument("Cannot convert " + std::string(names[i]) + "=" + py::repr(v) +
                                        " to a Fraction.");
             }
-            *bounds[i] = py::Ref::steal(f);
+            PyObject* f = converted.get();
+            *bounds[i] = std::move(converted);
             if (max_den) {
                 py::Ref den = py::getattr(f, "denominator");
                 py::Ref limit = py::from_i64(node.max_denominator);

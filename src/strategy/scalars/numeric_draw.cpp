@@ -5,6 +5,7 @@
 #include "data/record.hpp"
 #include "strategy/interpreter.hpp"
 #include "strategy/object.hpp"
+#include "strategy/scalars/scalars.hpp"
 
 namespace strategy {
 
@@ -17,7 +18,8 @@ py::Ref draw_int_between(PyObject* record, PyObject* lo, PyObject* hi) {
 }
 
 // A numerator whose quotient by `denominator` lies within the bounds: the
-// bounds are converted with Fraction, scaled by the denominator and rounded
+// bounds are converted with Fraction (to one of Python ints, so that no
+// fixed-width integer type takes part), scaled by the denominator and rounded
 // inwards. An empty range ends the test case as invalid.
 py::Ref draw_scaled_numerator(PyObject* record, PyObject* fraction, PyObject* min_value, PyObject* max_value,
                               PyObject* denominator, bool multiply_by_method) {
@@ -25,7 +27,7 @@ py::Ref draw_scaled_numerator(PyObject* record, PyObject* fraction, PyObject* mi
     if (min_value || max_value) {
         py::Ref math = py::import("math");
         auto scaled = [&](PyObject* bound, const char* rounding) {
-            py::Ref f = call_with_one(fraction, bound);
+            py::Ref f = fraction_of_ints(fraction, call_with_one(fraction, bound).get());
             py::Ref product = multiply_by_method ? py::call_method(f.get(), "__mul__", denominator)
                                                  : py::check(PyNumber_Multiply(f.get(), denominator));
             return py::call_method(math.get(), rounding, product.get());

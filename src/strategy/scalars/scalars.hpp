@@ -28,6 +28,13 @@ struct FloatArgs {
 // inconsistency among them.
 OrMessage<kinds::Floats> resolve_floats(const FloatArgs& a);
 
+// The Fraction `f` (made by the class `fraction`) with a numerator and a
+// denominator of type int: `f` itself when they already are, else a new
+// Fraction of their operator.index values. Fraction keeps the integer type
+// it was given (a NumPy int64 stays one), and the bounds of fractions() and
+// decimals() must be scaled without wrapping in a fixed width.
+py::Ref fraction_of_ints(PyObject* fraction, PyObject* f);
+
 // lists(elements, min_size=, max_size=, unique_by=, unique=): arguments
 // borrowed, nullptr where absent. Eager errors throw.
 py::Ref make_lists(PyObject* elements, PyObject* min_size, PyObject* max_size, PyObject* unique_by,
