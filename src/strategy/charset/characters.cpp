@@ -112,7 +112,7 @@ Intervals category_intervals(uint32_t cats) {
     return *expected;
 }
 
-std::string decimal(int64_t v) { return std::to_string(v); }
+std::string decimal(const mpz_class& v) { return v.get_str(); }
 
 const char* const PASS_AT_MOST_ONE =
     "Pass at most one of categories and exclude_categories - these arguments both specify which "
@@ -168,21 +168,16 @@ PyObject* merge_deprecated_arg(PyObject* new_value, PyObject* old_value, const c
     return new_value ? new_value : old_value;
 }
 
-std::optional<int64_t> coerce_codepoint(PyObject* value, const char* name) {
+// Any non-negative int: a bound above the Unicode range, however large,
+// only leaves the alphabet as it is (max) or empty (min).
+std::optional<mpz_class> coerce_codepoint(PyObject* value, const char* name) {
     if (!value) return std::nullopt;
-    int side = 0;
-    long long v = PyLong_AsLongLongAndOverflow(value, &side);
-    bool failed = v == -1 && PyErr_Occurred();
-    if (failed) py::drop_exception();
-    if (failed || !PyLong_Check(value)) {
+    if (!PyLong_Check(value)) {
         raise_invalid_argument(std::string(name) + "=" + py::repr(value) + " must be an integer.");
     }
-    if (side > 0) raise_invalid_argument(above_i64(name, value, "code point"));
-    if (side < 0 || v < 0) {
-        raise_invalid_argument(std::string(name) + "=" + (side ? py::repr(value) : decimal(v)) +
-                               " must not be negative.");
-    }
-    return static_cast<int64_t>(v);
+    mpz_class v = py::to_mpz(value);
+    if (v < 0) raise_invalid_argument(std::string(name) + "=" + decimal(v) + " must not be negative.");
+    return v;
 }
 
 std::optional<Names> listed(PyObject* o) {
@@ -307,11 +302,12 @@ AlphabetOrMessage build_characters_intervals(const CharactersArgs& a) {
         cats = ALL_BITS & ~CS_BIT;
     }
 
-    // The codec narrows the alphabet as the repr says: ASCII (under any of
-    // its names) to the first 128 code points; UTF-8, which cannot encode
-    // surrogates, to the categories without Cs.
-    const int64_t lo = min.value_or(0);
-    int64_t hi = max.value_or(MAX_CODEPOINT);
+    // The bounds narrowed to the Unicode range (an empty one when min lies
+    // above it). The codec narrows the alphabet as the repr says: ASCII
+    // (under any of its names) to the first 128 code points; UTF-8, which
+    // cannot encode surrogates, to the categories without Cs.
+    const int64_t lo = !min ? 0 : *min > MAX_CODEPOINT ? MAX_CODEPOINT + 1 : min->get_si();
+    int64_t hi = !max || *max > MAX_CODEPOINT ? MAX_CODEPOINT : max->get_si();
     if (a.codec && a.codec_name == "ascii") hi = std::min<int64_t>(hi, 127);
     if (a.codec && a.codec_name == "utf-8") cats &= ~CS_BIT;
 
@@ -350,7 +346,7 @@ std::string characters_force_repr(const CharactersArgs& a) {
         cats_r = names_of(ALL_BITS & ~excluded_mask(*a.exclude_categories));
     }
 
-    std::optional<int64_t> max = a.max_codepoint;
+    std::optional<mpz_class> max = a.max_codepoint;
     std::optional<std::string> codec_r;
     if (a.codec) {
         const std::string& name = a.codec_name;

@@ -34,10 +34,10 @@ inline constexpr int64_t MAX_CODEPOINT = 0x10FFFF;
 using AlphabetOrMessage = std::variant<IntervalSet, std::string>;
 
 // The arguments of characters() once the deprecated names are merged, the
-// code points read and the category arguments listed. Objects are borrowed;
-// absent arguments are empty.
+// code points read (any non-negative int, however large) and the category
+// arguments listed. Objects are borrowed; absent arguments are empty.
 struct CharactersArgs {
-    std::optional<int64_t> min_codepoint, max_codepoint;
+    std::optional<mpz_class> min_codepoint, max_codepoint;
     std::optional<std::vector<std::string>> categories, exclude_categories;
     PyObject* include_characters = nullptr;
     PyObject* exclude_characters = nullptr;

@@ -134,7 +134,6 @@ LIMIT = f"{2**70} must be at most {2**63 - 1}, the largest"
     (lambda: st.text(min_size=2**70), f"min_size={LIMIT} size supported."),
     (lambda: st.binary(max_size=2**70), f"max_size={LIMIT} size supported."),
     (lambda: st.slices(2**70), f"size={LIMIT} size supported."),
-    (lambda: st.characters(max_codepoint=2**70), f"max_codepoint={LIMIT} code point supported."),
     (lambda: st.floats(-(10**400), 10**400), f"min_value={-(10**400)} must be at least -1.7976931348623157e+308, the smallest float supported."),
 ])
 def test_a_value_beyond_the_native_range_names_the_limit(make, message):
