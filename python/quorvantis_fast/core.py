@@ -16,7 +16,7 @@ import time
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
-from quorvantis_fast.settings import Verbosity
+from quorvantis_fast.settings import Verbosity, awaited_test, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
 
 __all__ = ["given", "reproduce_failure"]
@@ -358,6 +358,10 @@ def _bind(test, name, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if getattr(test, "is_quorvantis_test", False):
         raise InvalidArgument(f"@given was applied twice to {name}; apply it once")
+    if wraps_a_stand_in(test):
+        raise InvalidArgument(
+            f"a decorator between @given and @settings wraps {name}, and given() would run "
+            "the test without it: put that decorator below @settings, or @settings above @given")
     if not arg_strategies and not kw_strategies:
         raise InvalidArgument("given() needs at least one strategy")
     _check_test_function(test)
@@ -443,7 +447,7 @@ def given(*arg_strategies, **kw_strategies):
         # @settings below @given hands over the test it was applied to.
         stand_in = test
         settings_below = getattr(test, "_quorvantis_settings", None)
-        test = getattr(test, "_quorvantis_awaits_given", test)
+        test = awaited_test(test)
         owner, bound = owner_of(test)
         name, qualname = getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
         try:

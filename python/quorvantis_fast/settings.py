@@ -243,9 +243,29 @@ def _awaiting_given(test, s):
 
     del refuse.__wrapped__
     refuse.__signature__ = inspect.Signature()
-    refuse._quorvantis_awaits_given = getattr(test, "_quorvantis_awaits_given", test)
+    # The stand-in names itself: a wrapper of it (functools.wraps copies the
+    # attributes) is told apart by not being the one named.
+    refuse._quorvantis_awaits_given = refuse, awaited_test(test)
     refuse._quorvantis_settings = s
     return refuse
+
+
+def _awaiting_mark(obj):
+    return getattr(obj, "__dict__", {}).get("_quorvantis_awaits_given") or (None, None)
+
+
+def awaited_test(obj):
+    """The test that ``obj`` stands in for, when ``obj`` is a stand-in that
+    ``@settings`` below ``@given`` made; else ``obj`` itself."""
+    own, test = _awaiting_mark(obj)
+    return test if own is obj else obj
+
+
+def wraps_a_stand_in(obj):
+    """True when ``obj`` is a decorator's wrapper of such a stand-in (it carries
+    a copy of the stand-in's mark), which ``given`` cannot call the test through."""
+    own, _ = _awaiting_mark(obj)
+    return own is not None and own is not obj
 
 
 def engine_seed(s):

@@ -2,7 +2,9 @@
 import contextlib
 import functools
 import inspect
+import os
 import threading
+from unittest import mock
 
 import pytest
 
@@ -207,6 +209,20 @@ def test_settings_without_given_and_given_twice_are_refused_when_the_test_runs()
         lone()
     with pytest.raises(InvalidArgument, match="@given was applied twice"):
         given(st.integers())(given(st.integers())(lambda x: None))()
+
+
+def test_a_wrapping_decorator_between_given_and_settings_is_refused_never_skipped():
+    cwds = []
+    def body(patched, x):
+        cwds.append(os.getcwd())
+    patch, fast = mock.patch("os.getcwd", return_value="/patched"), settings(max_examples=3, database=None)
+    with pytest.raises(InvalidArgument, match="put that decorator below @settings, or @settings above @given"):
+        given(st.integers())(patch(fast(body)))()
+    with pytest.raises(InvalidArgument, match="below @settings"):  # settings on both sides of it
+        given(st.integers())(fast(patch(fast(body))))()
+    assert cwds == []
+    given(st.integers())(fast(patch(body)))()
+    assert cwds == ["/patched"] * 3
 
 
 def test_a_partial_is_a_test_named_after_its_function():
