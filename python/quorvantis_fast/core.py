@@ -10,8 +10,8 @@ import binascii
 import functools
 import hashlib
 import inspect
-import re
 import time
+import types
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
@@ -318,37 +318,60 @@ def owner_of(test):
     return owner, bound[::-1]
 
 
-# The text of an object that has no repr of its own, which differs from one
-# process to the next.
-_ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
+class _NoStableText(Exception):
+    """A bound value whose text may differ from one process to the next, or
+    may leave out what tells it from another value."""
+
+
+# Values whose repr is the same in every process and tells any two apart.
+_PLAIN = frozenset({type(None), bool, int, float, complex, str, bytes})
 
 
 def _stable_text(value):
-    """``repr(value)``, but with the elements of sets in the order of their
-    texts: that of a set of str follows the process's hash seed."""
+    """The text of ``value`` in a database key, built only from what is known
+    to have one that is stable and complete: plain values, and lists,
+    tuples, dicts, sets and frozensets of them (exactly those types; the
+    items of sets and dicts in the order of their texts, which does not
+    follow the hash seed), classes and functions by their names. Raises
+    ``_NoStableText`` for anything else."""
     kind = type(value)
-    if kind in (set, frozenset):
-        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
+    if kind in _PLAIN:
+        return repr(value)
     if kind in (list, tuple):
         return f"{kind.__name__}({', '.join(map(_stable_text, value))})"
+    if kind in (set, frozenset):
+        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
     if kind is dict:
-        return "{%s}" % ", ".join(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
-    return repr(value)
+        items = sorted(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
+        return "{%s}" % ", ".join(items)
+    return _name_text(value)
+
+
+def _name_text(value):
+    """A class or function by its module and qualified name, when that names
+    only it: not a lambda nor what a function defines (each call makes
+    another), not a built-in bound to an object."""
+    named = (isinstance(value, type) or type(value) is types.FunctionType
+             or (type(value) is types.BuiltinFunctionType
+                 and isinstance(value.__self__, types.ModuleType)))
+    module, qualname = getattr(value, "__module__", None), getattr(value, "__qualname__", None)
+    if not (named and type(module) is str and type(qualname) is str) or "<" in qualname:
+        raise _NoStableText
+    return f"<{module}.{qualname}>"
 
 
 def database_key(owner, qualname, bound):
     """The key of the test's stored failures: the module and qualified name of
-    its owner, and for a partial the text of what it binds, so that partials
-    of one function with other arguments keep theirs apart. None (store
-    nothing) when that text is not the same in every process."""
+    its owner, and for a partial the digest of the text of what it binds, so
+    that partials of one function with other arguments keep theirs apart.
+    None (store nothing) when what it binds has no text that is the same in
+    every process and tells its values apart (see ``_stable_text``)."""
     key = f"{getattr(owner, '__module__', None)}.{qualname}"
     if not bound:
         return key.encode()
     try:
         text = _stable_text(bound)
-    except Exception:  # a repr that raises, or a structure that refers to itself
-        return None
-    if _ADDRESS.search(text):
+    except (_NoStableText, RecursionError, ValueError):  # ValueError: an int too long to print
         return None
     digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
     return f"{key} partial {digest}".encode()

@@ -8,6 +8,7 @@ from unittest import mock
 
 import pytest
 
+from qf_testing import python_output
 from quorvantis_fast import given, note, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import InvalidArgument
@@ -235,7 +236,7 @@ def test_a_partial_is_a_test_named_after_its_function():
 
 def test_partials_of_one_function_keep_their_stored_failures_apart():
     db, calls = InMemoryExampleDatabase(), []
-    def below(limit, x, marker=None):  # marker=object() has an address in its repr
+    def below(limit, x, marker=None):  # marker=object() has no stable text
         calls.append((limit, x))
         assert x < limit
     def first_call(test, fails=True):
@@ -249,6 +250,80 @@ def test_partials_of_one_function_keep_their_stored_failures_apart():
     assert [first_call(functools.partial(below, 10, marker=object())) for _ in "ab"] == [(10, 0)] * 2
     first_call(lambda x: below(10, x))  # a plain function keeps its key
     assert list(db.fetch(f"{__name__}.{below.__qualname__[:-5]}<lambda>".encode()))
+
+
+class _KeyLog:
+    """An example database that holds nothing and logs the keys it is asked for."""
+    def __init__(self):
+        self.keys = set()
+    def fetch(self, key):
+        self.keys.add(key)
+        return ()
+    def save(self, key, value):
+        self.keys.add(key)
+    delete = save
+
+
+class _Opaque:  # its repr leaves out its state
+    def __init__(self, state):
+        self.state = state
+    def __repr__(self):
+        return "Opaque()"
+
+
+def _large_arrays():
+    np = pytest.importorskip("numpy")
+    a = np.zeros(2000)
+    b = a.copy()
+    b[1000] = 1.0  # both print as [0. 0. 0. ... 0. 0. 0.]
+    return a, b
+
+
+@pytest.mark.parametrize("alike", [lambda: (lambda: 1, lambda: 2), lambda: (_Opaque(1), _Opaque(2)),
+                                   _large_arrays], ids=["lambdas", "repr-without-state", "numpy"])
+def test_partials_bound_to_values_that_print_alike_share_no_stored_failures(alike):
+    def check(bound, x):
+        assert x < 10
+    def keys(bound):
+        log = _KeyLog()
+        with pytest.raises(AssertionError):
+            settings(database=log, seed=1)(given(st.integers(0, 100))(functools.partial(check, bound)))()
+        return log.keys
+    first, second = alike()
+    assert not keys(first) & keys(second)
+
+
+def test_a_partial_keeps_one_key_in_every_process(tmp_path):
+    # A Mock prints its id; a set of str, also inside a dataclass or as a
+    # subclass, prints in the order of the process's hash seed.
+    script = f"""
+        import dataclasses, functools
+        from unittest import mock
+        from quorvantis_fast import given, settings, st
+        from quorvantis_fast.database import DirectoryExampleDatabase
+
+        @dataclasses.dataclass
+        class Holder:
+            names: set
+
+        class Tags(set):
+            pass
+
+        def check(bound, x):
+            assert x < 10
+
+        names = {{f"name{{i}}" for i in range(20)}}
+        for i, bound in enumerate([mock.Mock(), Holder(names), Tags(names)]):
+            db = DirectoryExampleDatabase({str(tmp_path)!r} + f"/{{i}}")
+            try:
+                settings(database=db, seed=1)(given(st.integers(0, 100))(functools.partial(check, bound)))()
+            except AssertionError:
+                pass
+    """
+    for seed in "12":
+        python_output(script, env={"PYTHONHASHSEED": seed})
+    keys = [len(list((tmp_path / str(i)).glob("*"))) for i in range(3)]
+    assert max(keys) <= 1, keys  # none, or the one both processes used
 
 
 def test_note_is_refused_on_a_thread_the_test_started():
