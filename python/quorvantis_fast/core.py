@@ -176,7 +176,9 @@ class _Run:
 
         Each comes from the arguments passed through (which fill the
         parameters the runner shows in order), from a keyword of its name
-        (pytest passes fixtures so), from a strategy, or from its default.
+        (a convenience for a caller that names it: pytest passes none of
+        them, as it supplies fixtures only to parameters that take a
+        keyword), from a strategy, or from its default.
         ``lead`` holds, per parameter, the index of the drawn value or None
         with the value itself.
         """

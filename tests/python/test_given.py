@@ -60,7 +60,7 @@ def test_positional_strategies_fill_the_last_arguments(tmp_path):
 
         @settings(database=None, seed=2)
         @given(st.integers(0, 10**6))
-        def only(self, path, x, /):  # pytest passes fixtures by keyword
+        def only(self, path, x, /):  # a caller may still name path
             assert isinstance(self, TestSuite) and path == tmp_path and x < 10
 
     assert list(inspect.signature(TestSuite.check).parameters) == ["self", "path"]
