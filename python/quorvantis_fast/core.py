@@ -16,7 +16,7 @@ import types
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
-from quorvantis_fast.settings import Verbosity, awaited_test, wraps_a_stand_in
+from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
 
 __all__ = ["given", "reproduce_failure"]
@@ -518,6 +518,7 @@ def given(*arg_strategies, **kw_strategies):
             parameters=[p for p in params if p.name not in names])
         del run.__wrapped__  # pytest must see the reduced signature
         run.is_quorvantis_test = True
+        run._quorvantis_given_test = run  # reached through a wrapper's copy of it too
         if settings_below is not None:
             run._quorvantis_settings = settings_below
         return run
@@ -550,7 +551,7 @@ def reproduce_failure(blob):
             raise InvalidArgument(
                 "@reproduce_failure must be placed above @given, or above a state machine "
                 "class or its TestCase")
-        test._quorvantis_reproduce = (blob, choices)
+        given_test_of(test)._quorvantis_reproduce = (blob, choices)
         return test
 
     return accept

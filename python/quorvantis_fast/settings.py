@@ -200,7 +200,7 @@ class settings:
                     "none of its tests. Put it on each test function, or on a state machine")
         elif not getattr(test, "is_quorvantis_test", False):
             return _awaiting_given(test, self)
-        test._quorvantis_settings = self
+        given_test_of(test)._quorvantis_settings = self
         return test
 
     def engine_arguments(self, db_key=None):
@@ -266,6 +266,14 @@ def wraps_a_stand_in(obj):
     a copy of the stand-in's mark), which ``given`` cannot call the test through."""
     own, _ = _awaiting_mark(obj)
     return own is not None and own is not obj
+
+
+def given_test_of(obj):
+    """The test that ``given`` returned, when ``obj`` is that test or a
+    decorator's wrapper of it (which carries a copy of the test's mark, as
+    ``functools.wraps`` copies it); else ``obj`` itself. What is set on a
+    wrapper the test never reads."""
+    return getattr(obj, "_quorvantis_given_test", None) or obj
 
 
 def engine_seed(s):

@@ -1,4 +1,5 @@
 """The given() decorator: the package's thin runner over run_native."""
+import base64
 import contextlib
 import functools
 import inspect
@@ -9,9 +10,9 @@ from unittest import mock
 import pytest
 
 from qf_testing import python_output
-from quorvantis_fast import given, note, settings, st
+from quorvantis_fast import _engine, given, note, reproduce_failure, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
-from quorvantis_fast.errors import InvalidArgument
+from quorvantis_fast.errors import Flaky, InvalidArgument
 
 
 def test_a_holding_property_runs_max_examples_times():
@@ -221,6 +222,19 @@ def test_a_wrapping_decorator_between_given_and_settings_is_refused_never_skippe
             given(st.integers())(wrapped)()
     given(st.integers())(fast(patch(body)))()
     assert cwds == ["/patched"] * 3
+
+
+def test_settings_and_reproduce_failure_above_a_wrapper_reach_the_test():
+    calls = []
+    patch = mock.patch("os.getcwd", return_value="/patched")
+    prop = given(st.integers(0, 9))(lambda patched, x: calls.append(x))
+    settings(max_examples=3, database=None)(patch(prop))()
+    assert len(calls) == 3
+    calls.clear()
+    blob = base64.b64encode(_engine.choices_to_bytes([7])).decode()
+    with pytest.raises(Flaky, match="passed on the example"):
+        reproduce_failure(blob)(patch(prop))()
+    assert calls == [7]
 
 
 def test_a_partial_is_a_test_named_after_its_function():
