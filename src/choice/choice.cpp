@@ -12,11 +12,15 @@ namespace choice {
 
 namespace {
 
-std::string_view utf8_of(PyObject* s) {
+// A str as UTF-8. Lone surrogates (which strict UTF-8 refuses) are kept as
+// their three bytes, in a bytes object that `keep` holds.
+std::string_view utf8_of(PyObject* s, py::Ref& keep) {
     Py_ssize_t n = 0;
-    const char* p = PyUnicode_AsUTF8AndSize(s, &n);
-    if (!p) throw py::Err{};
-    return {p, static_cast<size_t>(n)};
+    if (const char* p = PyUnicode_AsUTF8AndSize(s, &n)) return {p, static_cast<size_t>(n)};
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::Err{};
+    py::drop_exception();
+    keep = py::check(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
+    return {PyBytes_AsString(keep.get()), static_cast<size_t>(PyBytes_Size(keep.get()))};
 }
 
 std::span<const uint8_t> bytes_of(PyObject* b) {
@@ -86,7 +90,8 @@ Int choice_to_index(PyObject* choice, const ConstraintsSource& constraints) {
         return bytes_to_index(bytes_of(choice), min_size);
     }
     if (PyUnicode_Check(choice)) {
-        std::string_view text = utf8_of(choice);
+        py::Ref keep;
+        std::string_view text = utf8_of(choice, keep);
         uint64_t min_size = constraints.min_size();
         py::Ref intervals = constraints.intervals();
         return string_to_index(text, min_size, intervalset::value(intervals.get()));
@@ -125,7 +130,8 @@ bool choice_permitted(PyObject* choice, const ConstraintsSource& constraints) {
     }
     if (!PyFloat_Check(choice)) {
         if (PyUnicode_Check(choice)) {
-            std::string_view text = utf8_of(choice);
+            py::Ref keep;
+            std::string_view text = utf8_of(choice, keep);
             StringConstraints c;
             c.min_size = constraints.min_size();
             uint64_t n = 0;

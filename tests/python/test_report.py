@@ -14,6 +14,16 @@ QUIET_DB = settings(database=None, seed=1)
 
 
 class TestReport:
+    def test_a_failing_text_of_lone_surrogates_is_reported_not_flaky(self):
+        @settings(QUIET_DB)
+        @given(st.text(st.characters(categories=["Cs"])))
+        def prop(s):
+            assert len(s) < 2
+
+        with pytest.raises(AssertionError) as info:
+            prop()
+        assert "Falsifying example: prop(s='\\ud800\\ud800')" in info.value.__notes__
+
     def test_arguments_as_drawn_then_interactive_draws_then_reproduction_line(self):
         @settings(QUIET_DB)
         @given(st.lists(st.integers()), st.data())
