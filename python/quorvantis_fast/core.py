@@ -10,6 +10,7 @@ import binascii
 import functools
 import hashlib
 import inspect
+import sys
 import time
 import types
 
@@ -379,6 +380,27 @@ def database_key(owner, qualname, bound):
     return f"{key} partial {digest}".encode()
 
 
+def _mocks_added(test):
+    """How many positional arguments the ``mock.patch`` decorators of ``test``
+    add to each call: one for each patch that makes its own mock."""
+    patchings = getattr(test, "patchings", None)
+    mock = sys.modules.get("unittest.mock")
+    if not patchings or mock is None:
+        return 0
+    return sum(1 for p in patchings
+               if not getattr(p, "attribute_name", None) and getattr(p, "new", None) is mock.DEFAULT)
+
+
+def _shown(params, names, mocks):
+    """The parameters the test shows its caller (pytest finds fixtures by
+    them): those no strategy fills, less the ``mocks`` first positional ones
+    after a method's ``self``, which the ``mock.patch`` decorators fill."""
+    shown = [p for p in params if p.name not in names]
+    first = 1 if shown and shown[0].name in ("self", "cls") else 0
+    filled = [p for p in shown[first:] if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)][:mocks]
+    return [p for p in shown if p not in filled]
+
+
 def _bind(test, name, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if getattr(test, "is_quorvantis_test", False):
@@ -514,8 +536,7 @@ def given(*arg_strategies, **kw_strategies):
 
         _carry_over(stand_in, run)
         run.__name__, run.__qualname__ = name, qualname
-        run.__signature__ = sig.replace(
-            parameters=[p for p in params if p.name not in names])
+        run.__signature__ = sig.replace(parameters=_shown(params, names, _mocks_added(test)))
         del run.__wrapped__  # pytest must see the reduced signature
         run.is_quorvantis_test = True
         run._quorvantis_given_test = run  # reached through a wrapper's copy of it too

@@ -266,6 +266,29 @@ def test_pytest_shows_the_users_frames_only(tmp_path):
     assert "core.py" not in done.stdout and "state.example" not in done.stdout
 
 
+def test_mocks_that_patch_decorators_add_are_no_fixtures(tmp_path):
+    (tmp_path / "test_patched.py").write_text(textwrap.dedent("""
+        import os
+        from unittest import mock
+        from quorvantis_fast import given, settings, st
+
+        @given(st.integers())
+        @settings(max_examples=3, database=None)
+        @mock.patch("os.getcwd", return_value="/patched")
+        def test_function(getcwd, tmp_path, x):
+            assert os.getcwd() == "/patched" and getcwd.called and tmp_path.is_dir()
+
+        class TestSuite:
+            @given(x=st.integers())
+            @mock.patch("os.getcwd", return_value="/patched")
+            @mock.patch("os.getpid", return_value=-1)
+            def test_method(self, getpid, getcwd, x):
+                assert (os.getcwd(), os.getpid()) == ("/patched", -1)
+    """))
+    done = run_pytest(tmp_path, "test_patched.py")
+    assert done.returncode == 0 and "2 passed" in done.stdout, done.stdout
+
+
 def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
     (tmp_path / "test_machine.py").write_text(textwrap.dedent("""
         from quorvantis_fast import settings, st
