@@ -75,6 +75,13 @@ def _example_size(record):
     return len(nodes), tuple(map(_choice_rank, nodes))
 
 
+def simplest_failure(failures):
+    """Of the (arguments, exception) pairs that a run returned, whose first
+    argument is the record handle, the one whose example comes first in the
+    engine's order of failures (the first of equals)."""
+    return min(failures, key=lambda failure: _example_size(failure[0][0].brindlemar_data))
+
+
 class VerboseLog:
     """What a verbose run prints: each example once (shrinking tries some
     again), then the first failure of each origin, and each failing example
@@ -526,9 +533,9 @@ def given(*arg_strategies, **kw_strategies):
                         state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
                         test_name=name, **arguments)
                     if failures and not s.report_multiple_bugs:
-                        # Stored failures are all replayed first, and each that still
-                        # fails comes back; only the first of them is reported.
-                        failures = failures[:1]
+                        # Stored failures are all replayed first, and each origin that
+                        # still fails comes back; only the simplest is reported.
+                        failures = [simplest_failure(failures)]
                     if failures:
                         _raise_all(name, [state.final_error(a, e) for a, e in failures])
             finally:

@@ -11,7 +11,8 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import (
-    VerboseLog, database_key, end_report, not_reproduced_message, owner_of, replay_passed)
+    VerboseLog, database_key, end_report, not_reproduced_message, owner_of, replay_passed,
+    simplest_failure)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.settings import Verbosity
@@ -314,7 +315,10 @@ def _run_machine(state_machine_factory, settings, reproduce):
             failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
         if not failures:
             return
-        choices = _engine.minimal_choices()
+        # Stored sequences of several origins come back as they are, with no
+        # minimal one: the simplest of them is replayed and reported.
+        failures = [simplest_failure(failures)]
+        choices = _engine.minimal_choices() or list(failures[0][0][0].brindlemar_data.choices)
         if choices:
             with running(final=True, verbosity=s.verbosity):
                 replayed = _engine.reproduce_native(run_steps, strategies, choices)

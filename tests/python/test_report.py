@@ -6,7 +6,7 @@ import time
 import pytest
 
 from qf_testing import run_pytest
-from quorvantis_fast import HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
+from quorvantis_fast import _engine, HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 
@@ -109,6 +109,22 @@ class TestReport:
             failing.extend([x] if x % 7 == 3 else [])
             assert x % 7 != 3
         assert pytest.raises(AssertionError, t).value.__notes__[0] == f"Falsifying example: t(x={min(failing)})"
+
+    def test_of_stored_failures_of_several_origins_the_simplest_is_reported(self):
+        db = InMemoryExampleDatabase()
+
+        @settings(database=db, seed=1, report_multiple_bugs=False)
+        @given(st.integers(-10, 10))
+        def prop(n):
+            if n == 3:
+                raise ValueError(n)
+            assert n != -1  # simpler than 3, though its bytes sort after
+
+        for n in (3, -1):
+            db.save(f"{__name__}.{prop.__qualname__}".encode(), _engine.choices_to_bytes([n]))
+        with pytest.raises(AssertionError) as info:
+            prop()
+        assert "Falsifying example: prop(n=-1)" in info.value.__notes__
 
 
 def test_neighbouring_seeds_try_different_examples():

@@ -163,6 +163,32 @@ def test_testcase_attribute_runs_the_machine():
         case.runTest()
 
 
+def test_of_stored_failures_of_several_origins_the_simplest_is_reported():
+    from quorvantis_fast.database import InMemoryExampleDatabase
+
+    class Machine(RuleBasedStateMachine):
+        @rule(x=st.integers(0, 1000))
+        def step(self, x):
+            if "big" in self.fails and x >= 500:
+                raise KeyError(x)
+            if "small" in self.fails and x >= 10:
+                raise ValueError(x)
+
+    class Into:  # each failure stored apart, into one database
+        fetch, delete = (lambda self, *a: []), (lambda self, *a: None)
+        save = lambda self, key, value: merged.save(key, value)
+
+    merged = InMemoryExampleDatabase()
+    for fails, error in (("big", KeyError), ("small", ValueError)):
+        Machine.fails = fails
+        with pytest.raises(error):
+            run_state_machine_as_test(Machine, settings=settings(FIXED, database=Into()))
+    Machine.fails = ("big", "small")
+    with pytest.raises(ValueError) as info:
+        run_state_machine_as_test(Machine, settings=settings(FIXED, database=merged))
+    assert "state.step(x=10)" in info.value.__notes__
+
+
 def test_machines_of_the_same_name_keep_their_stored_failures_apart():
     from quorvantis_fast.database import InMemoryExampleDatabase
 
