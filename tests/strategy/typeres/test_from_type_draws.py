@@ -121,10 +121,7 @@ class TestAbstract:
 
 def test_repeated_resolution_of_a_record_type_keeps_little():
     Pair = typing.NamedTuple("Pair", [("a", int), ("b", str)])
-    # The first resolutions set up what every later one shares (the modules
-    # they import, the alphabet of str): kept once, not per call, so they
-    # stay out of the measure whichever tests ran before this one.
-    for _ in range(3):
+    for _ in range(3):  # the one-time set-up (imports, the alphabet of str) stays out of the measure
         _engine.from_type(Pair)
     tracemalloc.start()
     for _ in range(3000):
