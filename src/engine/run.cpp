@@ -225,8 +225,10 @@ private:
     // kept so far when it comes first in the order of failures.
     bool keep_simpler(PyObject* rec, Outcome& o) {
         Origin origin = origin_of(o.exc.get());
-        choice::Rank rank = rank_of(rec);
         FailureEntry* known = find_origin(origin);
+        // A longer sequence never comes first: it is not worth ranking.
+        if (known && data::RecordRef(rec)->nodes.size() > known->rank.size()) return false;
+        choice::Rank rank = rank_of(rec);
         if (known && !choice::rank_less(rank, known->rank)) return false;
         FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), std::move(rank)};
         if (!known) {
