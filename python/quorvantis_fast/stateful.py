@@ -315,10 +315,13 @@ def _run_machine(state_machine_factory, settings, reproduce):
             failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
         if not failures:
             return
-        # Stored sequences of several origins come back as they are, with no
-        # minimal one: the simplest of them is replayed and reported.
+        # Stored sequences of several origins come back as they are: the
+        # simplest of them is replayed and reported. The failure returned may
+        # also be one of another origin met while shrinking, simpler than the
+        # one shrunk (whose steps minimal_choices() holds): each is replayed
+        # from its own steps.
         failures = [simplest_failure(failures)]
-        choices = _engine.minimal_choices() or list(failures[0][0][0].brindlemar_data.choices)
+        choices = list(failures[0][0][0].brindlemar_data.choices)
         if choices:
             with running(final=True, verbosity=s.verbosity):
                 replayed = _engine.reproduce_native(run_steps, strategies, choices)

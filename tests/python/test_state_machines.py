@@ -108,6 +108,20 @@ def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
     assert log[-1] == "teardown"
 
 
+def test_a_simpler_failure_met_while_shrinking_is_the_one_replayed_and_reported():
+    class FirstOrLater(RuleBasedStateMachine):
+        @rule(x=st.integers(0, 1000))
+        def step(self, x):
+            self.later = hasattr(self, "later")
+            if x >= 900:
+                raise AssertionError("later step") if self.later else ValueError("first step")
+
+    for seed in range(4):
+        with pytest.raises(ValueError) as info:
+            run_state_machine_as_test(FirstOrLater, settings=settings(seed=seed, database=None))
+        assert info.value.__notes__[1:-1] == ["state = FirstOrLater()", "state.step(x=900)", "state.teardown()"]
+
+
 def test_preconditions_gate_rules():
     class Gated(RuleBasedStateMachine):
         def __init__(self):
