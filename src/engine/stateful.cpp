@@ -74,6 +74,37 @@ void check_invariants(PyObject* machine, PyObject* settings, PyObject* emitter) 
     py::call(check.get(), settings, emitter);
 }
 
+// While it lives, `exc` (when not null) is the exception being handled, as
+// in a `finally` block after it: an error raised then takes it as its
+// __context__, and sys.exc_info() shows it. The exception handled before is
+// handled again afterwards.
+class Handling {
+public:
+    explicit Handling(PyObject* exc) {
+        if (!exc) return;
+        active_ = true;
+        saved_ = py::Ref::steal(PyErr_GetHandledException());
+        if (saved_) {
+            // What is found may lie below this level of exception state (a
+            // running generator has its own): then this level held none and
+            // is given none back.
+            PyErr_SetHandledException(nullptr);
+            py::Ref outer = py::Ref::steal(PyErr_GetHandledException());
+            if (outer.get() == saved_.get()) saved_ = py::Ref();
+        }
+        PyErr_SetHandledException(exc);
+    }
+    ~Handling() {
+        if (active_) PyErr_SetHandledException(saved_.get());
+    }
+    Handling(const Handling&) = delete;
+    Handling& operator=(const Handling&) = delete;
+
+private:
+    bool active_ = false;
+    py::Ref saved_;
+};
+
 // The step loop; any exception ends it.
 struct StepFunctions {
     py::Ref must_stop, select_rule, run_step;
@@ -151,9 +182,18 @@ PyObject* runner_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         } catch (const py::Err&) {
             failure = py::fetch_error();
         }
-        // Teardown runs on every path; its own error replaces the loop's.
-        emit(emitter.get(), "state.teardown()");
-        py::call_method(machine.get(), "teardown");
+        // Teardown runs on every path, as a `finally` block would: an error of
+        // its own (a leak check) takes the place of the loop's, which it
+        // carries as its __context__; not a StopTest, which only says that
+        // the engine cut the steps short.
+        try {
+            const bool cut_short = failure && py::type_name_or_empty(failure.get()) == "StopTest";
+            Handling handling(cut_short ? nullptr : failure.get());
+            emit(emitter.get(), "state.teardown()");
+            py::call_method(machine.get(), "teardown");
+        } catch (const py::Err&) {
+            failure = py::fetch_error();
+        }
         if (!failure) return py::none().release();
         if (is_final) {
             py::Ref add_note = py::getattr(st.get(), "_add_note");

@@ -5,6 +5,7 @@ import types
 import pytest
 
 from quorvantis_fast import _engine
+from quorvantis_fast.errors import StopTest
 
 StatefulRunner = _engine.StatefulRunner
 
@@ -63,8 +64,9 @@ def st(monkeypatch):
     def _run_step(machine, record, rule, settings, emit, printing):
         log.append(("step", rule, printing))
         emit(f"state.{rule}()")
-        if getattr(machine, "fail", False):
-            raise ValueError("boom")
+        fail = getattr(machine, "fail", False)
+        if fail:
+            raise ValueError("boom") if fail is True else fail
 
     mod._run_step = _run_step
     mod._add_note = lambda exc, text: exc.add_note(text)
@@ -141,17 +143,20 @@ def test_failure_on_non_final_run_has_no_notes(st):
     assert st.log[-1] == "teardown"
 
 
-def test_teardown_error_replaces_the_loop_error(st):
+@pytest.mark.parametrize("fail, context", [(False, OSError), (True, ValueError), (StopTest(0), OSError)])
+def test_a_teardown_error_leaves_with_the_steps_and_what_was_handled_as_context(st, fail, context):
     st.final = True
-
-    def bad_teardown(self):
-        raise KeyError("teardown")
-
-    st.RuleBasedStateMachine.teardown = bad_teardown
-    runner = StatefulRunner(lambda: make_machine(st, fail=True), Settings(), 0, None)
-    with pytest.raises(KeyError) as info:
-        runner(Data(FakeRecord([False])))
-    assert not hasattr(info.value, "__notes__")
+    st.RuleBasedStateMachine.teardown = lambda self: {}["leak"]
+    runner = StatefulRunner(lambda: make_machine(st, fail=fail), Settings(), 0, None)
+    try:
+        raise OSError("handled around the call")
+    except OSError as outer:
+        with pytest.raises(KeyError) as info:
+            runner(Data(FakeRecord([False])))
+        assert sys.exc_info()[1] is outer
+    assert info.value.__notes__ == [
+        "Falsifying example:", "state = MyMachine()", "state.rule()", "state.teardown()"]
+    assert type(info.value.__context__) is context
 
 
 def test_factory_must_return_a_machine(st):
