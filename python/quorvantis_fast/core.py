@@ -8,15 +8,14 @@ failure from the user's test down, without the runner in between.
 import base64
 import binascii
 import functools
-import hashlib
 import inspect
 import sys
 import time
-import types
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.keys import call_key, database_key, fixed_key, owner_of  # noqa: F401
 from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
 
@@ -316,77 +315,6 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
-def owner_of(test):
-    """What names ``test``: the function under its ``functools.partial`` layers
-    (a callable object goes by its class), and the arguments those layers
-    bind, innermost first."""
-    inner, bound = test, []
-    while isinstance(inner, functools.partial):
-        bound.append((inner.args, inner.keywords))
-        inner = inner.func
-    owner = inner if hasattr(inner, "__qualname__") else type(inner)
-    return owner, bound[::-1]
-
-
-class _NoStableText(Exception):
-    """A bound value whose text may differ from one process to the next, or
-    may leave out what tells it from another value."""
-
-
-# Values whose repr is the same in every process and tells any two apart.
-_PLAIN = frozenset({type(None), bool, int, float, complex, str, bytes})
-
-
-def _stable_text(value):
-    """The text of ``value`` in a database key, built only from what is known
-    to have one that is stable and complete: plain values, and lists,
-    tuples, dicts, sets and frozensets of them (exactly those types; the
-    items of sets and dicts in the order of their texts, which does not
-    follow the hash seed), classes and functions by their names. Raises
-    ``_NoStableText`` for anything else."""
-    kind = type(value)
-    if kind in _PLAIN:
-        return repr(value)
-    if kind in (list, tuple):
-        return f"{kind.__name__}({', '.join(map(_stable_text, value))})"
-    if kind in (set, frozenset):
-        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
-    if kind is dict:
-        items = sorted(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
-        return "{%s}" % ", ".join(items)
-    return _name_text(value)
-
-
-def _name_text(value):
-    """A class or function by its module and qualified name, when that names
-    only it: not a lambda nor what a function defines (each call makes
-    another), not a built-in bound to an object."""
-    named = (isinstance(value, type) or type(value) is types.FunctionType
-             or (type(value) is types.BuiltinFunctionType
-                 and isinstance(value.__self__, types.ModuleType)))
-    module, qualname = getattr(value, "__module__", None), getattr(value, "__qualname__", None)
-    if not (named and type(module) is str and type(qualname) is str) or "<" in qualname:
-        raise _NoStableText
-    return f"<{module}.{qualname}>"
-
-
-def database_key(owner, qualname, bound):
-    """The key of the test's stored failures: the module and qualified name of
-    its owner, and for a partial the digest of the text of what it binds, so
-    that partials of one function with other arguments keep theirs apart.
-    None (store nothing) when what it binds has no text that is the same in
-    every process and tells its values apart (see ``_stable_text``)."""
-    key = f"{getattr(owner, '__module__', None)}.{qualname}"
-    if not bound:
-        return key.encode()
-    try:
-        text = _stable_text(bound)
-    except (_NoStableText, RecursionError, ValueError):  # ValueError: an int too long to print
-        return None
-    digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
-    return f"{key} partial {digest}".encode()
-
-
 def _mocks_added(test):
     """How many positional arguments the ``mock.patch`` decorators of ``test``
     add to each call: one for each patch that makes its own mock."""
@@ -502,7 +430,7 @@ def given(*arg_strategies, **kw_strategies):
         stand_in = test
         settings_below = getattr(test, "_quorvantis_settings", None)
         test = awaited_test(test)
-        owner, bound = owner_of(test)
+        owner, _ = owner_of(test)
         name, qualname = getattr(owner, "__name__", "test"), getattr(owner, "__qualname__", "test")
         try:
             sig, names, strategies = _bind(test, name, arg_strategies, kw_strategies)
@@ -510,7 +438,7 @@ def given(*arg_strategies, **kw_strategies):
             return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
         positional_only = [p for p in params if p.kind is p.POSITIONAL_ONLY]
-        db_key = database_key(owner, qualname, bound)
+        db_key = fixed_key(test, qualname)  # see call_key
 
         @functools.wraps(test)
         def run(*args, **kwargs):
@@ -528,7 +456,7 @@ def given(*arg_strategies, **kw_strategies):
                     if replayed is None:
                         raise replay_passed(name, blob, "example", "test")
                     raise state.annotate(*replayed)
-                with warning_on_errors(s.engine_arguments(db_key)) as arguments:
+                with warning_on_errors(s.engine_arguments(call_key(run, db_key))) as arguments:
                     failures = _engine.run_native(
                         state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
                         test_name=name, **arguments)

@@ -75,7 +75,7 @@ def _validate_deadline(v):
 
 
 class _DefaultDatabase:
-    """Stands for the directory database under the working directory of the run."""
+    """Stands for the directory database in ``_DEFAULT_DATABASE_DIR``."""
 
     def __repr__(self):
         return "<the default database>"
@@ -83,6 +83,20 @@ class _DefaultDatabase:
 
 _DEFAULT_DATABASE = _DefaultDatabase()
 DEFAULT_DATABASE_PATH = os.path.join(".quorvantis_fast", "examples")
+
+
+def _default_database_dir():
+    """Where the default database lives: under the working directory at the
+    time this package is imported (pytest imports it while collecting, before
+    any fixture runs), so that a fixture's ``chdir`` does not decide where the
+    project's failures go, and a later run finds them."""
+    try:
+        return os.path.join(os.getcwd(), DEFAULT_DATABASE_PATH)
+    except OSError:  # the working directory was removed: found again at each use
+        return DEFAULT_DATABASE_PATH
+
+
+_DEFAULT_DATABASE_DIR = _default_database_dir()
 
 
 def _validate_database(v):
@@ -142,8 +156,8 @@ class settings:
     ``settings(parent, **changes)`` makes a new object; attribute assignment
     is refused. ``deadline`` is in milliseconds (a ``timedelta`` is accepted;
     None turns it off). ``database`` defaults to a directory database at
-    ``.quorvantis_fast/examples`` under the working directory of the run;
-    None turns it off.
+    ``.quorvantis_fast/examples`` under the working directory at the time
+    the package was imported; None turns it off.
     """
 
     __slots__ = tuple(f"_{name}" for name in _FIELDS)
@@ -169,10 +183,9 @@ class settings:
             raise AttributeError(name)
         value = object.__getattribute__(self, f"_{name}")
         if value is _DEFAULT_DATABASE:
-            # Resolved at each use, so that it follows the working directory of the run.
             from quorvantis_fast.database import DirectoryExampleDatabase
 
-            return DirectoryExampleDatabase(os.path.join(os.getcwd(), DEFAULT_DATABASE_PATH))
+            return DirectoryExampleDatabase(_DEFAULT_DATABASE_DIR)
         return value
 
     def __setattr__(self, name, value):

@@ -11,10 +11,10 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import (
-    VerboseLog, database_key, end_report, not_reproduced_message, owner_of, replay_passed,
-    simplest_failure)
+    VerboseLog, end_report, not_reproduced_message, replay_passed, simplest_failure)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.keys import machine_key
 from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
 
@@ -245,17 +245,6 @@ class _Shown:
 # Running a machine as a test
 
 
-def _database_key(factory):
-    """The key of a machine's stored failures: the module and qualified name of
-    the machine (or of what makes it), so that machines of the same name
-    elsewhere neither replay nor drop them; None (store nothing) as for a
-    test, when a partial binds what has no stable text."""
-    owner, bound = owner_of(factory)
-    qualname = getattr(owner, "__qualname__", None) or getattr(owner, "__name__", "state_machine")
-    key = database_key(owner, qualname, bound)
-    return None if key is None else b"stateful." + key
-
-
 def _replay_of(factory):
     """The steps that @reproduce_failure above this very class asks to replay
     (not above a base class: a subclass is another machine)."""
@@ -309,7 +298,7 @@ def _run_machine(state_machine_factory, settings, reproduce):
         if replayed is None:
             raise replay_passed(name, blob, "steps", "machine")
         raise reported(replayed)
-    with warning_on_errors(s.engine_arguments(_database_key(state_machine_factory))) as arguments:
+    with warning_on_errors(s.engine_arguments(machine_key(state_machine_factory))) as arguments:
         arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
         with running(final=False, verbosity=s.verbosity):
             failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)

@@ -133,10 +133,10 @@ def test_a_runs_first_database_error_warns_once_and_the_run_goes_on(tmp_path):
             test()
 
 
-def test_default_database_follows_the_working_directory(tmp_path, monkeypatch):
-    s = settings()
+def test_default_database_stays_where_the_package_was_imported(tmp_path, monkeypatch):
+    here = settings().database
     monkeypatch.chdir(tmp_path)
-    assert s.database == DirectoryExampleDatabase(tmp_path / ".quorvantis_fast" / "examples")
+    assert settings().database == here and os.path.isabs(here.path)
     assert settings(database=None).database is None
 
 

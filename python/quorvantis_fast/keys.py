@@ -1,0 +1,172 @@
+"""The keys under which the database keeps each test's failures.
+
+A key must be the same in every process that runs the same test (and under
+pytest-xdist), and must differ between tests that behave differently, or
+each would replay and then delete the other's failures. Where no such key
+can be had, the test runs without the database.
+
+Under pytest a test goes by the node it was collected as (the classes it
+was collected under and its parametrization included), which for a plain
+test, a module-level function or a method of the class it is collected
+under, is its module and qualified name: the key it has outside pytest.
+"""
+
+import functools
+import hashlib
+import sys
+import types
+
+from quorvantis_fast.settings import given_test_of
+
+
+def owner_of(test):
+    """What names ``test``: the function under its ``functools.partial`` layers
+    (a callable object goes by its class), and the arguments those layers
+    bind, innermost first."""
+    inner, bound = test, []
+    while isinstance(inner, functools.partial):
+        bound.append((inner.args, inner.keywords))
+        inner = inner.func
+    owner = inner if hasattr(inner, "__qualname__") else type(inner)
+    return owner, bound[::-1]
+
+
+class _NoStableText(Exception):
+    """A bound value whose text may differ from one process to the next, or
+    may leave out what tells it from another value."""
+
+
+# Values whose repr is the same in every process and tells any two apart.
+_PLAIN = frozenset({type(None), bool, int, float, complex, str, bytes})
+
+
+def _stable_text(value):
+    """The text of ``value`` in a database key, built only from what is known
+    to have one that is stable and complete: plain values, and lists,
+    tuples, dicts, sets and frozensets of them (exactly those types; the
+    items of sets and dicts in the order of their texts, which does not
+    follow the hash seed), classes and functions by their names. Raises
+    ``_NoStableText`` for anything else."""
+    kind = type(value)
+    if kind in _PLAIN:
+        return repr(value)
+    if kind in (list, tuple):
+        return f"{kind.__name__}({', '.join(map(_stable_text, value))})"
+    if kind in (set, frozenset):
+        return f"{kind.__name__}({{{', '.join(sorted(map(_stable_text, value)))}}})"
+    if kind is dict:
+        items = sorted(f"{_stable_text(k)}: {_stable_text(v)}" for k, v in value.items())
+        return "{%s}" % ", ".join(items)
+    return _name_text(value)
+
+
+def _name_text(value):
+    """A class or function by its module and qualified name, when that names
+    only it: not a lambda nor what a function defines (each call makes
+    another), not a built-in bound to an object."""
+    named = (isinstance(value, type) or type(value) is types.FunctionType
+             or (type(value) is types.BuiltinFunctionType
+                 and isinstance(value.__self__, types.ModuleType)))
+    module, qualname = getattr(value, "__module__", None), getattr(value, "__qualname__", None)
+    if not (named and type(module) is str and type(qualname) is str) or "<" in qualname:
+        raise _NoStableText
+    return f"<{module}.{qualname}>"
+
+
+def database_key(owner, qualname, bound):
+    """The key of the test's stored failures: the module and qualified name of
+    its owner, and for a partial the digest of the text of what it binds, so
+    that partials of one function with other arguments keep theirs apart.
+    None (store nothing) when what it binds has no text that is the same in
+    every process and tells its values apart (see ``_stable_text``)."""
+    key = f"{getattr(owner, '__module__', None)}.{qualname}"
+    if not bound:
+        return key.encode()
+    try:
+        text = _stable_text(bound)
+    except (_NoStableText, RecursionError, ValueError):  # ValueError: an int too long to print
+        return None
+    digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
+    return f"{key} partial {digest}".encode()
+
+
+def _innermost(test):
+    while isinstance(test, functools.partial):
+        test = test.func
+    return test
+
+
+def fixed_key(test, qualname):
+    """The key of ``test`` (named ``qualname``) wherever it is not the pytest
+    node being run: ``database_key`` of its owner, or None for a callable
+    object or a bound method, which share their class's or function's name
+    with every other one."""
+    inner = _innermost(test)
+    bound_to = getattr(inner, "__self__", None)
+    if not hasattr(inner, "__qualname__") or not (bound_to is None or isinstance(bound_to, types.ModuleType)):
+        return None
+    owner, bound = owner_of(test)
+    return database_key(owner, qualname, bound)
+
+
+def running_item():
+    """The pytest item that this thread is running, or None (outside pytest,
+    or on a thread of the test's own)."""
+    nodes = sys.modules.get("_pytest.nodes")
+    if nodes is None:
+        return None
+    frame = sys._getframe(1)
+    while frame is not None:
+        if frame.f_code.co_name == "runtest":
+            item = frame.f_locals.get("self")
+            if isinstance(item, nodes.Item):
+                return item
+        frame = frame.f_back
+    return None
+
+
+def _node_text(item):
+    """The item's name in the module it was collected from: the module's
+    name, the classes it was collected under and its own name, with its
+    parametrization. None when it was collected from no module."""
+    module = getattr(item, "module", None)
+    names, node = [], item
+    while node is not None and getattr(node, "obj", None) is not module:
+        names.append(node.name)
+        node = node.parent
+    if node is None or not isinstance(getattr(module, "__name__", None), str):
+        return None
+    return ".".join([module.__name__, *reversed(names)])
+
+
+def call_key(run, fixed):
+    """The key of this call of ``run``, the test that ``given`` returned, whose
+    key is ``fixed`` elsewhere: the node that pytest collected it as, when
+    pytest is running that node (rather than a test that calls it)."""
+    item = running_item()
+    if item is not None:
+        try:
+            ours = given_test_of(item.obj) is run
+        except Exception:  # an item whose object cannot be had is not ours
+            ours = False
+        text = _node_text(item) if ours else None
+        if text is not None:
+            return text.encode("utf-8", "surrogatepass")
+    return fixed
+
+
+def machine_key(factory):
+    """The key of a machine's stored failures: the module and qualified name of
+    the machine (or of what makes it), so that machines of the same name
+    elsewhere neither replay nor drop them. A lambda names no machine of its
+    own (a helper that makes one from its arguments makes many of one
+    name): under pytest it goes by the node running it too; outside, and as
+    for a test where ``fixed_key`` is None, the machine stores nothing."""
+    owner, _ = owner_of(factory)
+    qualname = getattr(owner, "__qualname__", None) or getattr(owner, "__name__", "state_machine")
+    key = fixed_key(factory, qualname)
+    if key is not None and getattr(owner, "__name__", None) == "<lambda>":
+        item = running_item()
+        node = None if item is None else _node_text(item)
+        key = None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
+    return None if key is None else b"stateful." + key

@@ -1,0 +1,70 @@
+"""Which stored failures each test finds again."""
+
+import functools
+import textwrap
+from unittest import mock
+
+import pytest
+
+from qf_testing import run_pytest
+from quorvantis_fast import given, settings, st
+
+USER_TESTS = """
+    import os, unittest, pytest
+    from quorvantis_fast import given, st
+    from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
+    ints = given(x=st.integers(0, 1000))
+
+    @pytest.fixture(autouse=True)
+    def elsewhere(tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+
+    def check(limit, x):
+        with open(os.path.join(os.path.dirname(__file__), "log"), "a") as log:
+            log.write(f"{os.environ['PYTEST_CURRENT_TEST'].split()[0]} {limit} {x}\\n")
+        assert x < limit
+
+    test_below = pytest.mark.parametrize("limit", [10, 500])(ints(check))
+    def make(n):
+        return ints(lambda x: check(n, x))
+    test_a, test_b = make(10), make(500)
+
+    class Base:
+        test_x = ints(lambda self, x: check(self.limit, x))
+    class TestLow(Base):
+        limit = 10
+    class TestHigh(Base, unittest.TestCase):
+        limit = 500
+
+    class Machine(RuleBasedStateMachine):
+        step = rule(x=st.integers(0, 1000))(lambda self, x: check(self.limit, x))
+    def machine(n):
+        run_state_machine_as_test(lambda: type("M", (Machine,), {"limit": n})())
+    def test_m10(): machine(10)
+    def test_m500(): machine(500)
+"""
+
+
+def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
+    pytest.importorskip("xdist")
+    (tmp_path / "test_user.py").write_text(textwrap.dedent(USER_TESTS))
+    for args in [], ["-p", "xdist", "-n", "3"]:  # another process, and several
+        (tmp_path / "log").write_text("")
+        done = run_pytest(tmp_path, "test_user.py", *args)
+        assert "8 failed" in done.stdout, done.stdout + done.stderr
+    first = {}
+    for line in (tmp_path / "log").read_text().splitlines():
+        node, limit, x = line.split()
+        first.setdefault(node, (limit, x))
+    assert len(first) == 8 and all(limit == x for limit, x in first.values()), first
+
+
+def test_callable_objects_and_bound_methods_store_nothing():
+    db = mock.Mock(fetch=lambda key: [])  # one class, or one function, for many of them
+    class Below:
+        def __call__(self, x):
+            assert x < 10
+    for test in Below(), functools.partial(Below().__call__):
+        with pytest.raises(AssertionError):
+            settings(database=db)(given(st.integers(0, 1000))(test))()
+    assert db.method_calls == []
