@@ -2,7 +2,9 @@
 // only the keys it needs, in its own fixed order, so that the first failing
 // read decides the error and a check that already failed answers before a
 // later key is read.
+#include <algorithm>
 #include <bit>
+#include <compare>
 #include <cstring>
 
 #include "choice/choice.hpp"
@@ -234,15 +236,88 @@ bool choice_equal(PyObject* a, PyObject* b) {
     return py::truthy(r.get());
 }
 
-bool rank_less(const Rank& a, const Rank& b) {
-    if (a.size() != b.size()) return a.size() < b.size();
-    for (size_t i = 0; i < a.size(); ++i) {
-        const RankedChoice &x = a[i], &y = b[i];
-        if (x.kind != y.kind) return x.kind < y.kind;
-        if (x.known != y.known) return x.known;
-        if (x.index != y.index) return x.index < y.index;
+namespace {
+
+std::optional<Int> index_if_any(PyObject* v, const ConstraintsSource& c) {
+    try {
+        return choice_to_index(v, c);
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return std::nullopt;
     }
-    return false;
+}
+
+// Known before unknown; two unknown are equal.
+template <class T>
+int compare_known(const std::optional<T>& a, const std::optional<T>& b) {
+    if (a.has_value() != b.has_value()) return a ? -1 : 1;
+    if (!a) return 0;
+    auto c = *a <=> *b;
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// What a str's index is computed from, read as choice_to_index reads it.
+struct StringArgs {
+    py::Ref keep;
+    std::string_view text;
+    uint64_t min_size = 0;
+    py::Ref intervals;
+};
+
+std::optional<StringArgs> string_args(PyObject* s, const ConstraintsSource& c) {
+    try {
+        StringArgs a;
+        a.text = utf8_of(s, a.keep);
+        a.min_size = c.min_size();
+        a.intervals = c.intervals();
+        return a;
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<uint64_t>> orders_if_any(const StringArgs& a, const IntervalSet& s) {
+    try {
+        return string_orders(a.text, a.min_size, s);
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return std::nullopt;
+    }
+}
+
+// Two strs whose indices are read under the same min_size and alphabet
+// compare without them; nullopt when they are not.
+std::optional<int> compare_strings(PyObject* x, const ConstraintsSource& cx, PyObject* y,
+                                   const ConstraintsSource& cy) {
+    std::optional<StringArgs> a = string_args(x, cx);
+    if (!a) return std::nullopt;
+    std::optional<StringArgs> b = string_args(y, cy);
+    if (!b || a->min_size != b->min_size) return std::nullopt;
+    const IntervalSet& s = intervalset::value(a->intervals.get());
+    const IntervalSet& t = intervalset::value(b->intervals.get());
+    if (&s != &t && s.intervals != t.intervals) return std::nullopt;
+    // The same computation on the same text: equal indices, or none.
+    if (a->text == b->text) return 0;
+    std::optional<std::vector<uint64_t>> ox = orders_if_any(*a, s), oy = orders_if_any(*b, s);
+    if (ox.has_value() != oy.has_value()) return ox ? -1 : 1;
+    if (!ox) return 0;
+    if (ox->size() != oy->size()) return ox->size() < oy->size() ? -1 : 1;
+    auto c = std::lexicographical_compare_three_way(ox->begin(), ox->end(), oy->begin(), oy->end());
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int compare_indices(PyObject* x, const ConstraintsSource& cx, PyObject* y, const ConstraintsSource& cy) {
+    if (PyUnicode_Check(x) && PyUnicode_Check(y)) {
+        if (std::optional<int> c = compare_strings(x, cx, y, cy)) return *c;
+    }
+    return compare_known(index_if_any(x, cx), index_if_any(y, cy));
+}
+
+int compare_indices(PyObject* x, PyObject* cx, PyObject* y, PyObject* cy) {
+    return compare_indices(x, DictSource(cx), y, DictSource(cy));
 }
 
 }  // namespace choice

@@ -69,21 +69,13 @@ py::Ref choice_key(PyObject* choice);
 py::Ref choices_key(PyObject* choices);
 // Keys compared with Python ==.
 bool choice_equal(PyObject* a, PyObject* b);
-// One choice as the order of failures sees it: its kind, then its index in
-// that kind's order under the constraints it was drawn with, which is what
-// the shrinker lowers. A choice whose index cannot be had ranks after every
-// other choice of its kind.
-struct RankedChoice {
-    uint8_t kind;  // boolean, integer, float, string, bytes: 0 to 4
-    bool known;
-    Int index;     // meaningful when known
-};
-using Rank = std::vector<RankedChoice>;
-
-// The order that ranks failing choice sequences, in which any two compare:
-// fewer choices first; then, at the first position where they differ, the
-// kind of choice, then its index. True when `a` comes first.
-bool rank_less(const Rank& a, const Rank& b);
+// The order of the index of `x` under `cx` and that of `y` under `cy`:
+// negative when x's comes first, 0 when they are equal, positive otherwise.
+// A choice whose index cannot be had comes after one whose index can, and
+// two such are equal. Strings drawn under the same min_size and alphabet
+// are compared without their indices (see string_orders).
+int compare_indices(PyObject* x, const ConstraintsSource& cx, PyObject* y, const ConstraintsSource& cy);
+int compare_indices(PyObject* x, PyObject* cx, PyObject* y, PyObject* cy);
 
 // ---------------------------------------------------------------------------
 // Native, on parsed constraints.
@@ -121,6 +113,12 @@ bool bytes_permitted(uint64_t length, const BytesConstraints& c);
 // Strings, given as UTF-8; element order = the character's shrink index in
 // the alphabet.
 Int string_to_index(std::string_view utf8, uint64_t min_size, const intervalset::IntervalSet& s);
+// The digits of that index: each character's order, all below s.size.
+// Under one min_size and alphabet the indices of two strings compare as
+// their lengths, then as these orders read from the first character: every
+// index of length n lies in [S(n) - S(min_size), S(n + 1) - S(min_size)).
+// Throws where string_to_index throws.
+std::vector<uint64_t> string_orders(std::string_view utf8, uint64_t min_size, const intervalset::IntervalSet& s);
 py::Ref string_from_index(const Int& index, uint64_t min_size, const intervalset::IntervalSet& s);
 bool string_permitted(std::string_view utf8, const StringConstraints& c);
 

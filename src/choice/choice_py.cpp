@@ -107,6 +107,17 @@ PyObject* choice_equal(QF_FASTCALL_ARGS) {
     });
 }
 
+PyObject* choice_index_order(QF_FASTCALL_ARGS) {
+    (void)self;
+    QF_ENTRY(nullptr, {
+        static const py::Sig sig{"choice_index_order", {"choice1", "constraints1", "choice2", "constraints2"}, 4};
+        auto a = sig.parse<4>(args, nargs, kwnames);
+        PyObject* c1 = arg_dict(a[1], "constraints1");
+        PyObject* c2 = arg_dict(a[3], "constraints2");
+        return py::from_i64(choice::compare_indices(a[0], c1, a[2], c2)).release();
+    });
+}
+
 constexpr int FASTCALL = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef defs[] = {
@@ -125,6 +136,10 @@ PyMethodDef defs[] = {
     {"choice_permitted", QF_FASTCALL(choice_permitted), FASTCALL,
      "choice_permitted(choice, constraints)\n--\n\n"
      "Whether the choice satisfies the constraints."},
+    {"choice_index_order", QF_FASTCALL(choice_index_order), FASTCALL,
+     "choice_index_order(choice1, constraints1, choice2, constraints2)\n--\n\n"
+     "-1, 0 or 1 as the index of choice1 under constraints1 comes before, equals or comes after "
+     "that of choice2 under constraints2; a choice without an index comes after one with an index."},
     {"choice_key", QF_FASTCALL(choice_key), FASTCALL,
      "choice_key(choice)\n--\n\n"
      "A key that tells apart choices Python considers equal (True and 1, 0.0 and -0.0)."},

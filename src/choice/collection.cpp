@@ -273,16 +273,20 @@ bool bytes_permitted(uint64_t length, const BytesConstraints& c) {
     return length >= c.min_size && length <= c.max_size;
 }
 
-Int string_to_index(std::string_view utf8, uint64_t min_size, const IntervalSet& s) {
+std::vector<uint64_t> string_orders(std::string_view utf8, uint64_t min_size, const IntervalSet& s) {
     uint64_t n = count_codepoints(utf8);
-    uint64_t a = s.size;
-    check_index_size(n, min_size, a);
+    check_index_size(n, min_size, s.size);
     std::vector<uint64_t> orders;
     orders.reserve(n);
     for_each_codepoint(utf8, [&](int64_t c) {
         orders.push_back(s.shrink_index_of_position(s.ordinal_of(c)));
     });
-    return index_from_orders(orders, n, min_size, a);
+    return orders;
+}
+
+Int string_to_index(std::string_view utf8, uint64_t min_size, const IntervalSet& s) {
+    std::vector<uint64_t> orders = string_orders(utf8, min_size, s);
+    return index_from_orders(orders, orders.size(), min_size, s.size);
 }
 
 py::Ref string_from_index(const Int& index, uint64_t min_size, const IntervalSet& s) {

@@ -176,6 +176,10 @@ bool NodeConstraints::permits(PyObject* value) const { return choice::choice_per
 
 Int NodeConstraints::to_index(PyObject* value) const { return choice::choice_to_index(value, Fields(*this)); }
 
+int NodeConstraints::compare_index(PyObject* value, PyObject* other, const NodeConstraints& other_c) const {
+    return choice::compare_indices(value, Fields(*this), other, Fields(other_c));
+}
+
 py::Ref NodeConstraints::from_index(const Int& index, choice::ChoiceType t) const {
     return choice::choice_from_index(index, t, Fields(*this));
 }

@@ -38,6 +38,9 @@ public:
     bool permits(PyObject* value) const;
     choice::Int to_index(PyObject* value) const;
     py::Ref from_index(const choice::Int& index, choice::ChoiceType t) const;
+    // choice::compare_indices of `value` under these constraints and
+    // `other` under `other_c`.
+    int compare_index(PyObject* value, PyObject* other, const NodeConstraints& other_c) const;
 
     // The native fields, by form (see the members below for where each is
     // kept). Integer: bound and weight objects (may be nullptr) and

@@ -207,25 +207,6 @@ RefList extract_choices(PyObject* data) {
     return out;
 }
 
-choice::RankedChoice ranked(PyObject* value, const data::NodeConstraints& c, choice::ChoiceType t) {
-    const auto kind = static_cast<uint8_t>(t == choice::ChoiceType::Boolean ? 0 : static_cast<int>(t) + 1);
-    try {
-        return {kind, true, c.to_index(value)};
-    } catch (const py::Err&) {
-        py::drop_exception();
-        return {kind, false, choice::Int(0)};
-    }
-}
-
-choice::Rank rank_of(PyObject* data) {
-    data::RecordRef r(data);
-    choice::Rank out;
-    out.reserve(r->nodes.size());
-    for (const data::NodeData& n : r->nodes)
-        out.push_back(ranked(n.value.get(), n.constraints, static_cast<choice::ChoiceType>(n.choice_type)));
-    return out;
-}
-
 uint8_t record_status(PyObject* data) {
     if (data::is_record(data)) {
         data::RecordRef r(data);

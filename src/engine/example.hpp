@@ -58,10 +58,6 @@ Origin origin_of(PyObject* exc);
 std::string err_name(PyObject* exc);
 // The record's choice sequence (new references).
 RefList extract_choices(PyObject* data);
-// Where the choices of a record (a native one) stand in the order of failures.
-choice::Rank rank_of(PyObject* data);
-// One recorded choice in that order.
-choice::RankedChoice ranked(PyObject* value, const data::NodeConstraints& c, choice::ChoiceType t);
 // The record's status.
 uint8_t record_status(PyObject* data);
 

@@ -59,7 +59,7 @@ private:
 struct Shrunk {
     py::Ref args, exc;
     RefList choices;
-    std::optional<choice::Rank> rank;  // where `choices` stand in the order of failures
+    std::optional<Rank> rank;  // where `choices` stand in the order of failures
 };
 
 class Ending {
@@ -88,7 +88,7 @@ public:
         }
         const Shrunk* best = &rank(primary);
         for (const Shrunk& s : slipped) {
-            if (choice::rank_less(*s.rank, *best->rank)) best = &s;
+            if (rank_less(*s.rank, *best->rank)) best = &s;
         }
         out.emplace_back(best->args, best->exc);
         return out;

@@ -226,11 +226,8 @@ private:
     bool keep_simpler(PyObject* rec, Outcome& o) {
         Origin origin = origin_of(o.exc.get());
         FailureEntry* known = find_origin(origin);
-        // A longer sequence never comes first: it is not worth ranking.
-        if (known && data::RecordRef(rec)->nodes.size() > known->rank.size()) return false;
-        choice::Rank rank = rank_of(rec);
-        if (known && !choice::rank_less(rank, known->rank)) return false;
-        FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), std::move(rank)};
+        if (known && !rank_less(rec, known->rank)) return false;
+        FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), rank_of(rec)};
         if (!known) {
             failures_.push_back(std::move(f));
             return true;

@@ -447,13 +447,6 @@ private:
 
 }  // namespace
 
-choice::Rank rank_of(const std::vector<ChoiceView>& nodes) {
-    choice::Rank out;
-    out.reserve(nodes.size());
-    for (const ChoiceView& n : nodes) out.push_back(ranked(n.value.get(), n.constraints, n.type));
-    return out;
-}
-
 ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks) {
     Origin target = origin_of(exc.get());
     set_shrink_calls(0);

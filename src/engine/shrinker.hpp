@@ -54,11 +54,8 @@ struct ShrinkResult {
     RefList choices;
     // Where `choices` stand in the order of failures, when the shrinker's
     // last replay was of them (absent otherwise).
-    std::optional<choice::Rank> rank;
+    std::optional<Rank> rank;
 };
-
-// Where the recorded choices of a replay stand in the order of failures.
-choice::Rank rank_of(const std::vector<ChoiceView>& nodes);
 
 // Shrinks `choices` (taken over) that failed with `exc` when called with
 // `args`. At most `max_shrinks` rounds make progress and at most 300 rounds

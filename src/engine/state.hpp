@@ -14,6 +14,7 @@
 
 #include "choice/choice.hpp"
 #include "data/tls.hpp"
+#include "engine/rank.hpp"
 #include "py/py.hpp"
 #include "timing/draw_clock.hpp"
 
@@ -36,7 +37,7 @@ struct FailureEntry {
     std::vector<py::Ref> choices;
     py::Ref args;
     py::Ref exc;
-    choice::Rank rank;
+    Rank rank;
 };
 using Failures = std::vector<FailureEntry>;
 
