@@ -91,24 +91,41 @@ bool is_skip_test(PyObject* exc) {
     return r == 1;
 }
 
+// Is `exc` an instance of the class `cls` of the module `module`? Only a
+// loaded module is asked: an instance cannot come from one never imported.
+bool is_loaded_class(PyObject* exc, py::Name& module, const char* cls) {
+    try {
+        py::Ref mod = py::loaded_module(module.get());
+        if (!mod) return false;
+        py::Ref c = py::getattr(mod.get(), cls);
+        const int r = PyObject_IsInstance(exc, c.get());
+        py::check_rc(r);
+        return r == 1;
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return false;
+    }
+}
+
 // A usage error of the library (its InvalidArgument, or that of the upstream
-// library) is the test's mistake, not a failure of the property. Only
-// loaded modules are asked: an instance cannot come from one never imported.
+// library) is the test's mistake, not a failure of the property.
 bool is_usage_error(PyObject* exc) {
     static py::Name modules[] = {py::Name("quorvantis_fast.errors"), py::Name("quorvantis.errors")};
-    for (py::Name& name : modules) {
-        try {
-            py::Ref mod = py::loaded_module(name.get());
-            if (!mod) continue;
-            py::Ref cls = py::getattr(mod.get(), "InvalidArgument");
-            const int r = PyObject_IsInstance(exc, cls.get());
-            py::check_rc(r);
-            if (r) return true;
-        } catch (const py::Err&) {
-            py::drop_exception();
-        }
-    }
+    for (py::Name& name : modules)
+        if (is_loaded_class(exc, name, "InvalidArgument")) return true;
     return false;
+}
+
+// pytest's request to end the whole session (pytest.exit()): no failure of
+// the test, though it derives from Exception.
+bool is_session_exit(PyObject* exc) {
+    static py::Name outcomes{"_pytest.outcomes"};
+    return is_loaded_class(exc, outcomes, "Exit");
+}
+
+// A skip or an exit request of the test.
+bool is_skip_or_exit(PyObject* exc) {
+    return err_name(exc) == "Skipped" || is_skip_test(exc) || PyErr_GivenExceptionMatches(exc, PyExc_SystemExit);
 }
 
 // Notes the argument being drawn on an error raised while drawing it.
@@ -141,9 +158,8 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
         return {record_status(data) == data::Status::Valid ? OutcomeKind::Passed : OutcomeKind::Rejected, {},
                 {}};
     }
-    if (name == "Skipped" || is_skip_test(exc.get()) ||
-        PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt) ||
-        PyErr_GivenExceptionMatches(exc.get(), PyExc_SystemExit) || is_usage_error(exc.get())) {
+    if (is_skip_or_exit(exc.get()) || PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt) ||
+        is_usage_error(exc.get()) || is_session_exit(exc.get())) {
         rethrow(exc.get());
     }
     return {OutcomeKind::Interesting, std::move(args), std::move(exc)};
@@ -151,10 +167,10 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 
 }  // namespace
 
-bool drop_usage_error() {
+bool drop_not_this_failure() {
     py::Ref exc = py::fetch_error();
     if (!exc) return false;
-    if (is_usage_error(exc.get())) return true;
+    if (is_usage_error(exc.get()) || is_skip_or_exit(exc.get())) return true;
     py::restore_error(exc.get());
     return false;
 }

@@ -46,10 +46,12 @@ struct TrieCheck {
 Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data, const RefList* names,
                       TrieCheck* check, bool time_draws = true);
 
-// When the pending error is a misuse of the library (its InvalidArgument,
-// or the upstream library's), drops it and answers true; else leaves it
-// pending.
-bool drop_usage_error();
+// Once a failure is found, a replay that meets a misuse of the library (its
+// InvalidArgument, or the upstream library's), a skip (pytest's or
+// unittest's) or SystemExit is no example of it: when the pending error is
+// one of these, drops it and answers true; else leaves it pending (an
+// interrupt, pytest's session exit, any other error).
+bool drop_not_this_failure();
 
 // The failure origin of an exception instance; throws only when the type's
 // name cannot be read.

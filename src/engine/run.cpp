@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "choice/choice.hpp"
 #include "data/record.hpp"
@@ -141,6 +142,20 @@ private:
         return o;
     }
 
+    // Runs one example. Once a failure is found, an example that skips,
+    // exits or misuses the library is no failure of the test, and the
+    // failures found stand: it comes back empty. Before that, those end the
+    // run.
+    std::optional<Outcome> run_example(PyObject* data, const RefList* names, TrieCheck* check,
+                                       bool time_draws = true) {
+        try {
+            return run_wrapped(data, names, check, time_draws);
+        } catch (const py::Err&) {
+            if (failures_.empty() || !drop_not_this_failure()) throw;
+            return std::nullopt;
+        }
+    }
+
     // The token is passed as the one argument, whatever its type (a tuple
     // is not spread into several). An ordinary error of the teardown is
     // dropped and the example's own error, if one is pending, stays so; an
@@ -190,7 +205,9 @@ private:
                 continue;
             }
             py::Ref rec = record_for_choices(choices);
-            Outcome o = run_wrapped(rec.get(), nullptr, nullptr);
+            std::optional<Outcome> run = run_example(rec.get(), nullptr, nullptr);
+            if (!run) continue;  // kept: it may still fail where it does not skip
+            Outcome& o = *run;
             if (o.kind == OutcomeKind::Interesting) {
                 keep_simpler(rec.get(), o);
                 reproduced_ = true;
@@ -318,7 +335,8 @@ private:
             probe_.reset();
             // The draws are timed only while the too_slow check can still
             // fire: after this example it can only if it can now.
-            Outcome o = run_wrapped(rec.get(), names_, tracking_ ? &check : nullptr, too_slow_possible());
+            Outcome o = run_example(rec.get(), names_, tracking_ ? &check : nullptr, too_slow_possible())
+                            .value_or(Outcome{OutcomeKind::Rejected, {}, {}});
             bool go_on = true;
             switch (o.kind) {
                 case OutcomeKind::Passed: ++valid_; break;

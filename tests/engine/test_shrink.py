@@ -8,11 +8,13 @@ orders alone.
 import gc
 import importlib
 import sys
+import unittest
 
 import pytest
 
 from qf_testing import PyStrategy as Strategy
-from quorvantis_fast import _engine
+from quorvantis_fast import _engine, given, settings, st
+from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
 
 DELETION = "adaptive_example_deletion"
 INDIVIDUAL = "minimize_individual_choices"
@@ -498,3 +500,57 @@ class TestDatabase:
         saved = sorted(_engine.choices_from_bytes(v) for v in db.data[b"k"])
         assert saved == [(10,), (1000,)]
 
+
+def leave_with_skip():
+    pytest.skip("met while shrinking")
+
+
+def leave_with_skip_test():
+    raise unittest.SkipTest("met while shrinking")
+
+
+def leave_with_exit():
+    sys.exit(2)
+
+
+class TestSkipsOnceAFailureIsFound:
+    """Tests that fail for x >= 5000 and skip or exit for 1000 <= x < 5000;
+    with these seeds generation finds a failure first, and then meets those
+    inputs, as the shrinker does: they are no examples of the failure."""
+
+    @pytest.mark.parametrize("leave", [leave_with_skip, leave_with_skip_test, leave_with_exit])
+    def test_given_reports_and_stores_the_failure(self, leave):
+        db = DictDatabase()
+
+        @settings(database=db, seed=0)
+        @given(st.integers(0, 10**9))
+        def prop(x):
+            if x >= 1000:
+                if x < 5000:
+                    leave()
+                raise ValueError(x)
+
+        with pytest.raises(BaseException) as info:  # a skip too, not to pass for skipped
+            prop()
+        assert info.type is ValueError
+        assert info.value.__notes__[0] == "Falsifying example: prop(x=5000)"
+        assert [_engine.choices_from_bytes(v)[-1] for [v] in db.data.values()] == [5000]
+
+    def test_state_machine_that_exits_while_shrinking(self):
+        class Adder(RuleBasedStateMachine):
+            @rule(x=st.integers(0, 10**6))
+            def add(self, x):
+                if x >= 1000:
+                    if x < 5000:
+                        sys.exit(2)
+                    raise ValueError(x)
+
+        with pytest.raises(ValueError) as info:
+            run_state_machine_as_test(Adder, settings=settings(database=None, seed=0))
+        assert "state.add(x=5000)" in info.value.__notes__
+
+    def test_session_exit_ends_the_run_at_once(self):
+        test = Calls(lambda x: pytest.exit("stop") if x >= 1000 else None)
+        with pytest.raises(pytest.exit.Exception):
+            run(test, TestFailureReporting.STRAT())
+        assert test.seen == [(0,), (5000,)]
