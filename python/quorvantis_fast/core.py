@@ -15,6 +15,7 @@ import time
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.formatting import add_note, shown_repr, shown_str
 from quorvantis_fast.keys import call_key, database_key, fixed_key, owner_of  # noqa: F401
 from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
@@ -41,7 +42,7 @@ def _settings_of(test):
 
 
 def _call_text(name, names, args):
-    parts = ", ".join(f"{n}={a!r}" for n, a in zip(names, args))
+    parts = ", ".join(f"{n}={shown_repr(a)}" for n, a in zip(names, args))
     return f"{name}({parts})"
 
 
@@ -106,7 +107,7 @@ class VerboseLog:
         size = _example_size(record)
         best = self.smallest.get(origin)
         if best is None:
-            print(f"  failed with {type(exc).__name__}: {exc}")
+            print(f"  failed with {type(exc).__name__}: {shown_str(exc)}")
         elif size < best:
             print(self.headings[1] + text)
         else:
@@ -131,11 +132,11 @@ def _check_strategy(name, obj):
         hint = f"; for values of a type, use st.from_type({obj.__name__})"
     elif callable(obj):
         hint = f"; it must be called: {getattr(obj, '__name__', 'strategy')}(...)"
-    raise InvalidArgument(f"given() argument {name}={obj!r} is not a strategy{hint}")
+    raise InvalidArgument(f"given() argument {name}={shown_repr(obj)} is not a strategy{hint}")
 
 
 def _check_test_function(test):
-    name = getattr(test, "__name__", repr(test))
+    name = getattr(test, "__name__", None) or shown_repr(test)
     if inspect.iscoroutinefunction(test) or inspect.isasyncgenfunction(test):
         raise InvalidArgument(
             f"{name} is an async function: given() calls the test and nothing would await "
@@ -151,10 +152,10 @@ def _refuse_result(name, result):
     if inspect.iscoroutine(result) or inspect.isgenerator(result):
         result.close()  # never run; closing it spares the 'never awaited' warning
         raise InvalidArgument(
-            f"{name} returned {result!r} instead of running: an async or generator test "
+            f"{name} returned {shown_repr(result)} instead of running: an async or generator test "
             "checks nothing under given()")
     raise InvalidArgument(
-        f"{name} returned {result!r}; a test checks with assert and returns None "
+        f"{name} returned {shown_repr(result)}; a test checks with assert and returns None "
         "(was an assert forgotten?)")
 
 
@@ -256,7 +257,7 @@ class _Run:
         replayed = self.replay(list(args[0].brindlemar_data.choices))
         if replayed is None:
             if self.text is not None:
-                exc.add_note("Falsifying example: " + self.text)
+                add_note(exc, "Falsifying example: " + self.text)
             return FlakyFailure(self._flaky_message(exc), [exc])
         if _origin(replayed[1]) != _origin(exc):
             return FlakyFailure(
@@ -274,9 +275,9 @@ class _Run:
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
-        exc.add_note("Falsifying example: " + self.text)
+        add_note(exc, "Falsifying example: " + self.text)
         for note in args[0]._drawn_notes:
-            exc.add_note(note)
+            add_note(exc, note)
         return end_report(exc, args[0].brindlemar_data)
 
 
@@ -284,9 +285,9 @@ def end_report(exc, record):
     """Add the notes that end a report to ``exc``: what was noted while the
     example of ``record`` ran, then the line that replays that example."""
     for text in control.notes_of(record):
-        exc.add_note(text)
+        add_note(exc, text)
     blob = base64.b64encode(_engine.choices_to_bytes(record.choices)).decode("ascii")
-    exc.add_note(f"@reproduce_failure({blob!r})")
+    add_note(exc, f"@reproduce_failure({blob!r})")
     return exc
 
 

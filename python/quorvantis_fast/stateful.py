@@ -14,6 +14,7 @@ from quorvantis_fast.core import (
     VerboseLog, end_report, not_reproduced_message, replay_passed, simplest_failure)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.formatting import add_note, shown_repr
 from quorvantis_fast.keys import machine_key
 from quorvantis_fast.settings import Verbosity
 from quorvantis_fast.settings import settings as Settings
@@ -187,14 +188,14 @@ def _select_rule(machine, record, flaky_state):
         raise InvalidArgument(f"Type {type(machine).__name__} defines no rules")
     ready = [r for r in rules if r.precondition is None or r.precondition(machine)]
     if not ready:
-        raise InvalidArgument(f"No progress can be made from state {machine!r}: no rule can run")
+        raise InvalidArgument(f"No progress can be made from state {shown_repr(machine)}: no rule can run")
     return ready[record.draw_integer(0, len(ready) - 1)]
 
 
 def _run_step(machine, record, rule, settings, emit, printing):
     __tracebackhide__ = True
     values = {name: record.draw(strategy) for name, strategy in rule.arguments.items()}
-    emit("state.{}({})".format(rule.name, ", ".join(f"{k}={v!r}" for k, v in values.items())))
+    emit("state.{}({})".format(rule.name, ", ".join(f"{k}={shown_repr(v)}" for k, v in values.items())))
     if not (printing or _run_state.trace is not None):
         rule.function(machine, **values)
         return
@@ -210,7 +211,8 @@ def _run_step(machine, record, rule, settings, emit, printing):
 
 
 def _add_note(exc, text):
-    exc.add_note(text)
+    """The runner's way to add a line of the report to the failure ``exc``."""
+    add_note(exc, text)
 
 
 class _Shown:

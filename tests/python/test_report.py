@@ -113,6 +113,30 @@ class TestReport:
             db.save(f"{__name__}.{prop.__qualname__}".encode(), _engine.choices_to_bytes([n]))
         assert "Falsifying example: prop(n=-1)" in pytest.raises(AssertionError, prop).value.__notes__
 
+
+def test_the_users_repr_str_and_add_note_never_decide_the_outcome(capsys):
+    half = type("Half", (), {"__repr__": lambda self: self.missing})
+    unprintable = type("Unprintable", (Exception,), {"__str__": lambda self: 1 / 0})
+    unnoted = type("Unnoted", (Exception,), {"add_note": lambda self, note: 1 / 0})
+
+    def run(strategy, error, verbosity):
+        @settings(QUIET_DB, verbosity=verbosity)
+        @given(strategy)
+        def prop(x):
+            if error:
+                raise error
+        prop()
+
+    run(st.builds(half), None, Verbosity.verbose)
+    assert "Trying example: prop(x=<unrepresentable Half object: AttributeError(" in capsys.readouterr().out
+    for strategy, error, verbosity in [(st.builds(half), AssertionError, Verbosity.normal),
+                                       (st.none(), unprintable, Verbosity.verbose),
+                                       (st.none(), unnoted, Verbosity.normal)]:
+        with pytest.raises(error) as info:
+            run(strategy, error, verbosity)
+        assert info.value.__notes__[0].startswith("Falsifying example: prop(x=")
+
+
 def test_neighbouring_seeds_try_different_examples():
     def examples(seed):
         seen = []
