@@ -316,25 +316,62 @@ def _positional(params):
     return [p for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
 
 
+def _mock_sentinels():
+    return {getattr(sys.modules.get(m), "DEFAULT", None) for m in ("unittest.mock", "mock")} - {None}
+
+
 def _mocks_added(test):
-    """How many positional arguments the ``mock.patch`` decorators of ``test``
-    add to each call: one for each patch that makes its own mock."""
-    patchings = getattr(test, "patchings", None)
-    mock = sys.modules.get("unittest.mock")
-    if not patchings or mock is None:
-        return 0
-    return sum(1 for p in patchings
-               if not getattr(p, "attribute_name", None) and getattr(p, "new", None) is mock.DEFAULT)
+    """What the ``mock.patch`` decorators of ``test`` add to each call: the
+    number of mocks they pass by position (one for each plain patch that
+    makes its own mock), and the names of those they pass by keyword
+    (``mock.patch.multiple``). Every layer of wrappers down to the function
+    whose signature ``test`` shows is looked at, each list of patches once
+    (``functools.wraps`` copies the list onto the wrappers above)."""
+    sentinels = _mock_sentinels()
+    positional, by_keyword, seen, layers, layer = 0, [], set(), set(), test
+    while layer is not None and sentinels and id(layer) not in layers:
+        layers.add(id(layer))
+        patchings = getattr(layer, "patchings", None)
+        if isinstance(patchings, list) and id(patchings) not in seen:
+            seen.add(id(patchings))
+            for p in patchings:
+                if getattr(p, "attribute_name", None) is None:
+                    if getattr(p, "new", None) in sentinels:
+                        positional += 1
+                    continue
+                for q in [p, *getattr(p, "additional_patchers", ())]:
+                    if getattr(q, "new", None) in sentinels:
+                        by_keyword.append(q.attribute_name)
+        if hasattr(layer, "__signature__"):
+            break  # inspect.signature stops here too
+        layer = getattr(layer, "__wrapped__", None)
+    return positional, by_keyword
 
 
 def _shown(params, names, mocks):
     """The parameters the test shows its caller (pytest finds fixtures by
-    them): those no strategy fills, less the ``mocks`` first positional ones
-    after a method's ``self``, which the ``mock.patch`` decorators fill."""
-    shown = [p for p in params if p.name not in names]
+    them): those no strategy fills (``names``) and no mock of ``mocks``
+    (see ``_mocks_added``) fills, the positional ones taken after a method's
+    ``self``."""
+    positional, by_keyword = mocks
+    shown = [p for p in params if p.name not in names and p.name not in by_keyword]
     first = 1 if shown and shown[0].name in ("self", "cls") else 0
-    filled = [p for p in shown[first:] if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)][:mocks]
+    filled = [p for p in shown[first:] if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)][:positional]
     return [p for p in shown if p not in filled]
+
+
+def _present(stand_in, test, signature):
+    """Make ``stand_in`` (a ``functools.wraps`` copy of ``test``) show its
+    caller ``signature``, while tools that look for the source of a test
+    (pytest's locations, editors) still find the test's own function
+    through ``__wrapped__``: ``inspect.signature`` stops at the first
+    ``__signature__``. The patches copied from ``test`` stay behind: a
+    patch above would add itself to that list, and pytest would take as
+    many parameters as it holds for mocks once more."""
+    stand_in.__signature__ = signature
+    stand_in.__wrapped__ = test
+    stand_in.__dict__.pop("patchings", None)
+    return stand_in
 
 
 def _bind(test, name, arg_strategies, kw_strategies):
@@ -383,22 +420,21 @@ def _refusing(test, error, arg_count, kw_names):
     positional = _positional(params)
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
-    kept = [p for p in params if p.name not in filled and (arg_count or kw_names)]
+    kept = _shown(params, filled, _mocks_added(test)) if arg_count or kw_names else []
 
     @functools.wraps(test)
     def refuse(*args, **kwargs):
         __tracebackhide__ = True
         raise error.with_traceback(None)
 
-    del refuse.__wrapped__
-    refuse.__signature__ = inspect.Signature(kept)
     refuse.is_quorvantis_test = True
-    return refuse
+    return _present(refuse, test, inspect.Signature(kept))
 
 
-# What a stand-in of ours holds for itself, rather than for the test.
-_STAND_IN_OWN = frozenset(
-    {"__wrapped__", "__signature__", "_quorvantis_awaits_given", "_quorvantis_settings"})
+# What a stand-in of ours holds for itself, rather than for the test (the
+# patches it copied from the test it wraps: see ``_present``).
+_STAND_IN_OWN = frozenset({"__wrapped__", "__signature__", "_quorvantis_awaits_given",
+                           "_quorvantis_settings", "patchings"})
 
 
 def _carry_over(stand_in, test):
@@ -470,10 +506,9 @@ def given(*arg_strategies, **kw_strategies):
             finally:
                 control.swap_notes_to(saved)
 
-        _carry_over(stand_in, run)
+        _present(_carry_over(stand_in, run), test,
+                 sig.replace(parameters=_shown(params, names, _mocks_added(test))))
         run.__name__, run.__qualname__ = name, qualname
-        run.__signature__ = sig.replace(parameters=_shown(params, names, _mocks_added(test)))
-        del run.__wrapped__  # pytest must see the reduced signature
         run.is_quorvantis_test = True
         run._quorvantis_given_test = run  # reached through a wrapper's copy of it too
         if settings_below is not None:

@@ -254,8 +254,10 @@ def _awaiting_given(test, s):
             f"@settings applies only to @given tests and state machines, and {name} has no "
             "@given: add one, or remove the @settings")
 
-    del refuse.__wrapped__
+    # It asks for nothing, and its __wrapped__ leads pytest to the test's own
+    # source (see core._present, which also says why the patches go).
     refuse.__signature__ = inspect.Signature()
+    refuse.__dict__.pop("patchings", None)
     # The stand-in names itself: a wrapper of it (functools.wraps copies the
     # attributes) is told apart by not being the one named.
     refuse._quorvantis_awaits_given = refuse, awaited_test(test)
