@@ -149,6 +149,39 @@ def novelty_rows():
            f"{d_small:.2f} draws per test call at 100, {d_large:.2f} at 10k")
 
 
+# Origins that a run whose examples all fail meets at these calls: each new
+# one keeps it going (it stops at twice the call of its latest new origin).
+OTHER_ORIGINS = {9: KeyError, 17: IndexError, 33: LookupError, 65: TypeError, 129: AttributeError,
+                 257: RuntimeError, 513: ArithmeticError}
+
+
+def failing_by_call():
+    calls = 0
+
+    def test(*args):
+        nonlocal calls
+        calls += 1
+        raise OTHER_ORIGINS.get(calls, ValueError)()
+
+    return test
+
+
+def ranking_rows():
+    # Texts that keep failing with one origin (report_multiple_bugs on, no
+    # shrinking): each failure is ranked against the simplest of its origin
+    # kept so far. Time per test call over that of the same run passing.
+    for size in (1000, 4000):
+        ratios = []
+        for i in range(PAIRS):
+            texts = qf.text(min_size=size, max_size=size)
+            failing = engine_run(texts, N, i + 1, failing_by_call(), max_shrinks=0, report_multiple_bugs=True)
+            passing = engine_run(texts, failing[1], i + 1)
+            ratios.append(us_per(*failing) / us_per(*passing))
+        ratio = statistics.median(ratios)
+        record(f"{size}-char texts failing with one origin", f"{ratio:.2f}x", "<= 2x", ratio <= 2,
+               f"per test call, over the same run passing ({failing[1]} calls)")
+
+
 def counted(strategy, count):
     return strategy if count is None else strategy.map(count)
 
@@ -287,6 +320,7 @@ def main():
           f"median of {PAIRS} engine/plain pairs")
     generation_rows()
     novelty_rows()
+    ranking_rows()
     shrink_rows()
     optional_import_rows()
     import_row()

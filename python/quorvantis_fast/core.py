@@ -58,28 +58,34 @@ def _origin(exc):
 _CHOICE_KINDS = ("boolean", "integer", "float", "string", "bytes")
 
 
-def _choice_rank(node):
-    kind = _CHOICE_KINDS.index(node.type)
-    try:
-        return kind, 0, _engine.choice_to_index(node.value, node.constraints)
-    except Exception:  # a choice without an index ranks after the others of its kind
-        return kind, 1, 0
-
-
-def _example_size(record):
-    """A sort key of an example's choices in the engine's order of failures:
-    fewer choices first, then the first choice that differs, by its kind and
-    then by its index under the constraints it was drawn with (the order in
-    which the shrinker makes choices simpler)."""
-    nodes = list(record.nodes)
-    return len(nodes), tuple(map(_choice_rank, nodes))
+def _simpler(record, other):
+    """Whether the choices of ``record`` come before those of ``other`` in
+    the engine's order of failures: fewer choices first, then the first
+    choice that differs, by its kind and then by its index under the
+    constraints it was drawn with (the order in which the shrinker makes
+    choices simpler). A choice without an index ranks after the others of
+    its kind. Only the pairs up to the first that differs are compared."""
+    nodes, others = list(record.nodes), list(other.nodes)
+    if len(nodes) != len(others):
+        return len(nodes) < len(others)
+    for a, b in zip(nodes, others):
+        if a.type != b.type:
+            return _CHOICE_KINDS.index(a.type) < _CHOICE_KINDS.index(b.type)
+        order = _engine.choice_index_order(a.value, a.constraints, b.value, b.constraints)
+        if order:
+            return order < 0
+    return False
 
 
 def simplest_failure(failures):
     """Of the (arguments, exception) pairs that a run returned, whose first
     argument is the record handle, the one whose example comes first in the
     engine's order of failures (the first of equals)."""
-    return min(failures, key=lambda failure: _example_size(failure[0][0].brindlemar_data))
+    best = failures[0]
+    for failure in failures[1:]:
+        if _simpler(failure[0][0].brindlemar_data, best[0][0].brindlemar_data):
+            best = failure
+    return best
 
 
 class VerboseLog:
@@ -91,7 +97,7 @@ class VerboseLog:
     def __init__(self, trying, shrunk):
         self.headings = trying, shrunk  # each printed before an example's text
         self.shown = set()
-        self.smallest = {}  # failure origin -> size of the smallest example seen failing
+        self.smallest = {}  # failure origin -> record of the smallest example seen failing
 
     def trying(self, text):
         """Print ``text`` unless it was printed before; True when it is printed."""
@@ -104,15 +110,14 @@ class VerboseLog:
     def failed(self, text, record, exc):
         """Tell of the failure ``exc`` of the example ``text`` just printed."""
         origin = _origin(exc)
-        size = _example_size(record)
         best = self.smallest.get(origin)
         if best is None:
             print(f"  failed with {type(exc).__name__}: {shown_str(exc)}")
-        elif size < best:
+        elif _simpler(record, best):
             print(self.headings[1] + text)
         else:
             return
-        self.smallest[origin] = size
+        self.smallest[origin] = record
 
 
 def _is_strategy(obj):
