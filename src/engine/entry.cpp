@@ -65,10 +65,10 @@ PyObject* run_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     QF_ENTRY(nullptr, {
         RunArgs a = convert(args, nargs, kwnames);
         RunNativeGuard guard;
-        bool reproduced = false;
-        Failures failures = generate(a, reproduced);
+        RefList stored;
+        Failures failures = generate(a, stored);
         if (failures.empty()) return py::none().release();
-        return to_python(handle_failures(a, std::move(failures), reproduced)).release();
+        return to_python(handle_failures(a, std::move(failures), std::move(stored))).release();
     });
 }
 

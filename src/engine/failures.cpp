@@ -25,22 +25,37 @@ py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fal
     throw py::Err{};
 }
 
-void save_choices(const RunArgs& a, const RefList& choices) {
-    if (!a.uses_database()) return;
+namespace {
+
+py::Ref key_bytes(const RunArgs& a) {
+    return py::check(PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size())));
+}
+
+}  // namespace
+
+bool save_choices(const RunArgs& a, const RefList& choices, std::string* saved) {
+    if (!a.uses_database()) return false;
     std::string bytes;
     try {
         bytes = database::encode_choices(choices);
+        py::Ref key = key_bytes(a);
+        py::Ref value = py::check(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+        py::check(PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value.get()));
     } catch (const py::Err&) {
         py::drop_exception();
-        return;
+        return false;
     }
-    py::Ref key = py::Ref::steal(
-        PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size())));
-    py::Ref value = py::Ref::steal(
-        key ? PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())) : nullptr);
-    py::Ref r = py::Ref::steal(
-        value ? PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value.get()) : nullptr);
-    py::drop_exception();
+    if (saved) *saved = std::move(bytes);
+    return true;
+}
+
+void delete_stored(const RunArgs& a, PyObject* item) {
+    try {
+        py::Ref key = key_bytes(a);
+        py::check(PyObject_CallMethod(a.database.get(), "delete", "OO", key.get(), item));
+    } catch (const py::Err&) {
+        py::drop_exception();
+    }
 }
 
 }  // namespace engine

@@ -8,12 +8,17 @@
 namespace engine {
 
 // Turns the failures of a run (not empty, in order of discovery) into the
-// reported (arguments, exception) pairs.
-Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced);
+// reported (arguments, exception) pairs. `stored` is empty, or holds the
+// database item each failure was replayed from.
+Reported handle_failures(const RunArgs& a, Failures failures, RefList stored);
 
 // Stores a choice sequence under the run's key when the run uses a
-// database. Encoding and database errors are dropped.
-void save_choices(const RunArgs& a, const RefList& choices);
+// database; true when the database took it (its bytes then go to `saved`,
+// when given). Encoding and database errors are dropped.
+bool save_choices(const RunArgs& a, const RefList& choices, std::string* saved = nullptr);
+// Deletes a stored item under the run's key (a run that uses a database).
+// Database errors are dropped.
+void delete_stored(const RunArgs& a, PyObject* item);
 
 // An instance of the first of the named exception classes that can be
 // imported and called with (message) (or (message, extra) when `extra` is

@@ -7,6 +7,7 @@
 #include "choice/choice.hpp"
 #include "data/record.hpp"
 #include "engine/failures.hpp"
+#include "engine/run.hpp"
 #include "engine/shrinker.hpp"
 
 namespace engine {
@@ -73,18 +74,19 @@ class Ending {
 public:
     explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
 
-    Reported one(FailureEntry f, bool reproduced) {
-        if (a_.max_shrinks != 0 && !reproduced) {
+    // `stored` (may be null): the database item the failure was replayed
+    // from, which stands for the replay check.
+    Reported one(FailureEntry f, PyObject* stored) {
+        if (a_.max_shrinks != 0 && !stored) {
             Replay r = rp_.replay(borrowed(f.choices), false);
             if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
                 py::Ref e = flaky_failure(INCONSISTENT_REPLAY, {f.exc.get(), r.exc.get()});
                 raise_instance(e.get());
             }
         }
-        Shrunk primary{std::move(f.args), std::move(f.exc), std::move(f.choices), std::move(f.rank)};
-        if (!reproduced) primary = shrunk(std::move(primary));
+        Shrunk primary = shrunk({std::move(f.args), std::move(f.exc), std::move(f.choices), std::move(f.rank)});
         set_minimal_choices(primary.choices);
-        save_choices(a_, primary.choices);
+        store(primary.choices, stored);
         std::vector<Shrunk> slipped = shrink_slipped({f.origin});
 
         Reported out;
@@ -101,27 +103,33 @@ public:
         return out;
     }
 
-    Reported several(Failures failures, bool reproduced) {
+    Reported several(Failures failures, const RefList& stored) {
         std::vector<Origin> known;
         Reported out;
-        for (FailureEntry& f : failures) {
+        for (size_t i = 0; i < failures.size(); ++i) {
+            FailureEntry& f = failures[i];
             known.push_back(f.origin);
-            if (reproduced) {
-                out.emplace_back(std::move(f.args), std::move(f.exc));
-                continue;
-            }
             Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}});
-            save_choices(a_, s.choices);
+            store(s.choices, i < stored.size() ? stored[i].get() : nullptr);
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
-        if (!reproduced) {
-            for (Shrunk& s : shrink_slipped(std::move(known)))
-                out.emplace_back(std::move(s.args), std::move(s.exc));
-        }
+        for (Shrunk& s : shrink_slipped(std::move(known)))
+            out.emplace_back(std::move(s.args), std::move(s.exc));
         return out;
     }
 
 private:
+    // Saves the minimal sequence of a failure. One replayed from a database
+    // item takes that item's place: a stored failure that shrinks further
+    // (the test was changed) is not replayed as it was run after run.
+    void store(const RefList& choices, PyObject* stored) {
+        std::string saved;
+        if (!save_choices(a_, choices, &saved) || !stored) return;
+        std::string was;
+        if (to_byte_string(stored, was) && was == saved) return;
+        delete_stored(a_, stored);
+    }
+
     Shrunk shrunk(Shrunk f) {
         ShrinkResult r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc),
                                 a_.max_shrinks);
@@ -172,10 +180,10 @@ private:
 
 }  // namespace
 
-Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced) {
+Reported handle_failures(const RunArgs& a, Failures failures, RefList stored) {
     Ending end(a);
-    if (failures.size() == 1) return end.one(std::move(failures.front()), reproduced);
-    return end.several(std::move(failures), reproduced);
+    if (failures.size() == 1) return end.one(std::move(failures.front()), stored.empty() ? nullptr : stored[0].get());
+    return end.several(std::move(failures), stored);
 }
 
 }  // namespace engine

@@ -108,10 +108,12 @@ public:
         names_ = names;
     }
 
-    Failures run(bool& reproduced) {
+    Failures run(RefList& stored) {
         if (a_.uses_database()) replay_database();
-        reproduced = reproduced_;
-        if (!failures_.empty()) return std::move(failures_);
+        if (!failures_.empty()) {
+            stored = std::move(stored_);
+            return std::move(failures_);
+        }
         simplest_example();
         const bool enter = failures_.empty() ? valid_ < a_.max_examples
                                              : valid_ < a_.max_examples && a_.report_multiple_bugs;
@@ -167,17 +169,9 @@ private:
     }
 
     // ---- example database
-    py::Ref key_bytes() const {
-        return py::check(PyBytes_FromStringAndSize(a_.db_key->data(), static_cast<Py_ssize_t>(a_.db_key->size())));
-    }
-
-    void db_delete(PyObject* key, PyObject* item) {
-        py::Ref r = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "delete", "OO", key, item));
-        py::drop_exception();
-    }
-
     void replay_database() {
-        py::Ref key = key_bytes();
+        py::Ref key = py::check(
+            PyBytes_FromStringAndSize(a_.db_key->data(), static_cast<Py_ssize_t>(a_.db_key->size())));
         py::Ref got = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get()));
         py::Ref iter = py::Ref::steal(got ? PyObject_GetIter(got.get()) : nullptr);
         got.reset();
@@ -201,7 +195,7 @@ private:
                 choices = database::decode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
             } catch (const py::Err&) {
                 py::drop_exception();
-                db_delete(key.get(), item.get());
+                delete_stored(a_, item.get());
                 continue;
             }
             py::Ref rec = record_for_choices(choices);
@@ -209,10 +203,14 @@ private:
             if (!run) continue;  // kept: it may still fail where it does not skip
             Outcome& o = *run;
             if (o.kind == OutcomeKind::Interesting) {
+                // The item goes with the failure of its origin when it is kept.
+                PyObject* exc = o.exc.get();
                 keep_simpler(rec.get(), o);
-                reproduced_ = true;
+                stored_.resize(failures_.size());
+                for (size_t i = 0; i < failures_.size(); ++i)
+                    if (failures_[i].exc.get() == exc) stored_[i] = std::move(item);
             } else {
-                db_delete(key.get(), item.get());
+                delete_stored(a_, item.get());
             }
         }
     }
@@ -429,7 +427,7 @@ private:
     double slow_limit_ = 30.0;
     uint64_t invalid_limit_ = 0;
     Failures failures_;
-    bool reproduced_ = false;
+    RefList stored_;  // the database item each failure was replayed from
     uint64_t calls_ = 0;
     uint32_t valid_ = 0;
     uint64_t rejected_ = 0;
@@ -448,9 +446,9 @@ private:
 
 }  // namespace
 
-Failures generate(const RunArgs& a, bool& reproduced) {
+Failures generate(const RunArgs& a, RefList& stored) {
     Generation g(a);
-    return g.run(reproduced);
+    return g.run(stored);
 }
 
 }  // namespace engine

@@ -193,7 +193,11 @@ private:
         Found found = (this->*pass)();
         const bool progress = found.has_value();
         if (progress) {
+            // The pass's last accepted trial was of its new best sequence: a
+            // shrink cut short after it reports what that trial raised.
             best_ = std::move(*found);
+            args_ = std::move(accepted_args_);
+            exc_ = std::move(accepted_exc_);
             head_is_best_ = false;
         }
         record_pass(name, shrink_calls() - start, progress);
@@ -205,7 +209,11 @@ private:
         Replay r = rp_.replay(cand_.items(), false);
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
-        if (o == target_) return true;
+        if (o == target_) {
+            accepted_args_ = std::move(r.args);
+            accepted_exc_ = std::move(r.exc);
+            return true;
+        }
         if (slip_enabled() && !slipped_has(o)) {
             push_slipped(FailureEntry{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc), {}});
         }
@@ -429,6 +437,7 @@ private:
     Origin target_;
     RefList best_;
     py::Ref args_, exc_;
+    py::Ref accepted_args_, accepted_exc_;  // of the last trial accepted
     RefList cur_;
     Candidate cand_;
     std::vector<ChoiceView> nodes_;

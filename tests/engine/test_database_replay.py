@@ -2,7 +2,8 @@ import collections.abc
 
 import pytest
 
-from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
+from quorvantis_fast._engine import (InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, minimal_choices,
+                                     run_native)
 
 from qf_testing import py_integers as integers
 
@@ -62,10 +63,18 @@ class TestReplay:
         db = LoggingDatabase([choices_to_bytes([7])])
         test = fails_on({7})
         result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
-        assert test.seen == [7]
+        # The replay, then a short shrink that finds nothing simpler.
+        assert test.seen[:2] == [7, 7] and max(test.seen) == 7 and len(test.seen) < 10
         assert [args for args, _ in result] == [(7,)]
         assert db.deleted() == []
         assert db.saved() == [choices_to_bytes([7])]
+
+    def test_stored_failure_of_an_edited_test_is_shrunk_again(self):
+        db = InMemoryExampleDatabase()
+        run_native(lambda x: None if x < 500 else 1 / 0, [integers(0, 10**9)], database=db, db_key=KEY)
+        result = run_native(lambda x: None if x < 10 else 1 / 0, [integers(0, 10**9)], database=db, db_key=KEY)
+        assert [args for args, _ in result] == [(10,)] == [tuple(minimal_choices())]
+        assert [choices_from_bytes(v) for v in db.fetch(KEY)] == [(10,)]
 
     def test_several_stored_failures_are_all_reported(self):
         db = LoggingDatabase([choices_to_bytes([7]), choices_to_bytes([8]), choices_to_bytes([9])])
@@ -78,7 +87,9 @@ class TestReplay:
             raise ValueError  # another line than for 7: another origin
 
         result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
-        assert [args for args, _ in result] == [(7,), (8,), (9,)]
+        # Each is shrunk: below 7 and 8 the test fails elsewhere.
+        assert [args for args, _ in result] == [(7,), (8,), (0,)]
+        assert db.deleted() == [choices_to_bytes([9])]
 
     def test_simplest_stored_failure_of_an_origin_is_reported(self):
         db = LoggingDatabase([choices_to_bytes([x]) for x in (700, 12, 400)])
@@ -178,5 +189,5 @@ class TestSaving:
 
         again = fails_on({0})
         result = run_native(again, [integers(0, 10**9)], database=db, db_key=KEY)
-        assert again.seen == [0]
+        assert again.seen == [0, 0]  # the replay and the shrink's first
         assert [a for a, _ in result] == [(0,)]

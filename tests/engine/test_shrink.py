@@ -267,6 +267,18 @@ class TestPassAccounting:
         assert r["shrinks"] == 3 and r["capped"]
         assert uncapped[0] != capped[0]
 
+    def test_shrink_cut_short_reports_the_example_it_keeps(self):
+        db = DictDatabase()
+
+        def test(x):
+            if x >= 1000:
+                raise ValueError(x)
+
+        args, exc = only(run(test, integers(0, 10**9), max_shrinks=1, database=db, db_key=b"k"))
+        assert report()["capped"]
+        stored = [_engine.choices_from_bytes(v) for v in db.data[b"k"]]
+        assert exc.args == args and stored == [args] and _engine.minimal_choices() == list(args)
+
     def test_head_replay_that_passes_keeps_the_input(self):
         state = {"failed": False}
 
@@ -474,11 +486,12 @@ class TestDatabase:
 
         test.seen.clear()
         second = only(run(test, integers(), database=db, db_key=b"k", seed=12345))
-        # Replayed from the database: one call, no generation, no shrink.
-        assert test.seen == [(1000,)]
+        # Replayed from the database, then a shrink that finds nothing
+        # simpler: no generation.
+        assert test.seen[:2] == [(1000,), (1000,)] and max(test.seen) == (1000,)
         assert second[0] == (1000,)
         assert _engine.minimal_choices() == [1000]
-        assert _engine.shrink_report() == (0, 0, False, [])
+        assert report()["shrinks"] == 0
         assert [_engine.choices_from_bytes(v) for v in db.data[b"k"]] == [(1000,)]
 
     def test_database_whose_save_raises_keeps_the_result(self):
