@@ -10,6 +10,7 @@ import dis
 import importlib
 import inspect
 import sys
+import types
 
 from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed
@@ -102,3 +103,62 @@ def _is_identity_function(f):
         and load.arg == 0
         and ret.opname == "RETURN_VALUE"
     )
+
+
+# ---------------------------------------------------------------------------
+# What a user who imports this module by its name gets
+#
+# ``from quorvantis_fast import strategies as st`` reads like the import of
+# the strategies, and this module's ``from_type`` (the engine's fallback,
+# which fails on most types) would pass for the resolver. So the package
+# attribute ``strategies`` (which both ``from quorvantis_fast import
+# strategies`` and ``import quorvantis_fast.strategies as ...`` read) is a
+# view of this module without the fallback: a strategy's name,
+# ``from_type`` included, raises an AttributeError that names
+# ``quorvantis_fast.st``, and everything else is this module's, read, set
+# and deleted here (``vars()`` of the view is this module's namespace, so
+# that a test may replace ``_real_quorvantis`` through it and put it back).
+# The engine and ``from quorvantis_fast.strategies import ...`` take the
+# module itself from ``sys.modules``, as ``importlib.import_module`` does.
+
+
+class _UsersView(types.ModuleType):
+    def __getattr__(self, name):
+        if name == "from_type" or not (name.startswith("_") or hasattr(_this, name)):
+            raise AttributeError(
+                f"module 'quorvantis_fast.strategies' has no attribute {name!r}: it holds the "
+                "engine's helpers for resolving types. The strategies are quorvantis_fast.st: "
+                "use `from quorvantis_fast import st`")
+        return getattr(_this, name)
+
+    def __setattr__(self, name, value):
+        setattr(_this, name, value)
+
+    def __delattr__(self, name):
+        delattr(_this, name)
+
+    def __dir__(self):
+        return [n for n in dir(_this) if n != "from_type"]
+
+    @property
+    def __dict__(self):
+        return _this.__dict__
+
+
+def _users_view(package):
+    return importlib.import_module(__name__)._USERS_VIEW
+
+
+class _Package(types.ModuleType):
+    """The package, whose attribute ``strategies`` is the users' view of the
+    module of that name loaded now; the import system's binding of the
+    module to it is ignored."""
+
+    strategies = property(_users_view, lambda package, module: None)
+
+
+_this = sys.modules[__name__]
+_USERS_VIEW = _UsersView(__name__, __doc__)
+_package = sys.modules[__name__.rpartition(".")[0]]
+if type(_package) is types.ModuleType:
+    _package.__class__ = _Package

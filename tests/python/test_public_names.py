@@ -3,7 +3,10 @@
 import ast
 import graphlib
 import pathlib
+import sys
 import tomllib
+
+import pytest
 
 import quorvantis_fast
 from qf_testing import ROOT, python_output
@@ -39,9 +42,24 @@ def test_st_holds_every_public_strategy_of_the_engine():
     assert set(st.__all__) == public | classes | {"composite", "functions", "register_type_strategy"}
     assert all(getattr(st, n) is getattr(_engine, n) for n in public | classes)
     # The engine's resolver for users; the Python fallback the engine calls stays apart.
-    assert st.from_type is _engine.from_type and strategies.from_type is not _engine.from_type
+    fallback = sys.modules["quorvantis_fast.strategies"].from_type
+    assert st.from_type is _engine.from_type and fallback is not _engine.from_type
     assert st.register_type_strategy is strategies.register_type_strategy
     assert dir(st) == sorted(st.__all__)  # not the modules st imports
+
+
+def test_the_strategies_module_imported_by_name_points_to_st(monkeypatch):
+    import quorvantis_fast.strategies as by_path
+    from quorvantis_fast import strategies
+
+    for name in ("integers", "from_type"):
+        with pytest.raises(AttributeError, match="use `from quorvantis_fast import st`"):
+            getattr(strategies, name)
+    helper, before = sys.modules["quorvantis_fast.strategies"], by_path._real_quorvantis
+    monkeypatch.setattr(by_path, "_real_quorvantis", "replaced")  # what the engine reads
+    assert by_path is strategies and helper._real_quorvantis == "replaced"
+    monkeypatch.undo()
+    assert helper._real_quorvantis is before
 
 
 def test_the_modules_import_each_other_one_way():

@@ -295,28 +295,23 @@ def test_pytest_finds_fixtures_beside_mocks_and_places_tests_in_the_users_file(t
         from unittest import mock
         from quorvantis_fast import given, st
         cwd, pid = mock.patch("os.getcwd", return_value="/cwd"), mock.patch("os.getpid", return_value=-1)
-
         @(lambda f: functools.wraps(f)(lambda *a, **k: f(*a, **k)))  # any wrapper
         @given(st.none())
         @cwd
         def test_logged(getcwd, tmp_path, x):
             assert os.getcwd() == "/cwd" and tmp_path.is_dir()
-
         @pid
         @given(st.none())
         @cwd
         def test_around(getpid, getcwd, tmp_path, x):
             assert (os.getcwd(), os.getpid(), getpid.return_value) == ("/cwd", -1, -1)
-
         @given(st.none())
         @mock.patch.multiple("os", getcwd=mock.DEFAULT)
         def test_multiple(getcwd, tmp_path, x):
             assert os.getcwd is getcwd and tmp_path.is_dir()
-
         @pytest.mark.skip(reason="marked")
         @given(st.none())
-        def test_skipped(x):
-            pass
+        def test_skipped(x): pass
     """)
     (tmp_path / "test_mocked.py").write_text(source)
     out = run_pytest(tmp_path, "-rs", "test_mocked.py").stdout

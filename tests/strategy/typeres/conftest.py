@@ -6,9 +6,11 @@ there, whose repr is the call that made them, so a test sees exactly what a
 type resolves to. Tests that draw values use the real constructors.
 """
 
+import sys
+
 import pytest
 
-from quorvantis_fast import _engine, native_strategies, strategies
+from quorvantis_fast import _engine, native_strategies
 from qf_testing import CONSTRUCTORS, can_hash, made, recorder
 
 
@@ -28,7 +30,8 @@ def handoff(monkeypatch):
         things.append(thing)
         return made("python_from_type")
 
-    monkeypatch.setattr(strategies, "from_type", python_from_type)
+    # The module itself: users who import it by name get a view without its from_type.
+    monkeypatch.setattr(sys.modules["quorvantis_fast.strategies"], "from_type", python_from_type)
     return things
 
 
