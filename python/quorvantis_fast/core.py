@@ -247,12 +247,14 @@ class _Run:
         if self.deadline is not None and self.runtime > self.deadline * self.deadline_slack:
             raise DeadlineExceeded(self.runtime, self.deadline)
 
-    def replay(self, choices):
-        """Run exactly the example of ``choices`` once more, judged for the report."""
+    def replay(self, choices, exact=False):
+        """Run exactly the example of ``choices`` once more, judged for the report
+        (``exact``: see ``reproduce_native``)."""
         __tracebackhide__ = True
         self.capture = True
         self.deadline_slack = 1.0
-        return _engine.reproduce_native(self.example, [_RECORD_HANDLE, *self.strategies], choices)
+        return _engine.reproduce_native(self.example, [_RECORD_HANDLE, *self.strategies], choices,
+                                        exact=exact)
 
     def final_error(self, args, exc):
         """The error to report for a failure the engine returned."""
@@ -296,8 +298,15 @@ def end_report(exc, record):
     return exc
 
 
-def replay_passed(name, blob, example, changed):
-    """The error of a ``@reproduce_failure`` whose ``example`` passed."""
+def replay_passed(name, blob, example, changed, misfit=None):
+    """The error of a ``@reproduce_failure`` whose ``example`` did not fail:
+    ``misfit`` says how the blob does not fit the draws of the ``changed``
+    (test or machine); None when it fits and the example passed."""
+    if misfit is not None:
+        return InvalidArgument(
+            f"{name}: @reproduce_failure({blob!r}) does not fit the draws of this {changed}: "
+            f"{misfit}. The blob was made for another {changed}, or for an earlier version of "
+            "this one")
     return Flaky(f"{name} passed on the {example} of @reproduce_failure({blob!r}): the failure "
                  f"does not reproduce (have the {changed} or its strategies changed since?)")
 
@@ -494,9 +503,9 @@ def given(*arg_strategies, **kw_strategies):
                 reproduce = getattr(run, "_quorvantis_reproduce", None)
                 if reproduce is not None:
                     blob, choices = reproduce
-                    replayed = state.replay(list(choices))
-                    if replayed is None:
-                        raise replay_passed(name, blob, "example", "test")
+                    replayed = state.replay(list(choices), exact=True)
+                    if not isinstance(replayed, tuple):
+                        raise replay_passed(name, blob, "example", "test", replayed)
                     raise state.annotate(*replayed)
                 with warning_on_errors(s.engine_arguments(call_key(run, db_key))) as arguments:
                     failures = _engine.run_native(
@@ -530,7 +539,8 @@ def reproduce_failure(blob):
     ``blob`` is the text of the ``@reproduce_failure(...)`` line of a failure
     report. The decorated test then runs that one example (a state machine,
     that sequence of steps) and raises its failure; it raises ``Flaky`` when
-    the example passes.
+    the example passes, and ``InvalidArgument`` when the blob's choices do not
+    fit the test's draws (a blob made for another test).
     """
     try:
         raw = base64.b64decode(blob, validate=True)

@@ -296,9 +296,9 @@ def _run_machine(state_machine_factory, settings, reproduce):
     if reproduce is not None:
         blob, choices = reproduce
         with running(final=True, verbosity=s.verbosity):
-            replayed = _engine.reproduce_native(run_steps, strategies, list(choices))
-        if replayed is None:
-            raise replay_passed(name, blob, "steps", "machine")
+            replayed = _engine.reproduce_native(run_steps, strategies, list(choices), exact=True)
+        if not isinstance(replayed, tuple):
+            raise replay_passed(name, blob, "steps", "machine", replayed)
         raise reported(replayed)
     with warning_on_errors(s.engine_arguments(machine_key(state_machine_factory))) as arguments:
         arguments["report_multiple_bugs"] = False  # one minimal sequence to replay

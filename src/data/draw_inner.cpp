@@ -27,7 +27,9 @@ std::optional<bool> int_within(PyObject* v, const IntegerSampler& s, uint64_t& s
     return (!s.has_min || x >= s.min.small) && (!s.has_max || x <= s.max.small);
 }
 
-bool permitted(PyObject* v, uint8_t t, const NodeConstraints& c) {
+}  // namespace
+
+bool replay_fits(PyObject* v, uint8_t t, const NodeConstraints& c) {
     auto kind = choice::kind_of(v);
     if (!kind || static_cast<uint8_t>(*kind) != t) return false;
     try {
@@ -37,8 +39,6 @@ bool permitted(PyObject* v, uint8_t t, const NodeConstraints& c) {
         return false;
     }
 }
-
-}  // namespace
 
 py::Ref BrindlemarData::simplest_value(uint8_t t, const NodeConstraints& c) {
     // A collection's simplest value has min_size elements, built in full
@@ -72,7 +72,7 @@ py::Ref BrindlemarData::draw_inner(uint8_t t, NodeConstraints nc, bool observe, 
             uint64_t size = 0;
             std::optional<bool> within;
             if (t == TAG_INTEGER && sampler) within = int_within(v.get(), *sampler, size);
-            if (within ? *within : permitted(v.get(), t, nc)) {
+            if (within ? *within : replay_fits(v.get(), t, nc)) {
                 known_size_ = size;
                 value = std::move(v);
             } else {

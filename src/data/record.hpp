@@ -92,6 +92,10 @@ struct PrefixEntry {
 };
 using Prefix = std::vector<PrefixEntry>;
 
+// May a replayed value `v` stand for a draw of type `t` under `c`: its kind
+// is t and the constraints permit it (an error of that test counts as no)?
+bool replay_fits(PyObject* v, uint8_t t, const NodeConstraints& c);
+
 // Reads a Python iterable into prefix entries: items whose `type` is the str
 // "simplest" and that have a `count` attribute become templates (count
 // converted like PyLong_AsLong; an unconvertible count means none), every

@@ -1,5 +1,7 @@
 #include "engine/entry.hpp"
 
+#include "choice/constraints.hpp"
+#include "data/record.hpp"
 #include "engine/failures.hpp"
 #include "engine/run.hpp"
 
@@ -59,6 +61,82 @@ py::Ref to_python(const Reported& reported) {
     return list;
 }
 
+// "an integer", "a float", "a string", "bytes", "a boolean".
+std::string kind_phrase(uint8_t tag) {
+    const char* name = data::choice_type_name(tag);
+    if (!name) return "a value of no choice kind";
+    if (tag == data::TAG_BYTES) return name;
+    return std::string(tag == data::TAG_INTEGER ? "an " : "a ") + name;
+}
+
+// repr of a replayed value, cut short when long.
+std::string short_repr(PyObject* v) {
+    std::string r = py::repr(v);
+    constexpr size_t limit = 60;
+    return r.size() > limit ? r.substr(0, limit - 3) + "..." : r;
+}
+
+std::string count_of(size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// Calls the test held in `self`, a list [test, called], setting `called`.
+PyObject* call_noting(PyObject* self, PyObject* args) {
+    py::Ref test = py::Ref::borrow(PyList_GetItem(self, 0));
+    if (!test || PyList_SetItem(self, 1, py::boolean(true).release()) < 0) return nullptr;
+    return PyObject_Call(test.get(), args, nullptr);
+}
+
+PyMethodDef call_noting_def = {"reproduced_test", call_noting, METH_VARARGS, nullptr};
+
+// How the draws of the replay in `record` did not take `choices` exactly as
+// given; empty when they did. Node i of the record is the draw that met
+// choice i. Running past their end is a misfit only before the test was
+// `called`: in its body it means that the test got past the point where it
+// failed (and drew more), so the failure did not reproduce.
+std::string misfit(PyObject* record, const RefList& choices, bool called) {
+    const size_t n = choices.size();
+    size_t at = 0, used = 0;
+    std::optional<uint8_t> drawn;  // the kind drawn where choice `at` did not fit
+    {
+        data::RecordRef r(record);
+        used = r->prefix_cursor;
+        if (r->misaligned) {
+            // Past the recorded nodes: a draw that had no simplest value to
+            // put in place of its misfit overran, unrecorded.
+            at = r->nodes.size();
+            for (size_t i = 0; i < r->nodes.size() && i < n; ++i) {
+                const data::NodeData& node = r->nodes[i];
+                if (!data::replay_fits(choices[i].get(), node.choice_type, node.constraints)) {
+                    at = i;
+                    drawn = node.choice_type;
+                    break;
+                }
+            }
+        } else if (r->status == data::Status::Overrun && used == n) {
+            if (called) return {};
+            at = n;
+        } else if (used < n) {
+            return "the test drew only " + std::to_string(used) + " of the " + count_of(n, "choice") +
+                   " given, and " + std::to_string(n - used) + " " + (n - used == 1 ? "is" : "are") + " left over";
+        } else {
+            return {};
+        }
+    }
+    if (at >= n) return "the test draws more than the " + count_of(n, "choice") + " given";
+    PyObject* v = choices[at].get();
+    const std::string where = "choice " + std::to_string(at + 1) + " of " + std::to_string(n);
+    auto kind = choice::kind_of(v);
+    const uint8_t own = kind ? static_cast<uint8_t>(*kind) : 0xff;
+    if (!drawn) return where + " (" + short_repr(v) + ") does not fit the test's draw there";
+    if (own != *drawn) {
+        return where + " is " + kind_phrase(own) + " (" + short_repr(v) + "), but the test draws " +
+               kind_phrase(*drawn) + " there";
+    }
+    return where + ", the " + data::choice_type_name(own) + " " + short_repr(v) +
+           ", is outside what the test's draw there permits";
+}
+
 }  // namespace
 
 PyObject* run_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -74,12 +152,22 @@ PyObject* run_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 PyObject* reproduce_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     QF_ENTRY(nullptr, {
-        static const py::Sig sig{"reproduce_native", {"test", "strategies", "choices"}, 3};
-        auto v = sig.parse<3>(args, nargs, kwnames);
+        static const py::Sig sig{"reproduce_native", {"test", "strategies", "choices", "exact"}, 3};
+        auto v = sig.parse<4>(args, nargs, kwnames);
         RefList strategies = ref_list_arg(v[1], "strategies");
         RefList choices = ref_list_arg(v[2], "choices");
+        const bool exact = v[3] && py::arg_bool(v[3], "exact");
         py::Ref rec = record_for_choices(choices);
-        Outcome o = run_one_named(v[0], strategies, rec.get(), nullptr, nullptr);
+        py::Ref test = py::Ref::borrow(v[0]), noted;
+        if (exact) {
+            noted = py::list_from_refs({test, py::boolean(false)});
+            test = py::check(PyCFunction_New(&call_noting_def, noted.get()));
+        }
+        Outcome o = run_one_named(test.get(), strategies, rec.get(), nullptr, nullptr);
+        if (exact) {
+            std::string how = misfit(rec.get(), choices, PyList_GetItem(noted.get(), 1) == Py_True);
+            if (!how.empty()) return py::str(how).release();
+        }
         if (o.kind != OutcomeKind::Interesting) return py::none().release();
         return py::tuple_of({o.args.get(), o.exc.get()}).release();
     });

@@ -16,10 +16,13 @@ PyMethodDef defs[] = {
      "replaying the minimal choice sequence into a FRESH BrindlemarData, so it's the\n"
      "correct shrunk exception even for interactive data() draws."},
     {"reproduce_native", QF_FASTCALL(engine::entry::reproduce_native), METH_FASTCALL | METH_KEYWORDS,
-     "reproduce_native(test, strategies, choices)\n--\n\n"
+     "reproduce_native(test, strategies, choices, exact=False)\n--\n\n"
      "Replay the exact `choices` through `test` once, for reproducing a reported failure.\n"
      "Returns `(args_tuple, exception)` if the replay reproduces a failure, else None (the\n"
-     "test passed, rejected, or the choice shape no longer matches the strategy)."},
+     "test passed, rejected, or the choice shape no longer matches the strategy).\n"
+     "With `exact`, a replay whose draws did not take `choices` exactly as given (a value\n"
+     "of another kind or outside its draw's constraints, some left over, or too few for\n"
+     "the draws made before the test is called) returns a str that says how instead."},
     {"draw_secs", engine::entry::draw_secs, METH_NOARGS,
      "draw_secs()\n--\n\n"
      "The current example's accumulated draw time in seconds (argument draws and\n"
