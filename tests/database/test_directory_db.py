@@ -207,7 +207,6 @@ def test_a_failure_is_replayed_first_by_the_next_process(tmp_path, database):
         assert int(second_calls) > 2
         assert not (tmp_path / ".quorvantis_fast").exists()
     else:
-        # The stored example, a short shrink that finds nothing simpler (no
-        # generation), then the replay that confirms it for the report.
+        # The stored example, a short shrink (no generation), the replay for the report.
         assert int(first_calls) > 2 and 2 < int(second_calls) < 30
         assert (tmp_path / ".quorvantis_fast" / "examples").is_dir()

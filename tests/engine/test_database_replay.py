@@ -2,8 +2,8 @@ import collections.abc
 
 import pytest
 
-from quorvantis_fast._engine import (InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, minimal_choices,
-                                     run_native)
+from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
+from quorvantis_fast._engine import minimal_choices
 
 from qf_testing import py_integers as integers
 
@@ -63,8 +63,7 @@ class TestReplay:
         db = LoggingDatabase([choices_to_bytes([7])])
         test = fails_on({7})
         result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
-        # The replay, then a short shrink that finds nothing simpler.
-        assert test.seen[:2] == [7, 7] and max(test.seen) == 7 and len(test.seen) < 10
+        assert test.seen[:2] == [7, 7] and max(test.seen) == 7 and len(test.seen) < 10  # a short shrink
         assert [args for args, _ in result] == [(7,)]
         assert db.deleted() == []
         assert db.saved() == [choices_to_bytes([7])]
@@ -87,8 +86,7 @@ class TestReplay:
             raise ValueError  # another line than for 7: another origin
 
         result = run_native(test, [integers(0, 10**9)], database=db, db_key=KEY)
-        # Each is shrunk: below 7 and 8 the test fails elsewhere.
-        assert [args for args, _ in result] == [(7,), (8,), (0,)]
+        assert [args for args, _ in result] == [(7,), (8,), (0,)]  # below 7 and 8 it fails elsewhere
         assert db.deleted() == [choices_to_bytes([9])]
 
     def test_simplest_stored_failure_of_an_origin_is_reported(self):

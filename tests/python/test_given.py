@@ -113,9 +113,7 @@ def test_database_replays_the_stored_failure_first():
     calls.clear()
     with pytest.raises(AssertionError) as info:
         prop()
-    # The stored example first, then a shrink that finds nothing simpler (no
-    # generation), then the replay that reports it.
-    assert calls[0] == calls[-1] == [0, 0] and all(len(xs) <= 2 for xs in calls)
+    assert calls[0] == calls[-1] == [0, 0] and all(len(xs) <= 2 for xs in calls)  # a short shrink between
     assert info.value.__notes__ == first.value.__notes__
 
 
