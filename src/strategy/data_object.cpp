@@ -40,14 +40,31 @@ py::Ref notes_list(PyObject* record) {
     return list;
 }
 
+// The text of a value whose formatting raised an ordinary exception (now
+// set): its type and the error, as the Python side shows such a value.
+py::Ref unrepresentable(PyObject* value) {
+    py::pass_interrupt();
+    py::Ref error = py::fetch_error();
+    const std::string type = py::type_name_or_empty(value);
+    if (PyObject* text = PyUnicode_FromFormat("<unrepresentable %s object: %R>", type.c_str(), error.get())) {
+        return py::Ref::steal(text);
+    }
+    py::drop_exception();
+    return py::str("<unrepresentable " + type + " object: " + py::type_name_or_empty(error.get()) + ">");
+}
+
 // The upstream pretty-printer formats a drawn value for its note; without the
 // upstream library installed the note falls back to repr, so interactive
-// draws work on their own.
+// draws work on their own. A value that cannot be formatted is noted as
+// unrepresentable: how it is shown never decides the example's outcome.
 py::Ref pretty_text(PyObject* value) {
     py::Ref mod = py::optional_module("quorvantis.vendor.pretty");
-    if (!mod) return py::check(PyObject_Repr(value));
-    py::Ref pretty = py::getattr(mod.get(), "pretty");
-    return py::call(pretty.get(), value);
+    py::Ref pretty = mod ? py::getattr(mod.get(), "pretty") : py::Ref{};
+    try {
+        return pretty ? py::call(pretty.get(), value) : py::check(PyObject_Repr(value));
+    } catch (const py::Err&) {
+        return unrepresentable(value);
+    }
 }
 
 PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -123,6 +123,8 @@ def test_the_users_repr_str_and_add_note_never_decide_the_outcome(capsys):
         @settings(QUIET_DB, verbosity=verbosity)
         @given(strategy)
         def prop(x):
+            if hasattr(x, "draw"):
+                x.draw(st.builds(half))
             if error:
                 raise error
         prop()
@@ -130,6 +132,7 @@ def test_the_users_repr_str_and_add_note_never_decide_the_outcome(capsys):
     run(st.builds(half), None, Verbosity.verbose)
     assert "Trying example: prop(x=<unrepresentable Half object: AttributeError(" in capsys.readouterr().out
     for strategy, error, verbosity in [(st.builds(half), AssertionError, Verbosity.normal),
+                                       (st.data(), AssertionError, Verbosity.normal),
                                        (st.none(), unprintable, Verbosity.verbose),
                                        (st.none(), unnoted, Verbosity.normal)]:
         with pytest.raises(error) as info:
