@@ -4,7 +4,9 @@
 // Both caches of a run (data/tls.hpp) serve here: BUILDS_STRATEGY_CACHE maps
 // the identities of a call's objects to the strategy it returned, and
 // BUILDS_INFER_CACHE maps (target, given keyword names) to what inference
-// added. Every function throws py::Err with the Python error set on failure.
+// added. from_type keeps in the first, under keys of its own, what a thing
+// that refers to itself resolved to (strategy/typeres/typeres.hpp). Every
+// function throws py::Err with the Python error set on failure.
 #pragma once
 
 #include "py/py.hpp"

@@ -9,7 +9,6 @@
 #include "data/tls.hpp"
 #include "strategy/constructors/builds.hpp"
 #include "strategy/errors.hpp"
-#include "strategy/guards.hpp"
 #include "strategy/object.hpp"
 #include "strategy/typeres/typeres.hpp"
 
@@ -205,7 +204,7 @@ void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs) {
 
     py::Ref hints = target_hints(target, typing.get());
     const ParameterKinds k(inspect.get());
-    auto guard = InProgressGuard::enter(reinterpret_cast<uintptr_t>(target));
+    typeres::ResolutionFrame frame(target);
 
     py::Ref parameters = py::getattr(sig.get(), "parameters");
     py::Ref values = py::call_method(parameters.get(), "values");

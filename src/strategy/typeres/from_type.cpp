@@ -1,7 +1,10 @@
 // The entry of type resolution with its recursion guard, and the fixed chain
 // of tests that runs before generic aliases and classes.
+#include <charconv>
 #include <cstdio>
+#include <string>
 
+#include "data/tls.hpp"
 #include "strategy/guards.hpp"
 #include "strategy/node_queries.hpp"
 #include "strategy/object.hpp"
@@ -27,6 +30,32 @@ py::Ref lazy_from_type(PyObject* thing) {
     py::Ref definition = py::call(partial.get(), self.get(), thing);
     py::Ref deferred = py::getattr(engine.get(), "deferred");
     return py::call(deferred.get(), definition.get());
+}
+
+// The innermost active resolution frame of this thread.
+thread_local ResolutionFrame* innermost_frame = nullptr;
+
+// The strategy cache key of a thing's own resolution: "T" and its identity
+// in hex. A builds() key starts with a lowercase hex digit, so the two never
+// meet.
+std::string self_key(PyObject* thing) {
+    char buf[1 + 2 * sizeof(uintptr_t)] = {'T'};
+    auto end = std::to_chars(buf + 1, buf + sizeof buf, reinterpret_cast<uintptr_t>(thing), 16).ptr;
+    return std::string(buf, end);
+}
+
+// The kept resolution of a thing that refers to itself, or empty. The entry
+// is the pair (thing, strategy): holding the thing keeps its identity, and
+// so the key, from naming another object.
+py::Ref kept_resolution(PyObject* thing) {
+    py::Ref entry = data::builds_strategy_get(self_key(thing));
+    if (!entry || !PyTuple_Check(entry.get()) || PyTuple_Size(entry.get()) != 2) return {};
+    if (PyTuple_GetItem(entry.get(), 0) != thing) return {};
+    return py::Ref::borrow(PyTuple_GetItem(entry.get(), 1));
+}
+
+void keep_resolution(PyObject* thing, PyObject* strategy) {
+    data::builds_strategy_put(self_key(thing), py::tuple_of({thing, strategy}));
 }
 
 // The registry, when the module has one.
@@ -201,12 +230,38 @@ const TableRow SCALAR_TYPES[] = {
 
 }  // namespace
 
+ResolutionFrame::ResolutionFrame(PyObject* thing)
+    : guard_(InProgressGuard::enter(reinterpret_cast<uintptr_t>(thing))),
+      id_(reinterpret_cast<uintptr_t>(thing)) {
+    if (!guard_.active()) return;
+    outer_ = innermost_frame;
+    innermost_frame = this;
+}
+
+ResolutionFrame::~ResolutionFrame() {
+    if (guard_.active()) innermost_frame = outer_;
+}
+
+py::Ref ResolutionFrame::reference(PyObject* thing) {
+    const uintptr_t id = reinterpret_cast<uintptr_t>(thing);
+    for (ResolutionFrame* f = innermost_frame; f; f = f->outer_) {
+        if (f->id_ != id) continue;
+        if (!f->lazy_) f->lazy_ = lazy_from_type(thing);
+        return f->lazy_;
+    }
+    return lazy_from_type(thing);
+}
+
 py::Ref from_type(PyObject* thing) {
     py::RecursionGuard depth(" while resolving a type");
-    uintptr_t id = reinterpret_cast<uintptr_t>(thing);
-    if (in_progress(InProgress::FromType, id)) return lazy_from_type(thing);
-    InProgressGuard guard = InProgressGuard::enter(id);
-    return from_type_impl(thing);
+    if (py::Ref kept = kept_resolution(thing)) return kept;
+    if (in_progress(InProgress::FromType, reinterpret_cast<uintptr_t>(thing))) {
+        return ResolutionFrame::reference(thing);
+    }
+    ResolutionFrame frame(thing);
+    py::Ref result = from_type_impl(thing);
+    if (frame.referenced()) keep_resolution(thing, result.get());
+    return result;
 }
 
 py::Ref from_type_impl(PyObject* thing) {

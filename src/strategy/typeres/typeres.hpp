@@ -11,12 +11,39 @@
 #pragma once
 
 #include "py/py.hpp"
+#include "strategy/guards.hpp"
 
 namespace strategy::typeres {
 
 // The strategy for `thing` (borrowed). A thing whose resolution is already
-// running on this thread answers `deferred(partial(from_type, thing))`.
+// running on this thread answers `deferred(partial(from_type, thing))`, the
+// same object for every reference made while that resolution runs. When the
+// resolution of a thing referred to the thing itself, its result is kept for
+// the rest of the run (with the builds() strategies), so each later draw of
+// such a reference finds it at once instead of resolving the thing again.
 py::Ref from_type(PyObject* thing);
+
+// The resolution of one thing on this thread: its FROM_TYPE_INPROGRESS entry
+// and the one lazy reference to the thing handed out while it runs. Only the
+// outermost frame of a thing is active; inner ones change nothing.
+class ResolutionFrame {
+public:
+    explicit ResolutionFrame(PyObject* thing);
+    ~ResolutionFrame();
+    ResolutionFrame(const ResolutionFrame&) = delete;
+    ResolutionFrame& operator=(const ResolutionFrame&) = delete;
+    // Was the thing referred to while this frame was active?
+    bool referenced() const { return static_cast<bool>(lazy_); }
+    // `deferred(partial(from_type, thing))` for a thing in progress: the one
+    // of its active frame, made at the first reference.
+    static py::Ref reference(PyObject* thing);
+
+private:
+    InProgressGuard guard_;
+    uintptr_t id_;
+    py::Ref lazy_;
+    ResolutionFrame* outer_ = nullptr;
+};
 
 // The resolution chain itself, without the guard.
 py::Ref from_type_impl(PyObject* thing);

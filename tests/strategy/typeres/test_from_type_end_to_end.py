@@ -69,3 +69,26 @@ def test_registration_makes_builds_infer_its_arguments_again():
     assert after is not before
     items = draw_many(after, 50)
     assert items and all(i.name == "R" and set(i.tags) <= {"R"} for i in items)
+
+
+@dataclasses.dataclass
+class Tree:
+    value: int
+    children: list["Tree"]
+
+
+class Bare:
+    def __init__(self, value: int, kids: "list[Bare]"):
+        self.value, self.kids = value, kids
+
+
+def nested(x, cls, field):
+    return type(x) is cls and type(x.value) is int and all(nested(k, cls, field) for k in getattr(x, field))
+
+
+@pytest.mark.parametrize("make, cls, field", [(_engine.from_type, Tree, "children"), (_engine.builds, Bare, "kids")])
+def test_classes_holding_lists_of_themselves_pass_the_default_health_checks(make, cls, field):
+    # A class resolved anew at every drawn reference to itself fails too_slow.
+    seen = []
+    assert _engine.run_native(seen.append, [make(cls)], max_examples=100) is None
+    assert all(nested(x, cls, field) for x in seen) and any(getattr(x, field) for x in seen)
