@@ -16,7 +16,7 @@ from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr, shown_str
-from quorvantis_fast.keys import call_key, database_key, fixed_key, owner_of  # noqa: F401
+from quorvantis_fast.keys import call_key, fixed_key, owner_of
 from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
 

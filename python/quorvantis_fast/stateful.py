@@ -306,7 +306,7 @@ def _run_machine(state_machine_factory, settings, reproduce):
             failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
         if not failures:
             return
-        # Stored sequences of several origins come back as they are: the
+        # Stored sequences of several origins come back each shrunk: the
         # simplest of them is replayed and reported. The failure returned may
         # also be one of another origin met while shrinking, simpler than the
         # one shrunk (whose steps minimal_choices() holds): each is replayed

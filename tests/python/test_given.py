@@ -11,7 +11,7 @@ import pytest
 
 from qf_testing import python_output
 from quorvantis_fast import _engine, given, note, reproduce_failure, settings, st
-from quorvantis_fast.core import database_key, owner_of
+from quorvantis_fast.keys import database_key, owner_of
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import Flaky, InvalidArgument
 
