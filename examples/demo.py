@@ -64,8 +64,9 @@ line = run(test_lists_have_no_duplicates)
 
 print("\n3. The same test again, as in your next test run")
 run(test_lists_have_no_duplicates)
-print("   Two calls: the failing input saved in the folder is tried first, and run once")
-print("   more to confirm it before it is reported. Nothing new was generated.")
+print("   The failing input saved in the folder is tried first. It still fails, so it is")
+print("   simplified again from there (a short round: it is already as simple as it gets),")
+print("   run once more to confirm it, and reported. Nothing new was generated.")
 
 print("\n4. The last line of a report replays exactly that input")
 print(f"   Put {line} above @given, and the test runs that one input:")
