@@ -157,9 +157,13 @@ PyObject* runner_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         int is = PyObject_IsInstance(machine.get(), base.get());
         py::check_rc(is);
         if (!is) {
+            // Shown as the runner shows any of the user's objects: a repr
+            // that raises must not take the place of this message.
+            py::Ref shown = py::call(py::import_attr("quorvantis_fast.formatting", "shown_repr").get(),
+                                     machine.get());
             py::raise_named("quorvantis_fast.errors", "InvalidArgument",
                             "state_machine_factory() must return a RuleBasedStateMachine, got " +
-                                py::repr(machine.get()));
+                                py::utf8(shown.get()));
         }
         py::check_rc(PyObject_SetAttrString(record.get(), "_qv_stateful_machine", machine.get()));
         bool is_final = py::truthy(py::call_method(st.get(), "_is_final").get());
