@@ -275,29 +275,17 @@ class TestVerbosity:
         assert capsys.readouterr() == ("", "")
 
 
-def test_pytest_shows_the_users_frames_only(tmp_path):
-    (tmp_path / "test_user.py").write_text(textwrap.dedent("""
+def test_pytest_shows_the_users_frames_finds_fixtures_beside_mocks_and_places_tests(tmp_path):
+    source = textwrap.dedent("""
+        import functools, os, pytest
+        from unittest import mock
         from quorvantis_fast import given, settings, st
+        cwd, pid = mock.patch("os.getcwd", return_value="/cwd"), mock.patch("os.getpid", return_value=-1)
 
         @settings(database=None)
         @given(st.integers())
         def test_small(x):
             assert x < 10, "too big"
-    """))
-    done = run_pytest(tmp_path, "test_user.py")
-    assert done.returncode == 1, done.stdout + done.stderr
-    assert 'assert x < 10, "too big"' in done.stdout
-    assert "Falsifying example: test_small(x=10)" in done.stdout
-    assert "@reproduce_failure('" in done.stdout
-    assert "core.py" not in done.stdout and "state.example" not in done.stdout
-
-
-def test_pytest_finds_fixtures_beside_mocks_and_places_tests_in_the_users_file(tmp_path):
-    source = textwrap.dedent("""
-        import functools, os, pytest
-        from unittest import mock
-        from quorvantis_fast import given, st
-        cwd, pid = mock.patch("os.getcwd", return_value="/cwd"), mock.patch("os.getpid", return_value=-1)
         @(lambda f: functools.wraps(f)(lambda *a, **k: f(*a, **k)))  # any wrapper
         @given(st.none())
         @cwd
@@ -316,10 +304,15 @@ def test_pytest_finds_fixtures_beside_mocks_and_places_tests_in_the_users_file(t
         @given(st.none())
         def test_skipped(x): pass
     """)
-    (tmp_path / "test_mocked.py").write_text(source)
-    out = run_pytest(tmp_path, "-rs", "test_mocked.py").stdout
+    (tmp_path / "test_user.py").write_text(source)
+    out = run_pytest(tmp_path, "-rs", "test_user.py").stdout
+    assert "1 failed, 3 passed, 1 skipped" in out, out
+    assert 'assert x < 10, "too big"' in out
+    assert "Falsifying example: test_small(x=10)" in out
+    assert "@reproduce_failure('" in out
+    assert "core.py" not in out and "state.example" not in out
     line = source.splitlines().index('@pytest.mark.skip(reason="marked")') + 1
-    assert "3 passed, 1 skipped" in out and f"SKIPPED [1] test_mocked.py:{line}: marked" in out, out
+    assert f"SKIPPED [1] test_user.py:{line}: marked" in out
 
 
 def test_pytest_hides_the_runner_in_state_machines_and_misuse(tmp_path):
