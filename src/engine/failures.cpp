@@ -25,13 +25,9 @@ py::Ref make_run_error(std::initializer_list<ErrorSource> sources, PyObject* fal
     throw py::Err{};
 }
 
-namespace {
-
 py::Ref key_bytes(const RunArgs& a) {
     return py::check(PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size())));
 }
-
-}  // namespace
 
 bool save_choices(const RunArgs& a, const RefList& choices, std::string* saved) {
     if (!a.uses_database()) return false;

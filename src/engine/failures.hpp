@@ -12,6 +12,8 @@ namespace engine {
 // database item each failure was replayed from.
 Reported handle_failures(const RunArgs& a, Failures failures, RefList stored);
 
+// The run's database key as a bytes object (a run that uses a database).
+py::Ref key_bytes(const RunArgs& a);
 // Stores a choice sequence under the run's key when the run uses a
 // database; true when the database took it (its bytes then go to `saved`,
 // when given). Encoding and database errors are dropped.

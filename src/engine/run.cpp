@@ -170,8 +170,7 @@ private:
 
     // ---- example database
     void replay_database() {
-        py::Ref key = py::check(
-            PyBytes_FromStringAndSize(a_.db_key->data(), static_cast<Py_ssize_t>(a_.db_key->size())));
+        py::Ref key = key_bytes(a_);
         py::Ref got = py::Ref::steal(PyObject_CallMethod(a_.database.get(), "fetch", "O", key.get()));
         py::Ref iter = py::Ref::steal(got ? PyObject_GetIter(got.get()) : nullptr);
         got.reset();
