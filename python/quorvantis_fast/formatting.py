@@ -7,10 +7,12 @@ shown is shown by its type and the error, and a note that cannot be added
 is left out.
 """
 
-__all__ = ["add_note", "shown_repr", "shown_str"]
+__all__ = ["add_note", "shown_repr", "shown_str", "unrepresentable"]
 
 
-def _unrepresentable(value, error):
+def unrepresentable(value, error):
+    """What stands for ``value`` when formatting it raised ``error`` (the
+    engine's notes of interactive draws use it too)."""
     try:
         told = repr(error)
     except Exception:
@@ -22,7 +24,7 @@ def _text(value, convert):
     try:
         text = convert(value)
     except Exception as e:
-        return _unrepresentable(value, e)
+        return unrepresentable(value, e)
     # A str subclass may format differently from its text; take the plain text.
     return str.__str__(text)
 

@@ -41,16 +41,12 @@ py::Ref notes_list(PyObject* record) {
 }
 
 // The text of a value whose formatting raised an ordinary exception (now
-// set): its type and the error, as the Python side shows such a value.
+// set), as the Python side shows such a value: its type and the error.
 py::Ref unrepresentable(PyObject* value) {
     py::pass_interrupt();
     py::Ref error = py::fetch_error();
-    const std::string type = py::type_name_or_empty(value);
-    if (PyObject* text = PyUnicode_FromFormat("<unrepresentable %s object: %R>", type.c_str(), error.get())) {
-        return py::Ref::steal(text);
-    }
-    py::drop_exception();
-    return py::str("<unrepresentable " + type + " object: " + py::type_name_or_empty(error.get()) + ">");
+    py::Ref shown = py::import_attr("quorvantis_fast.formatting", "unrepresentable");
+    return py::call(shown.get(), value, error.get());
 }
 
 // The upstream pretty-printer formats a drawn value for its note; without the
