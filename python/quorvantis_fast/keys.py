@@ -19,16 +19,22 @@ import types
 from quorvantis_fast.settings import given_test_of
 
 
-def owner_of(test):
-    """What names ``test``: the function under its ``functools.partial`` layers
-    (a callable object goes by its class), and the arguments those layers
-    bind, innermost first."""
+def _unwrapped(test):
+    """The callable under the ``functools.partial`` layers of ``test``, and the
+    arguments those layers bind, innermost first."""
     inner, bound = test, []
     while isinstance(inner, functools.partial):
         bound.append((inner.args, inner.keywords))
         inner = inner.func
-    owner = inner if hasattr(inner, "__qualname__") else type(inner)
-    return owner, bound[::-1]
+    return inner, bound[::-1]
+
+
+def owner_of(test):
+    """What names ``test``: the function under its ``functools.partial`` layers
+    (a callable object goes by its class), and the arguments those layers
+    bind, innermost first."""
+    inner, bound = _unwrapped(test)
+    return (inner if hasattr(inner, "__qualname__") else type(inner)), bound
 
 
 class _NoStableText(Exception):
@@ -90,23 +96,16 @@ def database_key(owner, qualname, bound):
     return f"{key} partial {digest}".encode()
 
 
-def _innermost(test):
-    while isinstance(test, functools.partial):
-        test = test.func
-    return test
-
-
 def fixed_key(test, qualname):
     """The key of ``test`` (named ``qualname``) wherever it is not the pytest
     node being run: ``database_key`` of its owner, or None for a callable
     object or a bound method, which share their class's or function's name
     with every other one."""
-    inner = _innermost(test)
+    inner, bound = _unwrapped(test)
     bound_to = getattr(inner, "__self__", None)
     if not hasattr(inner, "__qualname__") or not (bound_to is None or isinstance(bound_to, types.ModuleType)):
         return None
-    owner, bound = owner_of(test)
-    return database_key(owner, qualname, bound)
+    return database_key(inner, qualname, bound)
 
 
 def running_item():
