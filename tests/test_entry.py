@@ -63,7 +63,9 @@ def test_second_interpreter_is_refused_and_first_keeps_working(tmp_path):
 def test_import_loads_no_python_side_and_starts_nothing():
     # The package's Python modules and the upstream library are imported
     # only when first needed, never by the module's start-up; the package
-    # itself loads only its settings class (and the errors it raises).
+    # itself loads only its settings class, the helpers module behind its
+    # attribute `strategies` (neither the engine nor the upstream library)
+    # and the errors they raise.
     result = run_python(
         """
         import json, sys, threading
@@ -81,4 +83,5 @@ def test_import_loads_no_python_side_and_starts_nothing():
     )
     assert result.returncode == 0, result.stderr
     assert json.loads(result.stdout) == [
-        ["quorvantis_fast.errors", "quorvantis_fast.settings"], ["quorvantis_fast._engine"], 1]
+        ["quorvantis_fast.errors", "quorvantis_fast.settings", "quorvantis_fast.strategies"],
+        ["quorvantis_fast._engine"], 1]

@@ -20,6 +20,16 @@ import importlib as _importlib
 # rebind the package attribute.
 from quorvantis_fast.settings import settings
 
+# In place of the helpers module that the engine calls by name, users who
+# import ``quorvantis_fast.strategies`` get a view of it that points them to
+# ``st`` (see that module). The import system binds a submodule to its
+# package when it first imports it and never again, so the view, set here
+# after that import, stays.
+from quorvantis_fast import strategies as _helpers
+
+strategies = _helpers._USERS_VIEW
+del _helpers
+
 _PUBLIC = {
     "given": "quorvantis_fast.core",
     "reproduce_failure": "quorvantis_fast.core",

@@ -12,7 +12,6 @@ import inspect
 import sys
 import types
 
-from quorvantis_fast import _engine
 from quorvantis_fast.errors import InvalidArgument, ResolutionFailed
 
 __all__ = ["from_type", "register_type_strategy"]
@@ -28,7 +27,13 @@ def _import_upstream():
     return sys.modules["quorvantis"]
 
 
-_real_quorvantis = _import_upstream()
+def __getattr__(name):
+    # ``_real_quorvantis`` is looked for on first use, not when the package
+    # (which imports this module) is imported; a test may replace it.
+    if name == "_real_quorvantis":
+        globals()[name] = value = _import_upstream()
+        return value
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def from_type(thing):
@@ -41,7 +46,7 @@ def from_type(thing):
     with a deferred strategy that asks here again. Users resolve types with
     ``quorvantis_fast._engine.from_type``.
     """
-    upstream = getattr(getattr(_real_quorvantis, "strategies", None), "from_type", None)
+    upstream = getattr(getattr(_this._real_quorvantis, "strategies", None), "from_type", None)
     if upstream is not None:
         return upstream(thing)
     raise ResolutionFailed(
@@ -55,7 +60,7 @@ def register_type_strategy(custom_type, strategy):
     ``strategy`` is a strategy, or a callable taking the type and returning
     one (or NotImplemented).
     """
-    from quorvantis_fast import native_strategies
+    from quorvantis_fast import _engine, native_strategies
 
     if not isinstance(custom_type, type) and not _is_typing_thing(custom_type):
         raise InvalidArgument(f"custom_type={custom_type!r} must be a type")
@@ -112,18 +117,20 @@ def _is_identity_function(f):
 # the strategies, and this module's ``from_type`` (the engine's fallback,
 # which fails on most types) would pass for the resolver. So the package
 # attribute ``strategies`` (which both ``from quorvantis_fast import
-# strategies`` and ``import quorvantis_fast.strategies as ...`` read) is a
-# view of this module without the fallback: a strategy's name,
-# ``from_type`` included, raises an AttributeError that names
-# ``quorvantis_fast.st``, and everything else is this module's, read, set
-# and deleted here (``vars()`` of the view is this module's namespace, so
-# that a test may replace ``_real_quorvantis`` through it and put it back).
-# The engine and ``from quorvantis_fast.strategies import ...`` take the
-# module itself from ``sys.modules``, as ``importlib.import_module`` does.
+# strategies`` and ``import quorvantis_fast.strategies as ...`` read) is
+# ``_USERS_VIEW``, a view of this module without the fallback: a
+# strategy's name, ``from_type`` included, raises an AttributeError that
+# names ``quorvantis_fast.st``, and everything else, the module's own
+# attributes (``__spec__``, ``__file__``) included, is this module's, read,
+# set and deleted here. The package puts the view in place when it is
+# imported, after importing this module: the import system binds a
+# submodule to its package on the first import only. The engine and ``from
+# quorvantis_fast.strategies import ...`` take the module itself from
+# ``sys.modules``, as ``importlib.import_module`` does.
 
 
 class _UsersView(types.ModuleType):
-    def __getattr__(self, name):
+    def __getattribute__(self, name):
         if name == "from_type" or not (name.startswith("_") or hasattr(_this, name)):
             raise AttributeError(
                 f"module 'quorvantis_fast.strategies' has no attribute {name!r}: it holds the "
@@ -140,25 +147,6 @@ class _UsersView(types.ModuleType):
     def __dir__(self):
         return [n for n in dir(_this) if n != "from_type"]
 
-    @property
-    def __dict__(self):
-        return _this.__dict__
-
-
-def _users_view(package):
-    return importlib.import_module(__name__)._USERS_VIEW
-
-
-class _Package(types.ModuleType):
-    """The package, whose attribute ``strategies`` is the users' view of the
-    module of that name loaded now; the import system's binding of the
-    module to it is ignored."""
-
-    strategies = property(_users_view, lambda package, module: None)
-
 
 _this = sys.modules[__name__]
 _USERS_VIEW = _UsersView(__name__, __doc__)
-_package = sys.modules[__name__.rpartition(".")[0]]
-if type(_package) is types.ModuleType:
-    _package.__class__ = _Package

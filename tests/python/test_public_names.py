@@ -48,13 +48,26 @@ def test_st_holds_every_public_strategy_of_the_engine():
     assert dir(st) == sorted(st.__all__)  # not the modules st imports
 
 
-def test_the_strategies_module_imported_by_name_points_to_st():
+def test_the_strategies_module_imported_by_name_points_to_st(monkeypatch):
+    import importlib
+    import types
+
     import quorvantis_fast.strategies as by_path
     from quorvantis_fast import strategies
 
     for module, name in ((strategies, "integers"), (by_path, "from_type")):
         with pytest.raises(AttributeError, match="use `from quorvantis_fast import st`"):
             getattr(module, name)
+    # The package stays an ordinary module: its attribute is replaced and put back like any other.
+    helpers = sys.modules["quorvantis_fast.strategies"]
+    assert type(quorvantis_fast) is types.ModuleType and by_path.__spec__ is helpers.__spec__
+    monkeypatch.setattr(quorvantis_fast, "strategies", "replaced")
+    assert quorvantis_fast.strategies == "replaced"
+    monkeypatch.undo()
+    monkeypatch.delattr(quorvantis_fast, "strategies")
+    monkeypatch.undo()
+    assert importlib.reload(helpers) is helpers and quorvantis_fast.strategies is strategies
+    assert strategies.register_type_strategy is helpers.register_type_strategy
 
 
 def test_the_modules_import_each_other_one_way():
