@@ -1,5 +1,6 @@
 #include "engine/entry.hpp"
 
+#include "choice/choice.hpp"
 #include "choice/constraints.hpp"
 #include "data/record.hpp"
 #include "engine/failures.hpp"
@@ -69,11 +70,15 @@ std::string kind_phrase(uint8_t tag) {
     return std::string(tag == data::TAG_INTEGER ? "an " : "a ") + name;
 }
 
-// repr of a replayed value, cut short when long.
+// repr of a replayed value, cut short when long: at a character's first
+// byte, so that the text stays UTF-8.
 std::string short_repr(PyObject* v) {
     std::string r = py::repr(v);
     constexpr size_t limit = 60;
-    return r.size() > limit ? r.substr(0, limit - 3) + "..." : r;
+    if (r.size() <= limit) return r;
+    size_t cut = limit - 3;
+    while (cut > 0 && (static_cast<unsigned char>(r[cut]) & 0xC0) == 0x80) --cut;
+    return r.substr(0, cut) + "...";
 }
 
 std::string count_of(size_t n, const char* what) {
@@ -91,36 +96,45 @@ PyMethodDef call_noting_def = {"reproduced_test", call_noting, METH_VARARGS, nul
 
 // How the draws of the replay in `record` did not take `choices` exactly as
 // given; empty when they did. Node i of the record is the draw that met
-// choice i. Running past their end is a misfit only before the test was
-// `called`: in its body it means that the test got past the point where it
-// failed (and drew more), so the failure did not reproduce.
+// choice i: a draw that did not take it is one it does not fit, or one that
+// forces another value in its place (a collection's "one more element?" at
+// its least or greatest size), which a replay runs as forced. Running past
+// their end is a misfit only before the test was `called`: in its body it
+// means that the test got past the point where it failed (and drew more), so
+// the failure did not reproduce.
 std::string misfit(PyObject* record, const RefList& choices, bool called) {
     const size_t n = choices.size();
-    size_t at = 0, used = 0;
-    std::optional<uint8_t> drawn;  // the kind drawn where choice `at` did not fit
+    size_t at = n;
+    std::optional<uint8_t> drawn;  // the kind drawn where choice `at` was not taken
+    py::Ref forced;                // the value that draw forced instead, if it did
     {
         data::RecordRef r(record);
-        used = r->prefix_cursor;
-        if (r->misaligned) {
-            // Past the recorded nodes: a draw that had no simplest value to
-            // put in place of its misfit overran, unrecorded.
-            at = r->nodes.size();
-            for (size_t i = 0; i < r->nodes.size() && i < n; ++i) {
-                const data::NodeData& node = r->nodes[i];
-                if (!data::replay_fits(choices[i].get(), node.choice_type, node.constraints)) {
-                    at = i;
-                    drawn = node.choice_type;
-                    break;
-                }
+        const size_t used = r->prefix_cursor;
+        for (size_t i = 0; i < r->nodes.size() && i < n; ++i) {
+            const data::NodeData& node = r->nodes[i];
+            PyObject* v = choices[i].get();
+            if (node.was_forced ? !choice::choice_equal(v, node.value.get())
+                                : r->misaligned && !data::replay_fits(v, node.choice_type, node.constraints)) {
+                at = i;
+                drawn = node.choice_type;
+                if (node.was_forced) forced = node.value;
+                break;
             }
-        } else if (r->status == data::Status::Overrun && used == n) {
-            if (called) return {};
-            at = n;
-        } else if (used < n) {
-            return "the test drew only " + std::to_string(used) + " of the " + count_of(n, "choice") +
-                   " given, and " + std::to_string(n - used) + " " + (n - used == 1 ? "is" : "are") + " left over";
-        } else {
-            return {};
+        }
+        if (!drawn) {
+            if (r->misaligned) {
+                // Past the recorded nodes: a draw that had no simplest value
+                // to put in place of its misfit overran, unrecorded.
+                at = r->nodes.size();
+            } else if (r->status == data::Status::Overrun && used == n) {
+                if (called) return {};
+            } else if (used < n) {
+                return "the test drew only " + std::to_string(used) + " of the " + count_of(n, "choice") +
+                       " given, and " + std::to_string(n - used) + " " + (n - used == 1 ? "is" : "are") +
+                       " left over";
+            } else {
+                return {};
+            }
         }
     }
     if (at >= n) return "the test draws more than the " + count_of(n, "choice") + " given";
@@ -133,8 +147,9 @@ std::string misfit(PyObject* record, const RefList& choices, bool called) {
         return where + " is " + kind_phrase(own) + " (" + short_repr(v) + "), but the test draws " +
                kind_phrase(*drawn) + " there";
     }
-    return where + ", the " + data::choice_type_name(own) + " " + short_repr(v) +
-           ", is outside what the test's draw there permits";
+    const std::string shown = where + ", the " + data::choice_type_name(own) + " " + short_repr(v);
+    if (forced) return shown + ", is not the " + short_repr(forced.get()) + " that the test's draw forces there";
+    return shown + ", is outside what the test's draw there permits";
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ PyMethodDef defs[] = {
      "Returns `(args_tuple, exception)` if the replay reproduces a failure, else None (the\n"
      "test passed, rejected, or the choice shape no longer matches the strategy).\n"
      "With `exact`, a replay whose draws did not take `choices` exactly as given (a value\n"
-     "of another kind or outside its draw's constraints, some left over, or too few for\n"
-     "the draws made before the test is called) returns a str that says how instead."},
+     "of another kind, outside its draw's constraints or other than the value its draw\n"
+     "forces, some left over, or too few for the draws made before the test is called)\n"
+     "returns a str that says how instead."},
     {"draw_secs", engine::entry::draw_secs, METH_NOARGS,
      "draw_secs()\n--\n\n"
      "The current example's accumulated draw time in seconds (argument draws and\n"

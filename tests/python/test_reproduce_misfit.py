@@ -18,6 +18,11 @@ def blob(*choices):
     ({"x": st.integers(0, 10)}, [50], "choice 1 of 1, the integer 50, is outside what the test's draw"),
     ({"x": st.integers(0, 10), "y": st.integers(0, 10)}, [5], "the test draws more than the 1 choice given"),
     ({"x": st.integers(0, 10)}, [5, 6], "the test drew only 1 of the 2 choices given, and 1 is left over"),
+    # cut short inside the repr at a whole character
+    ({"x": st.integers()}, ["€" * 30], f"choice 1 of 1 is a string ('{'€' * 18}...), but the test draws an"),
+    # a list's first "one more element?" is forced at min_size=1
+    ({"x": st.lists(st.integers(), min_size=1)}, [False, 5, False],
+     "choice 1 of 3, the boolean False, is not the True that the test's draw forces there"),
 ])
 def test_a_blob_that_does_not_fit_the_tests_draws_is_refused(strategies, choices, says):
     @reproduce_failure(blob(*choices))
