@@ -312,12 +312,13 @@ def _run_machine(state_machine_factory, settings, reproduce):
         # one shrunk (whose steps minimal_choices() holds): each is replayed
         # from its own steps.
         failures = [simplest_failure(failures)]
+        # No choices at all is a failure too: an invariant that fails before
+        # the first step, or a teardown that fails after none.
         choices = list(failures[0][0][0].brindlemar_data.choices)
-        if choices:
-            with running(final=True, verbosity=s.verbosity):
-                replayed = _engine.reproduce_native(run_steps, strategies, choices)
-            if replayed is not None:
-                raise reported(replayed)
-            if not isinstance(failures[0][1], Flaky):
-                raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
+        with running(final=True, verbosity=s.verbosity):
+            replayed = _engine.reproduce_native(run_steps, strategies, choices)
+        if replayed is not None:
+            raise reported(replayed)
+        if not isinstance(failures[0][1], Flaky):
+            raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
         raise failures[0][1]

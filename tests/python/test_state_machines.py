@@ -81,6 +81,24 @@ def test_invariant_failures_carry_the_step_trace():
     assert notes[-1].startswith("@reproduce_failure('")
 
 
+def test_a_machine_failing_before_any_step_is_reported_with_its_steps():
+    class Leaky(RuleBasedStateMachine):
+        step = rule()(lambda self: None)
+
+        def teardown(self):
+            raise ValueError("leaked")
+
+    class Broken(Leaky):
+        sound = invariant()(lambda self: 1 / 0)
+        teardown = RuleBasedStateMachine.teardown
+
+    for machine, error in [(Leaky, ValueError), (Broken, ZeroDivisionError)]:
+        with pytest.raises(error) as info:
+            run_state_machine_as_test(machine, settings=FIXED)
+        assert info.value.__notes__ == [
+            "Falsifying example:", f"state = {machine.__name__}()", "state.teardown()", "@reproduce_failure('')"]
+
+
 def test_teardown_runs_when_a_rule_fails_and_when_all_pass():
     log = []
 
