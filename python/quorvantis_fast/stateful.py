@@ -6,6 +6,7 @@ for (which rule, when to stop, what to print) are the functions below.
 
 import contextlib
 import dataclasses
+import inspect
 import threading
 import unittest
 
@@ -43,10 +44,38 @@ def rule(**arguments):
     """Mark a method as a rule; its keyword arguments are drawn from the strategies given."""
 
     def accept(f):
+        _check_rule_parameters(f, arguments)
         f._qv_rule = Rule(f, dict(arguments), getattr(f, "_qv_precondition", None))
         return f
 
     return accept
+
+
+def _check_rule_parameters(f, arguments):
+    """Refuse a rule that its strategies cannot call: the runner passes it the
+    machine, then each drawn value by keyword, and a call that cannot bind
+    would fail on every example as if the machine were at fault."""
+    try:
+        params = list(inspect.signature(f).parameters.values())
+    except (TypeError, ValueError):
+        return  # nothing to read: the call says what is wrong
+    name = getattr(f, "__qualname__", getattr(f, "__name__", "rule")).rpartition("<locals>.")[2]
+    P = inspect.Parameter
+    if params and params[0].kind in (P.POSITIONAL_ONLY, P.POSITIONAL_OR_KEYWORD):
+        params = params[1:]  # self
+    elif not any(p.kind is P.VAR_POSITIONAL for p in params):
+        raise InvalidArgument(f"rule {name}() takes no parameter for the machine: give it self first")
+    by_keyword = {p.name for p in params if p.kind in (P.POSITIONAL_OR_KEYWORD, P.KEYWORD_ONLY)}
+    if not any(p.kind is P.VAR_KEYWORD for p in params):
+        for arg in arguments:
+            if arg not in by_keyword:
+                raise InvalidArgument(
+                    f"@rule({arg}=...) is given to rule {name}(), which takes no keyword argument {arg!r}")
+    for p in params:
+        if p.default is p.empty and p.kind not in (P.VAR_POSITIONAL, P.VAR_KEYWORD) and p.name not in arguments:
+            raise InvalidArgument(
+                f"rule {name}() has no strategy for its parameter {p.name!r}: give it one, as in "
+                f"@rule({p.name}=...), or a default value")
 
 
 def precondition(predicate):

@@ -173,6 +173,15 @@ def test_machines_without_rules_or_with_a_bad_factory_are_refused():
         run_state_machine_as_test(42)
 
 
+def test_a_rule_its_strategies_cannot_call_is_refused_when_defined():
+    with pytest.raises(InvalidArgument, match=r"^rule Machine.step\(\) has no strategy for its parameter 'y'"):
+        class Machine(RuleBasedStateMachine):
+            @rule(x=st.integers())
+            def step(self, x, y):
+                pass
+    rule(x=st.integers())(lambda self, x, y=0, *rest, **more: None)  # defaults and catch-alls take the rest
+
+
 def test_a_machine_whose_setup_raises_reports_that_error():
     class Unbuildable(RuleBasedStateMachine):
         def __init__(self):
