@@ -431,7 +431,11 @@ def _refusing(test, error, arg_count, kw_names):
         params = list(inspect.signature(test).parameters.values())
     except (TypeError, ValueError):
         params = []
-    positional = _positional(params)
+    # The positional strategies were meant for the last positional parameters
+    # that no keyword strategy names: when one names a parameter they also
+    # fill, the caller must not be asked for the one before it (pytest would
+    # report a missing fixture, not this error).
+    positional = [p for p in _positional(params) if p.name not in kw_names]
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
     kept = _shown(params, filled, _mocks_added(test)) if arg_count or kw_names else []
