@@ -158,10 +158,10 @@ PyObject* run_native(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     QF_ENTRY(nullptr, {
         RunArgs a = convert(args, nargs, kwnames);
         RunNativeGuard guard;
-        RefList stored;
-        Failures failures = generate(a, stored);
+        bool reproduced = false;
+        Failures failures = generate(a, reproduced);
         if (failures.empty()) return py::none().release();
-        return to_python(handle_failures(a, std::move(failures), std::move(stored))).release();
+        return to_python(handle_failures(a, std::move(failures), reproduced)).release();
     });
 }
 

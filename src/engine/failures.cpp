@@ -1,6 +1,7 @@
 #include "engine/failures.hpp"
 
 #include "database/choice_bytes.hpp"
+#include "engine/run.hpp"
 
 namespace engine {
 
@@ -29,20 +30,39 @@ py::Ref key_bytes(const RunArgs& a) {
     return py::check(PyBytes_FromStringAndSize(a.db_key->data(), static_cast<Py_ssize_t>(a.db_key->size())));
 }
 
-bool save_choices(const RunArgs& a, const RefList& choices, std::string* saved) {
-    if (!a.uses_database()) return false;
-    std::string bytes;
+namespace {
+
+// The bytes object of a choice sequence; empty (no error set) when it does
+// not encode.
+py::Ref encoded(const RefList& choices) {
     try {
-        bytes = database::encode_choices(choices);
+        std::string bytes = database::encode_choices(choices);
+        return py::check(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return {};
+    }
+}
+
+// Saves `value` under the run's key; false when the database refused it.
+bool save_value(const RunArgs& a, PyObject* value) {
+    try {
         py::Ref key = key_bytes(a);
-        py::Ref value = py::check(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
-        py::check(PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value.get()));
+        py::check(PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value));
     } catch (const py::Err&) {
         py::drop_exception();
         return false;
     }
-    if (saved) *saved = std::move(bytes);
     return true;
+}
+
+}  // namespace
+
+py::Ref save_choices(const RunArgs& a, const RefList& choices) {
+    if (!a.uses_database()) return {};
+    py::Ref value = encoded(choices);
+    if (!value || !save_value(a, value.get())) return {};
+    return value;
 }
 
 void delete_stored(const RunArgs& a, PyObject* item) {
@@ -52,6 +72,28 @@ void delete_stored(const RunArgs& a, PyObject* item) {
     } catch (const py::Err&) {
         py::drop_exception();
     }
+}
+
+void StoredFailure::put(const RefList& choices, bool save_unchanged) {
+    if (!a_.uses_database()) return;
+    py::Ref value = encoded(choices);
+    if (!value) return;
+    std::string held;
+    const bool same = item_ && to_byte_string(item_.get(), held) &&
+                      held == std::string_view(PyBytes_AsString(value.get()),
+                                               static_cast<size_t>(PyBytes_Size(value.get())));
+    if (same && !save_unchanged) return;
+    if (!save_value(a_, value.get())) return;
+    if (same) return;
+    if (item_) delete_stored(a_, item_.get());
+    item_ = std::move(value);
+    replayed_ = false;
+}
+
+void StoredFailure::drop() {
+    if (!item_ || replayed_) return;
+    delete_stored(a_, item_.get());
+    item_.reset();
 }
 
 }  // namespace engine

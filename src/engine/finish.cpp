@@ -70,23 +70,78 @@ struct Shrunk {
     std::optional<Rank> rank;  // where `choices` stand in the order of failures
 };
 
+// How long the database is left as it is after a write while a failure is
+// shrunk: a simpler sequence found meanwhile waits, so that a shrink writes
+// about once a second at most, whatever the speed of the test.
+constexpr double STORE_INTERVAL_SECS = 1.0;
+
+// Keeps the database up to date while one failure is shrunk: each new best
+// sequence takes the place of the failure's item, at most once every
+// STORE_INTERVAL_SECS (on the draw clock, which tests can drive), and each
+// failure of another origin is saved as it is met, unless the run found
+// that origin already (and stores it with that failure).
+class Keeper final : public ShrinkProgress {
+public:
+    Keeper(const RunArgs& a, StoredFailure& kept, const std::vector<Origin>& found)
+        : a_(a), kept_(kept), found_(found) {}
+
+    void improved(const RefList& best) override {
+        waiting_ = best;
+        tried();
+    }
+    void tried() override {
+        if (waiting_ && since_.elapsed() >= STORE_INTERVAL_SECS) write();
+    }
+    void slipped(FailureEntry& f) override {
+        if (std::find(found_.begin(), found_.end(), f.origin) == found_.end())
+            f.stored = save_choices(a_, f.choices);
+    }
+
+    // Writes the sequence still waiting, if any, while the error that ends
+    // the shrink (an interrupt, say) is held: what the shrink found is kept.
+    void flush_after_error() noexcept {
+        py::ErrorStash keep;
+        try {
+            if (waiting_) write();
+        } catch (...) {
+            py::discard_error();  // the shrink's own error is the one passed on
+        }
+    }
+
+private:
+    void write() {
+        kept_.replace(*waiting_);
+        waiting_.reset();
+        since_ = timing::DrawClock();
+    }
+
+    const RunArgs& a_;
+    StoredFailure& kept_;
+    const std::vector<Origin>& found_;
+    std::optional<RefList> waiting_;
+    timing::DrawClock since_;
+};
+
 class Ending {
 public:
     explicit Ending(const RunArgs& a) : a_(a), rp_(a) {}
 
-    // `stored` (may be null): the database item the failure was replayed
-    // from, which stands for the replay check.
-    Reported one(FailureEntry f, PyObject* stored) {
-        if (a_.max_shrinks != 0 && !stored) {
+    // `reproduced`: the failure was replayed from the database item it
+    // holds, which stands for the replay check.
+    Reported one(FailureEntry f, bool reproduced) {
+        found_ = {f.origin};
+        StoredFailure kept(a_, std::move(f.stored), reproduced);
+        if (a_.max_shrinks != 0 && !reproduced) {
             Replay r = rp_.replay(borrowed(f.choices), false);
             if (r.interesting && !(origin_of(r.exc.get()) == f.origin)) {
                 py::Ref e = flaky_failure(INCONSISTENT_REPLAY, {f.exc.get(), r.exc.get()});
+                kept.drop();  // nothing is stored for a failure found flaky
                 raise_instance(e.get());
             }
         }
-        Shrunk primary = shrunk({std::move(f.args), std::move(f.exc), std::move(f.choices), std::move(f.rank)});
+        Shrunk primary = shrunk({std::move(f.args), std::move(f.exc), std::move(f.choices), std::move(f.rank)}, kept);
         set_minimal_choices(primary.choices);
-        store(primary.choices, stored);
+        kept.settle(primary.choices);
         std::vector<Shrunk> slipped = shrink_slipped({f.origin});
 
         Reported out;
@@ -103,14 +158,15 @@ public:
         return out;
     }
 
-    Reported several(Failures failures, const RefList& stored) {
+    Reported several(Failures failures, bool reproduced) {
+        for (const FailureEntry& f : failures) found_.push_back(f.origin);
         std::vector<Origin> known;
         Reported out;
-        for (size_t i = 0; i < failures.size(); ++i) {
-            FailureEntry& f = failures[i];
+        for (FailureEntry& f : failures) {
             known.push_back(f.origin);
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}});
-            store(s.choices, i < stored.size() ? stored[i].get() : nullptr);
+            StoredFailure kept(a_, std::move(f.stored), reproduced);
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}}, kept);
+            kept.settle(s.choices);
             out.emplace_back(std::move(s.args), std::move(s.exc));
         }
         for (Shrunk& s : shrink_slipped(std::move(known)))
@@ -119,20 +175,18 @@ public:
     }
 
 private:
-    // Saves the minimal sequence of a failure. One replayed from a database
-    // item takes that item's place: a stored failure that shrinks further
-    // (the test was changed) is not replayed as it was run after run.
-    void store(const RefList& choices, PyObject* stored) {
-        std::string saved;
-        if (!save_choices(a_, choices, &saved) || !stored) return;
-        std::string was;
-        if (to_byte_string(stored, was) && was == saved) return;
-        delete_stored(a_, stored);
-    }
-
-    Shrunk shrunk(Shrunk f) {
-        ShrinkResult r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc),
-                                a_.max_shrinks);
+    // Shrinks a failure, keeping its database item up to date meanwhile.
+    // The item ends as it was, or holding a sequence the shrink went
+    // through: the caller settles it with the result.
+    Shrunk shrunk(Shrunk f, StoredFailure& kept) {
+        Keeper keeper(a_, kept, found_);
+        ShrinkResult r;
+        try {
+            r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc), a_.max_shrinks, &keeper);
+        } catch (const py::Err&) {
+            keeper.flush_after_error();
+            throw;
+        }
         return Shrunk{std::move(r.args), std::move(r.exc), std::move(r.choices), std::move(r.rank)};
     }
 
@@ -144,8 +198,8 @@ private:
 
     // Shrinks a failure, then replays the result once more; one that does
     // not fail alike is reported with a FlakyFailure as its exception.
-    Shrunk confirmed(const Origin& origin, Shrunk f) {
-        Shrunk s = shrunk(std::move(f));
+    Shrunk confirmed(const Origin& origin, Shrunk f, StoredFailure& kept) {
+        Shrunk s = shrunk(std::move(f), kept);
         Replay again = rp_.replay(borrowed(s.choices), true);
         if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
             s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
@@ -165,10 +219,14 @@ private:
         Failures taken = take_slipped();
         std::vector<Shrunk> results;
         for (FailureEntry& f : taken) {
-            if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) continue;
+            StoredFailure kept(a_, std::move(f.stored), false);
+            if (std::find(seen.begin(), seen.end(), f.origin) != seen.end()) {
+                kept.drop();
+                continue;
+            }
             seen.push_back(f.origin);
-            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}});
-            save_choices(a_, s.choices);
+            Shrunk s = confirmed(f.origin, {std::move(f.args), std::move(f.exc), std::move(f.choices), {}}, kept);
+            kept.settle(s.choices);
             results.push_back(std::move(s));
         }
         return results;
@@ -176,14 +234,15 @@ private:
 
     const RunArgs& a_;
     RunReplayer rp_;
+    std::vector<Origin> found_;  // the origins of the failures the run found
 };
 
 }  // namespace
 
-Reported handle_failures(const RunArgs& a, Failures failures, RefList stored) {
+Reported handle_failures(const RunArgs& a, Failures failures, bool reproduced) {
     Ending end(a);
-    if (failures.size() == 1) return end.one(std::move(failures.front()), stored.empty() ? nullptr : stored[0].get());
-    return end.several(std::move(failures), stored);
+    if (failures.size() == 1) return end.one(std::move(failures.front()), reproduced);
+    return end.several(std::move(failures), reproduced);
 }
 
 }  // namespace engine

@@ -108,12 +108,10 @@ public:
         names_ = names;
     }
 
-    Failures run(RefList& stored) {
+    Failures run(bool& reproduced) {
         if (a_.uses_database()) replay_database();
-        if (!failures_.empty()) {
-            stored = std::move(stored_);
-            return std::move(failures_);
-        }
+        reproduced = !failures_.empty();
+        if (reproduced) return std::move(failures_);
         simplest_example();
         const bool enter = failures_.empty() ? valid_ < a_.max_examples
                                              : valid_ < a_.max_examples && a_.report_multiple_bugs;
@@ -202,12 +200,7 @@ private:
             if (!run) continue;  // kept: it may still fail where it does not skip
             Outcome& o = *run;
             if (o.kind == OutcomeKind::Interesting) {
-                // The item goes with the failure of its origin when it is kept.
-                PyObject* exc = o.exc.get();
-                keep_simpler(rec.get(), o);
-                stored_.resize(failures_.size());
-                for (size_t i = 0; i < failures_.size(); ++i)
-                    if (failures_[i].exc.get() == exc) stored_[i] = std::move(item);
+                keep_simpler(rec.get(), o, item.get());
             } else {
                 delete_stored(a_, item.get());
             }
@@ -236,12 +229,19 @@ private:
 
     // Keeps the failure `o` of the record `rec`: as a new one when its
     // origin is new (true), else in place of the failure of that origin
-    // kept so far when it comes first in the order of failures.
-    bool keep_simpler(PyObject* rec, Outcome& o) {
+    // kept so far when it comes first in the order of failures. `item` is
+    // the database item it was replayed from; a failure found by this run
+    // is saved at once instead, so that a run cut short later (killed while
+    // it shrinks) does not lose it. The item of a failure it replaces
+    // stays: it goes with the failure of that origin.
+    bool keep_simpler(PyObject* rec, Outcome& o, PyObject* item) {
         Origin origin = origin_of(o.exc.get());
         FailureEntry* known = find_origin(origin);
         if (known && !rank_less(rec, known->rank)) return false;
-        FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), rank_of(rec)};
+        FailureEntry f{std::move(origin), extract_choices(rec), std::move(o.args), std::move(o.exc), rank_of(rec), {}};
+        if (item) f.stored = py::Ref::borrow(item);
+        else if (known) f.stored = std::move(known->stored);
+        else f.stored = save_choices(a_, f.choices);
         if (!known) {
             failures_.push_back(std::move(f));
             return true;
@@ -253,7 +253,7 @@ private:
     // Books a failure found at call number `call`. Only a new origin counts
     // for the stop rule.
     void book_failure(PyObject* rec, Outcome& o, uint64_t call) {
-        if (!keep_simpler(rec, o)) return;
+        if (!keep_simpler(rec, o, nullptr)) return;
         latest_new_ = call;
         if (!first_seen_) {
             first_failure_ = call;
@@ -426,7 +426,6 @@ private:
     double slow_limit_ = 30.0;
     uint64_t invalid_limit_ = 0;
     Failures failures_;
-    RefList stored_;  // the database item each failure was replayed from
     uint64_t calls_ = 0;
     uint32_t valid_ = 0;
     uint64_t rejected_ = 0;
@@ -445,9 +444,9 @@ private:
 
 }  // namespace
 
-Failures generate(const RunArgs& a, RefList& stored) {
+Failures generate(const RunArgs& a, bool& reproduced) {
     Generation g(a);
-    return g.run(stored);
+    return g.run(reproduced);
 }
 
 }  // namespace engine

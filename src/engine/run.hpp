@@ -13,11 +13,11 @@
 
 namespace engine {
 
-// The generation phase. Returns the failures found, in order of discovery;
-// an empty list when the run passed. When they came from the database,
-// `stored` holds the item each was replayed from, in the same order. Raises
-// the health-check and give-up errors.
-Failures generate(const RunArgs& a, RefList& stored);
+// The generation phase. Returns the failures found, in order of discovery,
+// each with the database item that holds it; an empty list when the run
+// passed. `reproduced`: they came from the database. Raises the
+// health-check and give-up errors.
+Failures generate(const RunArgs& a, bool& reproduced);
 
 // Sequence conversions used by the engine's entry points. A str is refused.
 RefList ref_list_arg(PyObject* o, const char* name);

@@ -141,8 +141,8 @@ Index midpoint(const Index& lo, const Index& hi) { return lo + (hi - lo).half();
 
 class Shrinker {
 public:
-    Shrinker(Replayer& rp, Origin target, RefList best, py::Ref args, py::Ref exc)
-        : rp_(rp), target_(std::move(target)), best_(std::move(best)),
+    Shrinker(Replayer& rp, Origin target, RefList best, py::Ref args, py::Ref exc, ShrinkProgress* progress)
+        : rp_(rp), progress_(progress), target_(std::move(target)), best_(std::move(best)),
           args_(std::move(args)), exc_(std::move(exc)) {}
 
     ShrinkResult run(uint64_t max_shrinks) {
@@ -199,6 +199,7 @@ private:
             args_ = std::move(accepted_args_);
             exc_ = std::move(accepted_exc_);
             head_is_best_ = false;
+            if (progress_) progress_->improved(best_);
         }
         record_pass(name, shrink_calls() - start, progress);
         return progress;
@@ -206,7 +207,13 @@ private:
 
     bool trial_fails() {
         set_shrink_calls(shrink_calls() + 1);
-        Replay r = rp_.replay(cand_.items(), false);
+        const bool fails = judge(rp_.replay(cand_.items(), false));
+        if (progress_) progress_->tried();
+        return fails;
+    }
+
+    // Whether a trial's replay failed with the target origin.
+    bool judge(Replay r) {
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
         if (o == target_) {
@@ -215,7 +222,9 @@ private:
             return true;
         }
         if (slip_enabled() && !slipped_has(o)) {
-            push_slipped(FailureEntry{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc), {}});
+            FailureEntry f{std::move(o), cand_.owned(), std::move(r.args), std::move(r.exc), {}, {}};
+            if (progress_) progress_->slipped(f);
+            push_slipped(std::move(f));
         }
         return false;
     }
@@ -434,6 +443,7 @@ private:
     }
 
     Replayer& rp_;
+    ShrinkProgress* progress_;
     Origin target_;
     RefList best_;
     py::Ref args_, exc_;
@@ -448,12 +458,13 @@ private:
 
 }  // namespace
 
-ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks) {
+ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks,
+                    ShrinkProgress* progress) {
     Origin target = origin_of(exc.get());
     set_shrink_calls(0);
     reset_shrink_report();
     Shrinker s(replayer, std::move(target), std::move(choices), std::move(args),
-               std::move(exc));
+               std::move(exc), progress);
     return s.run(max_shrinks);
 }
 

@@ -48,6 +48,21 @@ protected:
     ~Replayer() = default;
 };
 
+// What a shrink tells its caller as it goes, so that the caller can keep
+// what it has found so far (in the example database) while it runs.
+class ShrinkProgress {
+public:
+    // `best` is the shrink's new best sequence.
+    virtual void improved(const RefList& best) = 0;
+    // A trial has ended.
+    virtual void tried() = 0;
+    // `f`, a failure of another origin, is about to go into SLIPPED.
+    virtual void slipped(FailureEntry& f) = 0;
+
+protected:
+    ~ShrinkProgress() = default;
+};
+
 struct ShrinkResult {
     py::Ref args;
     py::Ref exc;
@@ -60,8 +75,9 @@ struct ShrinkResult {
 // Shrinks `choices` (taken over) that failed with `exc` when called with
 // `args`. At most `max_shrinks` rounds make progress and at most 300 rounds
 // run. Uses the thread's SHRINK_CALLS, SHRINK_REPORT, SLIP_ENABLED and
-// SLIPPED slots.
-ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks);
+// SLIPPED slots. `progress` (may be null) is told of each step.
+ShrinkResult shrink(Replayer& replayer, RefList choices, py::Ref args, py::Ref exc, uint64_t max_shrinks,
+                    ShrinkProgress* progress = nullptr);
 
 inline constexpr const char* PASS_DELETION = "adaptive_example_deletion";
 inline constexpr const char* PASS_INDIVIDUAL = "minimize_individual_choices";

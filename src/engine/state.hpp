@@ -29,15 +29,18 @@ struct Origin {
 };
 
 // One distinct failure: its origin, the choice sequence that produced it,
-// the argument tuple and exception of that call, and where the sequence
-// stands in the order of failures (left empty for a failure met while
-// shrinking, which is ranked only once it is shrunk).
+// the argument tuple and exception of that call, where the sequence stands
+// in the order of failures (left empty for a failure met while shrinking,
+// which is ranked only once it is shrunk), and the example database's item
+// that holds it (the one it was replayed from, or the one saved when it was
+// found; empty when none).
 struct FailureEntry {
     Origin origin;
     std::vector<py::Ref> choices;
     py::Ref args;
     py::Ref exc;
     Rank rank;
+    py::Ref stored;
 };
 using Failures = std::vector<FailureEntry>;
 

@@ -1,7 +1,8 @@
-// The draw clock: how long the draws of one example took, read from Python's
-// time.perf_counter while the thread's USE_PY_CLOCK is set (so tests can
-// drive it), else from the monotonic clock; and the thread's LAST_DRAW_SECS,
-// where the draw time of the current example adds up.
+// The draw clock: how long the draws of one example took (and the engine's
+// other timings), read from Python's time.perf_counter while the thread's
+// USE_PY_CLOCK is set (so tests can drive it), else from the monotonic
+// clock; and the thread's LAST_DRAW_SECS, where the draw time of the
+// current example adds up.
 #pragma once
 
 #include <chrono>

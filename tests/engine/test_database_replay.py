@@ -1,11 +1,14 @@
 import collections.abc
+import subprocess
+import sys
+import time
 
 import pytest
 
 from quorvantis_fast._engine import InMemoryExampleDatabase, choices_from_bytes, choices_to_bytes, run_native
 from quorvantis_fast._engine import minimal_choices
 
-from qf_testing import py_integers as integers
+from qf_testing import child_env, py_integers as integers
 
 KEY = b"test-key"
 
@@ -189,3 +192,63 @@ class TestSaving:
         result = run_native(again, [integers(0, 10**9)], database=db, db_key=KEY)
         assert again.seen == [0, 0]  # the replay and the shrink's first
         assert [a for a, _ in result] == [(0,)]
+
+
+# A test, or a machine, that fails once its ints sum past 100. With "slow"
+# each failing call takes 0.2 s, and the 8th (found, replayed, then six of
+# the shrink's) writes the file "shrinking" and hangs. Prints the number of
+# the first example that failed.
+CUT_SHORT = """
+import sys, time
+from quorvantis_fast import given, settings, st
+from quorvantis_fast.database import DirectoryExampleDatabase
+from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
+folder, kind, slow = sys.argv[1], sys.argv[2], sys.argv[3] == "slow"
+s = settings(database=DirectoryExampleDatabase(folder + "/db"), seed=1, report_multiple_bugs=False)
+examples, failed_in = [], []
+def check(xs):
+    if sum(xs) > 100:
+        failed_in.append(len(examples))
+        if slow:
+            time.sleep(0.2)
+            if len(failed_in) == 8:
+                open(folder + "/shrinking", "w").close()
+                time.sleep(600)
+        raise AssertionError(xs)
+@s
+@given(st.lists(st.integers(0, 1000)))
+def test(xs):
+    examples.append(xs)
+    check(xs)
+class Machine(RuleBasedStateMachine):
+    def __init__(self):
+        self.xs = []
+        examples.append(self.xs)
+    @rule(x=st.integers(0, 1000))
+    def add(self, x):
+        self.xs.append(x)
+        check(self.xs)
+try:
+    test() if kind == "test" else run_state_machine_as_test(Machine, settings=s)
+except AssertionError:
+    print(failed_in[0])
+"""
+
+
+@pytest.mark.parametrize("kind", ["test", "machine"])
+def test_a_run_killed_while_it_shrinks_keeps_its_failure(tmp_path, kind):
+    def child(speed):
+        return subprocess.Popen([sys.executable, "-c", CUT_SHORT, str(tmp_path), kind, speed], env=child_env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    slow, deadline = child("slow"), time.monotonic() + 120
+    try:
+        while not (tmp_path / "shrinking").exists():
+            assert slow.poll() is None and time.monotonic() < deadline, slow.communicate()
+            time.sleep(0.05)
+    finally:
+        slow.kill()  # SIGKILL
+        slow.wait()
+    assert len(list(tmp_path.glob("db/*/*"))) == 1  # the failure found, or a simpler one
+    out, err = child("fast").communicate(timeout=120)
+    assert out.split() == ["1"], err  # the first example failed: the stored one

@@ -12,6 +12,7 @@ Everything printed here must be the same on every interpreter and under any
 hash seed: sets are shown sorted, no ids, no timings.
 """
 
+import contextlib
 import dataclasses
 import datetime
 import hashlib
@@ -20,6 +21,7 @@ import math
 import os
 import struct
 import sys
+import time
 import typing
 
 from quorvantis_fast import _engine as qf
@@ -313,11 +315,27 @@ def shrink_report():
     return [total_calls, total_shrinks, capped, [list(p) for p in passes]]
 
 
+@contextlib.contextmanager
+def frozen_clock():
+    """The engine's clock stopped: how often a shrink replaces its stored
+    failure depends on time, so only the writes that do not are pinned (a
+    failure saved when it is found, and each final sequence)."""
+    real = time.perf_counter
+    time.perf_counter = lambda: 0.0
+    qf.set_use_py_clock(True)
+    try:
+        yield
+    finally:
+        qf.set_use_py_clock(False)
+        time.perf_counter = real
+
+
 def shrinking(make, test, seeds=SEEDS, **kw):
     """Per seed: the failure, calls, shrink report, minimal choices, database
     calls and stored bytes; then a second run replaying from that database,
     and a reproduce_native of the minimal choices."""
 
+    @frozen_clock()
     def case():
         out = {}
         key = b"golden." + make.__name__.encode()
