@@ -3,6 +3,7 @@
 // failures of other origins met while shrinking, and the reported result.
 #include <algorithm>
 #include <optional>
+#include <string>
 
 #include "choice/choice.hpp"
 #include "data/record.hpp"
@@ -197,15 +198,29 @@ private:
     }
 
     // Shrinks a failure, then replays the result once more; one that does
-    // not fail alike is reported with a FlakyFailure as its exception.
+    // not fail alike is reported with a FlakyFailure as its exception. When
+    // the replay failed with another error, that error goes with the one of
+    // the failure's origin, which did not reproduce.
     Shrunk confirmed(const Origin& origin, Shrunk f, StoredFailure& kept) {
+        py::Ref found = f.exc;
         Shrunk s = shrunk(std::move(f), kept);
         Replay again = rp_.replay(borrowed(s.choices), true);
-        if (!again.interesting || !(origin_of(again.exc.get()) == origin)) {
+        if (!again.interesting) {
             s.exc = flaky_failure(FALSIFIED_ONCE, {s.exc.get()});
+        } else if (!(origin_of(again.exc.get()) == origin)) {
+            // The shrink's last error may be the other one already (a
+            // replay of its best sequence that failed otherwise).
+            PyObject* first = origin_of(s.exc.get()) == origin ? s.exc.get() : found.get();
+            s.exc = flaky_failure(failed_otherwise(first, again.exc.get()).c_str(), {first, again.exc.get()});
         }
         s.rank = rank_of(again.nodes);
         return s;
+    }
+
+    std::string failed_otherwise(PyObject* first, PyObject* then) const {
+        const std::string name = a_.test_name ? py::utf8(a_.test_name.get()) : "test";
+        return name + " failed with " + err_name(first) +
+               ", but when the example was run again it failed with another error, " + err_name(then);
     }
 
     // Shrinks and saves each failure of a new origin that the shrinks so far

@@ -439,6 +439,28 @@ class TestFailureReporting:
         if flaky_class() is not None:
             assert [type(e) for e in flaky[0].exceptions] == [TypeError]
 
+    def test_one_off_error_whose_replay_fails_otherwise_is_reported_with_it(self):
+        # The first call in 10..999 times out; every later one there loses
+        # its connection. The timeout does not reproduce, and says so.
+        timed_out = []
+
+        def test(x):
+            if x >= 1000:
+                raise ValueError(x)
+            if x >= 10 and not timed_out:
+                timed_out.append(x)
+                raise TimeoutError(x)
+            if x >= 10:
+                raise ConnectionError(x)
+
+        result = run(test, integers(0, 10000), report_multiple_bugs=True, max_examples=1000,
+                     test_name="test_fetch")
+        [flaky] = [e for _, e in result if "TimeoutError" in str(e.args[0])]
+        assert flaky.args[0] == ("test_fetch failed with TimeoutError, but when the example was run "
+                                 "again it failed with another error, ConnectionError")
+        if flaky_class() is not None:
+            assert [type(e) for e in flaky.exceptions] == [TimeoutError, ConnectionError]
+
     def test_several_failures_publish_no_minimal_choices(self):
         result = run(self.two_kinds, integers(0, 10000), report_multiple_bugs=True,
                      max_examples=1000)
