@@ -5,8 +5,9 @@
 // the identities of a call's objects to the strategy it returned, and
 // BUILDS_INFER_CACHE maps (target, given keyword names) to what inference
 // added. from_type keeps in the first, under keys of its own, what a thing
-// that refers to itself resolved to (strategy/typeres/typeres.hpp). Every
-// function throws py::Err with the Python error set on failure.
+// on a cycle of references (to itself, or through other classes) resolved
+// to (strategy/typeres/typeres.hpp). Every function throws py::Err with the
+// Python error set on failure.
 #pragma once
 
 #include "py/py.hpp"

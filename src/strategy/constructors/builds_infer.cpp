@@ -239,6 +239,7 @@ void infer_builds_kwargs(PyObject* target, PyObject* extra, PyObject* kwargs) {
         if (cache_on) recorded.emplace_back(py::utf8(name.get()), std::move(s));
     }
     py::check_no_error();
+    if (frame.referenced()) typeres::note_cyclic(target);
     if (cache_on) data::builds_infer_put(key, target, std::move(recorded));
 }
 

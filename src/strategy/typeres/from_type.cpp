@@ -44,14 +44,21 @@ std::string self_key(PyObject* thing) {
     return std::string(buf, end);
 }
 
-// The kept resolution of a thing that refers to itself, or empty. The entry
-// is the pair (thing, strategy): holding the thing keeps its identity, and
-// so the key, from naming another object.
-py::Ref kept_resolution(PyObject* thing) {
+// What the run keeps for a thing on a cycle: the pair (thing, strategy), or
+// (thing, None) while only its lazy references exist (note_cyclic). Holding
+// the thing keeps its identity, and so the key, from naming another object.
+struct Kept {
+    py::Ref strategy;
+    bool cyclic = false;
+};
+
+Kept kept_resolution(PyObject* thing) {
     py::Ref entry = data::builds_strategy_get(self_key(thing));
     if (!entry || !PyTuple_Check(entry.get()) || PyTuple_Size(entry.get()) != 2) return {};
     if (PyTuple_GetItem(entry.get(), 0) != thing) return {};
-    return py::Ref::borrow(PyTuple_GetItem(entry.get(), 1));
+    PyObject* strategy = PyTuple_GetItem(entry.get(), 1);
+    if (strategy == Py_None) return {{}, true};
+    return {py::Ref::borrow(strategy), true};
 }
 
 void keep_resolution(PyObject* thing, PyObject* strategy) {
@@ -231,8 +238,7 @@ const TableRow SCALAR_TYPES[] = {
 }  // namespace
 
 ResolutionFrame::ResolutionFrame(PyObject* thing)
-    : guard_(InProgressGuard::enter(reinterpret_cast<uintptr_t>(thing))),
-      id_(reinterpret_cast<uintptr_t>(thing)) {
+    : guard_(InProgressGuard::enter(reinterpret_cast<uintptr_t>(thing))), thing_(thing) {
     if (!guard_.active()) return;
     outer_ = innermost_frame;
     innermost_frame = this;
@@ -242,26 +248,38 @@ ResolutionFrame::~ResolutionFrame() {
     if (guard_.active()) innermost_frame = outer_;
 }
 
+py::Ref ResolutionFrame::lazy() {
+    if (!lazy_) lazy_ = lazy_from_type(thing_);
+    return lazy_;
+}
+
 py::Ref ResolutionFrame::reference(PyObject* thing) {
-    const uintptr_t id = reinterpret_cast<uintptr_t>(thing);
-    for (ResolutionFrame* f = innermost_frame; f; f = f->outer_) {
-        if (f->id_ != id) continue;
-        if (!f->lazy_) f->lazy_ = lazy_from_type(thing);
-        return f->lazy_;
-    }
-    return lazy_from_type(thing);
+    ResolutionFrame* own = innermost_frame;
+    while (own && own->thing_ != thing) own = own->outer_;
+    if (!own) return lazy_from_type(thing);
+    // Each resolution running inside the thing's own leads back to it.
+    for (ResolutionFrame* f = innermost_frame; f != own; f = f->outer_) f->on_cycle_ = true;
+    return own->lazy();
+}
+
+void note_cyclic(PyObject* target) {
+    if (!kept_resolution(target).cyclic) keep_resolution(target, Py_None);
 }
 
 py::Ref from_type(PyObject* thing) {
     py::RecursionGuard depth(" while resolving a type");
-    if (py::Ref kept = kept_resolution(thing)) return kept;
+    Kept kept = kept_resolution(thing);
+    if (kept.strategy) return kept.strategy;
     if (in_progress(InProgress::FromType, reinterpret_cast<uintptr_t>(thing))) {
         return ResolutionFrame::reference(thing);
     }
     ResolutionFrame frame(thing);
     py::Ref result = from_type_impl(thing);
-    if (frame.referenced()) keep_resolution(thing, result.get());
-    return result;
+    // A class on a cycle through an outer resolution is handed out as its
+    // lazy reference, which finds the kept result when drawn.
+    const bool link = frame.on_cycle() && PyType_Check(thing);
+    if (kept.cyclic || link || frame.referenced()) keep_resolution(thing, result.get());
+    return link ? frame.lazy() : result;
 }
 
 py::Ref from_type_impl(PyObject* thing) {
