@@ -14,7 +14,7 @@ import time
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
-from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr, shown_str
 from quorvantis_fast.keys import call_key, fixed_key, owner_of
 from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
@@ -259,15 +259,15 @@ class _Run:
     def final_error(self, args, exc):
         """The error to report for a failure the engine returned."""
         __tracebackhide__ = True
-        if isinstance(exc, Flaky):
+        if is_flaky(exc):
             return exc  # the engine already found that it does not reproduce
         replayed = self.replay(list(args[0].brindlemar_data.choices))
         if replayed is None:
             if self.text is not None:
                 add_note(exc, "Falsifying example: " + self.text)
-            return FlakyFailure(self._flaky_message(exc), [exc])
+            return FlakyBaseFailure(self._flaky_message(exc), [exc])
         if _origin(replayed[1]) != _origin(exc):
-            return FlakyFailure(
+            return FlakyBaseFailure(
                 f"{self.name} failed with {type(exc).__name__}, but when the same example was "
                 f"run again it failed with {type(replayed[1]).__name__}", [exc, replayed[1]])
         return self.annotate(*replayed)
@@ -318,11 +318,19 @@ def not_reproduced_message(name, example, inputs):
             "such as time, randomness or state left by earlier examples?")
 
 
+def is_flaky(exc):
+    """Whether ``exc`` is the error of a failure found not to reproduce: ours,
+    or the upstream library's FlakyFailure, which the engine tries first."""
+    upstream = getattr(sys.modules.get("quorvantis.errors"), "FlakyFailure", None)
+    return isinstance(exc, (Flaky, FlakyBaseFailure)) or (isinstance(upstream, type) and isinstance(exc, upstream))
+
+
 def _raise_all(name, errors):
     __tracebackhide__ = True
     if len(errors) == 1:
         raise errors[0]
-    raise ExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
+    # An ExceptionGroup when every error is an Exception.
+    raise BaseExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
 
 
 def _positional(params):

@@ -6,7 +6,8 @@ the names here are part of its interface.
 Errors derive from ``QuorvantisException``. The two control-flow signals,
 ``StopTest`` (a test case ended early) and ``UnsatisfiedAssumption`` (an
 example was rejected), derive from ``BaseException`` instead, so that a test's
-``except Exception:`` does not swallow them.
+``except Exception:`` does not swallow them; so does ``FlakyBaseFailure``,
+which holds a test's ``BaseException`` (see there).
 """
 
 __all__ = [
@@ -19,6 +20,7 @@ __all__ = [
     "FailedHealthCheck",
     "Flaky",
     "FlakyFailure",
+    "FlakyBaseFailure",
     "DeadlineExceeded",
     "StopTest",
     "UnsatisfiedAssumption",
@@ -60,14 +62,29 @@ class Flaky(QuorvantisException):
     """A test behaved differently when run again with the same input."""
 
 
-class FlakyFailure(ExceptionGroup, Flaky):
-    """A failure that did not reproduce; carries the exceptions seen."""
+class FlakyBaseFailure(BaseExceptionGroup):
+    """A failure that did not reproduce, among whose exceptions is one that
+    is no ``Exception``: a ``GeneratorExit``, or a framework's cancellation,
+    raised by the test on one call only.
+
+    Python lets no ``Exception`` hold such an exception (an ``except
+    Exception:`` would swallow it), so this one is no ``Flaky``; catch both
+    kinds with ``except FlakyBaseFailure``. Like ``BaseExceptionGroup``,
+    called with ordinary exceptions only it makes a ``FlakyFailure``.
+    """
 
     def __new__(cls, message, exceptions):
-        return super().__new__(cls, message, list(exceptions))
+        exceptions = list(exceptions)
+        if cls is FlakyBaseFailure and all(isinstance(e, Exception) for e in exceptions):
+            cls = FlakyFailure
+        return super().__new__(cls, message, exceptions)
 
     def derive(self, excs):
         return type(self)(self.message, excs)
+
+
+class FlakyFailure(FlakyBaseFailure, ExceptionGroup, Flaky):
+    """A failure that did not reproduce; carries the exceptions seen."""
 
 
 class StopTest(BaseException):

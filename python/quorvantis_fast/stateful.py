@@ -12,9 +12,9 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import (
-    VerboseLog, end_report, not_reproduced_message, replay_passed, simplest_failure)
+    VerboseLog, end_report, is_flaky, not_reproduced_message, replay_passed, simplest_failure)
 from quorvantis_fast.database import warning_on_errors
-from quorvantis_fast.errors import Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.errors import FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr
 from quorvantis_fast.keys import machine_key
 from quorvantis_fast.settings import Verbosity
@@ -348,6 +348,7 @@ def _run_machine(state_machine_factory, settings, reproduce):
             replayed = _engine.reproduce_native(run_steps, strategies, choices)
         if replayed is not None:
             raise reported(replayed)
-        if not isinstance(failures[0][1], Flaky):
-            raise FlakyFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [failures[0][1]])
+        if not is_flaky(failures[0][1]):
+            raise FlakyBaseFailure(not_reproduced_message(name, "sequence of steps", "its steps"),
+                                   [failures[0][1]])
         raise failures[0][1]

@@ -18,10 +18,20 @@ constexpr const char* INCONSISTENT_REPLAY = "Inconsistent results from replaying
 constexpr const char* FALSIFIED_ONCE = "Falsified on the first call but did not on a subsequent one";
 
 // A FlakyFailure made with (message, exceptions), or AssertionError(message)
-// when no such class can be made.
+// when no such class can be made. No Exception can hold an exception that is
+// none (GeneratorExit, a cancellation): a list with one makes the package's
+// FlakyBaseFailure, alike with the upstream layer or without.
 py::Ref flaky_failure(const char* message, std::initializer_list<PyObject*> exceptions) {
     py::Ref list = py::new_list();
-    for (PyObject* e : exceptions) py::list_append(list.get(), e);
+    bool ordinary = true;
+    for (PyObject* e : exceptions) {
+        py::list_append(list.get(), e);
+        ordinary = ordinary && PyErr_GivenExceptionMatches(e, PyExc_Exception);
+    }
+    if (!ordinary) {
+        return make_run_error({{"quorvantis_fast.errors", "FlakyBaseFailure"}}, PyExc_AssertionError, message,
+                              list.get());
+    }
     return make_run_error({{"quorvantis.errors", "FlakyFailure"},
                            {"quorvantis_fast.errors", "FlakyFailure"}},
                           PyExc_AssertionError, message, list.get());

@@ -8,7 +8,7 @@ import pytest
 from qf_testing import run_pytest
 from quorvantis_fast import _engine, HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
-from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyFailure, InvalidArgument
+from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, FlakyFailure, InvalidArgument
 
 QUIET_DB = settings(database=None, seed=1)
 
@@ -138,6 +138,28 @@ def test_the_users_repr_str_and_add_note_never_decide_the_outcome(capsys):
         with pytest.raises(error) as info:
             run(strategy, error, verbosity)
         assert info.value.__notes__[0].startswith("Falsifying example: prop(x=")
+
+
+Cancelled = type("Cancelled", (BaseException,), {})  # a framework's cancellation: no Exception
+
+
+def test_a_base_exception_raised_once_is_held_by_a_flaky_error():
+    def run(error, also=None, seed=1):
+        once = [error]
+
+        @settings(database=None, seed=seed)
+        @given(st.integers())
+        def prop(x):
+            if once:
+                raise once.pop()  # on the first call only
+            if also and x < -5:
+                raise also()
+        return pytest.raises(BaseException, prop).value
+
+    flaky = run(GeneratorExit())  # found flaky by the runner's last replay
+    assert type(flaky) is FlakyBaseFailure and [type(e) for e in flaky.exceptions] == [GeneratorExit]
+    group = run(Cancelled(), ValueError, seed=3)  # by the engine, one of two failures
+    assert sorted(type(e).__name__ for e in group.exceptions) == ["FlakyBaseFailure", "ValueError"]
 
 
 def test_neighbouring_seeds_try_different_examples():
