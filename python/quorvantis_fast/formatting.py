@@ -4,10 +4,40 @@ the user's exceptions.
 Formatting runs the user's ``__repr__``, ``__str__`` and ``add_note``, and
 none of them may decide what a test's outcome is: a value that cannot be
 shown is shown by its type and the error, and a note that cannot be added
-is left out.
+is left out. What is no ``Exception`` (an interrupt, an exit, a
+cancellation) is neither: it ends the run at once (see ``pass_out``).
 """
 
-__all__ = ["add_note", "shown_repr", "shown_str", "unrepresentable"]
+__all__ = ["add_note", "pass_out", "passes_out", "shown_repr", "shown_str", "unrepresentable"]
+
+# Set on an exception that formatting passes out; the engine reads it through
+# passes_out().
+_PASSING_OUT = "_quorvantis_passes_out"
+
+
+def pass_out(error):
+    """Return ``error``, raised while formatting, when it is an ordinary
+    ``Exception``, for the caller's fallback. Anything else (an interrupt, an
+    exit, a cancellation) is raised again, marked so that the engine lets it
+    end the run at once: it is no outcome of the example being formatted,
+    though it is raised inside it (a shrink would take a ``sys.exit()`` for
+    the test's own and go on)."""
+    __tracebackhide__ = True
+    if isinstance(error, Exception):
+        return error
+    try:
+        setattr(error, _PASSING_OUT, True)
+    except Exception:
+        pass  # unmarked, it is still raised; the engine then judges it as the test's
+    raise error
+
+
+def passes_out(error):
+    """Whether ``error`` was passed out by formatting (see ``pass_out``)."""
+    try:
+        return vars(error).get(_PASSING_OUT) is True
+    except Exception:
+        return False
 
 
 def unrepresentable(value, error):
@@ -15,7 +45,8 @@ def unrepresentable(value, error):
     engine's notes of interactive draws use it too)."""
     try:
         told = repr(error)
-    except Exception:
+    except BaseException as e:
+        pass_out(e)
         told = type(error).__name__
     return f"<unrepresentable {type(value).__name__} object: {told}>"
 
@@ -23,8 +54,8 @@ def unrepresentable(value, error):
 def _text(value, convert):
     try:
         text = convert(value)
-    except Exception as e:
-        return unrepresentable(value, e)
+    except BaseException as e:
+        return unrepresentable(value, pass_out(e))
     # A str subclass may format differently from its text; take the plain text.
     return str.__str__(text)
 
@@ -47,9 +78,9 @@ def add_note(exc, text):
     try:
         exc.add_note(text)
         return
-    except Exception:
-        pass
+    except BaseException as e:
+        pass_out(e)
     try:
         BaseException.add_note(exc, text)
-    except Exception:
-        pass
+    except BaseException as e:
+        pass_out(e)

@@ -128,13 +128,28 @@ bool is_skip_or_exit(PyObject* exc) {
     return err_name(exc) == "Skipped" || is_skip_test(exc) || PyErr_GivenExceptionMatches(exc, PyExc_SystemExit);
 }
 
+// Whether formatting passed `exc` out (quorvantis_fast.formatting.pass_out):
+// raised by the user's repr while the runner or a note formatted a value, it
+// is no outcome of the example and ends the run at once. Only what is no
+// Exception is marked, so an ordinary failure asks nothing.
+bool passed_out_by_formatting(PyObject* exc) {
+    if (PyErr_GivenExceptionMatches(exc, PyExc_Exception)) return false;
+    try {
+        py::Ref passes_out = py::import_attr("quorvantis_fast.formatting", "passes_out");
+        return py::truthy(py::call(passes_out.get(), exc).get());
+    } catch (const py::Err&) {
+        py::drop_exception();
+        return false;
+    }
+}
+
 // Notes the argument being drawn on an error raised while drawing it.
 void add_draw_note(PyObject* exc, PyObject* name, PyObject* strategy) {
     py::Ref note;
     if (py::Ref r = py::Ref::steal(PyObject_Repr(strategy))) {
         note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U' from %U", name, r.get()));
     } else {
-        py::drop_exception();  // an interrupt or exit request replaces `exc`
+        py::take_formatting_error();  // an interrupt or exit request replaces `exc`
         note = py::Ref::steal(PyUnicode_FromFormat("while generating '%U'", name));
     }
     if (!note) {
@@ -159,7 +174,7 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
                 {}};
     }
     if (is_skip_or_exit(exc.get()) || PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt) ||
-        is_usage_error(exc.get()) || is_session_exit(exc.get())) {
+        is_usage_error(exc.get()) || is_session_exit(exc.get()) || passed_out_by_formatting(exc.get())) {
         rethrow(exc.get());
     }
     return {OutcomeKind::Interesting, std::move(args), std::move(exc)};
@@ -170,7 +185,8 @@ Outcome classify_test_error(py::Ref exc, PyObject* data, py::Ref args) {
 bool drop_not_this_failure() {
     py::Ref exc = py::fetch_error();
     if (!exc) return false;
-    if (is_usage_error(exc.get()) || is_skip_or_exit(exc.get())) return true;
+    if ((is_usage_error(exc.get()) || is_skip_or_exit(exc.get())) && !passed_out_by_formatting(exc.get()))
+        return true;
     py::restore_error(exc.get());
     return false;
 }

@@ -50,7 +50,8 @@ Outcome run_one_named(PyObject* test, const RefList& strategies, PyObject* data,
 // InvalidArgument, or the upstream library's), a skip (pytest's or
 // unittest's) or SystemExit is no example of it: when the pending error is
 // one of these, drops it and answers true; else leaves it pending (an
-// interrupt, pytest's session exit, any other error).
+// interrupt, pytest's session exit, an exit that formatting a value passed
+// out, any other error).
 bool drop_not_this_failure();
 
 // The failure origin of an exception instance; throws only when the type's

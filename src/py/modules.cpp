@@ -163,6 +163,12 @@ Ref import_attr(const char* module, const char* name) {
     throw Err{};
 }
 
+Ref take_formatting_error() {
+    Ref error = fetch_error();
+    if (!error) throw Err{};
+    return call(import_attr("quorvantis_fast.formatting", "pass_out").get(), error.get());
+}
+
 Ref eval_main(const char* source) {
     Ref main = import("__main__");
     Ref globals = Ref::borrow(PyModule_GetDict(main.get()));

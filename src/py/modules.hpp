@@ -26,6 +26,13 @@ Ref import_attr(const char* module, const char* name);
 [[noreturn]] void raise_named(const char* module, const char* name, const std::string& msg);
 // The same, with the class called on no arguments.
 [[noreturn]] void raise_named_noargs(const char* module, const char* name);
+// The error (set now) of formatting one of the user's objects for a note or
+// a report (its repr, its str): an ordinary exception is taken and returned
+// for the caller's fallback text; anything else (an interrupt, an exit, a
+// cancellation) is thrown again, marked by quorvantis_fast.formatting.pass_out
+// so that the engine lets it end the run at once rather than take it for the
+// outcome of the example being formatted.
+Ref take_formatting_error();
 // builtins.eval of a one-line expression with the namespace of __main__ as
 // its globals (the fixed lambda sources the module evaluates).
 Ref eval_main(const char* source);

@@ -41,12 +41,22 @@ py::Ref notes_list(PyObject* record) {
 }
 
 // The text of a value whose formatting raised an ordinary exception (now
-// set), as the Python side shows such a value: its type and the error.
+// set), as the Python side shows such a value: its type and the error. An
+// interrupt, exit or cancellation is thrown (py::take_formatting_error).
 py::Ref unrepresentable(PyObject* value) {
-    py::pass_interrupt();
-    py::Ref error = py::fetch_error();
+    py::Ref error = py::take_formatting_error();
     py::Ref shown = py::import_attr("quorvantis_fast.formatting", "unrepresentable");
     return py::call(shown.get(), value, error.get());
+}
+
+// " ({str(label)})"; an ordinary error of str is raised as it is.
+std::string label_text(PyObject* label) {
+    py::Ref text = py::Ref::steal(PyObject_Str(label));
+    if (!text) {
+        py::restore_error(py::take_formatting_error().get());
+        throw py::Err{};
+    }
+    return " (" + py::utf8(text.get()) + ")";
 }
 
 // The upstream pretty-printer formats a drawn value for its note; without the
@@ -77,7 +87,7 @@ PyObject* m_draw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (n < 0) throw py::Err{};
         py::Ref value = timed_draw(record, strategy);
         std::string label_part;
-        if (label) label_part = " (" + py::utf8(py::check(PyObject_Str(label)).get()) + ")";
+        if (label) label_part = label_text(label);
         py::Ref text = pretty_text(value.get());
         if (!PyUnicode_Check(text.get())) py::raise_cannot_convert(text.get(), "PyString");
         py::Ref note = py::str("Draw " + std::to_string(n + 1) + label_part + ": " + py::utf8(text.get()));

@@ -9,6 +9,7 @@ from qf_testing import run_pytest
 from quorvantis_fast import _engine, HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, FlakyFailure, InvalidArgument
+from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
 
 QUIET_DB = settings(database=None, seed=1)
 
@@ -160,6 +161,32 @@ def test_a_base_exception_raised_once_is_held_by_a_flaky_error():
     assert type(flaky) is FlakyBaseFailure and [type(e) for e in flaky.exceptions] == [GeneratorExit]
     group = run(Cancelled(), ValueError, seed=3)  # by the engine, one of two failures
     assert sorted(type(e).__name__ for e in group.exceptions) == ["FlakyBaseFailure", "ValueError"]
+
+
+@pytest.mark.parametrize("error", [SystemExit, Cancelled])
+@pytest.mark.parametrize("place", ["draw note", "verbose log", "step text"])
+def test_an_exit_or_cancellation_from_a_repr_while_shrinking_passes_out_at_once(place, error, capsys):
+    failed, raised = [], []
+
+    class Shown(int):
+        def __repr__(self):
+            if failed:
+                raised.append(int(self))
+                raise error()
+            return "Shown()"
+
+    def check(n):
+        if n >= 10:
+            failed.append(n)
+            raise ValueError  # not an assert: pytest would show the repr
+
+    drawn, verbose = st.integers().map(Shown), settings(QUIET_DB, verbosity=Verbosity.verbose)
+    machine = type("Machine", (RuleBasedStateMachine,), {"step": rule(n=drawn)(lambda self, n: check(n))})
+    run = {"draw note": settings(QUIET_DB)(given(st.data())(lambda data: check(data.draw(drawn)))),
+           "verbose log": verbose(given(drawn)(check)),
+           "step text": lambda: run_state_machine_as_test(machine, settings=verbose)}[place]
+    pytest.raises(error, run)
+    assert len(raised) == 1
 
 
 def test_neighbouring_seeds_try_different_examples():
