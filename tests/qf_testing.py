@@ -61,13 +61,29 @@ def run_python(code, **kwargs):
     )
 
 
+def _installed():
+    """Is the package imported here that of an installed distribution (with
+    its entry points), rather than a staged copy?"""
+    from importlib import metadata
+
+    try:
+        dist = metadata.distribution("quorvantis_fast")
+        return os.path.samefile(dist.locate_file("quorvantis_fast/__init__.py"),
+                                __import__("quorvantis_fast").__file__)
+    except (metadata.PackageNotFoundError, OSError):
+        return False
+
+
 def run_pytest(directory, *args):
     """Run pytest in ``directory`` in a fresh interpreter that imports the same
-    package, with no plugins but pytest's own. Returns the completed process."""
+    package, whose plugin is loaded as a user gets it: by its entry point
+    when the package is installed (with the other plugins installed), else
+    by name, with no plugins but pytest's own. Returns the completed process."""
+    own = [] if _installed() else ["-p", "quorvantis_fast.pytest_plugin"]
     return subprocess.run(
-        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", *args],
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", *own, *args],
         cwd=directory, capture_output=True, text=True, timeout=300,
-        env=child_env(env={"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"}))
+        env=child_env(env={} if _installed() else {"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"}))
 
 
 def python_output(code, **kwargs):

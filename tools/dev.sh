@@ -26,10 +26,11 @@ cp "$bdir"/_engine*.so "$bdir"/_version.py "$stage/quorvantis_fast/"
 cp "$bdir"/unicode_categories.bin "$stage/quorvantis_fast/internal/"
 export PYTHONPATH="$stage${PYTHONPATH:+:$PYTHONPATH}"
 cd "$root"
-# Only the plugins the suite uses, whatever else the interpreter has installed.
+# Only the plugins the suite uses, whatever else the interpreter has installed;
+# the package's own is loaded by name (the staged copy has no entry points).
 export PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
-plugins=()
-"$py" -c "import xdist" 2>/dev/null && plugins=(-p xdist.plugin)
+plugins=(-p quorvantis_fast.pytest_plugin)
+"$py" -c "import xdist" 2>/dev/null && plugins+=(-p xdist.plugin)
 [ "$san" = 1 ] || exec "$py" -m pytest -q -p no:cacheprovider "${plugins[@]}" "$@"
 
 # Under the sanitizers: the module the run imports must be the instrumented

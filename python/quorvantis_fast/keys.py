@@ -9,11 +9,14 @@ Under pytest a test goes by the node it was collected as (the classes it
 was collected under and its parametrization included), which for a plain
 test, a module-level function or a method of the class it is collected
 under, is its module and qualified name: the key it has outside pytest.
+Which node runs, on whatever thread, the package's pytest plugin tells.
 """
 
+import contextlib
 import functools
 import hashlib
 import sys
+import threading
 import types
 
 from quorvantis_fast.settings import given_test_of
@@ -108,13 +111,44 @@ def fixed_key(test, qualname):
     return database_key(inner, qualname, bound)
 
 
+# The item that pytest runs on each thread (by thread id), recorded by the
+# package's pytest plugin around each test's run.
+_running = {}
+
+# What ``running_item`` gives when pytest runs several items at once and this
+# thread runs none of them: whose call this is cannot be told.
+_UNKNOWN = object()
+
+
+@contextlib.contextmanager
+def running(item):
+    """Record that pytest runs ``item`` on this thread, for the duration (a
+    run nested in it on the same thread hides it until that run ends)."""
+    thread = threading.get_ident()
+    outer = _running.get(thread)
+    _running[thread] = item
+    try:
+        yield
+    finally:
+        if outer is None:
+            del _running[thread]
+        else:
+            _running[thread] = outer
+
+
 def running_item():
-    """The pytest item that this thread is running, or None (outside pytest,
-    or on a thread of the test's own)."""
+    """The pytest item that this call belongs to: the one this thread runs,
+    else the one being run (on a thread its test started), ``_UNKNOWN`` when
+    several are; None outside pytest. Without the package's plugin, the
+    item whose run this thread's own stack holds."""
+    item = _running.get(threading.get_ident())
+    if item is not None:
+        return item
+    items = {id(item): item for item in list(_running.values())}
+    if items:
+        return items.popitem()[1] if len(items) == 1 else _UNKNOWN
     nodes = sys.modules.get("_pytest.nodes")
-    if nodes is None:
-        return None
-    frame = sys._getframe(1)
+    frame = None if nodes is None else sys._getframe(1)
     while frame is not None:
         if frame.f_code.co_name == "runtest":
             item = frame.f_locals.get("self")
@@ -143,6 +177,8 @@ def call_key(run, fixed):
     key is ``fixed`` elsewhere: the node that pytest collected it as, when
     pytest is running that node (rather than a test that calls it)."""
     item = running_item()
+    if item is _UNKNOWN:
+        return None
     if item is not None:
         try:
             ours = given_test_of(item.obj) is run
@@ -166,6 +202,6 @@ def machine_key(factory):
     key = fixed_key(factory, qualname)
     if key is not None and getattr(owner, "__name__", None) == "<lambda>":
         item = running_item()
-        node = None if item is None else _node_text(item)
+        node = None if item is None or item is _UNKNOWN else _node_text(item)
         key = None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
     return None if key is None else b"stateful." + key

@@ -45,9 +45,31 @@ USER_TESTS = """
 """
 
 
+# Runs each function's body on a thread of its own, as some plugins do.
+ON_A_THREAD = """
+    import threading
+
+    def pytest_pyfunc_call(pyfuncitem):
+        args = {a: pyfuncitem.funcargs[a] for a in pyfuncitem._fixtureinfo.argnames}
+        errors = []
+        def body():
+            try:
+                pyfuncitem.obj(**args)
+            except BaseException as e:
+                errors.append(e)
+        thread = threading.Thread(target=body)
+        thread.start()
+        thread.join()
+        if errors:
+            raise errors[0]
+        return True
+"""
+
+
 def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
     pytest.importorskip("xdist")
     (tmp_path / "test_user.py").write_text(textwrap.dedent(USER_TESTS))
+    (tmp_path / "conftest.py").write_text(textwrap.dedent(ON_A_THREAD))
     for args in [], ["-p", "xdist", "-n", "3"]:  # another process, and several
         (tmp_path / "log").write_text("")
         done = run_pytest(tmp_path, "test_user.py", *args)
