@@ -86,6 +86,14 @@ def run_pytest(directory, *args):
         env=child_env(env={} if _installed() else {"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"}))
 
 
+def key_here(test):
+    """The key of the stored failures of ``test`` (a test that ``given``
+    made) when the calling test runs it."""
+    from quorvantis_fast import keys
+
+    return keys.call_key(test, test.__wrapped__, test.__qualname__)
+
+
 def python_output(code, **kwargs):
     """The output of ``run_python(code, **kwargs)``, which must succeed."""
     done = run_python(code, **kwargs)

@@ -16,7 +16,7 @@ from quorvantis_fast import _engine, control
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr, shown_str
-from quorvantis_fast.keys import call_key, fixed_key, owner_of
+from quorvantis_fast.keys import call_key, owner_of
 from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
 from quorvantis_fast.settings import settings as Settings
 
@@ -501,7 +501,6 @@ def given(*arg_strategies, **kw_strategies):
             return _carry_over(stand_in, _refusing(test, e, len(arg_strategies), kw_strategies))
         params = list(sig.parameters.values())
         positional_only = [p for p in params if p.kind is p.POSITIONAL_ONLY]
-        db_key = fixed_key(test, qualname)  # see call_key
 
         @functools.wraps(test)
         def run(*args, **kwargs):
@@ -519,7 +518,7 @@ def given(*arg_strategies, **kw_strategies):
                     if not isinstance(replayed, tuple):
                         raise replay_passed(name, blob, "example", "test", replayed)
                     raise state.annotate(*replayed)
-                with warning_on_errors(s.engine_arguments(call_key(run, db_key))) as arguments:
+                with warning_on_errors(s.engine_arguments(call_key(run, test, qualname))) as arguments:
                     failures = _engine.run_native(
                         state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
                         test_name=name, **arguments)

@@ -5,12 +5,14 @@ pytest-xdist), and must differ between tests that behave differently, or
 each would replay and then delete the other's failures. Where no such key
 can be had, the test runs without the database.
 
-Under pytest a test goes by the node it was collected as (the classes it
-was collected under and its parametrization included), which for a plain
-test, a module-level function or a method of the class it is collected
-under, is its module and qualified name: the key it has outside pytest.
-Which node runs, on whatever thread, the package's pytest plugin tells.
-"""
+Under pytest a test goes by the node it was collected as: the classes it
+was collected under, and its parameters (each by its value where that has a
+stable text, else by its position in its list). For a plain test, a module-
+level function or a method of the class it is collected under, that is its
+module and qualified name: the key it has outside pytest. A name that many
+functions share (a lambda, or one defined inside a function) goes by the
+node that runs it too, and outside pytest by nothing. Which node runs, on
+whatever thread, the package's pytest plugin tells."""
 
 import contextlib
 import functools
@@ -158,12 +160,32 @@ def running_item():
     return None
 
 
+def _parameters_text(callspec):
+    """The parametrization of a node: each parameter by its name and its
+    value's text when that is stable (see ``_stable_text``), else by its
+    position in its list (the id pytest made of an object may print its
+    address, and a user's ids may be made that way too)."""
+    params = {**getattr(callspec, "funcargs", {}), **callspec.params}  # pytest 7 keeps two dicts
+    shown = []
+    for name in sorted(params):
+        try:
+            shown.append(f"{name}={_stable_text(params[name])}")
+        except (_NoStableText, RecursionError, ValueError):
+            shown.append(f"{name}#{callspec.indices[name]}")
+    return ", ".join(shown)
+
+
 def _node_text(item):
     """The item's name in the module it was collected from: the module's
     name, the classes it was collected under and its own name, with its
     parametrization. None when it was collected from no module."""
     module = getattr(item, "module", None)
-    names, node = [], item
+    callspec = getattr(item, "callspec", None)
+    try:
+        names = [item.name if callspec is None else f"{item.originalname}[{_parameters_text(callspec)}]"]
+    except (AttributeError, KeyError):  # a record of its parameters that we cannot read
+        return None
+    node = item.parent
     while node is not None and getattr(node, "obj", None) is not module:
         names.append(node.name)
         node = node.parent
@@ -172,10 +194,22 @@ def _node_text(item):
     return ".".join([module.__name__, *reversed(names)])
 
 
-def call_key(run, fixed):
-    """The key of this call of ``run``, the test that ``given`` returned, whose
-    key is ``fixed`` elsewhere: the node that pytest collected it as, when
-    pytest is running that node (rather than a test that calls it)."""
+def _in_node(key, qualname, item):
+    """``key``, unless ``qualname`` names many things (a lambda, or what a
+    function defines: each call makes another, from other values): then
+    under pytest it goes by the node being run too, and elsewhere it is
+    None (store nothing)."""
+    if key is None or "<" not in qualname:
+        return key
+    node = None if item is None or item is _UNKNOWN else _node_text(item)
+    return None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
+
+
+def call_key(run, test, qualname):
+    """The key of this call of ``run``, the test that ``given`` made of
+    ``test`` (named ``qualname``): the node that pytest collected it as,
+    when pytest is running that node (rather than a test that calls it);
+    else ``fixed_key``, and ``_in_node`` for a name that many share."""
     item = running_item()
     if item is _UNKNOWN:
         return None
@@ -184,24 +218,20 @@ def call_key(run, fixed):
             ours = given_test_of(item.obj) is run
         except Exception:  # an item whose object cannot be had is not ours
             ours = False
-        text = _node_text(item) if ours else None
-        if text is not None:
-            return text.encode("utf-8", "surrogatepass")
-    return fixed
+        if ours:
+            text = _node_text(item)
+            return None if text is None else text.encode("utf-8", "surrogatepass")
+    return _in_node(fixed_key(test, qualname), qualname, item)
 
 
 def machine_key(factory):
     """The key of a machine's stored failures: the module and qualified name of
     the machine (or of what makes it), so that machines of the same name
-    elsewhere neither replay nor drop them. A lambda names no machine of its
-    own (a helper that makes one from its arguments makes many of one
-    name): under pytest it goes by the node running it too; outside, and as
-    for a test where ``fixed_key`` is None, the machine stores nothing."""
+    elsewhere neither replay nor drop them. A lambda or what a function
+    defines names no machine of its own (a helper that makes one from its
+    arguments makes many of one name): see ``_in_node``. As for a test where
+    ``fixed_key`` is None, the machine stores nothing."""
     owner, _ = owner_of(factory)
     qualname = getattr(owner, "__qualname__", None) or getattr(owner, "__name__", "state_machine")
-    key = fixed_key(factory, qualname)
-    if key is not None and getattr(owner, "__name__", None) == "<lambda>":
-        item = running_item()
-        node = None if item is None or item is _UNKNOWN else _node_text(item)
-        key = None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
+    key = _in_node(fixed_key(factory, qualname), qualname, running_item())
     return None if key is None else b"stateful." + key

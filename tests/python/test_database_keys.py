@@ -21,7 +21,7 @@ USER_TESTS = """
 
     def check(limit, x):
         with open(os.path.join(os.path.dirname(__file__), "log"), "a") as log:
-            log.write(f"{os.environ['PYTEST_CURRENT_TEST'].split()[0]} {limit} {x}\\n")
+            log.write(f"{limit} {x} {os.environ['PYTEST_CURRENT_TEST'].split()[0]}\\n")
         assert x < limit
 
     test_below = pytest.mark.parametrize("limit", [10, 500])(ints(check))
@@ -36,12 +36,20 @@ USER_TESTS = """
     class TestHigh(Base, unittest.TestCase):
         limit = 500
 
-    class Machine(RuleBasedStateMachine):
-        step = rule(x=st.integers(0, 1000))(lambda self, x: check(self.limit, x))
-    def machine(n):
-        run_state_machine_as_test(lambda: type("M", (Machine,), {"limit": n})())
-    def test_m10(): machine(10)
-    def test_m500(): machine(500)
+    class Limit:  # pytest's id of it holds its address
+        def __init__(self, n):
+            self.n = n
+    @pytest.mark.parametrize("limit", [Limit(10), Limit(500)], ids=str)
+    @pytest.mark.parametrize("inner", [False, True])
+    def test_made_inside(limit, inner):
+        if inner:
+            ints(lambda x: check(limit.n, x))()
+        else:
+            class Machine(RuleBasedStateMachine):
+                step = rule(x=st.integers(0, 1000))(lambda self, x: check(limit.n, x))
+            def machine():
+                return Machine()
+            run_state_machine_as_test(machine)
 """
 
 
@@ -70,15 +78,23 @@ def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
     pytest.importorskip("xdist")
     (tmp_path / "test_user.py").write_text(textwrap.dedent(USER_TESTS))
     (tmp_path / "conftest.py").write_text(textwrap.dedent(ON_A_THREAD))
-    for args in [], ["-p", "xdist", "-n", "3"]:  # another process, and several
+
+    def first_calls(runner, *args):  # the first x that each test and limit met
         (tmp_path / "log").write_text("")
-        done = run_pytest(tmp_path, "test_user.py", *args)
-        assert "8 failed" in done.stdout, done.stdout + done.stderr
-    first = {}
-    for line in (tmp_path / "log").read_text().splitlines():
-        node, limit, x = line.split()
-        first.setdefault(node, (limit, x))
-    assert len(first) == 8 and all(limit == x for limit, x in first.values()), first
+        done, first = runner(tmp_path, *args), {}
+        for line in (tmp_path / "log").read_text().splitlines():
+            limit, x, node = line.split()
+            first.setdefault((node, limit), x)
+        return done, first
+
+    # Each run replays what the runs before stored, in another process, and
+    # in several (but for ids that differ between processes, which xdist
+    # refuses).
+    xdist = ["-p", "xdist", "-n", "3", "-k", "not made_inside"]
+    for run, (args, tests) in enumerate([([], 10), (xdist, 6), ([], 10)]):
+        done, first = first_calls(run_pytest, "test_user.py", *args)
+        assert f"{tests} failed" in done.stdout, done.stdout + done.stderr
+        assert run == 0 or len(first) == tests and all(limit == x for (_, limit), x in first.items()), first
 
 
 def test_callable_objects_and_bound_methods_store_nothing():

@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from qf_testing import run_pytest
+from qf_testing import key_here, run_pytest
 from quorvantis_fast import _engine, HealthCheck, Verbosity, given, note, reproduce_failure, settings, st
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, FlakyFailure, InvalidArgument
@@ -111,7 +111,7 @@ class TestReport:
             assert n != -1  # the simpler, though its bytes sort after those of 3
 
         for n in (3, -1):
-            db.save(f"{__name__}.{prop.__qualname__}".encode(), _engine.choices_to_bytes([n]))
+            db.save(key_here(prop), _engine.choices_to_bytes([n]))
         assert "Falsifying example: prop(n=-1)" in pytest.raises(AssertionError, prop).value.__notes__
 
 
@@ -244,7 +244,7 @@ class TestMisuse:
         prop = settings(database=db)(given(st.data())(lambda data: data.draw(5)))
         with pytest.raises(InvalidArgument, match="Expected a SearchStrategy") as info:
             prop()
-        assert not hasattr(info.value, "__notes__") and db.fetch(f"{__name__}.{prop.__qualname__}".encode()) == []
+        assert not hasattr(info.value, "__notes__") and db.fetch(key_here(prop)) == []
 
     def test_a_usage_error_met_only_while_shrinking_keeps_the_failure(self):
         db = InMemoryExampleDatabase()
@@ -257,7 +257,7 @@ class TestMisuse:
             assert n < 40
 
         assert "Falsifying example: prop(n=40)" in pytest.raises(AssertionError, prop).value.__notes__
-        assert len(db.fetch(f"{__name__}.{prop.__qualname__}".encode())) == 1
+        assert len(db.fetch(key_here(prop))) == 1
 
 SLOW = 0.25
 
