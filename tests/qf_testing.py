@@ -42,7 +42,8 @@ def child_env(*, upstream=False, env=None, extra_path=()):
     """
     package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
     paths = [package_root] + ([UPSTREAM_DIR] if upstream else []) + [str(p) for p in extra_path]
-    result = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "QF_UPSTREAM")}
+    dropped = ("PYTHONPATH", "QF_UPSTREAM", "PYTEST_CURRENT_TEST")  # the child runs no test of ours
+    result = {k: v for k, v in os.environ.items() if k not in dropped}
     result["PYTHONPATH"] = os.pathsep.join(paths)
     result.update(env or {})
     return result
@@ -74,16 +75,23 @@ def _installed():
         return False
 
 
+def run_module(directory, *args, env=None):
+    """Run ``python -m *args`` in ``directory`` in a fresh interpreter that
+    imports the same package (``env`` as for ``child_env``). Returns the
+    completed process."""
+    return subprocess.run([sys.executable, "-m", *args], cwd=directory, capture_output=True, text=True,
+                          timeout=300, env=child_env(env=env))
+
+
 def run_pytest(directory, *args):
-    """Run pytest in ``directory`` in a fresh interpreter that imports the same
-    package, whose plugin is loaded as a user gets it: by its entry point
-    when the package is installed (with the other plugins installed), else
-    by name, with no plugins but pytest's own. Returns the completed process."""
-    own = [] if _installed() else ["-p", "quorvantis_fast.pytest_plugin"]
-    return subprocess.run(
-        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", *own, *args],
-        cwd=directory, capture_output=True, text=True, timeout=300,
-        env=child_env(env={} if _installed() else {"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"}))
+    """Run pytest as ``run_module`` does, with the package's plugin loaded as a
+    user gets it: by its entry point when the package is installed (with
+    the other plugins installed), else by name, with no plugins but
+    pytest's own."""
+    if _installed():
+        return run_module(directory, "pytest", "-p", "no:cacheprovider", *args)
+    return run_module(directory, "pytest", "-p", "no:cacheprovider", "-p", "quorvantis_fast.pytest_plugin", *args,
+                      env={"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
 
 
 def key_here(test):
@@ -91,7 +99,7 @@ def key_here(test):
     made) when the calling test runs it."""
     from quorvantis_fast import keys
 
-    return keys.call_key(test, test.__wrapped__, test.__qualname__)
+    return keys.call_key(test, test.__wrapped__, test.__qualname__, ())
 
 
 def python_output(code, **kwargs):

@@ -518,7 +518,7 @@ def given(*arg_strategies, **kw_strategies):
                     if not isinstance(replayed, tuple):
                         raise replay_passed(name, blob, "example", "test", replayed)
                     raise state.annotate(*replayed)
-                with warning_on_errors(s.engine_arguments(call_key(run, test, qualname))) as arguments:
+                with warning_on_errors(s.engine_arguments(call_key(run, test, qualname, args))) as arguments:
                     failures = _engine.run_native(
                         state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
                         test_name=name, **arguments)

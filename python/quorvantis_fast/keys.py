@@ -9,10 +9,11 @@ Under pytest a test goes by the node it was collected as: the classes it
 was collected under, and its parameters (each by its value where that has a
 stable text, else by its position in its list). For a plain test, a module-
 level function or a method of the class it is collected under, that is its
-module and qualified name: the key it has outside pytest. A name that many
-functions share (a lambda, or one defined inside a function) goes by the
-node that runs it too, and outside pytest by nothing. Which node runs, on
-whatever thread, the package's pytest plugin tells."""
+module and qualified name: the key it has outside pytest. A method
+inherited from a base class goes by the class it runs on, in any runner. A
+name that many functions share (a lambda, or one defined inside a function)
+goes by the node that runs it too, and outside pytest by nothing. Which
+node runs, on whatever thread, the package's pytest plugin tells."""
 
 import contextlib
 import functools
@@ -205,10 +206,23 @@ def _in_node(key, qualname, item):
     return None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
 
 
-def call_key(run, test, qualname):
+def _inherited(run, instance):
+    """The class of ``instance`` and the name under which it holds ``run``,
+    when it holds it from a base class (a mixin's method goes by each class
+    that runs it); else None."""
+    cls = type(instance)
+    for klass in cls.__mro__:
+        for name, value in vars(klass).items():
+            if type(value) is types.FunctionType and given_test_of(value) is run:
+                return None if klass is cls else (cls, name)
+    return None
+
+
+def call_key(run, test, qualname, args):
     """The key of this call of ``run``, the test that ``given`` made of
-    ``test`` (named ``qualname``): the node that pytest collected it as,
-    when pytest is running that node (rather than a test that calls it);
+    ``test`` (named ``qualname``), with positional arguments ``args``: the
+    node that pytest collected it as, when pytest is running that node
+    (rather than a test that calls it); for a method, the class it runs on;
     else ``fixed_key``, and ``_in_node`` for a name that many share."""
     item = running_item()
     if item is _UNKNOWN:
@@ -221,7 +235,13 @@ def call_key(run, test, qualname):
         if ours:
             text = _node_text(item)
             return None if text is None else text.encode("utf-8", "surrogatepass")
-    return _in_node(fixed_key(test, qualname), qualname, item)
+    key = fixed_key(test, qualname)
+    held = _inherited(run, args[0]) if args and key is not None else None
+    if held is not None:
+        cls, name = held
+        qualname = f"{cls.__qualname__}.{name}"
+        key = database_key(cls, qualname, _unwrapped(test)[1])
+    return _in_node(key, qualname, item)
 
 
 def machine_key(factory):

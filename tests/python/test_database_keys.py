@@ -6,7 +6,7 @@ from unittest import mock
 
 import pytest
 
-from qf_testing import run_pytest
+from qf_testing import run_module, run_pytest
 from quorvantis_fast import given, settings, st
 
 USER_TESTS = """
@@ -21,7 +21,7 @@ USER_TESTS = """
 
     def check(limit, x):
         with open(os.path.join(os.path.dirname(__file__), "log"), "a") as log:
-            log.write(f"{limit} {x} {os.environ['PYTEST_CURRENT_TEST'].split()[0]}\\n")
+            log.write(f"{limit} {x} {os.environ.get('PYTEST_CURRENT_TEST', 'unittest').split()[0]}\\n")
         assert x < limit
 
     test_below = pytest.mark.parametrize("limit", [10, 500])(ints(check))
@@ -29,12 +29,14 @@ USER_TESTS = """
         return ints(lambda x: check(n, x))
     test_a, test_b = make(10), make(500)
 
-    class Base:
+    class Base:  # run by pytest, then by unittest
         test_x = ints(lambda self, x: check(self.limit, x))
     class TestLow(Base):
         limit = 10
     class TestHigh(Base, unittest.TestCase):
         limit = 500
+    class TestTiny(Base, unittest.TestCase):
+        limit = 5
 
     class Limit:  # pytest's id of it holds its address
         def __init__(self, n):
@@ -87,14 +89,17 @@ def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
             first.setdefault((node, limit), x)
         return done, first
 
-    # Each run replays what the runs before stored, in another process, and
-    # in several (but for ids that differ between processes, which xdist
-    # refuses).
+    # Each run replays what the runs before stored, in another process, in
+    # several (but for ids that differ between processes, which xdist
+    # refuses), and under unittest, whose keys are those of pytest's nodes.
     xdist = ["-p", "xdist", "-n", "3", "-k", "not made_inside"]
-    for run, (args, tests) in enumerate([([], 10), (xdist, 6), ([], 10)]):
+    for run, (args, tests) in enumerate([([], 11), (xdist, 7), ([], 11)]):
         done, first = first_calls(run_pytest, "test_user.py", *args)
         assert f"{tests} failed" in done.stdout, done.stdout + done.stderr
         assert run == 0 or len(first) == tests and all(limit == x for (_, limit), x in first.items()), first
+    done, first = first_calls(run_module, "unittest", "test_user")
+    assert "FAILED (failures=2)" in done.stderr, done.stderr
+    assert first == {("unittest", "500"): "500", ("unittest", "5"): "5"}
 
 
 def test_callable_objects_and_bound_methods_store_nothing():
