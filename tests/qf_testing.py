@@ -42,7 +42,8 @@ def child_env(*, upstream=False, env=None, extra_path=()):
     """
     package_root = os.path.dirname(os.path.dirname(__import__("quorvantis_fast").__file__))
     paths = [package_root] + ([UPSTREAM_DIR] if upstream else []) + [str(p) for p in extra_path]
-    dropped = ("PYTHONPATH", "QF_UPSTREAM", "PYTEST_CURRENT_TEST")  # the child runs no test of ours
+    # The child runs no test of ours, and chooses its own pytest plugins.
+    dropped = ("PYTHONPATH", "QF_UPSTREAM", "PYTEST_CURRENT_TEST", "PYTEST_DISABLE_PLUGIN_AUTOLOAD")
     result = {k: v for k, v in os.environ.items() if k not in dropped}
     result["PYTHONPATH"] = os.pathsep.join(paths)
     result.update(env or {})
@@ -63,14 +64,13 @@ def run_python(code, **kwargs):
 
 
 def _installed():
-    """Is the package imported here that of an installed distribution (with
-    its entry points), rather than a staged copy?"""
+    """Is the package imported here an installed one, with its entry points
+    (not a staged copy)?"""
     from importlib import metadata
 
     try:
-        dist = metadata.distribution("quorvantis_fast")
-        return os.path.samefile(dist.locate_file("quorvantis_fast/__init__.py"),
-                                __import__("quorvantis_fast").__file__)
+        found = metadata.distribution("quorvantis_fast").locate_file("quorvantis_fast/__init__.py")
+        return os.path.samefile(found, __import__("quorvantis_fast").__file__)
     except (metadata.PackageNotFoundError, OSError):
         return False
 

@@ -57,21 +57,12 @@ USER_TESTS = """
 
 # Runs each function's body on a thread of its own, as some plugins do.
 ON_A_THREAD = """
-    import threading
+    import concurrent.futures
 
     def pytest_pyfunc_call(pyfuncitem):
         args = {a: pyfuncitem.funcargs[a] for a in pyfuncitem._fixtureinfo.argnames}
-        errors = []
-        def body():
-            try:
-                pyfuncitem.obj(**args)
-            except BaseException as e:
-                errors.append(e)
-        thread = threading.Thread(target=body)
-        thread.start()
-        thread.join()
-        if errors:
-            raise errors[0]
+        with concurrent.futures.ThreadPoolExecutor(1) as pool:
+            pool.submit(pyfuncitem.obj, **args).result()  # raises what the body raised
         return True
 """
 
