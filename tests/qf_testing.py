@@ -90,7 +90,8 @@ def run_pytest(directory, *args):
     pytest's own."""
     if _installed():
         return run_module(directory, "pytest", "-p", "no:cacheprovider", *args)
-    return run_module(directory, "pytest", "-p", "no:cacheprovider", "-p", "quorvantis_fast.pytest_plugin", *args,
+    by_name = ["-p", "quorvantis_fast.pytest_plugin"]
+    return run_module(directory, "pytest", "-p", "no:cacheprovider", *by_name, *args,
                       env={"PYTEST_DISABLE_PLUGIN_AUTOLOAD": "1"})
 
 

@@ -147,7 +147,7 @@ def running_item():
     item = _running.get(threading.get_ident())
     if item is not None:
         return item
-    items = {id(item): item for item in list(_running.values())}
+    items = {id(i): i for i in list(_running.values())}
     if items:
         return items.popitem()[1] if len(items) == 1 else _UNKNOWN
     nodes = sys.modules.get("_pytest.nodes")
