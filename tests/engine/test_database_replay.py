@@ -194,19 +194,20 @@ class TestSaving:
         assert [a for a, _ in result] == [(0,)]
 
 
-# A test, or a machine, that fails once its ints sum past 100. With "slow"
-# each failing call takes 0.2 s, and the 8th (found, replayed, then six of
-# the shrink's) writes the file "shrinking" and hangs. Prints the number of
-# the first example that failed.
+# A test failing once its ints sum past 100. With "slow" each failing call
+# takes 0.2 s, and the 8th (found, replayed, then six of the shrink's) writes
+# the file "shrinking" and hangs. Prints the number of the first example that
+# failed.
 CUT_SHORT = """
 import sys, time
 from quorvantis_fast import given, settings, st
 from quorvantis_fast.database import DirectoryExampleDatabase
-from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
-folder, kind, slow = sys.argv[1], sys.argv[2], sys.argv[3] == "slow"
-s = settings(database=DirectoryExampleDatabase(folder + "/db"), seed=1, report_multiple_bugs=False)
+folder, slow = sys.argv[1], sys.argv[2] == "slow"
 examples, failed_in = [], []
-def check(xs):
+@settings(database=DirectoryExampleDatabase(folder + "/db"), seed=1, report_multiple_bugs=False)
+@given(st.lists(st.integers(0, 1000)))
+def test(xs):
+    examples.append(xs)
     if sum(xs) > 100:
         failed_in.append(len(examples))
         if slow:
@@ -215,30 +216,16 @@ def check(xs):
                 open(folder + "/shrinking", "w").close()
                 time.sleep(600)
         raise AssertionError(xs)
-@s
-@given(st.lists(st.integers(0, 1000)))
-def test(xs):
-    examples.append(xs)
-    check(xs)
-class Machine(RuleBasedStateMachine):
-    def __init__(self):
-        self.xs = []
-        examples.append(self.xs)
-    @rule(x=st.integers(0, 1000))
-    def add(self, x):
-        self.xs.append(x)
-        check(self.xs)
 try:
-    test() if kind == "test" else run_state_machine_as_test(Machine, settings=s)
+    test()
 except AssertionError:
     print(failed_in[0])
 """
 
 
-@pytest.mark.parametrize("kind", ["test", "machine"])
-def test_a_run_killed_while_it_shrinks_keeps_its_failure(tmp_path, kind):
+def test_a_run_killed_while_it_shrinks_keeps_its_failure(tmp_path):
     def child(speed):
-        return subprocess.Popen([sys.executable, "-c", CUT_SHORT, str(tmp_path), kind, speed], env=child_env(),
+        return subprocess.Popen([sys.executable, "-c", CUT_SHORT, str(tmp_path), speed], env=child_env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     slow, deadline = child("slow"), time.monotonic() + 120

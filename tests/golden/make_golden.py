@@ -317,11 +317,9 @@ def shrink_report():
 
 @contextlib.contextmanager
 def frozen_clock():
-    """The engine's clock stopped: how often a shrink replaces its stored
-    failure depends on time, so only the writes that do not are pinned (a
-    failure saved when it is found, and each final sequence)."""
-    real = time.perf_counter
-    time.perf_counter = lambda: 0.0
+    # How often a shrink replaces its stored failure depends on time: with
+    # the clock stopped, only the writes that do not are pinned.
+    real, time.perf_counter = time.perf_counter, lambda: 0.0
     qf.set_use_py_clock(True)
     try:
         yield

@@ -58,12 +58,11 @@ def test_the_strategies_module_imported_by_name_points_to_st(monkeypatch):
     for module, name in ((strategies, "integers"), (by_path, "from_type")):
         with pytest.raises(AttributeError, match="use `from quorvantis_fast import st`"):
             getattr(module, name)
-    # The package stays an ordinary module: its attribute is replaced and put back like any other.
+    # The package stays an ordinary module: its attribute is replaced, removed and put back like any other.
     helpers = sys.modules["quorvantis_fast.strategies"]
     assert type(quorvantis_fast) is types.ModuleType and by_path.__spec__ is helpers.__spec__
     monkeypatch.setattr(quorvantis_fast, "strategies", "replaced")
     assert quorvantis_fast.strategies == "replaced"
-    monkeypatch.undo()
     monkeypatch.delattr(quorvantis_fast, "strategies")
     monkeypatch.undo()
     assert importlib.reload(helpers) is helpers and quorvantis_fast.strategies is strategies

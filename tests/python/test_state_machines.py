@@ -79,20 +79,11 @@ def test_invariant_failures_carry_the_step_trace():
     assert notes[:2] == ["Falsifying example:", "state = Bounded()"]
     assert notes[2:-1] == ["state.add(x=10)", "state.teardown()", "total=10"]
     assert notes[-1].startswith("@reproduce_failure('")
-
-
-def test_a_machine_failing_before_any_step_is_reported_with_its_steps():
-    class Leaky(RuleBasedStateMachine):
-        step = rule()(lambda self: None)
-
-        def teardown(self):
-            raise ValueError("leaked")
-
-    class Broken(Leaky):
-        sound = invariant()(lambda self: 1 / 0)
-        teardown = RuleBasedStateMachine.teardown
-
-    for machine, error in [(Leaky, ValueError), (Broken, ZeroDivisionError)]:
+    # An invariant that fails before any rule, and a teardown that fails after none, alike.
+    step = rule()(lambda self: None)
+    broken = type("Broken", (RuleBasedStateMachine,), {"step": step, "sound": invariant()(lambda self: 1 / 0)})
+    leaky = type("Leaky", (RuleBasedStateMachine,), {"step": step, "teardown": lambda self: {}["leak"]})
+    for machine, error in [(broken, ZeroDivisionError), (leaky, KeyError)]:
         with pytest.raises(error) as info:
             run_state_machine_as_test(machine, settings=FIXED)
         assert info.value.__notes__ == [
@@ -171,15 +162,12 @@ def test_machines_without_rules_or_with_a_bad_factory_are_refused():
         run_state_machine_as_test(hidden, settings=FIXED)
     with pytest.raises(InvalidArgument, match="must be callable"):
         run_state_machine_as_test(42)
-
-
-def test_a_rule_its_strategies_cannot_call_is_refused_when_defined():
-    with pytest.raises(InvalidArgument, match=r"^rule Machine.step\(\) has no strategy for its parameter 'y'"):
-        class Machine(RuleBasedStateMachine):
-            @rule(x=st.integers())
-            def step(self, x, y):
-                pass
-    rule(x=st.integers())(lambda self, x, y=0, *rest, **more: None)  # defaults and catch-alls take the rest
+    # A rule its strategies cannot call, when it is defined; defaults and catch-alls take the rest.
+    def step(self, x, y):
+        pass
+    with pytest.raises(InvalidArgument, match=r"^rule step\(\) has no strategy for its parameter 'y'"):
+        rule(x=st.integers())(step)
+    rule(x=st.integers())(lambda self, x, y=0, *rest, **more: None)
 
 
 def test_a_machine_whose_setup_raises_reports_that_error():
