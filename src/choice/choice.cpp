@@ -2,10 +2,10 @@
 // only the keys it needs, in its own fixed order, so that the first failing
 // read decides the error and a check that already failed answers before a
 // later key is read.
-#include <algorithm>
 #include <bit>
 #include <compare>
 #include <cstring>
+#include <utility>
 
 #include "choice/choice.hpp"
 #include "intervalset/intervalset.hpp"
@@ -238,15 +238,6 @@ bool choice_equal(PyObject* a, PyObject* b) {
 
 namespace {
 
-std::optional<Int> index_if_any(PyObject* v, const ConstraintsSource& c) {
-    try {
-        return choice_to_index(v, c);
-    } catch (const py::Err&) {
-        py::drop_exception();
-        return std::nullopt;
-    }
-}
-
 // Known before unknown; two unknown are equal.
 template <class T>
 int compare_known(const std::optional<T>& a, const std::optional<T>& b) {
@@ -265,25 +256,23 @@ struct StringArgs {
 };
 
 std::optional<StringArgs> string_args(PyObject* s, const ConstraintsSource& c) {
-    try {
+    return py::unless_error([&] {
         StringArgs a;
         a.text = utf8_of(s, a.keep);
         a.min_size = c.min_size();
         a.intervals = c.intervals();
         return a;
-    } catch (const py::Err&) {
-        py::drop_exception();
-        return std::nullopt;
-    }
+    });
 }
 
-std::optional<std::vector<uint64_t>> orders_if_any(const StringArgs& a, const IntervalSet& s) {
-    try {
-        return string_orders(a.text, a.min_size, s);
-    } catch (const py::Err&) {
-        py::drop_exception();
-        return std::nullopt;
-    }
+// Where a str's index stands under its min_size and alphabet `s`, in the
+// order of those indices: its length, then its characters' orders from the
+// first (see string_orders).
+std::optional<std::pair<size_t, std::vector<uint64_t>>> string_rank(const StringArgs& a, const IntervalSet& s) {
+    return py::unless_error([&] {
+        std::vector<uint64_t> orders = string_orders(a.text, a.min_size, s);
+        return std::pair(orders.size(), std::move(orders));
+    });
 }
 
 // Two strs whose indices are read under the same min_size and alphabet
@@ -299,12 +288,7 @@ std::optional<int> compare_strings(PyObject* x, const ConstraintsSource& cx, PyO
     if (&s != &t && s.intervals != t.intervals) return std::nullopt;
     // The same computation on the same text: equal indices, or none.
     if (a->text == b->text) return 0;
-    std::optional<std::vector<uint64_t>> ox = orders_if_any(*a, s), oy = orders_if_any(*b, s);
-    if (ox.has_value() != oy.has_value()) return ox ? -1 : 1;
-    if (!ox) return 0;
-    if (ox->size() != oy->size()) return ox->size() < oy->size() ? -1 : 1;
-    auto c = std::lexicographical_compare_three_way(ox->begin(), ox->end(), oy->begin(), oy->end());
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
+    return compare_known(string_rank(*a, s), string_rank(*b, s));
 }
 
 }  // namespace
@@ -313,7 +297,8 @@ int compare_indices(PyObject* x, const ConstraintsSource& cx, PyObject* y, const
     if (PyUnicode_Check(x) && PyUnicode_Check(y)) {
         if (std::optional<int> c = compare_strings(x, cx, y, cy)) return *c;
     }
-    return compare_known(index_if_any(x, cx), index_if_any(y, cy));
+    return compare_known(py::unless_error([&] { return choice_to_index(x, cx); }),
+                         py::unless_error([&] { return choice_to_index(y, cy); }));
 }
 
 int compare_indices(PyObject* x, PyObject* cx, PyObject* y, PyObject* cy) {

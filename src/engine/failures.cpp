@@ -44,11 +44,12 @@ py::Ref encoded(const RefList& choices) {
     }
 }
 
-// Saves `value` under the run's key; false when the database refused it.
-bool save_value(const RunArgs& a, PyObject* value) {
+// Calls the database's `method` ("save" or "delete") with the run's key and
+// `value`; false when it raised (the error is dropped).
+bool call_database(const RunArgs& a, const char* method, PyObject* value) {
     try {
         py::Ref key = key_bytes(a);
-        py::check(PyObject_CallMethod(a.database.get(), "save", "OO", key.get(), value));
+        py::check(PyObject_CallMethod(a.database.get(), method, "OO", key.get(), value));
     } catch (const py::Err&) {
         py::drop_exception();
         return false;
@@ -61,18 +62,11 @@ bool save_value(const RunArgs& a, PyObject* value) {
 py::Ref save_choices(const RunArgs& a, const RefList& choices) {
     if (!a.uses_database()) return {};
     py::Ref value = encoded(choices);
-    if (!value || !save_value(a, value.get())) return {};
+    if (!value || !call_database(a, "save", value.get())) return {};
     return value;
 }
 
-void delete_stored(const RunArgs& a, PyObject* item) {
-    try {
-        py::Ref key = key_bytes(a);
-        py::check(PyObject_CallMethod(a.database.get(), "delete", "OO", key.get(), item));
-    } catch (const py::Err&) {
-        py::drop_exception();
-    }
-}
+void delete_stored(const RunArgs& a, PyObject* item) { call_database(a, "delete", item); }
 
 void StoredFailure::put(const RefList& choices, bool save_unchanged) {
     if (!a_.uses_database()) return;
@@ -83,7 +77,7 @@ void StoredFailure::put(const RefList& choices, bool save_unchanged) {
                       held == std::string_view(PyBytes_AsString(value.get()),
                                                static_cast<size_t>(PyBytes_Size(value.get())));
     if (same && !save_unchanged) return;
-    if (!save_value(a_, value.get())) return;
+    if (!call_database(a_, "save", value.get())) return;
     if (same) return;
     if (item_) delete_stored(a_, item_.get());
     item_ = std::move(value);

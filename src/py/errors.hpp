@@ -3,6 +3,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -50,6 +51,17 @@ inline void pass_interrupt() {
 inline void drop_exception() {
     pass_interrupt();
     PyErr_Clear();
+}
+// f()'s result, or nullopt when f threw with a Python error that only means
+// "no answer", which is dropped as drop_exception drops it.
+template <class F>
+inline std::optional<std::invoke_result_t<F>> unless_error(F&& f) {
+    try {
+        return f();
+    } catch (const Err&) {
+        drop_exception();
+        return std::nullopt;
+    }
 }
 // Drop whatever error is set, an interrupt or exit request included. Only
 // for code that has no caller to hand an error to: destructors, functions
