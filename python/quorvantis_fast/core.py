@@ -17,7 +17,8 @@ from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import DeadlineExceeded, Flaky, FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr, shown_str
 from quorvantis_fast.keys import call_key, owner_of
-from quorvantis_fast.settings import Verbosity, awaited_test, given_test_of, wraps_a_stand_in
+from quorvantis_fast.settings import (
+    Verbosity, awaited_test, given_test_of, present_stand_in, wraps_a_stand_in)
 from quorvantis_fast.settings import settings as Settings
 
 __all__ = ["given", "reproduce_failure"]
@@ -382,20 +383,6 @@ def _shown(params, names, mocks):
     return [p for p in shown if p not in filled]
 
 
-def _present(stand_in, test, signature):
-    """Make ``stand_in`` (a ``functools.wraps`` copy of ``test``) show its
-    caller ``signature``, while tools that look for the source of a test
-    (pytest's locations, editors) still find the test's own function
-    through ``__wrapped__``: ``inspect.signature`` stops at the first
-    ``__signature__``. The patches copied from ``test`` stay behind: a
-    patch above would add itself to that list, and pytest would take as
-    many parameters as it holds for mocks once more."""
-    stand_in.__signature__ = signature
-    stand_in.__wrapped__ = test
-    stand_in.__dict__.pop("patchings", None)
-    return stand_in
-
-
 def _bind(test, name, arg_strategies, kw_strategies):
     """The test's signature, and the parameter names its strategies fill, in order."""
     if getattr(test, "is_quorvantis_test", False):
@@ -454,11 +441,11 @@ def _refusing(test, error, arg_count, kw_names):
         raise error.with_traceback(None)
 
     refuse.is_quorvantis_test = True
-    return _present(refuse, test, inspect.Signature(kept))
+    return present_stand_in(refuse, test, inspect.Signature(kept))
 
 
 # What a stand-in of ours holds for itself, rather than for the test (the
-# patches it copied from the test it wraps: see ``_present``).
+# patches it copied from the test it wraps: see ``settings.present_stand_in``).
 _STAND_IN_OWN = frozenset({"__wrapped__", "__signature__", "_quorvantis_awaits_given",
                            "_quorvantis_settings", "patchings"})
 
@@ -531,7 +518,7 @@ def given(*arg_strategies, **kw_strategies):
             finally:
                 control.swap_notes_to(saved)
 
-        _present(_carry_over(stand_in, run), test,
+        present_stand_in(_carry_over(stand_in, run), test,
                  sig.replace(parameters=_shown(params, names, _mocks_added(test))))
         run.__name__, run.__qualname__ = name, qualname
         run.is_quorvantis_test = True

@@ -72,6 +72,14 @@ def _stable_text(value):
     return _name_text(value)
 
 
+def _stable_text_or_none(value):
+    """``_stable_text(value)``, or None when ``value`` has no stable text."""
+    try:
+        return _stable_text(value)
+    except (_NoStableText, RecursionError, ValueError):  # ValueError: an int too long to print
+        return None
+
+
 def _name_text(value):
     """A class or function by its module and qualified name, when that names
     only it: not a lambda nor what a function defines (each call makes
@@ -94,9 +102,8 @@ def database_key(owner, qualname, bound):
     key = f"{getattr(owner, '__module__', None)}.{qualname}"
     if not bound:
         return key.encode()
-    try:
-        text = _stable_text(bound)
-    except (_NoStableText, RecursionError, ValueError):  # ValueError: an int too long to print
+    text = _stable_text_or_none(bound)
+    if text is None:
         return None
     digest = hashlib.blake2b(text.encode("utf-8", "surrogatepass"), digest_size=16).hexdigest()
     return f"{key} partial {digest}".encode()
@@ -169,10 +176,8 @@ def _parameters_text(callspec):
     params = {**getattr(callspec, "funcargs", {}), **callspec.params}  # pytest 7 keeps two dicts
     shown = []
     for name in sorted(params):
-        try:
-            shown.append(f"{name}={_stable_text(params[name])}")
-        except (_NoStableText, RecursionError, ValueError):
-            shown.append(f"{name}#{callspec.indices[name]}")
+        text = _stable_text_or_none(params[name])
+        shown.append(f"{name}#{callspec.indices[name]}" if text is None else f"{name}={text}")
     return ", ".join(shown)
 
 

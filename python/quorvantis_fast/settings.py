@@ -233,6 +233,20 @@ class settings:
         }
 
 
+def present_stand_in(stand_in, test, signature):
+    """Make ``stand_in`` (a ``functools.wraps`` copy of ``test``) show its
+    caller ``signature``, while tools that look for the source of a test
+    (pytest's locations, editors) still find the test's own function
+    through ``__wrapped__``: ``inspect.signature`` stops at the first
+    ``__signature__``. The patches copied from ``test`` stay behind: a
+    patch above would add itself to that list, and pytest would take as
+    many parameters as it holds for mocks once more."""
+    stand_in.__signature__ = signature
+    stand_in.__wrapped__ = test
+    stand_in.__dict__.pop("patchings", None)
+    return stand_in
+
+
 def _awaiting_given(test, s):
     """``test`` under settings ``s``, for ``given`` to take when it is applied
     next (settings may sit below it). A test that gets no ``given`` would run
@@ -254,10 +268,7 @@ def _awaiting_given(test, s):
             f"@settings applies only to @given tests and state machines, and {name} has no "
             "@given: add one, or remove the @settings")
 
-    # It asks for nothing, and its __wrapped__ leads pytest to the test's own
-    # source (see core._present, which also says why the patches go).
-    refuse.__signature__ = inspect.Signature()
-    refuse.__dict__.pop("patchings", None)
+    present_stand_in(refuse, test, inspect.Signature())  # it asks for nothing
     # The stand-in names itself: a wrapper of it (functools.wraps copies the
     # attributes) is told apart by not being the one named.
     refuse._quorvantis_awaits_given = refuse, awaited_test(test)
