@@ -30,8 +30,8 @@ PyMethodDef defs[] = {
      "interactive draws); the runner excludes it from the per-example deadline."},
     {"set_use_py_clock", QF_FASTCALL(engine::entry::set_use_py_clock), METH_FASTCALL | METH_KEYWORDS,
      "set_use_py_clock(on)\n--\n\n"
-     "Toggle Python-clock timing (called by core.py around statistics collection): the\n"
-     "draws, and how often a shrink replaces the failure it keeps in the database."},
+     "Toggle timing by Python's time.perf_counter, which tests can drive: the draws, and\n"
+     "how often a shrink replaces the failure it keeps in the database."},
 };
 
 }  // namespace
