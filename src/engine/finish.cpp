@@ -86,22 +86,24 @@ struct Shrunk {
 // about once a second at most, whatever the speed of the test.
 constexpr double STORE_INTERVAL_SECS = 1.0;
 
-// Keeps the database up to date while one failure is shrunk: each new best
-// sequence takes the place of the failure's item, at most once every
-// STORE_INTERVAL_SECS (on the draw clock, which tests can drive), and each
-// failure of another origin is saved as it is met, unless the run found
-// that origin already (and stores it with that failure).
+// Keeps the database up to date while one failure is shrunk: the latest
+// simpler sequence that a trial accepted takes the place of the failure's
+// item, at most once every STORE_INTERVAL_SECS (on the draw clock, which
+// tests can drive), and each failure of another origin is saved as it is
+// met, unless the run found that origin already (and stores it with that
+// failure).
 class Keeper final : public ShrinkProgress {
 public:
     Keeper(const RunArgs& a, StoredFailure& kept, const std::vector<Origin>& found)
         : a_(a), kept_(kept), found_(found) {}
 
-    void improved(const RefList& best) override {
-        waiting_ = best;
-        tried();
+    void improved(Choices simpler) override {
+        waiting_.clear();  // keeps its room: a shrink accepts many
+        for (PyObject* c : simpler) waiting_.push_back(py::Ref::borrow(c));
+        is_waiting_ = true;
     }
     void tried() override {
-        if (waiting_ && since_.elapsed() >= STORE_INTERVAL_SECS) write();
+        if (is_waiting_ && since_.elapsed() >= STORE_INTERVAL_SECS) write();
     }
     void slipped(FailureEntry& f) override {
         if (std::find(found_.begin(), found_.end(), f.origin) == found_.end())
@@ -113,7 +115,7 @@ public:
     void flush_after_error() noexcept {
         py::ErrorStash keep;
         try {
-            if (waiting_) write();
+            if (is_waiting_) write();
         } catch (...) {
             py::discard_error();  // the shrink's own error is the one passed on
         }
@@ -121,15 +123,16 @@ public:
 
 private:
     void write() {
-        kept_.replace(*waiting_);
-        waiting_.reset();
+        kept_.replace(waiting_);
+        is_waiting_ = false;
         since_ = timing::DrawClock();
     }
 
     const RunArgs& a_;
     StoredFailure& kept_;
     const std::vector<Origin>& found_;
-    std::optional<RefList> waiting_;
+    RefList waiting_;  // what a trial accepted last, while is_waiting_
+    bool is_waiting_ = false;
     timing::DrawClock since_;
 };
 
@@ -191,9 +194,10 @@ private:
     // through: the caller settles it with the result.
     Shrunk shrunk(Shrunk f, StoredFailure& kept) {
         Keeper keeper(a_, kept, found_);
+        ShrinkProgress* progress = a_.uses_database() ? &keeper : nullptr;  // nothing to keep up to date
         ShrinkResult r;
         try {
-            r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc), a_.max_shrinks, &keeper);
+            r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc), a_.max_shrinks, progress);
         } catch (const py::Err&) {
             keeper.flush_after_error();
             throw;

@@ -199,7 +199,6 @@ private:
             args_ = std::move(accepted_args_);
             exc_ = std::move(accepted_exc_);
             head_is_best_ = false;
-            if (progress_) progress_->improved(best_);
         }
         record_pass(name, shrink_calls() - start, progress);
         return progress;
@@ -208,7 +207,10 @@ private:
     bool trial_fails() {
         set_shrink_calls(shrink_calls() + 1);
         const bool fails = judge(rp_.replay(cand_.items(), false));
-        if (progress_) progress_->tried();
+        if (progress_) {
+            if (fails) progress_->improved(cand_.items());
+            progress_->tried();
+        }
         return fails;
     }
 

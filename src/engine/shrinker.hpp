@@ -52,8 +52,10 @@ protected:
 // what it has found so far (in the example database) while it runs.
 class ShrinkProgress {
 public:
-    // `best` is the shrink's new best sequence.
-    virtual void improved(const RefList& best) = 0;
+    // `simpler` failed with the target origin: a trial accepted it. A pass
+    // may accept several before it ends (and the shrink's best is what it
+    // accepted last), so the caller hears of each as it is accepted.
+    virtual void improved(Choices simpler) = 0;
     // A trial has ended.
     virtual void tried() = 0;
     // `f`, a failure of another origin, is about to go into SLIPPED.

@@ -194,48 +194,62 @@ class TestSaving:
         assert [a for a, _ in result] == [(0,)]
 
 
-# A test failing once its ints sum past 100. With "slow" each failing call
-# takes 0.2 s, and the 8th (found, replayed, then six of the shrink's) writes
-# the file "shrinking" and hangs. Prints the number of the first example that
-# failed.
+# A test failing on lists of three or more whose sum passes 20000. With
+# "slow" each call takes 0.3 s on the engine's clock, and the fourth call
+# after the shrink's first simpler failure (1.2 s later, in the same pass)
+# writes the failing lists to the file "shrinking" and hangs. Prints the
+# number of the first example that failed.
 CUT_SHORT = """
 import sys, time
-from quorvantis_fast import given, settings, st
+from quorvantis_fast import _engine, given, settings, st
 from quorvantis_fast.database import DirectoryExampleDatabase
 folder, slow = sys.argv[1], sys.argv[2] == "slow"
-examples, failed_in = [], []
-@settings(database=DirectoryExampleDatabase(folder + "/db"), seed=1, report_multiple_bugs=False)
-@given(st.lists(st.integers(0, 1000)))
+clock, examples, failed, after = [0.0], [], [], []
+fails = lambda xs: sum(xs) > 20000 and len(xs) >= 3
+if slow:
+    time.perf_counter = lambda: clock[0]
+    _engine.set_use_py_clock(True)
+@settings(database=DirectoryExampleDatabase(folder + "/db"), seed=5, report_multiple_bugs=False,
+          deadline=None)
+@given(st.lists(st.integers(0, 10**4), min_size=1))
 def test(xs):
     examples.append(xs)
-    if sum(xs) > 100:
-        failed_in.append(len(examples))
-        if slow:
-            time.sleep(0.2)
-            if len(failed_in) == 8:
-                open(folder + "/shrinking", "w").close()
-                time.sleep(600)
+    clock[0] += 0.3
+    if slow and after and len(after) == 4:
+        open(folder + "/shrinking", "w").write(repr(failed))
+        time.sleep(600)
+    if after or failed and len(xs) < len(failed[0][1]) and fails(xs):
+        after.append(xs)
+    if fails(xs):
+        failed.append((len(examples), xs))
         raise AssertionError(xs)
 try:
     test()
 except AssertionError:
-    print(failed_in[0])
+    print(failed[0][0])
 """
 
 
-def test_a_run_killed_while_it_shrinks_keeps_its_failure(tmp_path):
+def test_a_run_killed_while_it_shrinks_keeps_how_far_it_got(tmp_path):
     def child(speed):
         return subprocess.Popen([sys.executable, "-c", CUT_SHORT, str(tmp_path), speed], env=child_env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     slow, deadline = child("slow"), time.monotonic() + 120
     try:
-        while not (tmp_path / "shrinking").exists():
+        while not (tmp_path / "shrinking").exists() or not (tmp_path / "shrinking").read_text():
             assert slow.poll() is None and time.monotonic() < deadline, slow.communicate()
             time.sleep(0.05)
     finally:
         slow.kill()  # SIGKILL
         slow.wait()
-    assert len(list(tmp_path.glob("db/*/*"))) == 1  # the failure found, or a simpler one
+    failed = [xs for _, xs in eval((tmp_path / "shrinking").read_text())]
+    [item] = tmp_path.glob("db/*/*")
+    stored, drawn = list(choices_from_bytes(item.read_bytes())), []
+    while stored.pop(0):  # the list's "one more?" choices, each before its element
+        drawn.append(stored.pop(0))
+    # What the shrink reached a second before, in its first pass, not the
+    # failure it started from.
+    assert drawn in failed and len(drawn) < len(failed[0]), (drawn, failed)
     out, err = child("fast").communicate(timeout=120)
     assert out.split() == ["1"], err  # the first example failed: the stored one
