@@ -11,9 +11,11 @@ stable text, else by its position in its list). For a plain test, a module-
 level function or a method of the class it is collected under, that is its
 module and qualified name: the key it has outside pytest. A method
 inherited from a base class goes by the class it runs on, in any runner. A
-name that many functions share (a lambda, or one defined inside a function)
-goes by the node that runs it too, and outside pytest by nothing. Which
-node runs, on whatever thread, the package's pytest plugin tells."""
+helper that tests call, each with arguments of its own, goes by the node
+that calls it too, and outside pytest by its own name. A name that many
+functions share (a lambda, or one defined inside a function) goes by the
+node that runs it too, and outside pytest by nothing. Which node runs, on
+whatever thread, the package's pytest plugin tells."""
 
 import contextlib
 import functools
@@ -200,15 +202,21 @@ def _node_text(item):
     return ".".join([module.__name__, *reversed(names)])
 
 
-def _in_node(key, qualname, item):
-    """``key``, unless ``qualname`` names many things (a lambda, or what a
-    function defines: each call makes another, from other values): then
-    under pytest it goes by the node being run too, and elsewhere it is
-    None (store nothing)."""
-    if key is None or "<" not in qualname:
-        return key
-    node = None if item is None or item is _UNKNOWN else _node_text(item)
-    return None if node is None else node.encode("utf-8", "surrogatepass") + b" " + key
+def _in_node(key, item):
+    """``key`` under the node being run as well, for what runs with other
+    values in each test that runs it; None (store nothing) outside pytest,
+    or when the node cannot be named."""
+    node = None if key is None or item is None or item is _UNKNOWN else _node_text(item)
+    if node is None:
+        return None
+    node = node.encode("utf-8", "surrogatepass")
+    return key if node == key else node + b" " + key
+
+
+def _names_many(qualname):
+    """Whether ``qualname`` names many things: a lambda, or what a function
+    defines (each call makes another, from other values)."""
+    return "<" in qualname
 
 
 def _inherited(run, instance):
@@ -226,9 +234,10 @@ def _inherited(run, instance):
 def call_key(run, test, qualname, args):
     """The key of this call of ``run``, the test that ``given`` made of
     ``test`` (named ``qualname``), with positional arguments ``args``: the
-    node that pytest collected it as, when pytest is running that node
-    (rather than a test that calls it); for a method, the class it runs on;
-    else ``fixed_key``, and ``_in_node`` for a name that many share."""
+    node that pytest collected it as, when pytest is running that node;
+    for a method, the class it runs on; else ``fixed_key``. A helper that a
+    pytest test calls (with arguments of that test's), and a name that many
+    share, go by the node being run too (see ``_in_node``)."""
     item = running_item()
     if item is _UNKNOWN:
         return None
@@ -246,7 +255,7 @@ def call_key(run, test, qualname, args):
         cls, name = held
         qualname = f"{cls.__qualname__}.{name}"
         key = database_key(cls, qualname, _unwrapped(test)[1])
-    return _in_node(key, qualname, item)
+    return key if item is None and not _names_many(qualname) else _in_node(key, item)
 
 
 def machine_key(factory):
@@ -258,5 +267,7 @@ def machine_key(factory):
     ``fixed_key`` is None, the machine stores nothing."""
     owner, _ = owner_of(factory)
     qualname = getattr(owner, "__qualname__", None) or getattr(owner, "__name__", "state_machine")
-    key = _in_node(fixed_key(factory, qualname), qualname, running_item())
+    key = fixed_key(factory, qualname)
+    if _names_many(qualname):
+        key = _in_node(key, running_item())
     return None if key is None else b"stateful." + key
