@@ -183,6 +183,7 @@ class _Run:
         self.runtime = None  # milliseconds the last example took, draws excluded
         self.log = VerboseLog("Trying example: ", "Shrunk example to ") if self.verbose else None
         self.record = None  # that of the example while the test runs on it, for note()
+        self.failed = None  # the record of the last example that failed
         self.lead = None  # see pass_positionally
 
     def pass_positionally(self, params):
@@ -226,6 +227,7 @@ class _Run:
         try:
             self._timed_call(drawn)
         except Exception as e:
+            self.failed = self.record
             if fresh:
                 self.log.failed(self.text, handle.brindlemar_data, e)
             raise
@@ -260,18 +262,34 @@ class _Run:
     def final_error(self, args, exc):
         """The error to report for a failure the engine returned."""
         __tracebackhide__ = True
-        if is_flaky(exc):
-            return exc  # the engine already found that it does not reproduce
+        if is_flaky(exc):  # the engine already found that it does not reproduce
+            return self.show_example(exc, args[0].brindlemar_data)
         replayed = self.replay(list(args[0].brindlemar_data.choices))
         if replayed is None:
             if self.text is not None:
                 add_note(exc, "Falsifying example: " + self.text)
             return FlakyBaseFailure(self._flaky_message(exc), [exc])
         if _origin(replayed[1]) != _origin(exc):
-            return FlakyBaseFailure(
+            flaky = FlakyBaseFailure(
                 f"{self.name} failed with {type(exc).__name__}, but when the same example was "
                 f"run again it failed with {type(replayed[1]).__name__}", [exc, replayed[1]])
+            add_note(flaky, "Falsifying example: " + self.text)
+            return flaky
         return self.annotate(*replayed)
+
+    def show_example(self, flaky, record):
+        """Add to the error ``flaky`` the example of ``record`` that it is
+        about, drawn again from its choices without calling the test (which
+        no longer behaves alike on it)."""
+        shown = []
+        draw_only = lambda handle, *drawn: shown.append(_call_text(self.name, self.names, drawn))
+        try:
+            _engine.reproduce_native(draw_only, [_RECORD_HANDLE, *self.strategies], list(record.choices))
+        except Exception:
+            pass  # drawn otherwise this time: the error stands without its example
+        if shown:
+            add_note(flaky, "Falsifying example: " + shown[0])
+        return flaky
 
     def _flaky_message(self, exc):
         if isinstance(exc, DeadlineExceeded) and self.runtime is not None:
@@ -506,9 +524,16 @@ def given(*arg_strategies, **kw_strategies):
                         raise replay_passed(name, blob, "example", "test", replayed)
                     raise state.annotate(*replayed)
                 with warning_on_errors(s.engine_arguments(call_key(run, test, qualname, args))) as arguments:
-                    failures = _engine.run_native(
-                        state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
-                        test_name=name, **arguments)
+                    try:
+                        failures = _engine.run_native(
+                            state.example, [_RECORD_HANDLE, *strategies], names=["_record", *names],
+                            test_name=name, **arguments)
+                    except BaseException as e:
+                        # A failure that failed otherwise when run again: the
+                        # example is that of the last failing call.
+                        if is_flaky(e) and state.failed is not None:
+                            state.show_example(e, state.failed)
+                        raise
                     if failures and not s.report_multiple_bugs:
                         # Stored failures are all replayed first, and each origin that
                         # still fails comes back; only the simplest is reported.

@@ -82,6 +82,25 @@ class TestReport:
         assert isinstance(original, ValueError)
         assert original.__notes__ == ["Falsifying example: prop(x=0)"]
 
+    # Found by the engine's replay check, by its replay of a shrunk failure,
+    # or by the runner's replay (the engine makes none without shrinking).
+    @pytest.mark.parametrize("multiple_bugs, max_shrinks", [(False, 500), (True, 500), (False, 0)])
+    def test_an_example_that_fails_otherwise_when_replayed_is_shown(self, multiple_bugs, max_shrinks):
+        failed = []
+
+        @settings(database=None, seed=1, report_multiple_bugs=multiple_bugs, max_shrinks=max_shrinks)
+        @given(st.integers(0, 100))
+        def prop(x):
+            if x > 10:
+                failed.append(x)
+                raise (ConnectionError if len(failed) == 1 else ValueError)(x)
+
+        with pytest.raises(ExceptionGroup) as info:
+            prop()
+        flaky = info.value.exceptions[0] if multiple_bugs else info.value
+        assert [type(e) for e in flaky.exceptions] == [ConnectionError, ValueError]
+        assert flaky.__notes__ == [f"Falsifying example: prop(x={failed[0]})"]
+
     @pytest.mark.parametrize("seed", [6, 13, 26])  # each once ranked two failures of mixed kinds
     def test_of_two_failures_of_different_kinds_the_users_error_is_reported(self, seed):
         @settings(report_multiple_bugs=False, database=None, seed=seed)
