@@ -452,6 +452,15 @@ def _refusing(test, error, arg_count, kw_names):
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
     kept = _shown(params, filled, _mocks_added(test)) if arg_count or kw_names else []
+    # A keyword strategy for a parameter the test does not have was meant
+    # for one it has (misspelt, or renamed since): for the last ones no
+    # strategy fills, as positional strategies would be, so that pytest is
+    # not asked for a fixture of that name.
+    misnamed = len(set(kw_names) - {p.name for p in params})
+    if misnamed:
+        own = 1 if kept and kept[0].name in ("self", "cls") else 0
+        meant = [p for p in kept[own:] if p.kind not in (p.VAR_POSITIONAL, p.VAR_KEYWORD)]
+        kept = [p for p in kept if p not in meant[max(0, len(meant) - misnamed):]]
 
     @functools.wraps(test)
     def refuse(*args, **kwargs):
