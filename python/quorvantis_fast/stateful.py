@@ -40,8 +40,24 @@ class Rule:
         return self.function.__name__
 
 
-def rule(**arguments):
+def _method_name(f):
+    """The name of ``f`` in its class, as errors show it."""
+    return getattr(f, "__qualname__", getattr(f, "__name__", "method")).rpartition("<locals>.")[2]
+
+
+def _misplaced(decorator, f):
+    """The error of ``@decorator`` written without its parentheses above ``f``
+    (which Python then passes to it), or given a positional argument."""
+    if not callable(f):
+        return InvalidArgument(f"{decorator}() takes no positional argument, got {shown_repr(f)}")
+    return InvalidArgument(
+        f"@{decorator} is applied to {_method_name(f)}() without parentheses: write @{decorator}()")
+
+
+def rule(_misused=None, /, **arguments):
     """Mark a method as a rule; its keyword arguments are drawn from the strategies given."""
+    if _misused is not None:
+        raise _misplaced("rule", _misused)
 
     def accept(f):
         _check_rule_parameters(f, arguments)
@@ -59,7 +75,7 @@ def _check_rule_parameters(f, arguments):
         params = list(inspect.signature(f).parameters.values())
     except (TypeError, ValueError):
         return  # nothing to read: the call says what is wrong
-    name = getattr(f, "__qualname__", getattr(f, "__name__", "rule")).rpartition("<locals>.")[2]
+    name = _method_name(f)
     P = inspect.Parameter
     if params and params[0].kind in (P.POSITIONAL_ONLY, P.POSITIONAL_OR_KEYWORD):
         params = params[1:]  # self
@@ -91,8 +107,10 @@ def precondition(predicate):
     return accept
 
 
-def invariant():
+def invariant(_misused=None, /):
     """Mark a method as an invariant, checked before the first step and after each step."""
+    if _misused is not None:
+        raise _misplaced("invariant", _misused)
 
     def accept(f):
         f._qv_invariant = True
@@ -139,6 +157,7 @@ class RuleBasedStateMachine:
 
     def __init_subclass__(cls, **kwargs):
         super().__init_subclass__(**kwargs)
+        _check_preconditions(cls)
         machine = cls
 
         class TestCase(unittest.TestCase):
@@ -157,6 +176,19 @@ class RuleBasedStateMachine:
 
         TestCase.__name__ = TestCase.__qualname__ = f"{cls.__name__}.TestCase"
         cls.TestCase = TestCase
+
+
+def _check_preconditions(cls):
+    """Refuse a precondition on a method that is neither a rule nor an
+    invariant: the runner never calls that method, so it would gate nothing."""
+    for klass in cls.__mro__:
+        for name, value in vars(klass).items():
+            if (getattr(value, "_qv_precondition", None) is not None and getattr(value, "_qv_rule", None) is None
+                    and not getattr(value, "_qv_invariant", False)):
+                raise InvalidArgument(
+                    f"@precondition is applied to {klass.__name__}.{name}(), which is neither a rule "
+                    "nor an invariant, so the machine never runs it: add @rule() or @invariant() "
+                    "to it, or remove the precondition")
 
 
 # ---------------------------------------------------------------------------
