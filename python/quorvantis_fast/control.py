@@ -16,6 +16,10 @@ class _ThreadState(threading.local):
 
 
 _state = _ThreadState()
+# How many threads run an example now (see ``swap_notes_to``): ``assume``
+# may be called on a thread the test starts, whose error the test raises.
+_examples_running = 0
+_examples_lock = threading.Lock()
 # Strategy objects that sampled_from handed out; the oldest are dropped.
 _strategy_samples = ThreadLog(cap=64)
 
@@ -25,14 +29,26 @@ def assume(condition):
 
     Returns True so that it can be used inside expressions.
     """
+    __tracebackhide__ = True
     if not condition:
-        raise UnsatisfiedAssumption("failed to satisfy assume()")
+        _reject("assume()", "failed to satisfy assume()")
     return True
 
 
 def reject():
     """Reject the current example unconditionally."""
-    raise UnsatisfiedAssumption("reject() was called")
+    __tracebackhide__ = True
+    _reject("reject()", "reject() was called")
+
+
+def _reject(call, why):
+    __tracebackhide__ = True
+    if not _examples_running:
+        raise InvalidArgument(
+            f"{call} can only be called inside a test (a @given test, a composite strategy or "
+            "a state machine), while an example is run: outside one there is no example for "
+            "it to reject")
+    raise UnsatisfiedAssumption(why)
 
 
 def note(value):
@@ -77,8 +93,13 @@ class Example:
 def swap_notes_to(holder):
     """From now on ``note`` writes to ``holder.record`` (an ``Example`` or any
     object with that attribute, which may change as examples run); returns
-    the holder it replaces, to be put back when the code it covers is done."""
+    the holder it replaces, to be put back when the code it covers is done.
+    A thread that has a holder runs an example."""
+    global _examples_running
     saved, _state.notes_to = _state.notes_to, holder
+    if (saved is None) != (holder is None):
+        with _examples_lock:
+            _examples_running += 1 if saved is None else -1
     return saved
 
 

@@ -1,5 +1,6 @@
 """The package's Python modules that the engine calls by name."""
 
+import concurrent.futures
 import datetime
 import functools
 import inspect
@@ -14,7 +15,7 @@ import warnings
 import pytest
 
 from qf_testing import run_python
-from quorvantis_fast import _engine, control, errors, native_strategies, st, strategies
+from quorvantis_fast import _engine, control, errors, given, native_strategies, st, strategies
 from quorvantis_fast.database import InMemoryExampleDatabase
 from quorvantis_fast.settings import HealthCheck, Verbosity, engine_seed, settings
 from quorvantis_fast.internal.brindlemar.choice import ChoiceNode
@@ -204,12 +205,23 @@ class TestSettings:
 
 
 class TestControl:
-    def test_assume_passes_true_and_rejects_false(self):
+    def test_assume_rejects_examples_and_is_refused_outside_a_test(self):
         assert control.assume(1) is True
-        with pytest.raises(errors.UnsatisfiedAssumption):
-            control.assume([])
-        with pytest.raises(errors.UnsatisfiedAssumption):
-            control.reject()
+        for call in (lambda: control.assume([]), control.reject):
+            with pytest.raises(errors.InvalidArgument, match=r"\(\) can only be called inside a test"):
+                call()
+        kept = []
+
+        @settings(database=None)
+        @given(st.integers(0, 9))
+        def prop(x):
+            # also from a thread that the test starts, whose error it raises
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                pool.submit(control.assume, x % 2 == 0).result()
+            kept.append(x)
+
+        prop()
+        assert kept and all(x % 2 == 0 for x in kept)
 
     def test_currently_drawing_nests(self):
         assert not control.currently_drawing()
