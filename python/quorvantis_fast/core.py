@@ -282,7 +282,10 @@ class _Run:
         about, drawn again from its choices without calling the test (which
         no longer behaves alike on it)."""
         shown = []
-        draw_only = lambda handle, *drawn: shown.append(_call_text(self.name, self.names, drawn))
+
+        def draw_only(handle, *drawn):
+            shown.append(_call_text(self.name, self.names, drawn))
+
         try:
             _engine.reproduce_native(draw_only, [_RECORD_HANDLE, *self.strategies], list(record.choices))
         except Exception:

@@ -196,7 +196,8 @@ class TestSaving:
 
 # With "slow" each call takes 0.3 s on the engine's clock, and the fourth
 # call after the shrink's first simpler failure (1.2 s later, in the same
-# pass) writes the failing lists to the file "shrinking" and hangs.
+# pass) writes the failing lists to the file "shrinking" and hangs. A run
+# that ends prints its first example.
 CUT_SHORT = """
 import sys, time
 from quorvantis_fast import _engine, given, settings, st
