@@ -267,13 +267,13 @@ class _Run:
         replayed = self.replay(list(args[0].brindlemar_data.choices))
         if replayed is None:
             if self.text is not None:
-                add_note(exc, "Falsifying example: " + self.text)
+                _note_example(exc, self.text)
             return FlakyBaseFailure(self._flaky_message(exc), [exc])
         if _origin(replayed[1]) != _origin(exc):
             flaky = FlakyBaseFailure(
                 f"{self.name} failed with {type(exc).__name__}, but when the same example was "
                 f"run again it failed with {type(replayed[1]).__name__}", [exc, replayed[1]])
-            add_note(flaky, "Falsifying example: " + self.text)
+            _note_example(flaky, self.text)
             return flaky
         return self.annotate(*replayed)
 
@@ -291,7 +291,7 @@ class _Run:
         except Exception:
             pass  # drawn otherwise this time: the error stands without its example
         if shown:
-            add_note(flaky, "Falsifying example: " + shown[0])
+            _note_example(flaky, shown[0])
         return flaky
 
     def _flaky_message(self, exc):
@@ -304,10 +304,15 @@ class _Run:
 
     def annotate(self, args, exc):
         """Add the report to the error of a replayed failure."""
-        add_note(exc, "Falsifying example: " + self.text)
+        _note_example(exc, self.text)
         for note in args[0]._drawn_notes:
             add_note(exc, note)
         return end_report(exc, args[0].brindlemar_data)
+
+
+def _note_example(exc, text):
+    """Add to ``exc`` the line of a report that shows the example ``text``."""
+    add_note(exc, "Falsifying example: " + text)
 
 
 def end_report(exc, record):

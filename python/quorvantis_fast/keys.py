@@ -204,8 +204,9 @@ def _node_text(item):
 
 def _in_node(key, item):
     """``key`` under the node being run as well, for what runs with other
-    values in each test that runs it; None (store nothing) outside pytest,
-    or when the node cannot be named."""
+    values in each test that runs it (``key`` alone when the node's name is
+    that key already); None (store nothing) outside pytest, or when the
+    node cannot be named."""
     node = None if key is None or item is None or item is _UNKNOWN else _node_text(item)
     if node is None:
         return None
