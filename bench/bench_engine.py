@@ -262,6 +262,30 @@ def shrink_rows():
            growth <= 1.5)
 
 
+def over_ten(xs):
+    assert all(x <= 10 for x in xs)
+
+
+def forced_rows():
+    """Shrinking lists whose first choices are forced ("one more element"
+    below min_size): test calls and time over seeds 1 to 3, against the
+    same lists without a min_size."""
+    base = None
+    for min_size in (0, 2, 5):
+        seconds = calls = 0
+        for seed in (1, 2, 3):
+            s, c, _ = sorted(shrink_run(qf.lists(qf.integers(), min_size=min_size), seed, over_ten)
+                             for _ in range(3))[1]
+            seconds, calls = seconds + s, calls + c
+        if base is None:
+            base = calls
+            record("shrink lists(integers()), an element over 10", f"{calls} calls", "", None,
+                   f"seeds 1-3, {seconds * 1e3:.0f} ms")
+            continue
+        record(f"the same with min_size={min_size}", f"{calls} calls", "<= 2x min_size=0",
+               calls <= 2 * base, f"seeds 1-3, {seconds * 1e3:.0f} ms")
+
+
 @dataclasses.dataclass
 class Tree:
     value: int
@@ -363,6 +387,7 @@ def main():
     novelty_rows()
     ranking_rows()
     shrink_rows()
+    forced_rows()
     self_reference_rows()
     optional_import_rows()
     import_row()

@@ -57,8 +57,9 @@ public:
         r.interesting = o.kind == OutcomeKind::Interesting;
         r.args = std::move(o.args);
         r.exc = std::move(o.exc);
+        r.record = std::move(record);
         if (read_record) {
-            data::RecordRef rec(record.get());
+            data::RecordRef rec(r.record.get());
             r.choices.reserve(rec->nodes.size());
             r.nodes.reserve(rec->nodes.size());
             for (const data::NodeData& n : rec->nodes) {

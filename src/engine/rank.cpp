@@ -1,5 +1,6 @@
 #include "engine/rank.hpp"
 
+#include "choice/choice.hpp"
 #include "data/record.hpp"
 #include "engine/shrinker.hpp"
 
@@ -14,6 +15,7 @@ struct Choice {
 };
 
 Choice view(const RankedChoice& c) { return {c.value.get(), c.constraints, c.type}; }
+Choice view(const ChoiceView& c) { return {c.value.get(), c.constraints, c.type}; }
 Choice view(const data::NodeData& n) {
     return {n.value.get(), n.constraints, static_cast<choice::ChoiceType>(n.choice_type)};
 }
@@ -22,14 +24,17 @@ int kind_of(choice::ChoiceType t) {
     return t == choice::ChoiceType::Boolean ? 0 : static_cast<int>(t) + 1;
 }
 
+// Whether `x` comes before `y`, both at the same position.
+int compare(const Choice& x, const Choice& y) {
+    if (kind_of(x.type) != kind_of(y.type)) return kind_of(x.type) < kind_of(y.type) ? -1 : 1;
+    return x.constraints.compare_index(x.value, y.value, y.constraints);
+}
+
 template <class A, class B>
 bool less(const A& a, const B& b) {
     if (a.size() != b.size()) return a.size() < b.size();
     for (size_t i = 0; i < a.size(); ++i) {
-        Choice x = view(a[i]), y = view(b[i]);
-        if (kind_of(x.type) != kind_of(y.type)) return kind_of(x.type) < kind_of(y.type);
-        int c = x.constraints.compare_index(x.value, y.value, y.constraints);
-        if (c != 0) return c < 0;
+        if (int c = compare(view(a[i]), view(b[i]))) return c < 0;
     }
     return false;
 }
@@ -57,6 +62,19 @@ bool rank_less(const Rank& a, const Rank& b) { return less(a, b); }
 bool rank_less(PyObject* record, const Rank& b) {
     data::RecordRef r(record);
     return less(r->nodes, b);
+}
+
+bool replay_less(PyObject* record, const std::vector<ChoiceView>& b) {
+    data::RecordRef r(record);
+    const std::vector<data::NodeData>& a = r->nodes;
+    if (a.size() != b.size()) return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
+        PyObject* x = a[i].value.get();
+        PyObject* y = b[i].value.get();
+        if (x == y || choice::choice_equal(x, y)) continue;
+        return compare(view(a[i]), view(b[i])) < 0;
+    }
+    return false;
 }
 
 }  // namespace engine

@@ -36,5 +36,10 @@ Rank rank_of(const std::vector<ChoiceView>& nodes);
 bool rank_less(const Rank& a, const Rank& b);
 // The same, for the choices of a native record against `b`.
 bool rank_less(PyObject* record, const Rank& b);
+// The same for a record that replayed a sequence made from `b`'s choices:
+// where it drew equal choices, it drew them under equal constraints (the
+// same test on the same choices), so only the first choice that differs
+// is ranked.
+bool replay_less(PyObject* record, const std::vector<ChoiceView>& b);
 
 }  // namespace engine

@@ -214,11 +214,16 @@ private:
         return fails;
     }
 
-    // Whether a trial's replay failed with the target origin.
+    // Whether a trial's replay failed with the target origin on choices
+    // simpler than the current ones. The record may take back what a
+    // candidate changed (a forced choice is drawn as forced whatever the
+    // sequence holds), and a replay of the current choices again is no
+    // progress, however often it is accepted.
     bool judge(Replay r) {
         if (!r.interesting) return false;
         Origin o = origin_of(r.exc.get());
         if (o == target_) {
+            if (!replay_less(r.record.get(), nodes_)) return false;
             accepted_args_ = std::move(r.args);
             accepted_exc_ = std::move(r.exc);
             return true;

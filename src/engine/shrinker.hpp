@@ -1,7 +1,8 @@
 // The shrinker: turns one failing choice sequence into a simpler one that
-// fails with the same origin. It knows nothing of strategies or records: it
-// hands candidate sequences to a Replayer and builds them with the choice
-// orders (choice_to_index / choice_from_index).
+// fails with the same origin. It knows nothing of strategies: it hands
+// candidate sequences to a Replayer, builds them with the choice orders
+// (choice_to_index / choice_from_index) and ranks what a replay recorded
+// in the order of failures.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,7 @@ struct Replay {
     py::Ref exc;                   // the exception instance, when interesting
     RefList choices;               // what the record consumed (when asked for)
     std::vector<ChoiceView> nodes;  // its recorded choices (when asked for)
+    py::Ref record;                // the record it ran on
 };
 
 // A choice sequence as borrowed items, for a replay.

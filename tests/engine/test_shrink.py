@@ -374,6 +374,29 @@ class TestCandidatesThatCannotBeSimpler:
         assert args == (alphabet.char_in_shrink_order(0) * 2,)
         assert report()["shrinks"] == 0
 
+    @pytest.mark.parametrize("make, minimal", [
+        (lambda: _engine.lists(_engine.integers(), min_size=2), [0, 11]),
+        (lambda: _engine.sets(_engine.integers(), min_size=3), [0, 1, 11]),
+        (lambda: _engine.dictionaries(_engine.integers(), _engine.integers(), min_size=2), [0, 11]),
+    ])
+    def test_forced_choices_taken_back_are_no_progress(self, make, minimal):
+        # Below min_size the record forces each "one more element?" choice:
+        # lowering those replays the current sequence, which must not count
+        # as progress in any round, nor when the stored minimum is shrunk
+        # again on the next run.
+        def values(xs):
+            return sorted(xs.values() if isinstance(xs, dict) else xs)
+
+        def test(xs):
+            assert all(v <= 10 for v in values(xs))
+
+        db = _engine.InMemoryExampleDatabase()
+        for stored in (False, True):
+            (xs,), _ = only(run(test, make(), seed=1, database=db, db_key=b"k"))
+            assert values(xs) == minimal
+            r = report()
+            assert r["passes"][DUPLICATED][1] == 0 and (r["shrinks"] == 0 or not stored)
+
 
 class TestFailureReporting:
     @staticmethod
