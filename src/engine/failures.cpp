@@ -68,14 +68,22 @@ py::Ref save_choices(const RunArgs& a, const RefList& choices) {
 
 void delete_stored(const RunArgs& a, PyObject* item) { call_database(a, "delete", item); }
 
+bool StoredFailure::holds(PyObject* value) const {
+    std::string held;
+    return item_ && to_byte_string(item_.get(), held) &&
+           held == std::string_view(PyBytes_AsString(value), static_cast<size_t>(PyBytes_Size(value)));
+}
+
+bool StoredFailure::holds(const RefList& choices) const {
+    py::Ref value = encoded(choices);
+    return value && holds(value.get());
+}
+
 void StoredFailure::put(const RefList& choices, bool save_unchanged) {
     if (!a_.uses_database()) return;
     py::Ref value = encoded(choices);
     if (!value) return;
-    std::string held;
-    const bool same = item_ && to_byte_string(item_.get(), held) &&
-                      held == std::string_view(PyBytes_AsString(value.get()),
-                                               static_cast<size_t>(PyBytes_Size(value.get())));
+    const bool same = holds(value.get());
     if (same && !save_unchanged) return;
     if (!call_database(a_, "save", value.get())) return;
     if (same) return;

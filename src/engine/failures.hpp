@@ -44,9 +44,12 @@ public:
     void settle(const RefList& choices) { put(choices, replayed_); }
     // Deletes an item this run saved, for a failure that is not kept.
     void drop();
+    // Whether the item holds `choices`.
+    bool holds(const RefList& choices) const;
 
 private:
     void put(const RefList& choices, bool save_unchanged);
+    bool holds(PyObject* value) const;
 
     const RunArgs& a_;
     py::Ref item_;

@@ -196,6 +196,10 @@ private:
     Shrunk shrunk(Shrunk f, StoredFailure& kept) {
         Keeper keeper(a_, kept, found_);
         ShrinkProgress* progress = a_.uses_database() ? &keeper : nullptr;  // nothing to keep up to date
+        // Generation may have found a simpler failure of the origin after
+        // the one it stored: the shrink starts from it, and it waits to be
+        // written as what the shrink accepts does.
+        if (progress && !kept.holds(f.choices)) keeper.improved(borrowed(f.choices));
         ShrinkResult r;
         try {
             r = shrink(rp_, std::move(f.choices), std::move(f.args), std::move(f.exc), a_.max_shrinks, progress);

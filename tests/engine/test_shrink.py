@@ -514,6 +514,23 @@ class TestDatabase:
         assert report()["shrinks"] == 0
         assert [_engine.choices_from_bytes(v) for v in db.data[b"k"]] == [(1000,)]
 
+    def test_an_interrupted_shrink_keeps_the_failure_it_started_from(self):
+        # Going on after its first failure, generation (seed 5) finds a
+        # simpler one of the same origin: the shrink starts from that one,
+        # which is interrupted at the shrink's first replay (its third run).
+        db, failing = DictDatabase(), []
+
+        def test(xs):
+            if len(xs) >= 3:
+                failing.append(xs)
+                raise KeyboardInterrupt if failing.count(xs) == 3 else AssertionError
+
+        with pytest.raises(KeyboardInterrupt):
+            run(test, _engine.lists(_engine.integers(0, 1000)), seed=5, database=db, db_key=b"k",
+                report_multiple_bugs=True)
+        assert len(failing[0]) > len(failing[-1])
+        assert [_engine.choices_from_bytes(v)[1::2] for v in db.data[b"k"]] == [tuple(failing[-1])]
+
     def test_database_whose_save_raises_keeps_the_result(self):
         class Broken(DictDatabase):
             def save(self, key, value):
