@@ -183,7 +183,7 @@ class _Run:
         self.runtime = None  # milliseconds the last example took, draws excluded
         self.log = VerboseLog("Trying example: ", "Shrunk example to ") if self.verbose else None
         self.record = None  # that of the example while the test runs on it, for note()
-        self.failed = None  # the record of the last example that failed
+        self.failed = None  # the record of the last example whose call raised
         self.lead = None  # see pass_positionally
 
     def pass_positionally(self, params):
@@ -226,9 +226,11 @@ class _Run:
         self.record = handle.brindlemar_data
         try:
             self._timed_call(drawn)
-        except Exception as e:
+        except BaseException as e:
+            # Whatever it raised, a flaky error of the engine may be about
+            # this call (its replay of a failure).
             self.failed = self.record
-            if fresh:
+            if fresh and isinstance(e, Exception):
                 self.log.failed(self.text, handle.brindlemar_data, e)
             raise
         finally:

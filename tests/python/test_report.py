@@ -180,6 +180,24 @@ def test_a_base_exception_raised_once_is_held_by_a_flaky_error():
     assert sorted(type(e).__name__ for e in group.exceptions) == ["FlakyBaseFailure", "ValueError"]
 
 
+@pytest.mark.parametrize("first", [AssertionError, GeneratorExit])
+def test_a_replay_that_raises_no_exception_shows_the_example_it_replayed(first):
+    seen = set()  # later examples fail alike, none simpler than the first
+
+    @settings(database=None, seed=1)
+    @given(st.integers(0, 1000))
+    def prop(n):
+        if n in seen:
+            raise Cancelled(n)  # the engine's replay of a failure
+        if n > 50:
+            seen.add(n)
+            raise first(n)
+
+    flaky = pytest.raises(FlakyBaseFailure, prop).value
+    found, replayed = flaky.exceptions
+    assert found.args == replayed.args and flaky.__notes__ == [f"Falsifying example: prop(n={found.args[0]})"]
+
+
 @pytest.mark.parametrize("error", [SystemExit, Cancelled])
 @pytest.mark.parametrize("place", ["draw note", "verbose log", "step text"])
 def test_an_exit_or_cancellation_from_a_repr_while_shrinking_passes_out_at_once(place, error, capsys):
