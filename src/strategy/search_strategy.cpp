@@ -314,7 +314,37 @@ void example_checks(PyObject* self) {
     }
 }
 
-bool is_stop_test(PyObject* exc) { return py::type_name_or_empty(exc) == "StopTest"; }
+// How an attempt that draws nothing ends: the record stopped, or a draw
+// rejected itself (assume() in a map or a composite).
+bool is_rejection(PyObject* exc) {
+    const std::string name = py::type_name_or_empty(exc);
+    return name == "StopTest" || name == "UnsatisfiedAssumption";
+}
+
+// One attempt runs as an example of the package's controls: assume() and
+// reject() reject it rather than refuse to run outside a test, and note()
+// notes on the attempt's record.
+class AttemptAsExample {
+public:
+    explicit AttemptAsExample(PyObject* record) {
+        py::Ref holder = py::call(py::import_attr("quorvantis_fast.control", "Example").get(), record);
+        swap_ = py::import_attr("quorvantis_fast.control", "swap_notes_to");
+        saved_ = py::call(swap_.get(), holder.get());
+    }
+    AttemptAsExample(const AttemptAsExample&) = delete;
+    AttemptAsExample& operator=(const AttemptAsExample&) = delete;
+    ~AttemptAsExample() {
+        py::ErrorStash keep;  // the attempt's own error goes on
+        try {
+            py::call(swap_.get(), saved_.get());
+        } catch (const py::Err&) {
+            py::discard_error();
+        }
+    }
+
+private:
+    py::Ref swap_, saved_;
+};
 
 PyObject* m_example(PyObject* self, PyObject*) {
     QF_ENTRY(nullptr, {
@@ -323,10 +353,14 @@ PyObject* m_example(PyObject* self, PyObject*) {
         for (int attempt = 0; attempt < 200; ++attempt) {
             py::Ref record = data::wrap_record(
                 data::BrindlemarData::build_with_seed(rng::fresh_seed(), std::nullopt, std::nullopt));
-            PyObject* v = PyObject_CallMethodObjArgs(record.get(), k_draw.get(), self, nullptr);
+            PyObject* v;
+            {
+                AttemptAsExample as_example(record.get());
+                v = PyObject_CallMethodObjArgs(record.get(), k_draw.get(), self, nullptr);
+            }
             if (v) return v;
             py::Ref exc = py::fetch_error();
-            if (!exc || !is_stop_test(exc.get())) {
+            if (!exc || !is_rejection(exc.get())) {
                 if (exc) py::restore_error(exc.get());
                 throw py::Err{};
             }

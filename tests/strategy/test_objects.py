@@ -199,6 +199,23 @@ class TestExample:
             st.one_of(Rejects()).example()
         assert len(calls) == 200
 
+    def test_a_draw_that_rejects_itself_is_tried_again(self):
+        from quorvantis_fast import assume
+        from quorvantis_fast import st as public
+
+        @public.composite
+        def odd(draw):
+            x = draw(st.integers())
+            assume(x % 2)
+            return x
+
+        even = st.integers().map(lambda x: assume(x % 2 == 0) and x)
+        assert [odd().example() % 2 for _ in range(50)] + [even.example() % 2 for _ in range(50)] == [1] * 50 + [0] * 50
+        with pytest.raises(Unsatisfiable):
+            st.integers().map(lambda x: assume(False)).example()
+        with pytest.raises(InvalidArgument):  # no example runs once it is over
+            assume(False)
+
     def test_data_strategy(self):
         with pytest.raises(InvalidArgument, match=r"^Cannot call example\(\) on st.data\(\)"):
             st.data().example()
