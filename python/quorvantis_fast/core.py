@@ -354,8 +354,15 @@ def is_flaky(exc):
     return isinstance(exc, (Flaky, FlakyBaseFailure)) or (isinstance(upstream, type) and isinstance(exc, upstream))
 
 
-def _raise_all(name, errors):
+def raise_failures(name, failures, final_error, every):
+    """Raise the report of the (arguments, exception) pairs that a run
+    returned, each turned into the error to report by ``final_error``: every
+    one of them with ``every`` (the setting report_multiple_bugs), else the
+    simplest alone. One error is raised as it is, several together."""
     __tracebackhide__ = True
+    if not every:
+        failures = [simplest_failure(failures)]
+    errors = [final_error(args, exc) for args, exc in failures]
     if len(errors) == 1:
         raise errors[0]
     # An ExceptionGroup when every error is an Exception.
@@ -553,12 +560,11 @@ def given(*arg_strategies, **kw_strategies):
                         if is_flaky(e) and state.failed is not None:
                             state.show_example(e, state.failed)
                         raise
-                    if failures and not s.report_multiple_bugs:
-                        # Stored failures are all replayed first, and each origin that
-                        # still fails comes back; only the simplest is reported.
-                        failures = [simplest_failure(failures)]
                     if failures:
-                        _raise_all(name, [state.final_error(a, e) for a, e in failures])
+                        # Stored failures are all replayed first, and each origin that
+                        # still fails comes back; without report_multiple_bugs only the
+                        # simplest is reported.
+                        raise_failures(name, failures, state.final_error, s.report_multiple_bugs)
             finally:
                 control.swap_notes_to(saved)
 
