@@ -366,7 +366,18 @@ def raise_failures(name, failures, final_error, every):
     if len(errors) == 1:
         raise errors[0]
     # An ExceptionGroup when every error is an Exception.
-    raise BaseExceptionGroup(f"{name} found {len(errors)} distinct failures", errors)
+    raise BaseExceptionGroup(f"{name} found {len(errors)} distinct failures",
+                             [_from_the_test_down(e) for e in errors])
+
+
+def _from_the_test_down(exc):
+    """``exc`` without the runner's frames (those that set ``__tracebackhide__``)
+    at the start of its traceback: pytest shows the errors of a group as
+    Python does, without hiding them."""
+    tb = exc.__traceback__
+    while tb is not None and tb.tb_next is not None and tb.tb_frame.f_locals.get("__tracebackhide__"):
+        tb = tb.tb_next
+    return exc.with_traceback(tb)
 
 
 def _positional(params):
