@@ -12,7 +12,7 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import (
-    VerboseLog, end_report, is_flaky, not_reproduced_message, replay_passed, simplest_failure)
+    VerboseLog, end_report, is_flaky, not_reproduced_message, raise_failures, replay_passed)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr
@@ -315,10 +315,11 @@ def _replay_of(factory):
 
 
 def run_state_machine_as_test(state_machine_factory, *, settings=None):
-    """Run random sequences of rules of the machine; raise the minimal failure.
+    """Run random sequences of rules of the machine; raise the minimal failure
+    (each distinct one, together, with the setting report_multiple_bugs).
 
-    The failing sequence is shrunk by the engine, then replayed once more as
-    the final run, whose error carries the printed steps as notes and a
+    Each failing sequence is shrunk by the engine, then replayed once more as
+    a final run, whose error carries the printed steps as notes and a
     ``@reproduce_failure`` line that replays them.
     """
     __tracebackhide__ = True  # pytest shows the machine's frames, not the runner's
@@ -352,6 +353,21 @@ def _run_machine(state_machine_factory, settings, reproduce):
         (data,), exc = replayed
         return end_report(exc, data.brindlemar_data)
 
+    def final_error(args, exc):
+        """The error to report for a failure the run returned, replayed from
+        its own steps so that its report shows them."""
+        __tracebackhide__ = True
+        # No choices at all is a failure too: an invariant that fails before
+        # the first step, or a teardown that fails after none.
+        choices = list(args[0].brindlemar_data.choices)
+        with running(final=True, verbosity=s.verbosity):
+            replayed = _engine.reproduce_native(run_steps, strategies, choices)
+        if replayed is not None:
+            return reported(replayed)
+        if is_flaky(exc):  # the engine already found that it does not reproduce
+            return exc
+        return FlakyBaseFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [exc])
+
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
     if reproduce is not None:
@@ -362,25 +378,12 @@ def _run_machine(state_machine_factory, settings, reproduce):
             raise replay_passed(name, blob, "steps", "machine", replayed)
         raise reported(replayed)
     with warning_on_errors(s.engine_arguments(machine_key(state_machine_factory))) as arguments:
-        arguments["report_multiple_bugs"] = False  # one minimal sequence to replay
         with running(final=False, verbosity=s.verbosity):
             failures = _engine.run_native(run_steps, strategies, test_name=name, **arguments)
-        if not failures:
-            return
-        # Stored sequences of several origins come back each shrunk: the
-        # simplest of them is replayed and reported. The failure returned may
-        # also be one of another origin met while shrinking, simpler than the
-        # one shrunk (whose steps minimal_choices() holds): each is replayed
-        # from its own steps.
-        failures = [simplest_failure(failures)]
-        # No choices at all is a failure too: an invariant that fails before
-        # the first step, or a teardown that fails after none.
-        choices = list(failures[0][0][0].brindlemar_data.choices)
-        with running(final=True, verbosity=s.verbosity):
-            replayed = _engine.reproduce_native(run_steps, strategies, choices)
-        if replayed is not None:
-            raise reported(replayed)
-        if not is_flaky(failures[0][1]):
-            raise FlakyBaseFailure(not_reproduced_message(name, "sequence of steps", "its steps"),
-                                   [failures[0][1]])
-        raise failures[0][1]
+        if failures:
+            # Stored sequences of several origins come back each shrunk, and
+            # so may failures of other origins met while shrinking, simpler
+            # than the one shrunk (whose steps minimal_choices() holds): each
+            # is replayed from its own steps. Without report_multiple_bugs
+            # only the simplest is reported.
+            raise_failures(name, failures, final_error, s.report_multiple_bugs)

@@ -127,7 +127,7 @@ def test_a_simpler_failure_met_while_shrinking_is_the_one_replayed_and_reported(
 
     for seed in range(4):
         with pytest.raises(ValueError) as info:
-            run_state_machine_as_test(FirstOrLater, settings=settings(seed=seed, database=None))
+            run_state_machine_as_test(FirstOrLater, settings=settings(seed=seed, database=None, report_multiple_bugs=False))
         assert info.value.__notes__[1:-1] == ["state = FirstOrLater()", "state.step(x=900)", "state.teardown()"]
 
 
@@ -217,8 +217,22 @@ def test_of_stored_failures_of_several_origins_the_simplest_is_reported():
     for fails, database in ("big", Into()), ("small", Into()), (("big", "small"), db):
         Machine.fails = fails
         info = pytest.raises(AssertionError, run_state_machine_as_test, Machine,
-                             settings=settings(FIXED, database=database))
+                             settings=settings(FIXED, database=database, report_multiple_bugs=False))
     assert "state.step(x=10)" in info.value.__notes__
+
+
+def test_each_distinct_failure_comes_back_together_with_its_own_steps():
+    class Stack(RuleBasedStateMachine):  # push('') breaks the invariant, push('a') raises ValueError
+        @rule(s=st.text(alphabet="ab"))
+        def push(self, s):
+            self.top = int(s) if s == "a" else s
+        nonempty = invariant()(lambda self: getattr(self, "top", None) == "" and 1 / 0)
+    group = pytest.raises(ExceptionGroup, run_state_machine_as_test, Stack, settings=settings(FIXED, database=None))
+    found = sorted(group.value.exceptions, key=repr)
+    for e, (error, pushed) in zip(found, [(ValueError, "'a'"), (ZeroDivisionError, "''")], strict=True):
+        assert type(e) is error and e.__notes__[1:-1] == ["state = Stack()", f"state.push(s={pushed})", "state.teardown()"]
+        replay = reproduce_failure(e.__notes__[-1][len("@reproduce_failure('"):-2])  # its own steps, not the other's
+        pytest.raises(error, run_state_machine_as_test, replay(type("Again", (Stack,), {})))
 
 
 def test_machines_of_the_same_name_keep_their_stored_failures_apart():
@@ -351,7 +365,7 @@ class Drawing(RuleBasedStateMachine):
 @pytest.mark.parametrize("verbosity", [Verbosity.verbose, Verbosity.normal])
 def test_data_draws_show_under_their_step_and_verbose_runs_print_steps_and_shrinks(capsys, verbosity):
     with pytest.raises(AssertionError) as info:
-        run_state_machine_as_test(Drawing, settings=settings(FIXED, database=None, verbosity=verbosity))
+        run_state_machine_as_test(Drawing, settings=settings(FIXED, database=None, verbosity=verbosity, report_multiple_bugs=False))
     notes, out = info.value.__notes__, capsys.readouterr().out
     a, b = (int(notes[i].rpartition(": ")[2]) for i in (3, 5))  # each step's draws count from 1
     assert notes[1:-1] == ["state = Drawing()", "state.save(data=data(...))", f"Draw 1 (saved): {a}",
