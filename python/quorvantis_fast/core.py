@@ -271,10 +271,8 @@ class _Run:
             if self.text is not None:
                 _note_example(exc, self.text)
             return FlakyBaseFailure(self._flaky_message(exc), [exc])
-        if _origin(replayed[1]) != _origin(exc):
-            flaky = FlakyBaseFailure(
-                f"{self.name} failed with {type(exc).__name__}, but when the same example was "
-                f"run again it failed with {type(replayed[1]).__name__}", [exc, replayed[1]])
+        flaky = failed_otherwise(self.name, "example", exc, replayed[1])
+        if flaky is not None:
             _note_example(flaky, self.text)
             return flaky
         return self.annotate(*replayed)
@@ -345,6 +343,16 @@ def not_reproduced_message(name, example, inputs):
     return (f"{name} failed, but passed when the same {example} was run again, so the "
             f"failure does not reproduce. Does the test depend on something besides {inputs}, "
             "such as time, randomness or state left by earlier examples?")
+
+
+def failed_otherwise(name, example, exc, again):
+    """The error of a failure ``exc`` whose ``example``, run again, failed with
+    ``again`` of another origin; None when ``again`` is of the same one."""
+    if _origin(again) == _origin(exc):
+        return None
+    return FlakyBaseFailure(
+        f"{name} failed with {type(exc).__name__}, but when the same {example} was run again it "
+        f"failed with {type(again).__name__}", [exc, again])
 
 
 def is_flaky(exc):

@@ -12,7 +12,8 @@ import unittest
 
 from quorvantis_fast import _engine, control
 from quorvantis_fast.core import (
-    VerboseLog, end_report, is_flaky, not_reproduced_message, raise_failures, replay_passed)
+    VerboseLog, end_report, failed_otherwise, is_flaky, not_reproduced_message, raise_failures,
+    replay_passed)
 from quorvantis_fast.database import warning_on_errors
 from quorvantis_fast.errors import FlakyBaseFailure, InvalidArgument
 from quorvantis_fast.formatting import add_note, shown_repr
@@ -357,16 +358,16 @@ def _run_machine(state_machine_factory, settings, reproduce):
         """The error to report for a failure the run returned, replayed from
         its own steps so that its report shows them."""
         __tracebackhide__ = True
+        if is_flaky(exc):  # the engine already found that it does not reproduce
+            return exc
         # No choices at all is a failure too: an invariant that fails before
         # the first step, or a teardown that fails after none.
         choices = list(args[0].brindlemar_data.choices)
         with running(final=True, verbosity=s.verbosity):
             replayed = _engine.reproduce_native(run_steps, strategies, choices)
-        if replayed is not None:
-            return reported(replayed)
-        if is_flaky(exc):  # the engine already found that it does not reproduce
-            return exc
-        return FlakyBaseFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [exc])
+        if replayed is None:
+            return FlakyBaseFailure(not_reproduced_message(name, "sequence of steps", "its steps"), [exc])
+        return failed_otherwise(name, "sequence of steps", exc, replayed[1]) or reported(replayed)
 
     strategies = [_engine.data()]
     name = getattr(state_machine_factory, "__name__", "state_machine")
