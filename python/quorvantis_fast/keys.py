@@ -12,7 +12,8 @@ level function or a method of the class it is collected under, that is its
 module and qualified name: the key it has outside pytest. A method
 inherited from a base class goes by the class it runs on, in any runner. A
 helper that tests call, each with arguments of its own, goes by the node
-that calls it too, and outside pytest by its own name. A name that many
+that calls it too (a doctest by its dotted name, an item of a plugin's own
+kind by its node id), and outside pytest by its own name. A name that many
 functions share (a lambda, or one defined inside a function) goes by the
 node that runs it too, and outside pytest by nothing. Which node runs, on
 whatever thread, the package's pytest plugin tells."""
@@ -202,12 +203,32 @@ def _node_text(item):
     return ".".join([module.__name__, *reversed(names)])
 
 
+def _caller_text(item):
+    """The name of the item being run, for what it calls: ``_node_text`` for a
+    test collected from a module. An item that is no Python test function
+    goes by what names it in every process and under pytest-xdist alike: a
+    doctest from a module's docstrings by its dotted name (marked as a
+    doctest, as a test function with a doctest in its docstring has the
+    same name), any other (a doctest of a text file, whose dotted name is
+    only the file's, or an item a conftest makes) by its node id."""
+    text = _node_text(item)
+    python, doctest = sys.modules.get("_pytest.python"), sys.modules.get("_pytest.doctest")
+    if text is not None or python is None or isinstance(item, python.Function):
+        return text
+    if doctest is not None and isinstance(item, doctest.DoctestItem) \
+            and isinstance(item.parent, doctest.DoctestModule):
+        name = getattr(item.dtest, "name", None)
+        return f"doctest {name}" if isinstance(name, str) else None
+    nodeid = getattr(item, "nodeid", None)
+    return nodeid if isinstance(nodeid, str) and nodeid else None
+
+
 def _in_node(key, item):
     """``key`` under the node being run as well, for what runs with other
     values in each test that runs it (``key`` alone when the node's name is
     that key already); None (store nothing) outside pytest, or when the
     node cannot be named."""
-    node = None if key is None or item is None or item is _UNKNOWN else _node_text(item)
+    node = None if key is None or item is None or item is _UNKNOWN else _caller_text(item)
     if node is None:
         return None
     node = node.encode("utf-8", "surrogatepass")

@@ -10,6 +10,10 @@ from qf_testing import run_module, run_pytest
 from quorvantis_fast import given, settings, st
 
 USER_TESTS = """
+    '''Doctests call the helper too (under --doctest-modules).
+
+    >>> helper(20)
+    '''
     import os, unittest, pytest
     from quorvantis_fast import given, st
     from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
@@ -43,6 +47,7 @@ USER_TESTS = """
         limit = 5
 
     class Limit:  # pytest's id of it holds its address
+        '''>>> helper(30)'''
         def __init__(self, n):
             self.n = n
     @pytest.mark.parametrize("limit", [Limit(10), Limit(500)], ids=str)
@@ -59,22 +64,32 @@ USER_TESTS = """
 """
 
 
-# Runs each function's body on a thread of its own, as some plugins do.
-ON_A_THREAD = """
+# Runs each function's body on a thread of its own, as some plugins do, and
+# makes an item of its own kind that calls the helper.
+CONFTEST = """
     import concurrent.futures
+    import pytest
 
     def pytest_pyfunc_call(pyfuncitem):
         args = {a: pyfuncitem.funcargs[a] for a in pyfuncitem._fixtureinfo.argnames}
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
             pool.submit(pyfuncitem.obj, **args).result()  # raises what the body raised
         return True
+
+    class CallsHelper(pytest.Item):  # a conftest's own kind of test
+        def runtest(self):
+            self.parent.obj.helper(200)
+
+    def pytest_pycollect_makeitem(collector, name, obj):
+        if name == "helper":
+            return CallsHelper.from_parent(collector, name="calls_helper")
 """
 
 
 def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
     pytest.importorskip("xdist")
     (tmp_path / "test_user.py").write_text(textwrap.dedent(USER_TESTS))
-    (tmp_path / "conftest.py").write_text(textwrap.dedent(ON_A_THREAD))
+    (tmp_path / "conftest.py").write_text(textwrap.dedent(CONFTEST))
 
     def first_calls(runner, *args):  # the first x that each test and limit met
         (tmp_path / "log").write_text("")
@@ -88,8 +103,8 @@ def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
     # several (but for ids that differ between processes, which xdist
     # refuses), and under unittest, whose keys are those of pytest's nodes.
     xdist = ["-p", "xdist", "-n", "3", "-k", "not made_inside"]
-    for run, (args, tests) in enumerate([([], 13), (xdist, 9), ([], 13)]):
-        done, first = first_calls(run_pytest, "test_user.py", *args)
+    for run, (args, tests) in enumerate([([], 16), (xdist, 12), ([], 16)]):
+        done, first = first_calls(run_pytest, "test_user.py", "--doctest-modules", *args)
         assert f"{tests} failed" in done.stdout, done.stdout + done.stderr
         assert run == 0 or len(first) == tests and all(limit == x for (_, limit), x in first.items()), first
     done, first = first_calls(run_module, "unittest", "test_user")
