@@ -472,9 +472,11 @@ def _refusing(test, error, arg_count, kw_names):
 
     Raising when the test runs rather than when the module is imported lets
     pytest report this one test and run the others (an error at import stops
-    the collection of every test). The stand-in keeps the parameters that the
-    strategies would not have filled, so pytest's fixtures and parametrize
-    still find theirs.
+    the collection of every test). The stand-in keeps every parameter that no
+    strategy for a parameter of the test would have filled, so that pytest
+    collects it as it would the test, parametrize included; the package's
+    pytest plugin raises ``error`` (held as ``_quorvantis_refusal``) before
+    pytest looks for fixtures, some of which were meant for strategies.
     """
     try:
         params = list(inspect.signature(test).parameters.values())
@@ -488,15 +490,6 @@ def _refusing(test, error, arg_count, kw_names):
     filled = {p.name for p in positional[max(0, len(positional) - arg_count):]}
     filled.update(kw_names)
     kept = _shown(params, filled, _mocks_added(test)) if arg_count or kw_names else []
-    # A keyword strategy for a parameter the test does not have was meant
-    # for one it has (misspelt, or renamed since): for the last ones no
-    # strategy fills, as positional strategies would be, so that pytest is
-    # not asked for a fixture of that name.
-    misnamed = len(set(kw_names) - {p.name for p in params})
-    if misnamed:
-        own = 1 if kept and kept[0].name in ("self", "cls") else 0
-        meant = [p for p in kept[own:] if p.kind not in (p.VAR_POSITIONAL, p.VAR_KEYWORD)]
-        kept = [p for p in kept if p not in meant[max(0, len(meant) - misnamed):]]
 
     @functools.wraps(test)
     def refuse(*args, **kwargs):
@@ -504,6 +497,7 @@ def _refusing(test, error, arg_count, kw_names):
         raise error.with_traceback(None)
 
     refuse.is_quorvantis_test = True
+    refuse._quorvantis_refusal = error
     return present_stand_in(refuse, test, inspect.Signature(kept))
 
 
