@@ -10,10 +10,7 @@ from qf_testing import run_module, run_pytest
 from quorvantis_fast import given, settings, st
 
 USER_TESTS = """
-    '''Doctests call the helper too (under --doctest-modules).
-
-    >>> helper(20)
-    '''
+    '''>>> helper(20)'''
     import os, unittest, pytest
     from quorvantis_fast import given, st
     from quorvantis_fast.stateful import RuleBasedStateMachine, rule, run_state_machine_as_test
@@ -64,32 +61,26 @@ USER_TESTS = """
 """
 
 
-# Runs each function's body on a thread of its own, as some plugins do, and
-# makes an item of its own kind that calls the helper.
-CONFTEST = """
-    import concurrent.futures
-    import pytest
+# Runs each function's body on a thread of its own, as some plugins do.
+ON_A_THREAD = """
+    import concurrent.futures, pytest
 
     def pytest_pyfunc_call(pyfuncitem):
         args = {a: pyfuncitem.funcargs[a] for a in pyfuncitem._fixtureinfo.argnames}
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
             pool.submit(pyfuncitem.obj, **args).result()  # raises what the body raised
         return True
-
-    class CallsHelper(pytest.Item):  # a conftest's own kind of test
-        def runtest(self):
-            self.parent.obj.helper(200)
-
-    def pytest_pycollect_makeitem(collector, name, obj):
-        if name == "helper":
-            return CallsHelper.from_parent(collector, name="calls_helper")
+    class CallsHelper(pytest.Item):  # and an item of its own kind calls the helper
+        runtest = lambda self: self.parent.obj.helper(200)
+    def pytest_pycollect_makeitem(collector, name):
+        return CallsHelper.from_parent(collector, name="calls_helper") if name == "helper" else None
 """
 
 
 def test_each_test_replays_its_own_failure_from_the_project_folder(tmp_path):
     pytest.importorskip("xdist")
     (tmp_path / "test_user.py").write_text(textwrap.dedent(USER_TESTS))
-    (tmp_path / "conftest.py").write_text(textwrap.dedent(CONFTEST))
+    (tmp_path / "conftest.py").write_text(textwrap.dedent(ON_A_THREAD))
 
     def first_calls(runner, *args):  # the first x that each test and limit met
         (tmp_path / "log").write_text("")

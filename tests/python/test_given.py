@@ -158,7 +158,6 @@ def test_one_failure_is_reported_when_multiple_bugs_are_off_even_after_stored_on
 
 @pytest.mark.parametrize("args, kwargs, left", [
     ((), {}, []), ((st.integers(), st.integers(), st.integers()), {}, []),
-    # x too, as for a sound test (parametrize finds it); the plugin reports the refusal first
     ((), {"y": st.integers()}, ["fixture", "x"]), ((st.integers(),), {"x": st.integers()}, []), ((int,), {}, ["fixture"]),
 ])
 def test_misuse_is_an_invalid_argument_when_the_test_runs(args, kwargs, left):
