@@ -374,26 +374,17 @@ class TestCandidatesThatCannotBeSimpler:
         assert args == (alphabet.char_in_shrink_order(0) * 2,)
         assert report()["shrinks"] == 0
 
-    @pytest.mark.parametrize("make, minimal", [
-        (lambda: _engine.lists(_engine.integers(), min_size=2), [0, 11]),
-        (lambda: _engine.sets(_engine.integers(), min_size=3), [0, 1, 11]),
-        (lambda: _engine.dictionaries(_engine.integers(), _engine.integers(), min_size=2), [0, 11]),
-    ])
-    def test_forced_choices_taken_back_are_no_progress(self, make, minimal):
-        # Below min_size the record forces each "one more element?" choice:
-        # lowering those replays the current sequence, which must not count
-        # as progress in any round, nor when the stored minimum is shrunk
-        # again on the next run.
-        def values(xs):
-            return sorted(xs.values() if isinstance(xs, dict) else xs)
-
+    @pytest.mark.parametrize("make", [lambda: _engine.lists(_engine.integers(), min_size=2),
+                                      lambda: _engine.dictionaries(_engine.integers(), _engine.integers(), min_size=2)])
+    def test_forced_choices_taken_back_are_no_progress(self, make):
+        # Lowering a forced "one more element?" replays the same choices: no
+        # progress in any round, nor when the stored minimum is shrunk again.
         def test(xs):
-            assert all(v <= 10 for v in values(xs))
-
+            assert all(v <= 10 for v in (xs.values() if isinstance(xs, dict) else xs))
         db = _engine.InMemoryExampleDatabase()
         for stored in (False, True):
             (xs,), _ = only(run(test, make(), seed=1, database=db, db_key=b"k"))
-            assert values(xs) == minimal
+            assert sorted(xs.values() if isinstance(xs, dict) else xs) == [0, 11]
             r = report()
             assert r["passes"][DUPLICATED][1] == 0 and (r["shrinks"] == 0 or not stored)
 
@@ -515,9 +506,8 @@ class TestDatabase:
         assert [_engine.choices_from_bytes(v) for v in db.data[b"k"]] == [(1000,)]
 
     def test_an_interrupted_shrink_keeps_the_failure_it_started_from(self):
-        # Going on after its first failure, generation (seed 5) finds a
-        # simpler one of the same origin: the shrink starts from that one,
-        # which is interrupted at the shrink's first replay (its third run).
+        # After its first failure the search (seed 5) finds a simpler one, which the
+        # shrink starts from; its first replay there (the third run) is interrupted.
         db, failing = DictDatabase(), []
 
         def test(xs):
@@ -525,11 +515,10 @@ class TestDatabase:
                 failing.append(xs)
                 raise KeyboardInterrupt if failing.count(xs) == 3 else AssertionError
 
-        with pytest.raises(KeyboardInterrupt):
-            run(test, _engine.lists(_engine.integers(0, 1000)), seed=5, database=db, db_key=b"k",
-                report_multiple_bugs=True)
-        assert len(failing[0]) > len(failing[-1])
-        assert [_engine.choices_from_bytes(v)[1::2] for v in db.data[b"k"]] == [tuple(failing[-1])]
+        pytest.raises(KeyboardInterrupt, run, test, _engine.lists(_engine.integers(0, 1000)), seed=5,
+                      database=db, db_key=b"k", report_multiple_bugs=True)
+        stored = [_engine.choices_from_bytes(v)[1::2] for v in db.data[b"k"]]
+        assert len(failing[0]) > len(failing[-1]) and stored == [tuple(failing[-1])]
 
     def test_database_whose_save_raises_keeps_the_result(self):
         class Broken(DictDatabase):

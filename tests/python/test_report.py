@@ -183,15 +183,11 @@ def test_a_base_exception_raised_once_is_held_by_a_flaky_error():
 @pytest.mark.parametrize("first", [AssertionError, GeneratorExit])
 def test_a_replay_that_raises_no_exception_shows_the_example_it_replayed(first):
     seen = set()  # later examples fail alike, none simpler than the first
-
     @settings(database=None, seed=1)
     @given(st.integers(0, 1000))
     def prop(n):
-        if n in seen:
-            raise Cancelled(n)  # the engine's replay of a failure
-        if n > 50:
-            seen.add(n)
-            raise first(n)
+        if n > 50:  # run again (by the engine's replay check), a failure is cancelled
+            raise Cancelled(n) if n in seen or seen.add(n) else first(n)
 
     flaky = pytest.raises(FlakyBaseFailure, prop).value
     found, replayed = flaky.exceptions
