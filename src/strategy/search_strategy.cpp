@@ -321,43 +321,45 @@ bool is_rejection(PyObject* exc) {
     return name == "StopTest" || name == "UnsatisfiedAssumption";
 }
 
-// One attempt runs as an example of the package's controls: assume() and
-// reject() reject it rather than refuse to run outside a test, and note()
-// notes on the attempt's record.
-class AttemptAsExample {
+// While example() draws, each attempt runs as an example of the package's
+// controls: assume() and reject() reject it rather than refuse to run
+// outside a test, and note() notes on the attempt's record.
+class AttemptsAsExamples {
 public:
-    explicit AttemptAsExample(PyObject* record) {
-        py::Ref holder = py::call(py::import_attr("quorvantis_fast.control", "Example").get(), record);
+    AttemptsAsExamples() {
+        holder_ = py::call(py::import_attr("quorvantis_fast.control", "Example").get());
         swap_ = py::import_attr("quorvantis_fast.control", "swap_notes_to");
-        saved_ = py::call(swap_.get(), holder.get());
+        saved_ = py::call(swap_.get(), holder_.get());
     }
-    AttemptAsExample(const AttemptAsExample&) = delete;
-    AttemptAsExample& operator=(const AttemptAsExample&) = delete;
-    ~AttemptAsExample() {
-        py::ErrorStash keep;  // the attempt's own error goes on
+    AttemptsAsExamples(const AttemptsAsExamples&) = delete;
+    AttemptsAsExamples& operator=(const AttemptsAsExamples&) = delete;
+    ~AttemptsAsExamples() {
+        py::ErrorStash keep;  // the error that ends example() goes on
         try {
             py::call(swap_.get(), saved_.get());
         } catch (const py::Err&) {
             py::discard_error();
         }
     }
+    void attempt(PyObject* record) {
+        static py::Name k_record{"record"};
+        if (PyObject_SetAttr(holder_.get(), k_record.get(), record) < 0) throw py::Err{};
+    }
 
 private:
-    py::Ref swap_, saved_;
+    py::Ref holder_, swap_, saved_;
 };
 
 PyObject* m_example(PyObject* self, PyObject*) {
     QF_ENTRY(nullptr, {
         example_checks(self);
         static py::Name k_draw{"draw"};
+        AttemptsAsExamples examples;
         for (int attempt = 0; attempt < 200; ++attempt) {
             py::Ref record = data::wrap_record(
                 data::BrindlemarData::build_with_seed(rng::fresh_seed(), std::nullopt, std::nullopt));
-            PyObject* v;
-            {
-                AttemptAsExample as_example(record.get());
-                v = PyObject_CallMethodObjArgs(record.get(), k_draw.get(), self, nullptr);
-            }
+            examples.attempt(record.get());
+            PyObject* v = PyObject_CallMethodObjArgs(record.get(), k_draw.get(), self, nullptr);
             if (v) return v;
             py::Ref exc = py::fetch_error();
             if (!exc || !is_rejection(exc.get())) {
